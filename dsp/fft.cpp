@@ -1,0 +1,189 @@
+#include "dsp/fft.h"
+
+#include <atomic>
+#include <cmath>
+#include <dlfcn.h>
+#include <numbers>
+
+namespace marlix {
+namespace {
+
+using ExternalFft = void (*)(Complex* buffer, int order, int flag);
+using ExternalPrepare = void (*)(int order);
+
+struct ExternalLibrary {
+    void* Handle = nullptr;
+    ExternalFft Fft = nullptr;
+    ExternalPrepare Prepare = nullptr;
+};
+
+// Written once at start-up, before any transform runs.
+ExternalLibrary gLibrary;
+
+int Log2(int n)
+{
+    int p = 0;
+    while (n > 1) {
+        n /= 2;
+        ++p;
+    }
+    return p;
+}
+
+// (a + bi)(c + di) written out: std::complex's operator* adds NaN recovery calls.
+inline void Mul(double a, double b, const Complex& w, double& re, double& im)
+{
+    re = a * w.real() - b * w.imag();
+    im = a * w.imag() + b * w.real();
+}
+
+// One decimation-in-frequency stage from `x` into `y`. The difference of each
+// butterfly is rounded to single precision before the twiddle multiply.
+void Stage(const Complex* x, Complex* y, int n, int s, const Complex* w)
+{
+    const int half = n >> (s + 1);
+    const int groups = 1 << s;
+    const double* in = reinterpret_cast<const double*>(x);
+    double* out = reinterpret_cast<double*>(y);
+    for (int d = 0; d < groups; ++d) {
+        const int base = 2 * half * d;
+        for (int f = 0; f < half; ++f) {
+            const int i = 2 * (base + f);
+            const int k = i + 2 * half;
+            const double ar = in[i], ai = in[i + 1], br = in[k], bi = in[k + 1];
+            out[i] = ar + br;
+            out[i + 1] = ai + bi;
+            const double dr = static_cast<float>(ar - br);
+            const double di = static_cast<float>(ai - bi);
+            Mul(dr, di, w[static_cast<size_t>(f) << s], out[k], out[k + 1]);
+        }
+    }
+}
+
+void BuiltinForward(Complex* buffer, int n, TFFTTables& t)
+{
+    const int p = Log2(n);
+    Complex* bufs[2] = {buffer, t.Scratch.data()};
+    for (int s = 0; s < p; ++s)
+        Stage(bufs[s & 1], bufs[(s + 1) & 1], n, s, t.W.data());
+    const Complex* last = bufs[p & 1];
+    if (last == buffer) {
+        for (int j = 0; j < n; ++j) {
+            const int r = t.BitRev[j];
+            if (r > j)
+                std::swap(buffer[j], buffer[r]);
+        }
+    } else {
+        for (int j = 0; j < n; ++j)
+            buffer[j] = last[t.BitRev[j]];
+    }
+}
+
+} // namespace
+
+int NextPow2(int& n)
+{
+    int m = 2, p = 1;
+    while (m < n) {
+        m *= 2;
+        ++p;
+    }
+    n = m;
+    return p;
+}
+
+void FFTInit(int n, TFFTTables& t)
+{
+    t.Size = n;
+    if (gLibrary.Fft) {
+        if (gLibrary.Prepare)
+            gLibrary.Prepare(Log2(n));
+        return;
+    }
+    const int p = Log2(n);
+    t.W.resize(static_cast<size_t>(n) + 1);
+    for (int i = 0; i <= n; ++i) {
+        const double a = 2 * std::numbers::pi * i / n;
+        const double b = 2 * std::numbers::pi * ((i + n / 4) % n) / n;
+        t.W[i] = Complex(std::cos(a), std::cos(b));
+    }
+    t.BitRev.resize(n);
+    for (int j = 0; j < n; ++j) {
+        int r = 0;
+        for (int b = 0; b < p; ++b)
+            r |= ((j >> b) & 1) << (p - 1 - b);
+        t.BitRev[j] = r;
+    }
+    t.Scratch.assign(n, Complex());
+}
+
+void FFTFree(TFFTTables& t)
+{
+    if (gLibrary.Fft)
+        return;
+    t = TFFTTables();
+}
+
+void FFTForward(Complex* buffer, int n, TFFTTables& t)
+{
+    if (gLibrary.Fft)
+        gLibrary.Fft(buffer, Log2(n), 1);
+    else
+        BuiltinForward(buffer, n, t);
+}
+
+void FFTInverse(Complex* buffer, int n, TFFTTables& t)
+{
+    if (gLibrary.Fft) {
+        gLibrary.Fft(buffer, Log2(n), 2);
+        return;
+    }
+    double* v = reinterpret_cast<double*>(buffer);
+    for (int i = 0; i < n; ++i)
+        v[2 * i + 1] = -v[2 * i + 1];
+    BuiltinForward(buffer, n, t);
+    const double scale = 1.0 / n;
+    for (int i = 0; i < n; ++i) {
+        v[2 * i] *= scale;
+        v[2 * i + 1] *= -scale;
+    }
+}
+
+bool LoadFFTLibrary(const std::string& path)
+{
+    UnloadFFTLibrary();
+    void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (!handle)
+        return false;
+    auto fft = reinterpret_cast<ExternalFft>(dlsym(handle, "nspzFft"));
+    if (!fft) {
+        dlclose(handle);
+        return false;
+    }
+    gLibrary.Handle = handle;
+    gLibrary.Fft = fft;
+    gLibrary.Prepare = reinterpret_cast<ExternalPrepare>(dlsym(handle, "nspzFftPrepare"));
+    return true;
+}
+
+void UnloadFFTLibrary()
+{
+    if (gLibrary.Handle)
+        dlclose(gLibrary.Handle);
+    gLibrary = ExternalLibrary();
+}
+
+bool FFTLibraryLoaded() { return gLibrary.Fft != nullptr; }
+
+void SplitPair(const Complex* z, int n, Complex* a, Complex* b)
+{
+    for (int k = 0; k <= n / 2; ++k) {
+        const Complex& zk = z[k];
+        const Complex& zm = z[(n - k) % n];
+        a[k] = Complex(zk.real() + zm.real(), zk.imag() - zm.imag());
+        if (b)
+            b[k] = Complex(zk.imag() + zm.imag(), zm.real() - zk.real());
+    }
+}
+
+} // namespace marlix

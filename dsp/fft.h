@@ -1,0 +1,40 @@
+#pragma once
+#include <complex>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace marlix {
+
+using Complex = std::complex<double>;
+
+// Tables of the built-in radix-2 transform for one size. With the external
+// library loaded they stay empty: the library keeps its own plans.
+struct TFFTTables {
+    int Size = 0;
+    std::vector<Complex> W;       // n + 1 twiddles, W[t] = (cos 2πt/n, −sin 2πt/n)
+    std::vector<int32_t> BitRev;  // j with its log2 n low bits reversed
+    std::vector<Complex> Scratch; // the stages alternate between the buffer and this
+};
+
+// Replaces n by the smallest power of two ≥ n (2 when n ≤ 2) and returns its log2.
+int NextPow2(int& n);
+
+void FFTInit(int n, TFFTTables& tables);
+void FFTFree(TFFTTables& tables);
+
+// In place, size n (a power of two), on n elements; forward unscaled, inverse scaled by 1/n.
+void FFTForward(Complex* buffer, int n, TFFTTables& tables);
+void FFTInverse(Complex* buffer, int n, TFFTTables& tables);
+
+// The optional external transform ("nsp.so" in the program folder). Loading
+// returns false and keeps the built-in transform when the file is absent or unusable.
+bool LoadFFTLibrary(const std::string& path);
+void UnloadFFTLibrary();
+bool FFTLibraryLoaded();
+
+// Separates two real signals packed as real and imaginary parts of a spectrum Z
+// of size n into bins 0 … n/2 of A and B (twice their spectra); B may be null.
+void SplitPair(const Complex* z, int n, Complex* a, Complex* b);
+
+} // namespace marlix

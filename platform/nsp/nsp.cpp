@@ -1,0 +1,71 @@
+// The optional external transform, loaded at run time from the program folder:
+// nspzFft(buffer, order, flag) transforms 2^order complex doubles in place,
+// flag 1 forward without scaling, flag 2 inverse scaled by 1/n. It runs FFTW;
+// plans are made once per size, direction and alignment, ideally ahead of time
+// through nspzFftPrepare, and reused.
+#include <atomic>
+#include <complex>
+#include <fftw3.h>
+#include <mutex>
+
+namespace {
+
+constexpr int kMaxOrder = 30;
+
+// [order][inverse][unaligned]
+std::atomic<fftw_plan> gPlans[kMaxOrder + 1][2][2];
+std::mutex gPlannerLock;
+
+fftw_plan MakePlan(int order, bool inverse, bool unaligned)
+{
+    std::lock_guard lock(gPlannerLock);
+    std::atomic<fftw_plan>& slot = gPlans[order][inverse][unaligned];
+    if (fftw_plan plan = slot.load(std::memory_order_acquire))
+        return plan;
+    const int n = 1 << order;
+    // Plan on a scratch array: the planner may overwrite what it is given.
+    fftw_complex* scratch = fftw_alloc_complex(static_cast<size_t>(n) + 1);
+    fftw_complex* target = unaligned ? scratch + 1 : scratch;
+    unsigned flags = FFTW_ESTIMATE | (unaligned ? FFTW_UNALIGNED : 0);
+    fftw_plan plan = fftw_plan_dft_1d(n, target, target, inverse ? FFTW_BACKWARD : FFTW_FORWARD, flags);
+    fftw_free(scratch);
+    slot.store(plan, std::memory_order_release);
+    return plan;
+}
+
+fftw_plan Plan(int order, bool inverse, bool unaligned)
+{
+    fftw_plan plan = gPlans[order][inverse][unaligned].load(std::memory_order_acquire);
+    return plan ? plan : MakePlan(order, inverse, unaligned);
+}
+
+} // namespace
+
+extern "C" {
+
+__attribute__((visibility("default"))) void nspzFftPrepare(int order)
+{
+    if (order < 0 || order > kMaxOrder)
+        return;
+    for (int inverse = 0; inverse < 2; ++inverse)
+        for (int unaligned = 0; unaligned < 2; ++unaligned)
+            Plan(order, inverse, unaligned);
+}
+
+__attribute__((visibility("default"))) void nspzFft(std::complex<double>* buffer, int order, int flag)
+{
+    if (order < 0 || order > kMaxOrder || (flag != 1 && flag != 2))
+        return;
+    auto* data = reinterpret_cast<fftw_complex*>(buffer);
+    const bool inverse = flag == 2;
+    const bool unaligned = fftw_alignment_of(reinterpret_cast<double*>(buffer)) != 0;
+    fftw_execute_dft(Plan(order, inverse, unaligned), data, data);
+    if (inverse) {
+        const double scale = 1.0 / (1 << order);
+        double* v = reinterpret_cast<double*>(buffer);
+        for (long i = 0; i < 2L << order; ++i)
+            v[i] *= scale;
+    }
+}
+
+} // extern "C"
