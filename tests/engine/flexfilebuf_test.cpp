@@ -41,7 +41,7 @@ Bytes Chunk(const char* tag, const Bytes& payload)
     return b;
 }
 
-struct WavSpec {
+struct WavLayout {
     uint16_t Tag = 1;
     uint16_t Channels = 2;
     uint32_t Rate = 44100;
@@ -53,7 +53,7 @@ struct WavSpec {
     Bytes Data;
 };
 
-Bytes MakeWav(const WavSpec& w)
+Bytes MakeWav(const WavLayout& w)
 {
     Bytes fmt;
     Put16(fmt, w.Tag);
@@ -143,7 +143,7 @@ TEST_F(FlexFileBufTest, ReadsStereoPastLongFmtAndExtraChunks)
         inter.push_back(int16_t(100 + f));
         inter.push_back(int16_t(-100 - f));
     }
-    WavSpec w;
+    WavLayout w;
     w.FmtSize = 40;
     w.BeforeData = Chunk("LIST", Bytes(26, 'x'));
     const Bytes fact = Chunk("fact", Bytes(4, 0));
@@ -172,7 +172,7 @@ TEST_F(FlexFileBufTest, ReadsStereoPastLongFmtAndExtraChunks)
 
 TEST_F(FlexFileBufTest, TypeComesFromTheFirstNamesExtension)
 {
-    WavSpec w;
+    WavLayout w;
     w.Channels = 1;
     w.Data = Samples16({1, 2});
     ASSERT_EQ(OpenRead({Put("LOUD.WAV", MakeWav(w))}), 0);
@@ -192,20 +192,20 @@ TEST_F(FlexFileBufTest, TypeComesFromTheFirstNamesExtension)
 TEST_F(FlexFileBufTest, RefusesHeadersItCannotPlaySafely)
 {
     auto variant = [](auto change) {
-        WavSpec w;
+        WavLayout w;
         w.Data = Samples16({1, 2, 3, 4});
         change(w);
         return MakeWav(w);
     };
     const std::vector<std::pair<std::string, Bytes>> bad = {
-        {"float", variant([](WavSpec& w) { w.Tag = 3; w.Bits = 32; })},
-        {"extensible", variant([](WavSpec& w) { w.Tag = 0xFFFE; w.FmtSize = 40; })},
-        {"no channels", variant([](WavSpec& w) { w.Channels = 0; })},
-        {"17 channels", variant([](WavSpec& w) { w.Channels = 17; })},
-        {"12 bits", variant([](WavSpec& w) { w.Bits = 12; })},
-        {"block align", variant([](WavSpec& w) { w.BlockAlign = 3; })},
-        {"zero block align", variant([](WavSpec& w) { w.BlockAlign = 0; })},
-        {"rate 0", variant([](WavSpec& w) { w.Rate = 0; })},
+        {"float", variant([](WavLayout& w) { w.Tag = 3; w.Bits = 32; })},
+        {"extensible", variant([](WavLayout& w) { w.Tag = 0xFFFE; w.FmtSize = 40; })},
+        {"no channels", variant([](WavLayout& w) { w.Channels = 0; })},
+        {"17 channels", variant([](WavLayout& w) { w.Channels = 17; })},
+        {"12 bits", variant([](WavLayout& w) { w.Bits = 12; })},
+        {"block align", variant([](WavLayout& w) { w.BlockAlign = 3; })},
+        {"zero block align", variant([](WavLayout& w) { w.BlockAlign = 0; })},
+        {"rate 0", variant([](WavLayout& w) { w.Rate = 0; })},
     };
     for (const auto& [what, bytes] : bad) {
         SCOPED_TRACE(what);
@@ -214,7 +214,7 @@ TEST_F(FlexFileBufTest, RefusesHeadersItCannotPlaySafely)
         EXPECT_EQ(buf.ReadBlock(4), 0);
     }
 
-    const Bytes good = variant([](WavSpec&) {});
+    const Bytes good = variant([](WavLayout&) {});
     Bytes noWave = good;
     std::memcpy(noWave.data() + 8, "WAVX", 4);
     EXPECT_EQ(OpenRead({Put("a.wav", noWave)}), 1);
@@ -232,7 +232,7 @@ TEST_F(FlexFileBufTest, FrameCountIsCappedAtTheFilesRealData)
 {
     for (uint32_t claimed : {1000u, 0xFFFFFFFFu, 0x7FFFFFF0u}) {
         SCOPED_TRACE(claimed);
-        WavSpec w;
+        WavLayout w;
         w.DataSize = claimed;
         w.Data = Samples16({1, 2, 3, 4, 5}); // two whole stereo frames and half a third
         ASSERT_EQ(OpenRead({Put("long.wav", MakeWav(w))}), 0);
@@ -243,7 +243,7 @@ TEST_F(FlexFileBufTest, FrameCountIsCappedAtTheFilesRealData)
         EXPECT_EQ(buf.ReadBlock(1 << 30), 0);
     }
     // A header claiming data the file does not have at all.
-    WavSpec w;
+    WavLayout w;
     w.DataSize = 100;
     ASSERT_EQ(OpenRead({Put("empty.wav", MakeWav(w))}), 0);
     EXPECT_EQ(buf.GetFileLength(0), 0);
@@ -253,7 +253,7 @@ TEST_F(FlexFileBufTest, FrameCountIsCappedAtTheFilesRealData)
 TEST_F(FlexFileBufTest, TagScansGiveUpAfterTheirLimits)
 {
     auto withJunk = [](size_t bytes) {
-        WavSpec w;
+        WavLayout w;
         w.BeforeData = Chunk("JUNK", Bytes(bytes, 0));
         w.Data = Samples16({7, 8});
         return MakeWav(w);
@@ -266,7 +266,7 @@ TEST_F(FlexFileBufTest, TagScansGiveUpAfterTheirLimits)
 
 TEST_F(FlexFileBufTest, SeekMovesTheReadPosition)
 {
-    WavSpec w;
+    WavLayout w;
     w.Channels = 2;
     w.Data = Samples16(Ramp(20, 0, 1)); // frame f holds 2f, 2f + 1
     ASSERT_EQ(OpenRead({Put("seek.wav", MakeWav(w))}), 0);
@@ -284,7 +284,7 @@ TEST_F(FlexFileBufTest, SeekMovesTheReadPosition)
 
 TEST_F(FlexFileBufTest, SeveralMonoFilesFormOneSide)
 {
-    WavSpec left, right;
+    WavLayout left, right;
     left.Channels = right.Channels = 1;
     left.Data = Samples16(Ramp(6, 0, 1));
     right.Data = Samples16(Ramp(6, 100, 1));
@@ -301,7 +301,7 @@ TEST_F(FlexFileBufTest, SeveralMonoFilesFormOneSide)
     EXPECT_EQ(Channel<int16_t>(buf, 0, 2), (std::vector<int16_t>{4, 5}));
     EXPECT_EQ(Channel<int16_t>(buf, 1, 2), (std::vector<int16_t>{104, 105}));
 
-    WavSpec shorter = right, otherRate = right, stereo = right;
+    WavLayout shorter = right, otherRate = right, stereo = right;
     shorter.Data = Samples16(Ramp(5, 0, 1));
     otherRate.Rate = 48000;
     stereo.Channels = 2;
@@ -419,7 +419,7 @@ TEST_F(FlexFileBufTest, WriteConvertsAndInterleavesTheRange)
 
 TEST_F(FlexFileBufTest, WriteSideDefaultsComeFromTheReadSide)
 {
-    WavSpec w;
+    WavLayout w;
     w.Rate = 48000;
     w.Bits = 24;
     for (int i = 0; i < 18; ++i)
@@ -446,7 +446,7 @@ TEST_F(FlexFileBufTest, WritesSeveralMonoWavFiles)
     buf.SetBuf(src, 2, 8, 3);
     EXPECT_EQ(buf.WriteBlock(0, 3), 3);
     buf.CloseFile(1);
-    WavSpec w;
+    WavLayout w;
     w.Channels = 1;
     w.Rate = 22050;
     w.Bits = 8;
