@@ -39,8 +39,13 @@ public:
 
     // Closes the side, then opens `fileCount` of `names` (0 on success, 1 on failure; a
     // failed open leaves the side closed). Reading takes rate and bits from the files; a
-    // file count of 0 means 1 for WAV and `channels` for raw. Writing takes each of rate,
-    // bits, file count and channels that is 0 from the read side.
+    // file count of 0 means 1 for WAV and `channels` for raw; several WAV files must be mono
+    // and as many as the channels. Writing takes each of rate, bits, file count and
+    // channels that is 0 from the read side; WAV files are written as 8/16/24/32-bit PCM,
+    // one file with every channel or one file per channel, raw files as 16..65 one per
+    // channel. Headers are refused unless they describe 1..16 channels of 8/16/24/32-bit
+    // PCM with a consistent block align and a non-zero rate; frame counts never exceed
+    // what the files hold.
     int OpenFile(int side, const std::vector<std::string>& names, int rate, int bits, int fileCount,
                  int channels);
     // Closes the side's files; a written WAV gets its final sizes in the header first.
