@@ -141,8 +141,11 @@ int32_t TFIFO::Free() const
         const int32_t f = ReadIndex.load(kAcquire) - w - 1;
         return f < 0 ? f + BufSize : f;
     }
-    int64_t f = static_cast<int64_t>(std::trunc(ReadPoint.load(kAcquire) - w)) - 1;
-    if (f < 0)
+    // The writer is behind the reader only when it is not ahead of ReadPoint: with
+    // WriteIndex = trunc(ReadPoint) and a fractional ReadPoint the ring is full.
+    const double p = ReadPoint.load(kAcquire);
+    int64_t f = static_cast<int64_t>(std::trunc(p - w)) - 1;
+    if (p <= w)
         f += BufSize;
     return static_cast<int32_t>(std::max<int64_t>(f - r.halfWidth, 0));
 }
