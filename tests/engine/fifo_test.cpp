@@ -389,80 +389,76 @@ TEST(MChFIFO, TransferDrainsChannelsTheDestinationLacks)
     EXPECT_EQ(dst.Available(), 40);
 }
 
-// One writer and one reader thread move a counting sequence through a small ring in
-// blocks of varying sizes; every sample must arrive once and in order.
-TEST(FIFOThreads, PlainCountingSequence)
+// Writer thread body: the sequence 0, 1, 2, … up to `total`, in blocks of 1 … maxBlock
+// samples, each bounded by Free.
+void WriteCounting(TFIFO& f, int64_t total, int maxBlock, unsigned seed)
 {
-    constexpr int64_t kTotal = 3'000'000;
-    TFIFO f(257);
-    std::thread writer([&f] {
-        std::minstd_rand rng(1);
-        std::vector<double> block(300);
-        for (int64_t next = 0; next < kTotal;) {
-            const int64_t n = std::min<int64_t>({static_cast<int64_t>(1 + rng() % 300), f.Free(), kTotal - next});
-            if (n == 0) {
-                std::this_thread::yield();
-                continue;
-            }
-            for (int64_t k = 0; k < n; ++k)
-                block[static_cast<size_t>(k)] = static_cast<double>(next++);
-            f.Write(block.data(), static_cast<int32_t>(n));
+    std::minstd_rand rng(seed);
+    std::vector<double> block(static_cast<size_t>(maxBlock));
+    for (int64_t next = 0; next < total;) {
+        const int64_t n = std::min<int64_t>({static_cast<int64_t>(1 + rng() % maxBlock), f.Free(), total - next});
+        if (n == 0) {
+            std::this_thread::yield();
+            continue;
         }
-    });
-    std::minstd_rand rng(2);
-    std::vector<double> block(300);
-    int64_t expected = 0, wrong = 0;
-    while (expected < kTotal) {
-        const int32_t n = std::min<int32_t>(1 + static_cast<int32_t>(rng() % 300), f.Available());
+        for (int64_t k = 0; k < n; ++k)
+            block[static_cast<size_t>(k)] = static_cast<double>(next++);
+        f.Write(block.data(), static_cast<int32_t>(n));
+    }
+}
+
+// Reader side: calls check(block, n) for blocks of 1 … maxBlock available samples until
+// check returns false.
+template <class Check>
+void ReadBlocks(TFIFO& f, int maxBlock, unsigned seed, Check check)
+{
+    std::minstd_rand rng(seed);
+    std::vector<double> block(static_cast<size_t>(maxBlock));
+    for (bool more = true; more;) {
+        const int32_t n = std::min<int32_t>(1 + static_cast<int32_t>(rng() % maxBlock), f.Available());
         if (n == 0) {
             std::this_thread::yield();
             continue;
         }
         f.Read(block.data(), n);
-        for (int32_t k = 0; k < n; ++k)
-            wrong += block[static_cast<size_t>(k)] != static_cast<double>(expected++);
+        more = check(block.data(), n);
     }
+}
+
+// A counting sequence through a small ring, one writer thread and one reader thread:
+// every sample must arrive once and in order.
+TEST(FIFOThreads, PlainCountingSequence)
+{
+    constexpr int64_t kTotal = 3'000'000;
+    TFIFO f(257);
+    std::thread writer([&f] { WriteCounting(f, kTotal, 300, 1); });
+    int64_t expected = 0, wrong = 0;
+    ReadBlocks(f, 300, 2, [&](const double* b, int32_t n) {
+        for (int32_t k = 0; k < n; ++k)
+            wrong += b[k] != static_cast<double>(expected++);
+        return expected < kTotal;
+    });
     writer.join();
     EXPECT_EQ(wrong, 0);
     EXPECT_EQ(f.Available(), 0);
 }
 
-// The same with the linear reader at a fractional step over a ramp: each output must be
-// the ramp at the reader's position, so no slot may be read early or overwritten late.
+// The linear reader at a fractional step over a ramp: each output must be the ramp at
+// the reader's position, so no slot may be read early or overwritten late.
 TEST(FIFOThreads, LinearReaderOverRamp)
 {
     constexpr int64_t kInput = 1'000'000;
     constexpr double kStep = 0.6875; // exact in binary, so positions carry no rounding
     TFIFO f(101);
     SetReader(f, kStep, 0, 2);
-    std::thread writer([&f] {
-        std::minstd_rand rng(3);
-        std::vector<double> block(120);
-        for (int64_t next = 0; next < kInput;) {
-            const int64_t n = std::min<int64_t>({static_cast<int64_t>(1 + rng() % 120), f.Free(), kInput - next});
-            if (n == 0) {
-                std::this_thread::yield();
-                continue;
-            }
-            for (int64_t k = 0; k < n; ++k)
-                block[static_cast<size_t>(k)] = static_cast<double>(next++);
-            f.Write(block.data(), static_cast<int32_t>(n));
-        }
-    });
-    std::minstd_rand rng(4);
-    std::vector<double> block(150);
+    std::thread writer([&f] { WriteCounting(f, kInput, 120, 3); });
     double position = 0;
     int64_t wrong = 0;
-    while (position < static_cast<double>(kInput) - 10) {
-        const int32_t n = std::min<int32_t>(1 + static_cast<int32_t>(rng() % 150), f.Available());
-        if (n == 0) {
-            std::this_thread::yield();
-            continue;
-        }
-        f.Read(block.data(), n);
+    ReadBlocks(f, 150, 4, [&](const double* b, int32_t n) {
         for (int32_t k = 0; k < n; ++k, position += kStep)
-            wrong += block[static_cast<size_t>(k)] != position;
-    }
+            wrong += b[k] != position;
+        return position < static_cast<double>(kInput) - 10;
+    });
     writer.join();
     EXPECT_EQ(wrong, 0);
 }
