@@ -10,7 +10,7 @@ namespace marlix {
 
 // One channel of streaming doubles: a single-writer single-reader ring. The reader can
 // consume it at a fractional step per output sample, interpolating linearly or with a
-// Gaussian kernel of 2 × HalfWidth + 1 slots. One slot always stays empty.
+// Gaussian kernel of 2 × HalfWidth + 1 slots. BufSize is the capacity + 1.
 //
 // Thread use: one thread writes (Write*, Free), one thread reads (Read, Available). Each
 // side publishes its index with a release store after touching the slots and loads the
