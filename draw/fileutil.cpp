@@ -1,0 +1,126 @@
+#include "draw/fileutil.h"
+
+#include <filesystem>
+#include <set>
+#include <system_error>
+
+namespace marlix {
+namespace fs = std::filesystem;
+namespace {
+
+std::string LowerExtension(const std::string& name)
+{
+    const auto dot = name.rfind('.');
+    std::string ext = dot == std::string::npos ? std::string() : name.substr(dot + 1);
+    for (char& ch : ext) {
+        if (ch >= 'A' && ch <= 'Z')
+            ch = static_cast<char>(ch - 'A' + 'a');
+    }
+    return ext;
+}
+
+bool Accepted(const std::string& name, const std::string& extensions)
+{
+    return extensions.empty()
+           || ("," + extensions + ",").find("," + LowerExtension(name) + ",") != std::string::npos;
+}
+
+class TLister {
+public:
+    TLister(std::vector<std::string>& list, bool recursive, const std::string& extensions)
+        : list_(list), recursive_(recursive), extensions_(extensions)
+    {
+    }
+
+    // `folder` ends with "/".
+    void List(const std::string& folder)
+    {
+        std::error_code ec;
+        if (recursive_) {
+            const fs::path real = fs::canonical(folder, ec);
+            if (ec || !visited_.insert(real).second)
+                return;
+        }
+        for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec))
+            Take(folder, *it);
+    }
+
+private:
+    void Take(const std::string& folder, const fs::directory_entry& entry)
+    {
+        const std::string name = entry.path().filename().string();
+        std::error_code ec;
+        if (entry.is_directory(ec)) {
+            if (recursive_)
+                List(folder + name + "/");
+            else
+                list_.push_back(name);
+        } else if (entry.is_regular_file(ec) && Accepted(name, extensions_)) {
+            list_.push_back(recursive_ ? folder + name : "!" + name);
+        }
+    }
+
+    std::vector<std::string>& list_;
+    const bool recursive_;
+    const std::string& extensions_;
+    std::set<fs::path> visited_;
+};
+
+// Entries are collected first, then removed; links are removed as links.
+void RemoveTree(const fs::path& dir)
+{
+    std::error_code ec;
+    std::vector<fs::directory_entry> entries;
+    for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec))
+        entries.push_back(*it);
+    for (const auto& entry : entries) {
+        std::error_code sec;
+        if (entry.symlink_status(sec).type() == fs::file_type::directory)
+            RemoveTree(entry.path());
+        else
+            fs::remove(entry.path(), sec);
+    }
+    fs::remove(dir, ec);
+}
+
+bool Gone(const fs::path& path)
+{
+    std::error_code ec;
+    return fs::symlink_status(path, ec).type() == fs::file_type::not_found;
+}
+
+} // namespace
+
+void ListFolder(const std::string& folder, std::vector<std::string>& list, bool recursive,
+                const std::string& extensions)
+{
+    if (folder.empty())
+        return;
+    TLister(list, recursive, extensions).List(folder.back() == '/' ? folder : folder + "/");
+}
+
+bool DeleteTree(const std::string& folder)
+{
+    fs::path path = fs::path(folder).lexically_normal();
+    if (!path.has_filename())
+        path = path.parent_path();
+    const fs::path last = path.filename();
+    if (path.relative_path().empty() || last == "." || last == "..")
+        return false;
+    std::error_code ec;
+    switch (fs::symlink_status(path, ec).type()) {
+    case fs::file_type::not_found:
+        return true;
+    case fs::file_type::symlink:
+        fs::remove(path, ec);
+        break;
+    case fs::file_type::directory:
+        RemoveTree(path);
+        break;
+    default:
+        return false;
+    }
+    return Gone(path);
+}
+
+} // namespace marlix

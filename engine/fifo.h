@@ -1,0 +1,113 @@
+#pragma once
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <vector>
+
+namespace marlix {
+
+// One channel of streaming doubles: a single-writer single-reader ring. The reader can
+// consume it at a fractional step per output sample, interpolating linearly or with a
+// Gaussian kernel of 2 × HalfWidth + 1 slots. BufSize is the capacity + 1.
+//
+// Thread use: one thread writes (Write*, Free), one thread reads (Read, Available). Each
+// side publishes its index with a release store after touching the slots and loads the
+// other's with acquire. Reset only while neither side runs. The reader parameters are
+// set before streaming; they are relaxed atomics because the multichannel owner copies
+// them in from both sides.
+class TFIFO {
+public:
+    // Capacity in samples, limited to 0 … 2^30.
+    explicit TFIFO(int32_t capacity);
+    TFIFO(const TFIFO&) = delete;
+    TFIFO& operator=(const TFIFO&) = delete;
+
+    std::vector<double> Buf;
+    const int32_t BufSize;
+    std::atomic<int32_t> WriteIndex{0};
+    std::atomic<int32_t> ReadIndex{0};
+    std::atomic<double> ReadPoint{0.0};
+    std::atomic<int32_t> State{0};
+    std::atomic<double> Step{1.0};
+    std::atomic<bool> Interpolate{false};
+    std::atomic<int32_t> InterpType{1}; // 0 linear, otherwise Gaussian
+    std::atomic<int32_t> HalfWidth{7};
+
+    void Reset();
+    // Stores n samples without looking at Free: the caller bounds what it writes.
+    void Write(const double* src, int32_t n);
+    // Stores n samples taken every `stride` values of src (one channel of interleaved data).
+    void WriteStrided(const double* src, int32_t n, int32_t stride);
+    void WriteZeros(int32_t n);
+    // Reads n samples; when fewer are available, writes n zeros and consumes nothing.
+    void Read(double* dst, int32_t n);
+    // Consumes n samples as Read would, without output.
+    void Skip(int32_t n);
+    // Reads n samples of `src` (as src.Read would) straight into this ring; n is limited
+    // to this ring's capacity.
+    void WriteFrom(TFIFO& src, int32_t n);
+    int32_t Available() const;
+    int32_t Free() const;
+
+private:
+    struct TReader {
+        double step;
+        bool interpolate;
+        bool linear;
+        int32_t halfWidth;
+    };
+    struct TCursor {
+        int32_t index;
+        double point;
+    };
+
+    TReader Params() const;
+    int32_t AvailableFor(const TReader& r, int32_t w) const;
+    void ReadInto(const TReader& r, int32_t w, std::span<double> a, std::span<double> b);
+    void Publish(TCursor c);
+    double Advance(double p, double step) const;
+    double NotPast(double start, double end, int32_t w) const;
+    TCursor ReadPlain(TCursor c, std::span<double> out) const;
+    TCursor ReadLinear(const TReader& r, TCursor c, std::span<double> out) const;
+    TCursor ReadGauss(const TReader& r, TCursor c, std::span<double> out) const;
+    double GaussAt(double p, int32_t n, double q, double c) const;
+    template <class Fill> void WriteWith(int32_t n, Fill fill);
+};
+
+// Up to 16 TFIFO channels filled and drained in step, with a transport state and the
+// parameters of the fractional-rate reader. Available, Free and TransferTo copy the
+// parameters into every channel first; code reading one channel directly relies on a
+// preceding Available or PlayingAvailable.
+class TMChFIFO {
+public:
+    static constexpr int32_t MaxChannels = 16;
+
+    TMChFIFO(int32_t channels, int32_t capacity);
+    TMChFIFO(const TMChFIFO&) = delete;
+    TMChFIFO& operator=(const TMChFIFO&) = delete;
+
+    std::array<std::unique_ptr<TFIFO>, MaxChannels> FIFOs;
+    int32_t Channels;
+    std::atomic<int32_t> State{0}; // 0 stopped, 1 paused, 2 playing
+    double Step = 1.0;
+    bool Interpolate = false;
+    int32_t InterpType = 1;
+    int32_t HalfWidth = 7;
+
+    // Channel i of the source goes to channel i; extra source channels are dropped; extra
+    // FIFO channels get a copy of a mono source, else zeros.
+    void WriteInterleaved(const double* src, int32_t frames, int32_t sourceChannels);
+    // Moves min(frames, dest.Free()) frames; dest channels beyond ours get zeros.
+    void TransferTo(TMChFIFO& dest, int32_t frames);
+    int32_t Available();
+    int32_t Free();
+    int32_t PlayingAvailable();
+    void Reset();
+
+private:
+    void CopyParams();
+};
+
+} // namespace marlix
