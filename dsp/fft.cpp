@@ -104,7 +104,7 @@ void FFTInit(int n, TFFTTables& t)
     t.W.resize(static_cast<size_t>(n) + 1);
     for (int i = 0; i <= n; ++i) {
         const double a = 2 * std::numbers::pi * i / n;
-        const double b = 2 * std::numbers::pi * ((i + n / 4) % n) / n;
+        const double b = 2 * std::numbers::pi * std::fmod(i + n / 4.0, n) / n;
         t.W[i] = Complex(std::cos(a), std::cos(b));
     }
     t.BitRev.resize(n);

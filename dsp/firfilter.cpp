@@ -1,0 +1,174 @@
+#include "dsp/firfilter.h"
+
+#include "engine/flexbuf.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace marlix {
+
+TFIRFilter::TFIRFilter(int channels, bool secondFIFO, bool threaded, int capacity, int taps)
+    : TFilterStage(channels, secondFIFO, capacity), Channels(channels), Threaded(threaded)
+{
+    int n = std::max(taps, 2);
+    NextPow2(n);
+    BlockSize = n;
+    const size_t m = 2 * static_cast<size_t>(n);
+    for (int c = 0; c < channels; ++c) {
+        InBlock.emplace_back(n);
+        Spectrum.emplace_back(n + 1);
+        Taps.emplace_back(n);
+        Overlap.emplace_back(m);
+    }
+    for (int p = 0; p < (channels + 1) / 2; ++p)
+        PairBuf.emplace_back(m + 1);
+    Discard.Reset(n);
+    Zeros.Reset(n);
+    FFTInit(static_cast<int>(m), Tables);
+    if (Threaded)
+        Worker = std::thread([this] { WorkerLoop(); });
+}
+
+TFIRFilter::~TFIRFilter()
+{
+    if (Worker.joinable()) {
+        Terminate.store(true, std::memory_order_release);
+        Pending.fetch_or(2, std::memory_order_acq_rel);
+        Pending.notify_one();
+        Worker.join();
+    }
+    FFTFree(Tables);
+}
+
+void TFIRFilter::WorkerLoop()
+{
+    for (;;) {
+        Pending.wait(0, std::memory_order_acquire);
+        if (Terminate.load(std::memory_order_acquire))
+            return;
+        BlockTransform();
+        // Clears only the request bit: a stop request raised meanwhile stays visible.
+        Pending.fetch_and(~1, std::memory_order_acq_rel);
+        Pending.notify_all();
+    }
+}
+
+void TFIRFilter::SetTaps(int channel, TFlexBuf& block)
+{
+    if (channel < 0 || channel >= Channels)
+        return;
+    // The worker reads the spectra during a transform: let it finish first.
+    for (int p = Pending.load(std::memory_order_acquire); p != 0; p = Pending.load(std::memory_order_acquire))
+        Pending.wait(p, std::memory_order_acquire);
+    const int n = BlockSize;
+    const int length = std::min(block.GetLength(), n);
+    const double* src = block.GetChannels() > 0 ? static_cast<const double*>(block.GetData(65)[0]) : nullptr;
+    AlignedArray<double>& taps = Taps[channel];
+    taps.Zero();
+    if (src)
+        std::copy(src, src + length, taps.data());
+    AlignedArray<Complex> work(2 * static_cast<size_t>(n) + 1);
+    for (int i = 0; i < n; ++i)
+        work[i] = Complex(taps[i], 0);
+    FFTForward(work.data(), 2 * n, Tables);
+    std::copy(work.data(), work.data() + n + 1, Spectrum[channel].data());
+}
+
+void TFIRFilter::GetTaps(int channel, TFlexBuf& block) const
+{
+    block.SetBuf(nullptr, 1, 65, BlockSize);
+    if (channel >= 0 && channel < Channels)
+        std::copy(Taps[channel].data(), Taps[channel].data() + BlockSize, static_cast<double*>(block.Data[0]));
+}
+
+void TFIRFilter::Process(TMChFIFO& in, TMChFIFO& out, int count)
+{
+    const int n = BlockSize;
+    count = std::min({count, in.Available(), out.Free()});
+    while (count > 0) {
+        const int d = std::min(n - Fill, count);
+        if (d == 0 || (Fill + d >= n && Pending.load(std::memory_order_acquire) != 0))
+            break;
+        for (int i = 0; i < in.Channels; ++i)
+            in.FIFOs[i]->Read(i < Channels ? InBlock[i].data() + Fill : Discard.data(), d);
+        for (int c = in.Channels; c < Channels; ++c)
+            std::fill_n(InBlock[c].data() + Fill, d, 0.0);
+        Fill += d;
+        for (int k = 0; k < out.Channels; ++k)
+            out.FIFOs[k]->Write(k < Channels ? Overlap[k].data() + OutPos : Zeros.data(), d);
+        OutPos += d;
+        if (OutPos == 2 * n)
+            OutPos = 0;
+        if (Fill == n)
+            FinishBlock();
+        count -= d;
+    }
+}
+
+// Adds the previous block's convolution into the output ring, then loads the
+// collected block for its transform.
+void TFIRFilter::FinishBlock()
+{
+    const int n = BlockSize;
+    const int other = OutPos == 0 ? n : 0;
+    for (int c = 0; c < Channels; ++c) {
+        const double* z = reinterpret_cast<const double*>(PairBuf[c / 2].data()) + (c & 1);
+        double* ring = Overlap[c].data();
+        for (int i = 0; i < n; ++i)
+            ring[OutPos + i] += z[2 * i];
+        for (int i = 0; i < n; ++i)
+            ring[other + i] = z[2 * (n + i)];
+    }
+    for (auto& pair : PairBuf)
+        pair.Zero();
+    for (int c = 0; c < Channels; ++c) {
+        double* z = reinterpret_cast<double*>(PairBuf[c / 2].data()) + (c & 1);
+        const double* block = InBlock[c].data();
+        for (int i = 0; i < n; ++i)
+            z[2 * i] = block[i];
+    }
+    Fill = 0;
+    if (Threaded) {
+        Pending.store(1, std::memory_order_release);
+        Pending.notify_one();
+    } else {
+        BlockTransform();
+    }
+}
+
+void TFIRFilter::BlockTransform()
+{
+    for (int p = 0; p < static_cast<int>(PairBuf.size()); ++p)
+        TransformPair(p);
+}
+
+void TFIRFilter::TransformPair(int p)
+{
+    const int n = BlockSize;
+    const int m = 2 * n;
+    Complex* z = PairBuf[p].data();
+    const int a = 2 * p, b = 2 * p + 1;
+    const Complex* sa = Spectrum[a].data();
+    const Complex* sb = b < Channels ? Spectrum[b].data() : nullptr;
+    FFTForward(z, m, Tables);
+    for (int k = 0; k <= n; ++k) {
+        const int km = (m - k) % m;
+        const double zr = z[k].real(), zi = z[k].imag(), mr = z[km].real(), mi = z[km].imag();
+        // A and B: twice the spectra of the two packed channels, times their filters.
+        double ar = zr + mr, ai = zi - mi;
+        const double tar = ar * sa[k].real() - ai * sa[k].imag();
+        ai = ar * sa[k].imag() + ai * sa[k].real();
+        ar = tar;
+        double br = 0, bi = 0;
+        if (sb) {
+            const double ur = zi + mi, ui = mr - zr;
+            br = ur * sb[k].real() - ui * sb[k].imag();
+            bi = ur * sb[k].imag() + ui * sb[k].real();
+        }
+        z[m - k] = Complex(0.5 * (ar + bi), 0.5 * (br - ai));
+        z[k] = Complex(0.5 * (ar - bi), 0.5 * (ai + br));
+    }
+    FFTInverse(z, m, Tables);
+}
+
+} // namespace marlix

@@ -1,0 +1,63 @@
+#pragma once
+#include "dsp/fft.h"
+#include "dsp/filterstage.h"
+#include "engine/alignedarray.h"
+#include "engine/fifo.h"
+
+#include <atomic>
+#include <memory>
+#include <thread>
+#include <vector>
+
+namespace marlix {
+
+class TFlexBuf;
+
+// Multichannel streaming FIR by fast convolution with block overlap-add. Two
+// channels share one transform pair (real and imaginary parts). The output lags
+// the input by exactly 2 × BlockSize samples. In threaded mode the block
+// transform runs on the filter's own worker thread, so that a long filter never
+// stalls the caller; the caller then never finishes a block while the previous
+// transform is still pending.
+class TFIRFilter : public TFilterStage {
+public:
+    TFIRFilter(int channels, bool secondFIFO, bool threaded, int capacity, int taps);
+    ~TFIRFilter() override;
+
+    // Installs channel `channel`'s impulse response: the block's first channel,
+    // taken as doubles, at most BlockSize coefficients.
+    void SetTaps(int channel, TFlexBuf& block);
+    void GetTaps(int channel, TFlexBuf& block) const;
+
+    // Moves up to `count` samples per channel from `in` through the filter into `out`.
+    void Process(TMChFIFO& in, TMChFIFO& out, int count) override;
+
+    int GetChannels() const { return Channels; }
+    bool IsPending() const { return Pending.load(std::memory_order_acquire) != 0; }
+
+    int BlockSize = 0;
+
+private:
+    void FinishBlock();
+    void BlockTransform();
+    void TransformPair(int p);
+    void WorkerLoop();
+
+    int Channels = 0;
+    std::vector<AlignedArray<double>> InBlock;
+    std::vector<AlignedArray<Complex>> PairBuf;
+    std::vector<AlignedArray<Complex>> Spectrum;
+    std::vector<AlignedArray<double>> Taps;
+    std::vector<AlignedArray<double>> Overlap;
+    AlignedArray<double> Discard;
+    AlignedArray<double> Zeros;
+    int OutPos = 0;
+    int Fill = 0;
+    TFFTTables Tables;
+    bool Threaded = false;
+    std::atomic<int> Pending{0};
+    std::atomic<bool> Terminate{false};
+    std::thread Worker;
+};
+
+} // namespace marlix
