@@ -85,8 +85,8 @@ void ReferenceOverlapAdd(benchmark::State& state)
     int n = taps;
     NextPow2(n);
     const int m = 2 * n;
-    fftw_complex* z = fftw_alloc_complex(m);
-    fftw_complex* h = fftw_alloc_complex(m);
+    fftw_complex* z = fftw_alloc_complex(m + 1); // with the spare element the recombination writes
+    fftw_complex* h = fftw_alloc_complex(m + 1);
     fftw_plan forward = fftw_plan_dft_1d(m, z, z, FFTW_FORWARD, FFTW_MEASURE);
     fftw_plan inverse = fftw_plan_dft_1d(m, z, z, FFTW_BACKWARD, FFTW_MEASURE);
     const auto ha = Noise(taps, 1), hb = Noise(taps, 2);

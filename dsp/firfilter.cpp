@@ -119,13 +119,14 @@ void TFIRFilter::FinishBlock()
         for (int i = 0; i < n; ++i)
             ring[other + i] = z[2 * (n + i)];
     }
-    for (auto& pair : PairBuf)
-        pair.Zero();
-    for (int c = 0; c < Channels; ++c) {
-        double* z = reinterpret_cast<double*>(PairBuf[c / 2].data()) + (c & 1);
-        const double* block = InBlock[c].data();
+    // The first half carries the new block, the rest is zero padding.
+    for (size_t p = 0; p < PairBuf.size(); ++p) {
+        Complex* z = PairBuf[p].data();
+        const double* a = InBlock[2 * p].data();
+        const double* b = 2 * p + 1 < InBlock.size() ? InBlock[2 * p + 1].data() : nullptr;
         for (int i = 0; i < n; ++i)
-            z[2 * i] = block[i];
+            z[i] = Complex(a[i], b ? b[i] : 0.0);
+        std::fill(z + n, z + 2 * n + 1, Complex());
     }
     Fill = 0;
     if (Threaded) {

@@ -11,6 +11,7 @@
 namespace {
 
 constexpr int kMaxOrder = 30;
+constexpr double kPlanSeconds = 0.5;
 
 // [order][inverse][unaligned]
 std::atomic<fftw_plan> gPlans[kMaxOrder + 1][2][2];
@@ -26,7 +27,10 @@ fftw_plan MakePlan(int order, bool inverse, bool unaligned)
     // Plan on a scratch array: the planner may overwrite what it is given.
     fftw_complex* scratch = fftw_alloc_complex(static_cast<size_t>(n) + 1);
     fftw_complex* target = unaligned ? scratch + 1 : scratch;
-    unsigned flags = FFTW_ESTIMATE | (unaligned ? FFTW_UNALIGNED : 0);
+    // Aligned buffers (the usual case) get measured plans, bounded in planning time;
+    // the rare unaligned caller gets an estimated one at once.
+    fftw_set_timelimit(kPlanSeconds);
+    unsigned flags = unaligned ? FFTW_ESTIMATE | FFTW_UNALIGNED : FFTW_MEASURE;
     fftw_plan plan = fftw_plan_dft_1d(n, target, target, inverse ? FFTW_BACKWARD : FFTW_FORWARD, flags);
     fftw_free(scratch);
     slot.store(plan, std::memory_order_release);
@@ -48,8 +52,7 @@ __attribute__((visibility("default"))) void nspzFftPrepare(int order)
     if (order < 0 || order > kMaxOrder)
         return;
     for (int inverse = 0; inverse < 2; ++inverse)
-        for (int unaligned = 0; unaligned < 2; ++unaligned)
-            Plan(order, inverse, unaligned);
+        Plan(order, inverse, false);
 }
 
 __attribute__((visibility("default"))) void nspzFft(std::complex<double>* buffer, int order, int flag)
