@@ -161,15 +161,11 @@ bool ParseFloat(std::string_view text, double& value)
 
 std::string FormatFloat(double value)
 {
+    // "%.15g": 15 significant digits with trailing zeros dropped, which for any value that
+    // has an exact text of at most 15 digits is that shortest text.
     char buf[64];
-    for (int precision = 1; precision <= 15; ++precision) {
-        const auto res = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::general, precision);
-        double back = 0;
-        const auto [end, ec] = std::from_chars(buf, res.ptr, back);
-        if (precision == 15 || (ec == std::errc() && end == res.ptr && back == value))
-            return std::string(buf, res.ptr);
-    }
-    return {};
+    const auto res = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::general, 15);
+    return std::string(buf, res.ptr);
 }
 
 bool WriteFileAtomic(const std::string& path, std::string_view bytes)

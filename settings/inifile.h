@@ -75,8 +75,9 @@ private:
 // Number texts shared by the INI file and the values stored inside strings.
 // ParseInteger: optional sign, then decimal or "0x" hexadecimal (up to 32 bits, taken as
 // two's complement), blanks around allowed. ParseFloat: "." as separator whatever the
-// locale, finite values only, blanks around allowed. FormatFloat: the shortest "%g" form
-// of 1 to 15 significant digits that reads back exactly, else 15 digits.
+// locale, finite values only, blanks around allowed. FormatFloat: "%.15g" in the "C"
+// locale, i.e. the shortest text of at most 15 significant digits, exponent only for
+// very large or small values ("100", "0.1", "1e-05", "1e+20").
 bool ParseInteger(std::string_view text, int& value);
 bool ParseFloat(std::string_view text, double& value);
 std::string FormatFloat(double value);
