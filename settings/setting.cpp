@@ -44,12 +44,14 @@ template <class V> void Visit(TSettingOutput& s, V& v)
     v("nDriverType", s.nDriverType);
     for (size_t i = 0; i < s.bFreq.size(); ++i)
         v(Key("bFreq", i), s.bFreq[i]);
-    for (size_t i = 0; i < 2; ++i) {
+    for (size_t i = 0; i < 2; ++i)
         v(Key("szChName", i), s.szChName[i]);
+    for (size_t i = 0; i < 2; ++i)
         v(Key("fLevel", i), s.fLevel[i]);
+    for (size_t i = 0; i < 2; ++i)
         v(Key("bInvPhase", i), s.bInvPhase[i]);
+    for (size_t i = 0; i < 2; ++i)
         v(Key("fDelay", i), s.fDelay[i]);
-    }
 }
 
 template <class V> void Visit(TSettingMME& s, V& v)
@@ -76,13 +78,14 @@ template <class V> void Visit(TSettingFilter& s, V& v)
 
 template <class V> void Visit(TSettingMatrix& s, V& v)
 {
-    for (size_t n = 0; n < 2; ++n)
-        for (size_t m = 0; m < 2; ++m) {
-            const std::string suffix = std::to_string(n) + "_" + std::to_string(m);
-            v("bONOFF" + suffix, s.bONOFF[n][m]);
-            v("bInv" + suffix, s.bInv[n][m]);
-            v("fLevel" + suffix, s.fLevel[n][m]);
-        }
+    const auto each = [&](const char* name, auto& field) {
+        for (size_t n = 0; n < 2; ++n)
+            for (size_t m = 0; m < 2; ++m)
+                v(name + std::to_string(n) + "_" + std::to_string(m), field[n][m]);
+    };
+    each("bONOFF", s.bONOFF);
+    each("bInv", s.bInv);
+    each("fLevel", s.fLevel);
 }
 
 template <class V> void Visit(TSettingReSampler& s, V& v)
