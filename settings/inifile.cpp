@@ -216,12 +216,12 @@ void TIniFile::Parse(std::string_view text)
         const auto nl = text.find('\n');
         std::string_view line = text.substr(0, nl);
         text.remove_prefix(nl == std::string_view::npos ? text.size() : nl + 1);
-        if (!line.empty() && line.back() == '\r')
-            line.remove_suffix(1);
         if (nl != std::string_view::npos && firstBreak) {
-            crlf_ = line.size() < nl;
+            crlf_ = line.ends_with('\r');
             firstBreak = false;
         }
+        while (line.ends_with('\r'))
+            line.remove_suffix(1);
         const std::string_view t = Trim(line);
         if (t.starts_with('[') && t.find(']') != std::string_view::npos) {
             TSection s;
