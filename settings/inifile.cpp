@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <unordered_set>
 #include <utility>
 
 #include <fcntl.h>
@@ -30,6 +31,13 @@ std::string_view Trim(std::string_view s)
 char Lower(char c)
 {
     return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+std::string Folded(std::string_view s)
+{
+    std::string out(s);
+    std::transform(out.begin(), out.end(), out.begin(), Lower);
+    return out;
 }
 
 bool SameName(std::string_view a, std::string_view b)
@@ -253,20 +261,24 @@ TIniFile::TSection* TIniFile::Find(std::string_view section)
     return const_cast<TSection*>(std::as_const(*this).Find(section));
 }
 
-const TIniFile::TLine* TIniFile::FindKey(const TSection& s, std::string_view key)
+template <class Section> auto* TIniFile::FindKey(Section& s, std::string_view key)
 {
     key = Trim(key);
-    for (const auto& l : s.lines)
-        if (!l.key.empty() && SameName(l.key, key))
-            return &l;
-    return nullptr;
+    decltype(&s.lines.front()) found = nullptr;
+    for (auto& l : s.lines)
+        if (!l.key.empty() && SameName(l.key, key)) {
+            found = &l;
+            break;
+        }
+    return found;
 }
 
 std::vector<std::string> TIniFile::ReadSections() const
 {
     std::vector<std::string> names;
+    std::unordered_set<std::string> seen;
     for (const auto& s : sections_)
-        if (s.hasHeader && Find(s.name) == &s)
+        if (s.hasHeader && seen.insert(Folded(s.name)).second)
             names.push_back(s.name);
     return names;
 }
@@ -274,9 +286,10 @@ std::vector<std::string> TIniFile::ReadSections() const
 std::vector<std::string> TIniFile::ReadSection(std::string_view section) const
 {
     std::vector<std::string> keys;
+    std::unordered_set<std::string> seen;
     if (const TSection* s = Find(section))
         for (const auto& l : s->lines)
-            if (!l.key.empty() && FindKey(*s, l.key) == &l)
+            if (!l.key.empty() && seen.insert(Folded(l.key)).second)
                 keys.push_back(l.key);
     return keys;
 }
@@ -341,9 +354,8 @@ bool TIniFile::WriteString(std::string_view section, std::string_view key, std::
     TSection* s = Find(section);
     if (!s)
         s = &AddSection(section);
-    if (const TLine* found = FindKey(*s, key)) {
-        auto& line = const_cast<TLine&>(*found);
-        line.text = line.text.substr(0, line.text.find('=') + 1) + EncodeValue(value);
+    if (TLine* line = FindKey(*s, key)) {
+        line->text = line->text.substr(0, line->text.find('=') + 1) + EncodeValue(value);
         return true;
     }
     auto lastKey = std::find_if(s->lines.rbegin(), s->lines.rend(), [](const TLine& l) { return !l.key.empty(); });

@@ -63,7 +63,7 @@ private:
     void Parse(std::string_view text);
     const TSection* Find(std::string_view section) const;
     TSection* Find(std::string_view section);
-    static const TLine* FindKey(const TSection& s, std::string_view key);
+    template <class Section> static auto* FindKey(Section& s, std::string_view key);
     TSection& AddSection(std::string_view section);
 
     std::string fileName_;

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <map>
 #include <set>
 
@@ -28,9 +29,9 @@ TSettingEFX Sample()
 
 Bytes NameBlock(const std::string& name)
 {
-    Bytes b{static_cast<uint8_t>(name.size())};
-    b.insert(b.end(), name.begin(), name.end());
-    b.resize(256, 0);
+    Bytes b(256, 0);
+    b[0] = static_cast<uint8_t>(name.size());
+    std::copy(name.begin(), name.end(), b.begin() + 1);
     return b;
 }
 
