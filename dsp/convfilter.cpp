@@ -1,0 +1,137 @@
+#include "dsp/convfilter.h"
+
+#include "dsp/firfilter.h"
+#include "engine/flexbuf.h"
+#include "settings/settingconvolver.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace marlix {
+
+TConvFilter::TConvFilter(int channels, bool secondFIFO, int rate, int capacity, const TSettingConvolver& setting)
+    : TFilterStage(channels, secondFIFO, capacity), Rate(rate), DryWet(setting.DryWet), Samples(kChunk), Wet(kChunk)
+{
+    for (int i = 0; i < 2; ++i) {
+        const TConvolverEntry& c = setting.Conv[i];
+        const bool inRange = c.InCh >= 0 && c.InCh < channels && c.OutCh >= 0 && c.OutCh < channels;
+        if (!c.HasIR || !c.On || !inRange || c.IR.empty())
+            continue;
+        Items[Count] = i;
+        InCh[Count] = c.InCh;
+        OutCh[Count] = c.OutCh;
+        Gain[Count] = std::exp2(c.Level / 6.0);
+        MaxLen = std::max(MaxLen, static_cast<int>(c.IR.size()));
+        ++Count;
+    }
+    if (Count > 0) {
+        const bool threaded = static_cast<double>(MaxLen) / rate > 0.1;
+        FIR = std::make_unique<TFIRFilter>(Count, false, threaded, capacity, MaxLen);
+        InstallTaps(setting);
+        WetInFIFO = std::make_unique<TMChFIFO>(Count, capacity);
+    }
+    DryFIFO = std::make_unique<TMChFIFO>(channels, capacity + 2 * MaxLen);
+    if (Count > 0)
+        for (int c = 0; c < channels; ++c)
+            DryFIFO->FIFOs[c]->WriteZeros(2 * MaxLen);
+    Skip = 2 * MaxLen;
+}
+
+TConvFilter::~TConvFilter() = default;
+
+void TConvFilter::CutDirectSound(double* ir, int n)
+{
+    if (n <= 0)
+        return;
+    auto sign = [](double v) { return (v > 0) - (v < 0); };
+    const int a = std::min(128, n - 1);
+    const int s = sign(ir[a]);
+    int j0 = a - 1;
+    while (j0 >= 0 && sign(ir[j0]) == s)
+        --j0;
+    if (j0 > 0)
+        std::fill(ir, ir + j0, 0.0);
+}
+
+void TConvFilter::InstallTaps(const TSettingConvolver& setting)
+{
+    TFlexBuf block;
+    for (int j = 0; j < Count; ++j) {
+        const TConvolverEntry& c = setting.Conv[Items[j]];
+        block.SetBuf(nullptr, 1, 65, MaxLen);
+        double* taps = static_cast<double*>(block.Data[0]);
+        std::copy(c.IR.begin(), c.IR.end(), taps);
+        if (c.CutDS)
+            CutDirectSound(taps, static_cast<int>(c.IR.size()));
+        FIR->SetTaps(j, block);
+    }
+}
+
+void TConvFilter::Process(TMChFIFO& in, TMChFIFO& out, int count)
+{
+    const int m = std::max(in.Channels, out.Channels);
+    count = std::min({count, in.Available(), DryFIFO->Free()});
+    if (WetInFIFO)
+        count = std::min(count, WetInFIFO->Free());
+    count = std::max(count, 0);
+    for (int done = 0; done < count; done += kChunk)
+        Feed(in, std::min(kChunk, count - done), m);
+
+    if (FIR) {
+        FIR->Process(*WetInFIFO, *FIR->OutFIFO, std::min(WetInFIFO->Available(), FIR->OutFIFO->Free()));
+        count = FIR->OutFIFO->Available();
+    }
+    count = std::min(count, DryFIFO->Available());
+    if (Skip > 0 && count > 0) {
+        const int s = std::min(Skip, count);
+        for (int c = 0; c < DryFIFO->Channels; ++c)
+            DryFIFO->FIFOs[c]->Skip(s);
+        for (int j = 0; j < Count; ++j)
+            FIR->OutFIFO->FIFOs[j]->Skip(s);
+        Skip -= s;
+        count -= s;
+    }
+    count = std::min(count, out.Free());
+    for (int done = 0; done < count; done += kChunk)
+        Mix(out, std::min(kChunk, count - done), m);
+}
+
+// Appends input to the dry line and to the FIR input of every convolver it feeds.
+void TConvFilter::Feed(TMChFIFO& in, int count, int m)
+{
+    for (int i = 0; i < m; ++i) {
+        if (i < in.Channels)
+            in.FIFOs[i]->Read(Samples.data(), count);
+        else
+            std::fill_n(Samples.data(), count, 0.0);
+        if (i < DryFIFO->Channels)
+            DryFIFO->FIFOs[i]->Write(Samples.data(), count);
+        for (int j = 0; j < Count; ++j)
+            if (InCh[j] == i)
+                WetInFIFO->FIFOs[j]->Write(Samples.data(), count);
+    }
+}
+
+// Dry signal (or silence) plus every convolver aimed at the channel, in step.
+void TConvFilter::Mix(TMChFIFO& out, int count, int m)
+{
+    for (int i = 0; i < m; ++i) {
+        double* y = Samples.data();
+        if (i < DryFIFO->Channels)
+            DryFIFO->FIFOs[i]->Read(y, count);
+        if (i >= DryFIFO->Channels || !(DryWet & 1))
+            std::fill_n(y, count, 0.0);
+        for (int j = 0; j < Count; ++j) {
+            if (OutCh[j] != i)
+                continue;
+            FIR->OutFIFO->FIFOs[j]->Read(Wet.data(), count);
+            if (DryWet & 2)
+                for (int t = 0; t < count; ++t)
+                    y[t] += Gain[j] * Wet[t];
+        }
+        if (i < out.Channels)
+            out.FIFOs[i]->Write(y, count);
+    }
+}
+
+} // namespace marlix
