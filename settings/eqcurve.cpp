@@ -3,6 +3,8 @@
 #include "settings/inifile.h"
 
 #include <algorithm>
+#include <cmath>
+#include <numbers>
 
 namespace marlix {
 namespace {
@@ -75,6 +77,56 @@ void TEQ::Load(const TIniFile& ini, const std::string& section, int curve)
         if (ini.ValueExists(section, key))
             Points[i].Parse(ini.ReadString(section, key, {}));
     }
+}
+
+namespace {
+
+constexpr double kSilence = -192;
+
+// Low-pass value at log-frequency g for a knee at g0 with half-width h.
+double LowPassValue(double g, double g0, double h)
+{
+    if (g < g0 - h)
+        return 0;
+    if (g <= g0) {
+        const double t = (h - (g0 - g)) / h;
+        return -3 * t * t;
+    }
+    return -3 - 6 * (g - g0) / h;
+}
+
+} // namespace
+
+double TEQ1::Response(double x) const
+{
+    const double g = std::log(x), g0 = std::log(Freq);
+    const double b = std::exp2(Width - 1) * std::numbers::ln2;
+    if (Kind >= -1 && Kind <= 1) {
+        const double lo = Kind == -1 ? 0.0 : g0 - b;
+        const double hi = Kind == 1 ? 10000000.0 : g0 + b;
+        if (g <= lo || g >= hi)
+            return 0;
+        const double h = (g - g0) / b;
+        double r = std::copysign(std::pow(std::abs(h), std::exp2(Shape)), h);
+        if ((Kind == -1 && r < 0) || (Kind == 1 && r > 0))
+            r = 0;
+        return Gain * (1 + std::cos(std::numbers::pi * r)) / 2;
+    }
+    const double h = b / 4 != 0 ? b / 4 : 1.0;
+    if (Kind != 2)
+        return LowPassValue(g, g0, h);
+    if (g < g0 - h)
+        return kSilence;
+    const double v = 1 - std::exp2(LowPassValue(g, g0, h) / 6);
+    return v > 0 ? 6 * std::log2(v) : kSilence;
+}
+
+double TEQ::Response(double x) const
+{
+    double sum = 0;
+    for (const TEQ1& p : Points)
+        sum += p.Response(x);
+    return sum;
 }
 
 } // namespace marlix

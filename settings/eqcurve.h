@@ -22,6 +22,9 @@ struct TEQ1 {
     // Reads the fields present in `text`; a missing or unreadable field keeps its value.
     void Parse(std::string_view text);
 
+    // This point's contribution in dB at frequency x (Hz, > 0).
+    double Response(double x) const;
+
     bool operator==(const TEQ1&) const = default;
 };
 
@@ -39,6 +42,8 @@ public:
     void Clear() { Points.clear(); }
     void Delete(size_t index);
     void ResetGains();
+    // The sum of the points' responses in dB; an empty curve is 0 dB everywhere.
+    double Response(double x) const;
 
     // Keys of curve `curve`: curve + "_Count" and curve + "_" + i.
     void Save(TIniFile& ini, const std::string& section, int curve) const;

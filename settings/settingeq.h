@@ -8,6 +8,7 @@
 namespace marlix {
 
 class TIniFile;
+class TFIRFilter;
 
 // The EQ curves (master -1, channels 0 and 1), the correction parameters per channel and
 // the measured responses the correction is derived from.
@@ -18,6 +19,26 @@ public:
 
     void Save(TIniFile& ini, const std::string& section) const;
     void Load(const TIniFile& ini, const std::string& section);
+
+    // Master curve plus channel c's curve (c = 0, 1; other channels get the master alone), dB.
+    double GetEQ(int channel, double freq) const;
+    // Designs the linear-phase FIR of every channel of `filter` for input rate `rate`
+    // with `taps` ("EQFilterTaps") coefficients, and installs it.
+    void DesignEQ(TFIRFilter& filter, int rate, int taps) const;
+    // The correction curve in dB; 0 without a measurement or with the correction off.
+    double GetRevise(int channel, double freq) const;
+
+    // Stores a measured impulse response (length a power of two) and its smoothed
+    // magnitude. Other lengths leave the channel without a measurement.
+    void SetMeasurement(int channel, const double* samples, int rate, int length);
+    // Reads "ir" + channel + ".wav" from the program folder; a missing file clears.
+    void LoadMeasurement(int channel);
+    void LoadMeasurements();
+    // Forgets a present measurement and deletes its "ir" and "ir_c" files.
+    void ClearMeasurement(int channel);
+
+    // Where the measurement files live; empty means the program folder.
+    std::string Folder;
 
     std::array<TEQ, 3> Curves; // index c + 1 for curve c = -1, 0, 1
 
@@ -37,6 +58,10 @@ public:
     std::array<int, 2> MeasureLength{32768, 32768};
     std::array<std::vector<double>, 2> Magnitude;
     std::array<std::vector<double>, 2> Delay;
+
+private:
+    void ForgetMeasurement(int channel);
+    std::string MeasureFile(const char* prefix, int channel) const;
 };
 
 } // namespace marlix

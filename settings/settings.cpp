@@ -18,6 +18,8 @@ void TSettings::Load(const TIniFile& ini, const std::string& programFolder)
     if (ini.ReadInteger("Global", "IniVersion", 0) < MinIniVersion)
         Filter.HSCMode = 2;
     EQ.Load(ini, "EQ");
+    EQ.Folder = programFolder;
+    EQ.LoadMeasurements();
     EFX.Load(programFolder + "efxsetting.bin");
     Convolver.Load(programFolder + "convolversetting.bin");
     Matrix.Load(ini, "Matrix");
