@@ -28,12 +28,31 @@ int RoundBin(double hz, double rate, int n) { return RoundClamped(Bin(hz, rate, 
 
 float Decayed(float hold, float rate) { return static_cast<float>(hold - 6.0 * 48000.0 / rate); }
 
-double Dot(const double* x, const float* w, int count)
+struct TSums {
+    double Power, Re, Im;
+};
+
+// x·x, x·wRe and x·wIm in one pass; four partial sums per total keep the
+// pipeline busy. count is a multiple of 4.
+TSums Sums(const double* x, const float* wRe, const float* wIm, int count)
 {
-    double sum = 0;
-    for (int k = 0; k < count; ++k)
-        sum += x[k] * w[k];
-    return sum;
+    double p[4] = {}, r[4] = {}, m[4] = {};
+    for (int k = 0; k < count; k += 4) {
+        for (int l = 0; l < 4; ++l) {
+            const double v = x[k + l];
+            p[l] += v * v;
+            r[l] += v * wRe[k + l];
+            m[l] += v * wIm[k + l];
+        }
+    }
+    return {(p[0] + p[1]) + (p[2] + p[3]), (r[0] + r[1]) + (r[2] + r[3]),
+            (m[0] + m[1]) + (m[2] + m[3])};
+}
+
+Complex Predict(const double* x, const float* wRe, const float* wIm, int count)
+{
+    const TSums s = Sums(x, wRe, wIm, count);
+    return Complex(s.Re, s.Im);
 }
 
 double Sanitised(double v)
@@ -121,6 +140,7 @@ void THiManager::FrameStep(bool wetOnly)
     const THiDetection d = Mode <= 2
         ? DetectDrop(LogSpec.data(), n, Rate, CutoffAvg, LevelHold)
         : DetectHistogram(LogSpec.data(), n, Rate, Hits.data());
+    // The drop detector has applied the hold already; doing it again changes nothing.
     LevelHold = std::max(d.Level, Decayed(LevelHold, Rate));
     float level = LevelHold;
     int a = d.Cutoff;
@@ -313,7 +333,7 @@ void THiManager::SynthesiseB(int a, float level)
     const double limit = 4 * std::exp2(level / 6.0) * (a + 1);
     for (int i = a + 1; i < half; ++i) {
         FeaturesB(i, x);
-        Complex z(Dot(x, WeightsRe.data(), 32), Dot(x, WeightsIm.data(), 32));
+        Complex z = Predict(x, WeightsRe.data(), WeightsIm.data(), 32);
         const double m = std::abs(z), bound = limit / (i + 1);
         if (m > bound)
             z *= bound / m;
@@ -366,7 +386,7 @@ void THiManager::SynthesiseC(int a, float level)
     if (level > -96) {
         for (int i = std::max(1, a - 9); i < half; ++i) {
             FeaturesC(i, x);
-            Complex z(Dot(x, WeightsRe.data(), 48) / i, Dot(x, WeightsIm.data(), 48) / i);
+            Complex z = Predict(x, WeightsRe.data(), WeightsIm.data(), 48) / static_cast<double>(i);
             if (i < a)
                 z *= (10.0 + i - a) / 10.0;
             Synth[i] = z;
@@ -382,8 +402,10 @@ void THiManager::SynthesiseC(int a, float level)
 void THiManager::FeaturesD(int i, double* x) const
 {
     // Bins i − 48 … i − 1 sit at indices i − 47 … i.
-    std::copy_n(IndexRe.begin() + (i - 47), 48, x);
-    std::copy_n(IndexIm.begin() + (i - 47), 48, x + 48);
+    for (int j = 0; j < 48; ++j) {
+        x[2 * j] = IndexRe[i - 47 + j];
+        x[2 * j + 1] = IndexIm[i - 47 + j];
+    }
 }
 
 void THiManager::SynthesiseD(int a, float level)
@@ -405,7 +427,8 @@ void THiManager::SynthesiseD(int a, float level)
     // Later bins predict from the ones synthesised here, so they replace the input in IndexRe/Im.
     for (int i = std::max(48, a - 9); i < half; ++i) {
         FeaturesD(i, x);
-        Complex z(Dot(x, WeightsRe.data(), kWeights) / i, Dot(x, WeightsIm.data(), kWeights) / i);
+        const double bin = i;
+        Complex z = Predict(x, WeightsRe.data(), WeightsIm.data(), kWeights) / bin;
         if (i < a)
             z *= (10.0 + i - a) / 10.0;
         IndexRe[i + 1] = i * z.real();
@@ -416,13 +439,11 @@ void THiManager::SynthesiseD(int a, float level)
 
 void THiManager::Adapt(const double* x, int count, double targetRe, double targetIm, float mu)
 {
-    double power = 0;
-    for (int k = 0; k < count; ++k)
-        power += x[k] * x[k];
-    if (!(power > 0))
+    const TSums s = Sums(x, WeightsRe.data(), WeightsIm.data(), count);
+    if (!(s.Power > 0))
         return;
-    const double gRe = mu * (targetRe - Dot(x, WeightsRe.data(), count)) / power;
-    const double gIm = mu * (targetIm - Dot(x, WeightsIm.data(), count)) / power;
+    const double gRe = mu * (targetRe - s.Re) / s.Power;
+    const double gIm = mu * (targetIm - s.Im) / s.Power;
     for (int k = 0; k < count; ++k) {
         WeightsRe[k] = static_cast<float>(WeightsRe[k] + gRe * x[k]);
         WeightsIm[k] = static_cast<float>(WeightsIm[k] + gIm * x[k]);
