@@ -18,7 +18,9 @@ struct THiDetection {
 
 // High-frequency complement for one channel: finds where the spectrum of the
 // signal is cut off and adds synthesised content above that bin. Frames of 512
-// samples advance by 256; the output lags the input by 256 samples.
+// samples advance by 256. A hop's dry samples wait one hop in InBuf and one in
+// Tail, so the output lags the input by 512 samples, in step with the
+// synthesis of the frames that cover them.
 class THiManager {
 public:
     static constexpr int kWeights = 96;
@@ -43,7 +45,7 @@ public:
 
     int32_t Mode = 3;
     float Rate = 44100;
-    int32_t FrameSize = 512;
+    int32_t FrameSize = 512; // the buffers are sized for it: do not change
     std::vector<double> InBuf;
     std::vector<double> OutBuf;
     std::vector<double> Tail;
