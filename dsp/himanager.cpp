@@ -1,0 +1,500 @@
+#include "dsp/himanager.h"
+
+#include <algorithm>
+#include <cmath>
+#include <numbers>
+
+namespace marlix {
+namespace {
+
+constexpr float kSilence = -192;
+// Samples beyond this are treated as garbage by the analysis (the dry path keeps them).
+constexpr double kAnalysisLimit = 1e9;
+constexpr int kSubBins = 8;
+
+// v rounded to the nearest integer (ties to even), kept within lo … hi; NaN gives lo.
+int RoundClamped(double v, int lo, int hi)
+{
+    if (!(v >= lo))
+        return lo;
+    if (v >= hi)
+        return hi;
+    return static_cast<int>(std::nearbyint(v));
+}
+
+double Bin(double hz, double rate, int n) { return hz / rate * n; }
+
+int RoundBin(double hz, double rate, int n) { return RoundClamped(Bin(hz, rate, n), 0, 1 << 20); }
+
+float Decayed(float hold, float rate) { return static_cast<float>(hold - 6.0 * 48000.0 / rate); }
+
+struct TSums {
+    double Power, Re, Im;
+};
+
+// x·x, x·wRe and x·wIm in one pass; four partial sums per total keep the
+// pipeline busy. count is a multiple of 4.
+TSums Sums(const double* x, const float* wRe, const float* wIm, int count)
+{
+    double p[4] = {}, r[4] = {}, m[4] = {};
+    for (int k = 0; k < count; k += 4) {
+        for (int l = 0; l < 4; ++l) {
+            const double v = x[k + l];
+            p[l] += v * v;
+            r[l] += v * wRe[k + l];
+            m[l] += v * wIm[k + l];
+        }
+    }
+    return {(p[0] + p[1]) + (p[2] + p[3]), (r[0] + r[1]) + (r[2] + r[3]),
+            (m[0] + m[1]) + (m[2] + m[3])};
+}
+
+Complex Predict(const double* x, const float* wRe, const float* wIm, int count)
+{
+    const TSums s = Sums(x, wRe, wIm, count);
+    return Complex(s.Re, s.Im);
+}
+
+double Sanitised(double v)
+{
+    if (std::isnan(v))
+        return 0;
+    return std::clamp(v, -kAnalysisLimit, kAnalysisLimit);
+}
+
+} // namespace
+
+THiManager::THiManager(int mode, double rate)
+    : Mode(mode > 4 ? 4 : (mode < 1 ? 3 : mode)),
+      Rate(rate >= 1 && rate <= 1e7 ? static_cast<float>(rate) : 44100.0f)
+{
+    const int n = FrameSize;
+    const int half = n / 2;
+    InBuf.assign(n, 0);
+    OutBuf.assign(half, 0);
+    Tail.assign(half, 0);
+    Hits.assign(half, 0);
+    Synth.assign(half + 1, Complex());
+    Fft.assign(n + 1, Complex());
+    Mag.assign(half + 1, 0);
+    LogSpec.assign(half + 1, kSilence);
+    IndexRe.assign(half + 2, 0);
+    IndexIm.assign(half + 2, 0);
+    Window.resize(n);
+    const double period = n - 2;
+    for (int i = 0; i < n; ++i)
+        Window[i] = 0.5 + 0.5 * std::cos((i - period / 2) * 2 * std::numbers::pi / period);
+    SubBins.resize(static_cast<size_t>(half) * kSubBins);
+    for (int i = 0; i < half; ++i)
+        for (int j = 0; j < kSubBins; ++j)
+            SubBins[i * kSubBins + j] = i / (j + 2);
+    FFTInit(n, Tables);
+    Reset();
+}
+
+void THiManager::Seed(uint32_t seed)
+{
+    SeedValue = seed;
+    Random.seed(seed);
+}
+
+void THiManager::Reset()
+{
+    const int half = FrameSize / 2;
+    std::fill(InBuf.begin(), InBuf.end(), 0.0);
+    std::fill(OutBuf.begin(), OutBuf.end(), 0.0);
+    std::fill(Tail.begin(), Tail.end(), 0.0);
+    std::fill(Hits.begin(), Hits.end(), 0.0f);
+    std::fill(Synth.begin(), Synth.end(), Complex());
+    WeightsRe.fill(0);
+    WeightsIm.fill(0);
+    InPos = half;
+    OutPos = 0;
+    CutoffAvg = static_cast<float>(half);
+    LevelHold = kSilence;
+    LastCutoff = 0;
+    LastLevel = kSilence;
+    Random.seed(SeedValue);
+}
+
+void THiManager::Process(double* samples, int count, bool wetOnly)
+{
+    if (!samples)
+        return;
+    const int n = FrameSize;
+    for (int i = 0; i < count; ++i) {
+        InBuf[InPos++] = samples[i];
+        samples[i] = OutBuf[OutPos++];
+        if (InPos >= n) {
+            FrameStep(wetOnly);
+            InPos = n / 2;
+            OutPos = 0;
+        }
+    }
+}
+
+void THiManager::FrameStep(bool wetOnly)
+{
+    const int n = FrameSize;
+    Analyse();
+    const THiDetection d = Mode <= 2
+        ? DetectDrop(LogSpec.data(), n, Rate, CutoffAvg, LevelHold)
+        : DetectHistogram(LogSpec.data(), n, Rate, Hits.data());
+    // The drop detector has applied the hold already; doing it again changes nothing.
+    LevelHold = std::max(d.Level, Decayed(LevelHold, Rate));
+    float level = LevelHold;
+    int a = d.Cutoff;
+    if (a > 0) {
+        a = std::max(a, RoundBin(Mode == 1 ? 16000 : 14000, Rate, n));
+        level = static_cast<float>(level - 6.0 * d.Reference / a);
+    }
+    switch (Mode) {
+    case 1: SynthesiseA(a, level); break;
+    case 2: SynthesiseB(a, level); break;
+    case 3: SynthesiseC(a, level); break;
+    default: SynthesiseD(a, level); break;
+    }
+    Synth[n / 2] = 0;
+    LastCutoff = a;
+    LastLevel = level;
+    Resynthesise(wetOnly);
+}
+
+void THiManager::Analyse()
+{
+    const int n = FrameSize;
+    for (int i = 0; i < n; ++i)
+        Fft[i] = Complex(Sanitised(InBuf[i]) * Window[i], 0);
+    FFTForward(Fft.data(), n, Tables);
+    const float floorAmp = std::ldexp(1.0f, -32);
+    for (int k = 0; k <= n / 2; ++k) {
+        const double re = Fft[k].real(), im = Fft[k].imag();
+        const float m = static_cast<float>(std::sqrt(re * re + im * im));
+        Mag[k] = m;
+        LogSpec[k] = m >= floorAmp ? 6.0f * std::log2(m) : kSilence;
+    }
+}
+
+float THiManager::PeakLevel(const float* s, int from, int to)
+{
+    float peak = kSilence, prev = 0;
+    double sum = 0, weight = 0;
+    for (int i = std::max(from, 0); i < to; ++i) {
+        const float v = s[i];
+        peak = std::max(peak, v);
+        if (v > prev + 6 && v > peak - 24) {
+            sum += static_cast<double>(i) * v;
+            weight += i;
+        }
+        prev = v;
+    }
+    return weight > 0 ? static_cast<float>(sum / weight) : kSilence;
+}
+
+THiDetection THiManager::DetectDrop(const float* s, int n, float rate, float& cutoffAvg,
+                                    float& levelHold)
+{
+    const int half = n / 2;
+    float prev = kSilence, follower = kSilence, smooth = kSilence, best = 0;
+    int candidate = half - 1;
+    for (int k = 0; k < half; ++k) {
+        if (s[k] > prev)
+            follower = s[k];
+        smooth = 0.03f * follower + 0.97f * smooth;
+        const float drop = smooth - s[k + 1];
+        if (drop > best) {
+            best = drop;
+            candidate = k;
+        }
+        prev = s[k];
+    }
+    if (best < 31)
+        candidate = half - 1;
+    cutoffAvg = 0.95f * cutoffAvg + 0.05f * static_cast<float>(candidate);
+    const int c = std::clamp(RoundClamped(cutoffAvg, 0, half) - 5, 0, half);
+    levelHold = std::max(PeakLevel(s, c / 2, c), Decayed(levelHold, rate));
+    THiDetection d;
+    d.Level = levelHold;
+    d.Reference = (c + half) / 2;
+    int a = d.Reference;
+    while (a > 0 && s[a] <= d.Level - 18)
+        --a;
+    d.Cutoff = a;
+    return d;
+}
+
+THiDetection THiManager::DetectHistogram(const float* s, int n, float rate, float* hits)
+{
+    const int half = n / 2;
+    float peak = kSilence;
+    for (int k = 0; k < half; ++k)
+        peak = std::max(peak, s[k]);
+    for (int k = 0; k < half; ++k) {
+        hits[k] *= 0.995f;
+        if (hits[k] < 1e-7f)
+            hits[k] = 0;
+    }
+    int a = 0;
+    if (peak > -96) {
+        const int top = std::min(RoundBin(30000, rate, n), half - 1);
+        const int low = RoundBin(11000, rate, n);
+        // Thresholds −72 + 6j rise with j, so the marked ones are always the lowest `marked`.
+        int marked = 0;
+        float best = 0;
+        for (int i = top; i >= low && i >= 0; --i) {
+            while (marked < 16 && s[i] > static_cast<float>(-72 + 6 * marked)) {
+                ++marked;
+                hits[i] += 1;
+            }
+            if (hits[i] > best && i < top) {
+                best = hits[i];
+                a = i;
+            }
+            if (marked == 16)
+                break;
+        }
+    }
+    if (a > 0 && a < Bin(12000, rate, n))
+        a = half - 1;
+    THiDetection d;
+    d.Cutoff = a;
+    d.Reference = a;
+    d.Level = PeakLevel(s, a / 2, a);
+    return d;
+}
+
+int THiManager::RandomR()
+{
+    // Uniform 0 … 32768 from the top of a 32-bit draw.
+    return static_cast<int>((static_cast<uint64_t>(Random()) * 32769u) >> 32);
+}
+
+void THiManager::SynthesiseA(int a, float level)
+{
+    const int half = FrameSize / 2;
+    const double e = 4 * std::exp2(level / 6.0);
+    std::fill(Synth.begin(), Synth.end(), Complex());
+    for (int i = std::max(1, a - 9); i < half; ++i) {
+        double v = 0;
+        for (int k = 2; k <= 6; ++k)
+            v += std::ldexp(static_cast<double>(Mag[i / k]), -k);
+        const double scale = static_cast<double>(a + 1) / (i + 1);
+        v *= scale;
+        const double limit = scale * e;
+        if (v > limit)
+            v = limit * RandomR() / 32768.0;
+        if (i < a)
+            v *= (i - a + 10) / 10.0;
+        Synth[i] = v;
+    }
+    for (int k = 1; k <= 4; ++k)
+        Synth[half - 4 + k] *= (4 - k) / 4.0;
+    for (int k = 0; k < half; ++k) {
+        const double phi = 2 * std::numbers::pi * RandomR() / 32768.0;
+        Synth[k] = std::polar(Synth[k].real(), phi);
+    }
+}
+
+void THiManager::FeaturesB(int i, double* x) const
+{
+    const int half = FrameSize / 2;
+    for (int j = 0; j < kSubBins; ++j) {
+        const int q = SubBins[i * kSubBins + j];
+        double re = Synth[q].real(), im = Synth[q].imag();
+        x[2 * j] = re;
+        x[2 * j + 1] = im;
+        if (q > 0) {
+            re += Synth[q - 1].real();
+            im -= Synth[q - 1].imag();
+        }
+        if (q + 1 < half) {
+            re += Synth[q + 1].real();
+            im -= Synth[q + 1].imag();
+        }
+        x[16 + 2 * j] = re;
+        x[17 + 2 * j] = im;
+    }
+}
+
+void THiManager::SynthesiseB(int a, float level)
+{
+    const int half = FrameSize / 2;
+    std::copy(Fft.begin(), Fft.begin() + half + 1, Synth.begin());
+    if (!(level > -96)) {
+        std::fill(Synth.begin(), Synth.end(), Complex());
+        return;
+    }
+    double x[32];
+    for (int i = FrameSize / 8; i <= std::min(a, half - 1); ++i) {
+        FeaturesB(i, x);
+        Adapt(x, 32, Synth[i].real(), Synth[i].imag(), MuB);
+    }
+    KeepWeightsFinite();
+    const double limit = 4 * std::exp2(level / 6.0) * (a + 1);
+    for (int i = a + 1; i < half; ++i) {
+        FeaturesB(i, x);
+        Complex z = Predict(x, WeightsRe.data(), WeightsIm.data(), 32);
+        const double m = std::abs(z), bound = limit / (i + 1);
+        if (m > bound)
+            z *= bound / m;
+        Synth[i] = z;
+    }
+    std::fill(Synth.begin(), Synth.begin() + std::min(a, half) + 1, Complex());
+}
+
+void THiManager::FillIndexed()
+{
+    const int half = FrameSize / 2;
+    for (int q = 0; q < half; ++q) {
+        IndexRe[q + 1] = q * Fft[q].real();
+        IndexIm[q + 1] = q * Fft[q].imag();
+    }
+    IndexRe[0] = IndexRe[1];
+    IndexIm[0] = IndexIm[1];
+    IndexRe[half + 1] = IndexRe[half];
+    IndexIm[half + 1] = IndexIm[half];
+}
+
+void THiManager::FeaturesC(int i, double* x) const
+{
+    for (int j = 0; j < kSubBins; ++j) {
+        const int p = SubBins[i * kSubBins + j] + 1;
+        double* f = x + 6 * j;
+        f[0] = IndexRe[p];
+        f[1] = IndexIm[p];
+        f[2] = IndexRe[p - 1];
+        f[3] = IndexIm[p - 1];
+        f[4] = IndexRe[p + 1];
+        f[5] = IndexIm[p + 1];
+    }
+}
+
+void THiManager::SynthesiseC(int a, float level)
+{
+    const int half = FrameSize / 2;
+    FillIndexed();
+    std::fill(Synth.begin(), Synth.end(), Complex());
+    double x[48];
+    if (level > -96) {
+        for (int i = FrameSize / 8; i <= std::min(a - 10, half - 1); ++i) {
+            FeaturesC(i, x);
+            Adapt(x, 48, IndexRe[i + 1], IndexIm[i + 1], MuC);
+        }
+        KeepWeightsFinite();
+    }
+    Normalise(48, 4);
+    if (level > -96) {
+        for (int i = std::max(1, a - 9); i < half; ++i) {
+            FeaturesC(i, x);
+            Complex z = Predict(x, WeightsRe.data(), WeightsIm.data(), 48) / static_cast<double>(i);
+            if (i < a)
+                z *= (10.0 + i - a) / 10.0;
+            Synth[i] = z;
+        }
+    }
+    const int top = RoundClamped(half * static_cast<double>(TopRatio), 0, half);
+    const double taper = std::max(TopTaper, 1);
+    for (int i = std::max(top - 6, 0); i < top; ++i)
+        Synth[i] *= (top - i) / taper;
+    std::fill(Synth.begin() + top, Synth.end(), Complex());
+}
+
+void THiManager::FeaturesD(int i, double* x) const
+{
+    // Bins i − 48 … i − 1 sit at indices i − 47 … i.
+    for (int j = 0; j < 48; ++j) {
+        x[2 * j] = IndexRe[i - 47 + j];
+        x[2 * j + 1] = IndexIm[i - 47 + j];
+    }
+}
+
+void THiManager::SynthesiseD(int a, float level)
+{
+    const int half = FrameSize / 2;
+    FillIndexed();
+    std::fill(Synth.begin(), Synth.end(), Complex());
+    double x[kWeights];
+    if (level > -96 && a - 10 >= 48) {
+        for (int i = 48; i <= std::min(a - 10, half - 1); ++i) {
+            FeaturesD(i, x);
+            Adapt(x, kWeights, IndexRe[i + 1], IndexIm[i + 1], MuD);
+        }
+        KeepWeightsFinite();
+    }
+    Normalise(kWeights, 1);
+    if (!(level > -96))
+        return;
+    // Later bins predict from the ones synthesised here, so they replace the input in IndexRe/Im.
+    for (int i = std::max(48, a - 9); i < half; ++i) {
+        FeaturesD(i, x);
+        const double bin = i;
+        Complex z = Predict(x, WeightsRe.data(), WeightsIm.data(), kWeights) / bin;
+        if (i < a)
+            z *= (10.0 + i - a) / 10.0;
+        IndexRe[i + 1] = i * z.real();
+        IndexIm[i + 1] = i * z.imag();
+        Synth[i] = 4.0 * z;
+    }
+}
+
+void THiManager::Adapt(const double* x, int count, double targetRe, double targetIm, float mu)
+{
+    const TSums s = Sums(x, WeightsRe.data(), WeightsIm.data(), count);
+    if (!(s.Power > 0))
+        return;
+    const double gRe = mu * (targetRe - s.Re) / s.Power;
+    const double gIm = mu * (targetIm - s.Im) / s.Power;
+    for (int k = 0; k < count; ++k) {
+        WeightsRe[k] = static_cast<float>(WeightsRe[k] + gRe * x[k]);
+        WeightsIm[k] = static_cast<float>(WeightsIm[k] + gIm * x[k]);
+    }
+}
+
+void THiManager::Normalise(int count, double limit)
+{
+    double s = 0;
+    for (int k = 0; k < count; ++k)
+        s += static_cast<double>(WeightsRe[k]) * WeightsRe[k] +
+             static_cast<double>(WeightsIm[k]) * WeightsIm[k];
+    s /= 2;
+    if (s <= limit)
+        return;
+    const double f = 1 / std::sqrt(s);
+    for (int k = 0; k < count; ++k) {
+        WeightsRe[k] = static_cast<float>(WeightsRe[k] * f);
+        WeightsIm[k] = static_cast<float>(WeightsIm[k] * f);
+    }
+}
+
+// An extreme frame can push a weight past the range of a float; the predictor
+// then starts over instead of carrying infinities or NaN into every later frame.
+void THiManager::KeepWeightsFinite()
+{
+    for (int k = 0; k < kWeights; ++k) {
+        if (!std::isfinite(WeightsRe[k]) || !std::isfinite(WeightsIm[k])) {
+            WeightsRe.fill(0);
+            WeightsIm.fill(0);
+            return;
+        }
+    }
+}
+
+void THiManager::Resynthesise(bool wetOnly)
+{
+    const int n = FrameSize;
+    const int half = n / 2;
+    for (int k = 0; k <= half; ++k)
+        Fft[k] = Synth[k];
+    for (int k = 1; k < half; ++k)
+        Fft[n - k] = std::conj(Synth[k]);
+    FFTInverse(Fft.data(), n, Tables);
+    for (int j = 0; j < half; ++j)
+        OutBuf[j] = Tail[j] + Fft[j].real() * Window[j];
+    for (int j = 0; j < half; ++j) {
+        const double y = Fft[half + j].real() * (j == 0 ? Window[half] : 1.0);
+        Tail[j] = (wetOnly ? 0.0 : InBuf[half + j]) + y;
+    }
+    std::copy(InBuf.begin() + half, InBuf.end(), InBuf.begin());
+}
+
+} // namespace marlix
