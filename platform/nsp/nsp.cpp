@@ -43,6 +43,18 @@ fftw_plan Plan(int order, bool inverse, bool unaligned)
     return plan ? plan : MakePlan(order, inverse, unaligned);
 }
 
+// Runs when the library is unloaded: plans live as long as it does.
+__attribute__((destructor)) void DestroyPlans()
+{
+    std::lock_guard lock(gPlannerLock);
+    for (auto& order : gPlans)
+        for (auto& direction : order)
+            for (auto& slot : direction)
+                if (fftw_plan plan = slot.exchange(nullptr))
+                    fftw_destroy_plan(plan);
+    fftw_cleanup();
+}
+
 } // namespace
 
 extern "C" {
