@@ -1,5 +1,6 @@
 #include "dsp/firdesign.h"
 
+#include "dsp/firfilter.h"
 #include "engine/flexbuf.h"
 
 #include <cmath>
@@ -109,6 +110,28 @@ void LowPassFIR(TFlexBuf& block, int order, double gain, double cutoff)
     for (int i = 0; i < k; ++i)
         m[i] = static_cast<double>(i) / (k - 1) < cutoff ? gain : 0.0;
     LinearPhaseFIR(block);
+}
+
+void InterpolationTaps(TFlexBuf& block, int iTaps, int window, int inRate, int outRate, int factor)
+{
+    int size = iTaps;
+    const int order = NextPow2(size);
+    const double cutoff = outRate > inRate ? 1.0 / factor : static_cast<double>(outRate) / (static_cast<double>(inRate) * factor);
+    LowPassFIR(block, order, factor, cutoff);
+    block.Window(window);
+}
+
+std::unique_ptr<TFIRFilter> CreateInterpolationFilter(int channels, int iTaps, int window, int inRate, int outRate,
+                                                      int factor, double bufferSeconds)
+{
+    const double upRate = static_cast<double>(inRate) * factor;
+    auto filter = std::make_unique<TFIRFilter>(channels, false, iTaps / upRate > 0.1,
+                                               static_cast<int>(std::lround(upRate * bufferSeconds)), iTaps);
+    TFlexBuf taps;
+    InterpolationTaps(taps, iTaps, window, inRate, outRate, factor);
+    for (int c = 0; c < channels; ++c)
+        filter->SetTaps(c, taps);
+    return filter;
 }
 
 } // namespace marlix

@@ -1,5 +1,6 @@
 #include "dsp/fft.h"
 #include "dsp/firdesign.h"
+#include "dsp/firfilter.h"
 #include "engine/flexbuf.h"
 #include "support/fftmode.h"
 
@@ -263,6 +264,53 @@ TEST_P(DesignTest, LowPassGainAndCutoffSetThePassband)
 }
 
 INSTANTIATE_TEST_SUITE_P(Both, DesignTest, ::testing::Bool(), test::FFTModeName);
+
+} // namespace
+} // namespace marlix
+
+namespace marlix {
+namespace {
+
+double Gain(const TFlexBuf& block, double fraction) // fraction of the sample rate
+{
+    std::complex<double> sum;
+    const double* t = static_cast<const double*>(block.Data[0]);
+    for (int n = 0; n < block.Length; ++n)
+        sum += t[n] * std::polar(1.0, -2 * std::numbers::pi * fraction * n);
+    return std::abs(sum);
+}
+
+TEST(InterpolationTaps, PassTheBandBelowTheLowerNyquistWithTheFactorsGain)
+{
+    UnloadFFTLibrary();
+    TFlexBuf up;
+    InterpolationTaps(up, 1023, 4, 44100, 176400, 4); // cut-off at 1/4 of the up-sampled band
+    ASSERT_EQ(up.GetLength(), 1023);
+    EXPECT_NEAR(Gain(up, 0.0), 4.0, 1e-3);
+    EXPECT_NEAR(Gain(up, 0.1), 4.0, 1e-3);  // 17.6 kHz at 176.4 kHz
+    EXPECT_LT(Gain(up, 0.16), 4e-5);        // 28 kHz: above the source's Nyquist
+
+    TFlexBuf down; // 96 kHz source to a 48 kHz device, factor 1: cut-off at the output's Nyquist
+    InterpolationTaps(down, 255, 1, 96000, 48000, 1);
+    ASSERT_EQ(down.GetLength(), 255);
+    EXPECT_NEAR(Gain(down, 0.1), 1.0, 1e-2);
+    EXPECT_LT(Gain(down, 0.35), 1e-3);
+}
+
+TEST(InterpolationTaps, FilterCarriesTheTapsOnEveryChannel)
+{
+    UnloadFFTLibrary();
+    auto shortFilter = CreateInterpolationFilter(2, 1023, 4, 44100, 88200, 2, 0.5);
+    EXPECT_EQ(shortFilter->GetChannels(), 2);
+    EXPECT_EQ(shortFilter->BlockSize, 1024);
+    EXPECT_EQ(shortFilter->OutFIFO->Free(), 44100);
+    TFlexBuf taps;
+    shortFilter->GetTaps(1, taps);
+    TFlexBuf expected;
+    InterpolationTaps(expected, 1023, 4, 44100, 88200, 2);
+    for (int i = 0; i < 1023; ++i)
+        ASSERT_EQ(static_cast<double*>(taps.Data[0])[i], static_cast<double*>(expected.Data[0])[i]);
+}
 
 } // namespace
 } // namespace marlix
