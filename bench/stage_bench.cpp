@@ -1,0 +1,111 @@
+// Throughput of the convolver, the high-frequency complement and the fractional
+// FIFO reader, as seconds of audio per second of one core ("xRT").
+#include "benchutil.h"
+#include "dsp/convfilter.h"
+#include "dsp/firfilter.h"
+#include "dsp/himanager.h"
+#include "engine/fifo.h"
+#include "settings/settingconvolver.h"
+
+#include <cmath>
+#include <random>
+#include <vector>
+
+namespace marlix::bench {
+namespace {
+
+std::vector<double> Decaying(size_t n, unsigned seed, double rate)
+{
+    std::mt19937 rng(seed);
+    std::normal_distribution<double> g(0, 0.3);
+    std::vector<double> v(n);
+    for (size_t i = 0; i < n; ++i)
+        v[i] = g(rng) * std::exp(-3.0 * static_cast<double>(i) / rate);
+    return v;
+}
+
+// Two 3-second reverb responses at 48 kHz, one per channel, wet and dry.
+void ConvolverProcess(benchmark::State& state, bool external)
+{
+    if (!UseExternalFFT(external)) {
+        state.SkipWithError("nsp.so not found");
+        return;
+    }
+    constexpr int kRate = 48000, kLength = 3 * kRate, kChunk = 8192;
+    TSettingConvolver setting;
+    for (int i = 0; i < 2; ++i) {
+        TConvolverEntry& c = setting.Conv[i];
+        c.HasIR = true;
+        c.CutDS = false;
+        c.InCh = c.OutCh = i;
+        c.IR = Decaying(kLength, 10 + i, kRate);
+        c.IRLength = kLength;
+        c.IRRate = kRate;
+    }
+    // The benchmark drives the transforms on this thread: one core, nothing hidden.
+    TConvFilter stage(2, false, kRate, 1 << 20, setting);
+    TMChFIFO in(2, 1 << 20);
+    const auto input = Decaying(2 * kChunk, 3, 1e9);
+    std::vector<double> sink(1 << 20);
+    uint64_t allocations = 0;
+    for (auto _ : state) {
+        in.WriteInterleaved(input.data(), kChunk, 2);
+        const uint64_t before = Allocations();
+        stage.Process(in, *stage.OutFIFO, kChunk);
+        allocations += Allocations() - before;
+        while (stage.FIR->IsPending()) {
+        }
+        const int got = stage.OutFIFO->Available();
+        for (int c = 0; c < 2; ++c)
+            stage.OutFIFO->FIFOs[c]->Read(sink.data(), got);
+    }
+    const double blocks = static_cast<double>(state.iterations()) * kChunk / stage.FIR->BlockSize;
+    ReportRealTime(state, static_cast<double>(kChunk) / kRate, allocations, blocks);
+    UnloadFFTLibrary();
+}
+
+void HiManagerModeC(benchmark::State& state)
+{
+    UseExternalFFT(false);
+    THiManager hsc(3, 44100);
+    std::vector<double> block = Decaying(4410, 5, 1e9);
+    // A band-limited signal, so that the detector finds a cut-off and the predictor works.
+    for (size_t i = 0; i < block.size(); ++i)
+        block[i] = 0.3 * std::sin(0.05 * static_cast<double>(i)) + 0.1 * std::sin(0.9 * static_cast<double>(i));
+    const uint64_t before = Allocations();
+    for (auto _ : state) {
+        hsc.Process(block.data(), static_cast<int>(block.size()), false);
+        benchmark::DoNotOptimize(block.data());
+    }
+    ReportRealTime(state, 0.1, Allocations() - before, static_cast<double>(state.iterations()) * 4410 / 256);
+}
+
+// 176.4 kHz to 44.1 kHz (step 4), Gaussian kernel of half-width 5, one channel.
+void GaussianReader(benchmark::State& state)
+{
+    constexpr int kOut = 4410;
+    TMChFIFO fifo(1, 1 << 16);
+    fifo.Interpolate = true;
+    fifo.InterpType = 1;
+    fifo.HalfWidth = 5;
+    fifo.Step = 4.0;
+    const auto input = Decaying(4 * kOut, 9, 1e9);
+    std::vector<double> out(kOut);
+    const uint64_t before = Allocations();
+    for (auto _ : state) {
+        fifo.WriteInterleaved(input.data(), 4 * kOut, 1);
+        fifo.Available();
+        fifo.FIFOs[0]->Read(out.data(), kOut);
+        benchmark::DoNotOptimize(out.data());
+    }
+    ReportRealTime(state, static_cast<double>(kOut) / 44100, Allocations() - before,
+                   static_cast<double>(state.iterations()));
+}
+
+BENCHMARK_CAPTURE(ConvolverProcess, nsp, true)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK_CAPTURE(ConvolverProcess, builtin, false)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(HiManagerModeC)->Unit(benchmark::kMillisecond);
+BENCHMARK(GaussianReader)->Unit(benchmark::kMicrosecond);
+
+} // namespace
+} // namespace marlix::bench
