@@ -112,7 +112,7 @@ void ReferenceOverlapAdd(benchmark::State& state)
             z[i][0] = z[i][1] = 0;
         fftw_execute(forward);
         for (int k = 0; k <= n; ++k) {
-            const int km = (m - k) % m;
+            const int km = k == 0 ? 0 : m - k;
             const Complex a = Complex(z[k][0] + z[km][0], z[k][1] - z[km][1]) * sa[k];
             const Complex b = Complex(z[k][1] + z[km][1], z[km][0] - z[k][0]) * sb[k];
             const Complex lo(a.real() - b.imag(), a.imag() + b.real());

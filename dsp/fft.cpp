@@ -14,7 +14,7 @@ using ExternalPrepare = void (*)(int order);
 struct ExternalLibrary {
     void* Handle = nullptr;
     ExternalFft Fft = nullptr;
-    ExternalPrepare Prepare = nullptr;
+    ExternalPrepare Prepare = nullptr; // present in our own library, which also takes flag 3
 };
 
 // Written once at start-up, before any transform runs.
@@ -147,6 +147,27 @@ void FFTInverse(Complex* buffer, int n, TFFTTables& t)
         v[2 * i] *= scale;
         v[2 * i + 1] *= -scale;
     }
+}
+
+void FFTInverseUnscaled(Complex* buffer, int n, TFFTTables& t)
+{
+    if (gLibrary.Fft) {
+        if (gLibrary.Prepare) {
+            gLibrary.Fft(buffer, Log2(n), 3);
+            return;
+        }
+        gLibrary.Fft(buffer, Log2(n), 2);
+        double* v = reinterpret_cast<double*>(buffer);
+        for (int i = 0; i < 2 * n; ++i)
+            v[i] *= n;
+        return;
+    }
+    double* v = reinterpret_cast<double*>(buffer);
+    for (int i = 0; i < n; ++i)
+        v[2 * i + 1] = -v[2 * i + 1];
+    BuiltinForward(buffer, n, t);
+    for (int i = 0; i < n; ++i)
+        v[2 * i + 1] = -v[2 * i + 1];
 }
 
 bool LoadFFTLibrary(const std::string& path)

@@ -26,6 +26,9 @@ void FFTFree(TFFTTables& tables);
 // In place, size n (a power of two), on n elements; forward unscaled, inverse scaled by 1/n.
 void FFTForward(Complex* buffer, int n, TFFTTables& tables);
 void FFTInverse(Complex* buffer, int n, TFFTTables& tables);
+// The inverse without the 1/n factor, for callers that fold it into their own
+// coefficients (a power-of-two factor, so the results are the same).
+void FFTInverseUnscaled(Complex* buffer, int n, TFFTTables& tables);
 
 // The optional external transform ("nsp.so" in the program folder). Loading
 // returns false and keeps the built-in transform when the file is absent or unusable.

@@ -71,7 +71,10 @@ void TFIRFilter::SetTaps(int channel, TFlexBuf& block)
     for (int i = 0; i < n; ++i)
         work[i] = Complex(taps[i], 0);
     FFTForward(work.data(), 2 * n, Tables);
-    std::copy(work.data(), work.data() + n + 1, Spectrum[channel].data());
+    // The inverse transform's 1/2N lives here (a power of two: exact).
+    const double scale = 1.0 / (2 * n);
+    for (int k = 0; k <= n; ++k)
+        Spectrum[channel][k] = work[k] * scale;
 }
 
 void TFIRFilter::GetTaps(int channel, TFlexBuf& block) const
@@ -111,13 +114,19 @@ void TFIRFilter::FinishBlock()
 {
     const int n = BlockSize;
     const int other = OutPos == 0 ? n : 0;
-    for (int c = 0; c < Channels; ++c) {
-        const double* z = reinterpret_cast<const double*>(PairBuf[c / 2].data()) + (c & 1);
-        double* ring = Overlap[c].data();
-        for (int i = 0; i < n; ++i)
-            ring[OutPos + i] += z[2 * i];
-        for (int i = 0; i < n; ++i)
-            ring[other + i] = z[2 * (n + i)];
+    for (size_t p = 0; p < PairBuf.size(); ++p) {
+        const Complex* z = PairBuf[p].data();
+        double* a = Overlap[2 * p].data();
+        double* b = 2 * p + 1 < Overlap.size() ? Overlap[2 * p + 1].data() : nullptr;
+        for (int i = 0; i < n; ++i) {
+            a[OutPos + i] += z[i].real();
+            a[other + i] = z[n + i].real();
+        }
+        if (b)
+            for (int i = 0; i < n; ++i) {
+                b[OutPos + i] += z[i].imag();
+                b[other + i] = z[n + i].imag();
+            }
     }
     // The first half carries the new block, the rest is zero padding.
     for (size_t p = 0; p < PairBuf.size(); ++p) {
@@ -153,7 +162,7 @@ void TFIRFilter::TransformPair(int p)
     const Complex* sb = b < Channels ? Spectrum[b].data() : nullptr;
     FFTForward(z, m, Tables);
     for (int k = 0; k <= n; ++k) {
-        const int km = (m - k) % m;
+        const int km = k == 0 ? 0 : m - k;
         const double zr = z[k].real(), zi = z[k].imag(), mr = z[km].real(), mi = z[km].imag();
         // A and B: twice the spectra of the two packed channels, times their filters.
         double ar = zr + mr, ai = zi - mi;
@@ -169,7 +178,7 @@ void TFIRFilter::TransformPair(int p)
         z[m - k] = Complex(0.5 * (ar + bi), 0.5 * (br - ai));
         z[k] = Complex(0.5 * (ar - bi), 0.5 * (ai + br));
     }
-    FFTInverse(z, m, Tables);
+    FFTInverseUnscaled(z, m, Tables);
 }
 
 } // namespace marlix

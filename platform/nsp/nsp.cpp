@@ -1,6 +1,7 @@
 // The optional external transform, loaded at run time from the program folder:
 // nspzFft(buffer, order, flag) transforms 2^order complex doubles in place,
-// flag 1 forward without scaling, flag 2 inverse scaled by 1/n. It runs FFTW;
+// flag 1 forward without scaling, flag 2 inverse scaled by 1/n; flag 3 is the
+// inverse without the 1/n, for callers that fold it into their coefficients. It runs FFTW;
 // plans are made once per size, direction and alignment, ideally ahead of time
 // through nspzFftPrepare, and reused.
 #include <atomic>
@@ -69,13 +70,13 @@ __attribute__((visibility("default"))) void nspzFftPrepare(int order)
 
 __attribute__((visibility("default"))) void nspzFft(std::complex<double>* buffer, int order, int flag)
 {
-    if (order < 0 || order > kMaxOrder || (flag != 1 && flag != 2))
+    if (order < 0 || order > kMaxOrder || flag < 1 || flag > 3)
         return;
     auto* data = reinterpret_cast<fftw_complex*>(buffer);
-    const bool inverse = flag == 2;
+    const bool inverse = flag != 1;
     const bool unaligned = fftw_alignment_of(reinterpret_cast<double*>(buffer)) != 0;
     fftw_execute_dft(Plan(order, inverse, unaligned), data, data);
-    if (inverse) {
+    if (flag == 2) {
         const double scale = 1.0 / (1 << order);
         double* v = reinterpret_cast<double*>(buffer);
         for (long i = 0; i < 2L << order; ++i)
