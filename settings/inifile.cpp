@@ -62,7 +62,14 @@ std::string EncodeValue(std::string_view v)
 {
     const bool quote = !v.empty() &&
         (IsBlank(v.front()) || IsBlank(v.back()) || (v.size() >= 2 && v.front() == '"' && v.back() == '"'));
-    return quote ? "\"" + std::string(v) + "\"" : std::string(v);
+    if (!quote)
+        return std::string(v);
+    std::string quoted;
+    quoted.reserve(v.size() + 2);
+    quoted += '"';
+    quoted += v;
+    quoted += '"';
+    return quoted;
 }
 
 std::string DecodeValue(std::string_view v)
