@@ -1,0 +1,210 @@
+#include "engine/filterthread.h"
+
+#include "dsp/convfilter.h"
+#include "dsp/firdesign.h"
+#include "dsp/firfilter.h"
+#include "dsp/matrixfilter.h"
+#include "settings/settings.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <pthread.h>
+
+namespace marlix {
+
+TFilterThread::TFilterThread(int channels, int capacity, TMChFIFO& source, const TSettings& settings,
+                             TChainSwitches switches)
+    : OutFIFO(std::make_unique<TMChFIFO>(channels, capacity)), Channels(channels), Source(source), Config(settings),
+      Switches(switches)
+{
+    OutFIFO->State.store(2);
+}
+
+TFilterThread::~TFilterThread()
+{
+    Terminate();
+}
+
+int TFilterThread::Nearest(double x) const
+{
+    return static_cast<int>(std::lround(x));
+}
+
+void TFilterThread::Resume()
+{
+    if (Thread.joinable())
+        return;
+    Stop.store(false);
+    Thread = std::thread([this] {
+        Setup();
+        // Highest normal priority where the system allows it; nothing happens otherwise.
+        sched_param param{};
+        param.sched_priority = 0;
+        pthread_setschedparam(pthread_self(), SCHED_OTHER, &param);
+        while (!Stop.load(std::memory_order_acquire)) {
+            Step();
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        Teardown();
+    });
+}
+
+void TFilterThread::Halt()
+{
+    RunState.store(0, std::memory_order_release);
+    OutFIFO->Reset();
+}
+
+void TFilterThread::Terminate()
+{
+    Stop.store(true, std::memory_order_release);
+    if (Thread.joinable())
+        Thread.join();
+}
+
+void TFilterThread::Setup()
+{
+    Busy.store(true);
+    Upsampling = UpFactor > 1 || InRate > OutRate;
+    if (Upsampling)
+        UpFilter = CreateInterpolationFilter(Channels, UpTaps, UpWindow, InRate, OutRate, UpFactor, BufferSec);
+    const int silence = std::max(1, Nearest(InRate * BufferSec));
+    SilenceFIFO = std::make_unique<TMChFIFO>(Channels, silence);
+    SilenceFIFO->State.store(2);
+    // Zero stuffing builds one channel at a time; it never exceeds the staging FIFO.
+    ScratchSize = Upsampling ? UpFilter->OutFIFO->FIFOs[0]->BufSize : 1;
+    Scratch = std::make_unique<double[]>(static_cast<size_t>(ScratchSize));
+    Stuffed = std::make_unique<double[]>(static_cast<size_t>(ScratchSize));
+    Idle.store(false, std::memory_order_release);
+}
+
+void TFilterThread::Teardown()
+{
+    UpFilter.reset();
+    EQFilter.reset();
+    ConvFilter.reset();
+    MatrixFilter.reset();
+    SilenceFIFO.reset();
+    Idle.store(true, std::memory_order_release);
+}
+
+void TFilterThread::RebuildEQ(int rate)
+{
+    if (EQFilter)
+        Config.EQ.DesignEQ(*EQFilter, rate, Config.Filter.EQFilterTaps);
+}
+
+void TFilterThread::StageUpkeep()
+{
+    const int capacity = std::max(1, Nearest(InRate * BufferSec));
+    if (TChainSwitches::On(Switches.EQ)) {
+        if (!EQFilter) {
+            Busy.store(true);
+            const int taps = Config.Filter.EQFilterTaps;
+            EQFilter = std::make_unique<TFIRFilter>(Channels, false, static_cast<double>(taps) / InRate > 0.1, capacity,
+                                                    taps);
+            if (Switches.EQChanged)
+                Switches.EQChanged->store(true);
+            else
+                RebuildEQ(InRate);
+        }
+        if (Switches.EQChanged && Switches.EQChanged->exchange(false)) {
+            Busy.store(true);
+            RebuildEQ(InRate);
+        }
+    } else {
+        EQFilter.reset();
+    }
+    if (TChainSwitches::On(Switches.Convolver)) {
+        if (!ConvFilter) {
+            Busy.store(true);
+            ConvFilter = std::make_unique<TConvFilter>(Channels, false, InRate, capacity, Config.Convolver);
+        }
+    } else {
+        ConvFilter.reset();
+    }
+    if (TChainSwitches::On(Switches.Matrix)) {
+        if (!MatrixFilter)
+            MatrixFilter = std::make_unique<TMatrixFilter>(Channels, false, InRate, capacity, Config.Matrix);
+    } else {
+        MatrixFilter.reset();
+    }
+}
+
+// Runs the switched-on stages in their fixed order; n becomes what the last one holds.
+TMChFIFO& TFilterThread::RunStages(TMChFIFO& source, int& n)
+{
+    TMChFIFO* current = &source;
+    TFilterStage* stages[] = {ConvFilter.get(), MatrixFilter.get(), EQFilter.get()};
+    for (TFilterStage* stage : stages) {
+        if (!stage)
+            continue;
+        stage->Process(*current, *stage->OutFIFO, n);
+        current = stage->OutFIFO.get();
+        n = current->Available();
+    }
+    return *current;
+}
+
+// Writes every frame followed by UpFactor − 1 zeros; with factor 1 a plain transfer.
+void TFilterThread::RaiseRate(TMChFIFO& source, TMChFIFO& destination, int n)
+{
+    if (UpFactor < 2) {
+        source.TransferTo(destination, n);
+        return;
+    }
+    n = std::min(n, destination.Free() / UpFactor);
+    if (n <= 0 || source.Available() < n)
+        return;
+    const int stuffed = n * UpFactor;
+    std::fill_n(Stuffed.get(), stuffed, 0.0);
+    for (int i = 0; i < destination.Channels; ++i) {
+        TFIFO& out = *destination.FIFOs[i];
+        if (i >= source.Channels) {
+            out.WriteZeros(stuffed);
+            continue;
+        }
+        source.FIFOs[i]->Read(Scratch.get(), n);
+        for (int t = 0; t < n; ++t)
+            Stuffed[static_cast<size_t>(t) * UpFactor] = Scratch[t];
+        out.Write(Stuffed.get(), stuffed);
+    }
+    for (int i = destination.Channels; i < source.Channels; ++i)
+        source.FIFOs[i]->Skip(n);
+}
+
+void TFilterThread::Step()
+{
+    StageUpkeep();
+    if (RunState.load(std::memory_order_acquire) > 0) {
+        const int internal = InRate * UpFactor;
+        const int deficit = Nearest(static_cast<double>(internal) * BufferSec - OutFIFO->Available());
+        int n = deficit / UpFactor;
+        TMChFIFO* source = &Source;
+        if (TChainSwitches::On(Switches.Paused)) {
+            const int missing = std::max(0, n - SilenceFIFO->Available());
+            for (int c = 0; c < SilenceFIFO->Channels; ++c)
+                SilenceFIFO->FIFOs[c]->WriteZeros(std::min(missing, SilenceFIFO->Free()));
+            source = SilenceFIFO.get();
+        } else {
+            n = std::min(n, Source.PlayingAvailable());
+        }
+        if (n > 0) {
+            TMChFIFO& staged = RunStages(*source, n);
+            OutFIFO->Step = static_cast<double>(internal) / OutRate;
+            OutFIFO->InterpType = Config.ReSampler.RFType;
+            OutFIFO->HalfWidth = Config.ReSampler.nRFFilterTaps / 2;
+            if (internal != OutRate)
+                OutFIFO->Interpolate = true;
+            // The up-sampler's own FIFO serves as its staging input.
+            TMChFIFO& destination = Upsampling ? *UpFilter->OutFIFO : *OutFIFO;
+            RaiseRate(staged, destination, n);
+            if (Upsampling)
+                UpFilter->Process(destination, *OutFIFO, deficit);
+        }
+    }
+    Busy.store(false, std::memory_order_release);
+}
+
+} // namespace marlix

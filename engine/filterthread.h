@@ -1,0 +1,87 @@
+#pragma once
+#include "engine/fifo.h"
+
+#include <atomic>
+#include <memory>
+#include <thread>
+
+namespace marlix {
+
+class TFIRFilter;
+class TConvFilter;
+class TMatrixFilter;
+class TSettings;
+
+// The stage switches the pipeline reads on every step; they live with the player
+// state, which the control loop and the windows write.
+struct TChainSwitches {
+    const std::atomic<bool>* EQ = nullptr;
+    const std::atomic<bool>* EFX = nullptr;
+    const std::atomic<bool>* Convolver = nullptr;
+    const std::atomic<bool>* Matrix = nullptr;
+    const std::atomic<bool>* Paused = nullptr;
+    std::atomic<bool>* EQChanged = nullptr;
+
+    static bool On(const std::atomic<bool>* flag) { return flag && flag->load(std::memory_order_acquire); }
+};
+
+// The pipeline driver: every 10 ms it tops its output FIFO up to one buffer at the
+// internal rate, pulling decoded frames through the switched-on stages (convolver →
+// matrix → equaliser), stuffing zeros for the integer up-sampling factor and running
+// the up-sampling low-pass. The output stage reads OutFIFO at the device rate.
+class TFilterThread {
+public:
+    TFilterThread(int channels, int capacity, TMChFIFO& source, const TSettings& settings, TChainSwitches switches);
+    ~TFilterThread();
+    TFilterThread(const TFilterThread&) = delete;
+    TFilterThread& operator=(const TFilterThread&) = delete;
+
+    // Starts the thread (set-up, then a step every 10 ms until Terminate).
+    void Resume();
+    void Run() { RunState.store(2, std::memory_order_release); }
+    void Halt();
+    // Stops the loop, waits for the thread and frees the stages.
+    void Terminate();
+
+    // The thread body's parts, callable directly (the offline renderer clocks them).
+    void Setup();
+    void Step();
+    void Teardown();
+
+    void RebuildEQ(int rate);
+
+    std::atomic<bool> Idle{true};
+    std::unique_ptr<TMChFIFO> OutFIFO;
+    std::unique_ptr<TFIRFilter> UpFilter;
+    std::unique_ptr<TFIRFilter> EQFilter;
+    std::unique_ptr<TConvFilter> ConvFilter;
+    std::unique_ptr<TMatrixFilter> MatrixFilter;
+    bool Upsampling = false;
+    int UpFactor = 1;
+    int InRate = 44100;
+    int OutRate = 44100;
+    int UpTaps = 1023;
+    int UpWindow = 4;
+    std::unique_ptr<TMChFIFO> SilenceFIFO;
+    int Channels;
+    double BufferSec = 0.5;
+    std::atomic<int> RunState{0};
+    std::atomic<bool> Busy{false};
+
+private:
+    void StageUpkeep();
+    TMChFIFO& RunStages(TMChFIFO& source, int& n);
+    void RaiseRate(TMChFIFO& source, TMChFIFO& destination, int n);
+    int Nearest(double x) const;
+
+    TMChFIFO& Source;
+    const TSettings& Config;
+    TChainSwitches Switches;
+    std::thread Thread;
+    std::atomic<bool> Stop{false};
+    std::unique_ptr<double[]> Scratch;
+    std::unique_ptr<double[]> Stuffed;
+    int ScratchSize = 0;
+};
+
+} // namespace marlix

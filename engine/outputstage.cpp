@@ -1,0 +1,188 @@
+#include "engine/outputstage.h"
+
+#include "dsp/himanager.h"
+#include "engine/filterthread.h"
+#include "settings/settings.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+namespace marlix {
+namespace {
+
+std::atomic<TOutputStage*> gStage{nullptr};
+
+bool Flag(const std::atomic<bool>* flag)
+{
+    return flag && flag->load(std::memory_order_acquire);
+}
+
+// Largest double below 1 whose product with 2^31 still rounds inside the 32-bit range.
+constexpr double kTop = 0.9999999995343245;
+
+} // namespace
+
+void RenderOutput(int32_t* const* outputs, int frames, int channels)
+{
+    if (TOutputStage* stage = gStage.load(std::memory_order_acquire)) {
+        stage->Render(outputs, frames, channels);
+        return;
+    }
+    for (int k = 0; k < channels; ++k)
+        std::fill_n(outputs[k], frames, 0);
+}
+
+void SetRenderStage(TOutputStage* stage)
+{
+    gStage.store(stage, std::memory_order_release);
+}
+
+TOutputStage::TOutputStage(const TSettings& settings, TOutputControls controls)
+    : Config(settings), Controls(std::move(controls)), Block(kMaxFrames)
+{
+}
+
+TOutputStage::~TOutputStage() = default;
+
+void TOutputStage::Start(TFilterThread* filter, int outRate, int hscMode)
+{
+    OutRate = outRate;
+    const size_t ring = static_cast<size_t>(std::max(1L, std::lround(outRate * 0.03)));
+    for (int k = 0; k < 2; ++k) {
+        HiManagers[k] = std::make_unique<THiManager>(hscMode + 1, outRate);
+        DelayRings[k].assign(ring, 0.0);
+    }
+    DelayPos = 0;
+    HiWasOn = true;
+    EmptyReads.store(0);
+    Preroll.store(true);
+    Filter.store(filter, std::memory_order_release);
+}
+
+void TOutputStage::Stop()
+{
+    Filter.store(nullptr, std::memory_order_release);
+    for (auto& h : HiManagers)
+        h.reset();
+    for (auto& r : DelayRings)
+        r.clear();
+}
+
+// Frames the FIFO can give now, after the pre-roll gate and the empty-read count.
+int TOutputStage::Available()
+{
+    TFilterThread* filter = Filter.load(std::memory_order_acquire);
+    if (!filter || filter->Busy.load(std::memory_order_acquire) || !filter->OutFIFO)
+        return 0;
+    int a = filter->OutFIFO->PlayingAvailable();
+    if (Preroll.load(std::memory_order_acquire)) {
+        const double length = Controls.TrackLengthMs ? Controls.TrackLengthMs() : 0.0;
+        const bool full = a >= OutRate * filter->BufferSec;
+        const bool whole = length > 0 && a >= std::lround((length * OutRate - 1) / 1000);
+        if (full || whole || Flag(Controls.Finished))
+            Preroll.store(false, std::memory_order_release);
+        else
+            a = 0;
+        EmptyReads.store(0);
+    } else if (a > 0) {
+        EmptyReads.store(0);
+    } else {
+        EmptyReads.fetch_add(1);
+    }
+    return a;
+}
+
+void TOutputStage::Render(int32_t* const* outputs, int frames, int channels)
+{
+    // Larger requests than the block go through in pieces.
+    for (int done = 0; done < frames;) {
+        const int n = std::min(kMaxFrames, frames - done);
+        int32_t* parts[16];
+        for (int k = 0; k < channels && k < 16; ++k)
+            parts[k] = outputs[k] + done;
+        RenderBlock(parts, n, std::min(channels, 16));
+        done += n;
+    }
+}
+
+void TOutputStage::RenderBlock(int32_t* const* outputs, int frames, int channels)
+{
+    const int available = std::min(Available(), frames);
+    const bool hsc = Flag(Controls.HSC);
+    double peak = 0;
+    for (int k = 0; k < channels; ++k)
+        RenderChannel(k, outputs[k], frames, available, hsc, peak);
+    if (!DelayRings[0].empty())
+        DelayPos = static_cast<int>((DelayPos + frames) % DelayRings[0].size());
+    HiWasOn = hsc;
+    if (available > 0 && Controls.TailActive)
+        Controls.TailActive->store(peak > 0 && Flag(Controls.EndOfList), std::memory_order_release);
+}
+
+void TOutputStage::RenderChannel(int k, int32_t* out, int frames, int available, bool hsc, double& peak)
+{
+    double* x = Block.data();
+    TFilterThread* filter = Filter.load(std::memory_order_acquire);
+    if (available > 0 && filter && k < filter->OutFIFO->Channels) {
+        filter->OutFIFO->FIFOs[k]->Read(x, available);
+        for (int i = 0; i < available; ++i)
+            peak = std::max(peak, std::abs(x[i]));
+    } else {
+        available = 0;
+    }
+    std::fill(x + available, x + frames, 0.0);
+
+    const bool stereo = k < 2 && HiManagers[k];
+    if (hsc && stereo) {
+        if (!HiWasOn)
+            HiManagers[k]->Reset();
+        HiManagers[k]->Process(x, frames, Flag(Controls.HSCWetOnly));
+    }
+
+    const int volume = Controls.MasterVolume ? Controls.MasterVolume->load(std::memory_order_acquire) : 0;
+    const double trim = k < 2 ? Config.Output.fLevel[k] : 0.0;
+    double gain = std::exp2((volume + trim) / 60.0);
+    if (Flag(Controls.BGMActive))
+        gain *= std::exp2(Config.Function.BGMVolume / 6.0);
+    if (k < 2 && Config.Output.bInvPhase[k])
+        gain = -gain;
+    if (gain != 1.0)
+        for (int i = 0; i < frames; ++i)
+            x[i] *= gain;
+
+    if (stereo) {
+        std::vector<double>& ring = DelayRings[k];
+        const long l = static_cast<long>(ring.size());
+        const long d = std::clamp(std::lround(OutRate * Config.Output.fDelay[k] / 1000), 0L, l - 1);
+        if (d > 0)
+            for (int i = 0; i < frames; ++i) {
+                ring[(i + DelayPos) % l] = x[i];
+                x[i] = ring[(i + DelayPos + l - d) % l];
+            }
+        else
+            for (int i = 0; i < frames; ++i)
+                ring[(i + DelayPos) % l] = x[i];
+    }
+
+    if (Flag(Controls.AVC) && Controls.MasterVolume) {
+        double p = 0;
+        for (int i = 0; i < frames; ++i)
+            p = std::max(p, std::abs(x[i]));
+        if (p >= 1) {
+            const int lowered = volume + static_cast<int>(std::lround(10 * 6 * std::log2(1 / p)));
+            Controls.MasterVolume->store(std::max(lowered, -360), std::memory_order_release);
+        }
+    }
+
+    for (int i = 0; i < frames; ++i) {
+        double v = x[i];
+        if (!(v <= kTop))
+            v = std::isnan(v) ? 0.0 : kTop; // NaN would make the conversion undefined
+        if (v < -1)
+            v = -1;
+        out[i] = static_cast<int32_t>(std::llrint(v * 2147483648.0));
+    }
+}
+
+} // namespace marlix

@@ -1,0 +1,70 @@
+#pragma once
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <vector>
+
+namespace marlix {
+
+class TFilterThread;
+class THiManager;
+class TSettings;
+
+// Where the render stage finds the process-wide values it reads and writes.
+struct TOutputControls {
+    std::atomic<int>* MasterVolume = nullptr; // tenths of the level unit, −360 … 0
+    const std::atomic<bool>* AVC = nullptr;
+    const std::atomic<bool>* HSC = nullptr;
+    const std::atomic<bool>* HSCWetOnly = nullptr;
+    const std::atomic<bool>* BGMActive = nullptr;
+    const std::atomic<bool>* EndOfList = nullptr;
+    // The decoder's side: its end-of-source flag, its tail flag and its track length.
+    const std::atomic<bool>* Finished = nullptr;
+    std::atomic<bool>* TailActive = nullptr;
+    std::function<double()> TrackLengthMs;
+};
+
+// Turns the filter thread's output FIFO into blocks of 32-bit integers at the device
+// rate: fractional read, HSC, volume, trim and polarity, delay, automatic volume
+// control, clipping. It holds playback back until the FIFO has filled once and counts
+// the reads that found nothing. Runs on the driver's thread; allocates nothing there.
+class TOutputStage {
+public:
+    static constexpr int kMaxFrames = 1 << 16;
+
+    TOutputStage(const TSettings& settings, TOutputControls controls);
+    ~TOutputStage();
+
+    // Chain start: pre-roll, delay rings of 30 ms and one HSC object per channel 0 and 1.
+    void Start(TFilterThread* filter, int outRate, int hscMode);
+    void Stop();
+
+    void Render(int32_t* const* outputs, int frames, int channels);
+
+    std::atomic<bool> Preroll{false};
+    std::atomic<int> EmptyReads{0};
+
+private:
+    int Available();
+    void RenderBlock(int32_t* const* outputs, int frames, int channels);
+    void RenderChannel(int k, int32_t* out, int frames, int available, bool hsc, double& peak);
+
+    const TSettings& Config;
+    TOutputControls Controls;
+    std::atomic<TFilterThread*> Filter{nullptr};
+    int OutRate = 44100;
+    std::array<std::unique_ptr<THiManager>, 2> HiManagers;
+    std::array<std::vector<double>, 2> DelayRings;
+    int DelayPos = 0;
+    bool HiWasOn = true;
+    std::vector<double> Block;
+};
+
+// The render routine the output drivers call; it renders through the stage given to
+// SetRenderStage (silence when none).
+void RenderOutput(int32_t* const* outputs, int frames, int channels);
+void SetRenderStage(TOutputStage* stage);
+
+} // namespace marlix

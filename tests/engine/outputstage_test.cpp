@@ -1,0 +1,198 @@
+#include "engine/filterthread.h"
+#include "engine/outputstage.h"
+#include "settings/settings.h"
+
+#include <gtest/gtest.h>
+#include <cmath>
+#include <limits>
+#include <vector>
+
+namespace marlix {
+namespace {
+
+// A stage over a filter thread whose output FIFO the test fills by hand.
+class OutputStageTest : public ::testing::Test {
+protected:
+    TSettings settings;
+    TMChFIFO decoderFifo{2, 1024};
+    std::atomic<int> volume{0};
+    std::atomic<bool> avc{false}, hsc{false}, wet{false}, bgm{false}, endOfList{false}, finished{false}, tail{false};
+    std::unique_ptr<TFilterThread> filter;
+    std::unique_ptr<TOutputStage> stage;
+
+    void SetUp() override
+    {
+        filter = std::make_unique<TFilterThread>(2, 1 << 16, decoderFifo, settings, TChainSwitches{});
+        filter->BufferSec = 0.01;
+        TOutputControls c;
+        c.MasterVolume = &volume;
+        c.AVC = &avc;
+        c.HSC = &hsc;
+        c.HSCWetOnly = &wet;
+        c.BGMActive = &bgm;
+        c.EndOfList = &endOfList;
+        c.Finished = &finished;
+        c.TailActive = &tail;
+        stage = std::make_unique<TOutputStage>(settings, c);
+        stage->Start(filter.get(), 48000, 2);
+        stage->Preroll = false;
+    }
+
+    void Feed(const std::vector<double>& left, const std::vector<double>& right)
+    {
+        filter->OutFIFO->FIFOs[0]->Write(left.data(), static_cast<int>(left.size()));
+        filter->OutFIFO->FIFOs[1]->Write(right.data(), static_cast<int>(right.size()));
+    }
+
+    std::vector<std::vector<int32_t>> Render(int frames)
+    {
+        std::vector<std::vector<int32_t>> out(2, std::vector<int32_t>(frames, 12345));
+        int32_t* ptrs[2] = {out[0].data(), out[1].data()};
+        stage->Render(ptrs, frames, 2);
+        return out;
+    }
+};
+
+TEST_F(OutputStageTest, FullScaleClipsToTheIntegerRange)
+{
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    Feed({1.0, -1.0, -1.5, 0.5, 2.0, nan}, {0.25, 0, 0, 0, 0, 0});
+    const auto out = Render(6);
+    EXPECT_EQ(out[0], (std::vector<int32_t>{2147483647, -2147483647 - 1, -2147483647 - 1, 1073741824, 2147483647, 0}));
+    EXPECT_EQ(out[1][0], 536870912);
+}
+
+TEST_F(OutputStageTest, VolumeTrimAndPolarity)
+{
+    volume = -60; // exactly one half
+    settings.Output.fLevel[1] = -60;
+    settings.Output.bInvPhase[1] = true;
+    Feed({0.5, 0.25}, {0.5, 0.25});
+    auto out = Render(2);
+    EXPECT_EQ(out[0], (std::vector<int32_t>{536870912, 268435456}));
+    EXPECT_EQ(out[1], (std::vector<int32_t>{-268435456, -134217728}));
+
+    volume = -360; // 1/64
+    settings.Output.fLevel[1] = 0;
+    settings.Output.bInvPhase[1] = false;
+    Feed({1.0}, {0.5});
+    out = Render(1);
+    EXPECT_EQ(out[0][0], 33554432);
+    EXPECT_EQ(out[1][0], 16777216);
+}
+
+TEST_F(OutputStageTest, BackgroundMusicLowersTheGain)
+{
+    bgm = true;
+    settings.Function.BGMVolume = -12; // a quarter
+    Feed({0.5}, {0.5});
+    EXPECT_EQ(Render(1)[0][0], 268435456);
+}
+
+TEST_F(OutputStageTest, AutomaticVolumeControlLowersTheMasterVolumeAndClipsTheBlock)
+{
+    avc = true;
+    Feed({2.0, 0.5}, {0.25, 0.5});
+    const auto out = Render(2);
+    EXPECT_EQ(volume.load(), -60);
+    EXPECT_EQ(out[0][0], 2147483647); // this block itself is not rescaled
+    EXPECT_EQ(out[1][0], 268435456);  // the next channel already plays at the new volume
+    EXPECT_EQ(volume.load(), -60);
+
+    volume = -350;
+    Feed({128.0}, {0.0}); // 2.24 after the gain: −70 would pass the floor
+    Render(1);
+    EXPECT_EQ(volume.load(), -360);
+}
+
+TEST_F(OutputStageTest, DelayRingDelaysOneChannel)
+{
+    settings.Output.fDelay[0] = 10; // 480 samples at 48 kHz
+    std::vector<double> ramp(2000);
+    for (int i = 0; i < 2000; ++i)
+        ramp[i] = (i + 1) / 4096.0;
+    Feed(ramp, ramp);
+    std::vector<int32_t> left, right;
+    for (int block = 0; block < 4; ++block) {
+        const auto out = Render(500);
+        left.insert(left.end(), out[0].begin(), out[0].end());
+        right.insert(right.end(), out[1].begin(), out[1].end());
+    }
+    for (int i = 0; i < 2000; ++i)
+        EXPECT_EQ(left[i], i < 480 ? 0 : right[i - 480]) << i;
+}
+
+TEST_F(OutputStageTest, PrerollHoldsUntilTheBufferIsFullAndEmptyReadsCount)
+{
+    stage->Start(filter.get(), 48000, 2); // 0.01 s at 48 kHz: 480 frames
+    Feed(std::vector<double>(400, 0.5), std::vector<double>(400, 0.5));
+    auto out = Render(100);
+    EXPECT_EQ(out[0], std::vector<int32_t>(100, 0));
+    EXPECT_TRUE(stage->Preroll.load());
+    EXPECT_EQ(stage->EmptyReads.load(), 0);
+    Feed(std::vector<double>(80, 0.5), std::vector<double>(80, 0.5));
+    out = Render(480);
+    EXPECT_FALSE(stage->Preroll.load());
+    EXPECT_EQ(out[0], std::vector<int32_t>(480, 1073741824));
+    Render(10);
+    Render(10);
+    EXPECT_EQ(stage->EmptyReads.load(), 2);
+    Feed({0.5}, {0.5});
+    Render(10);
+    EXPECT_EQ(stage->EmptyReads.load(), 0);
+}
+
+TEST_F(OutputStageTest, PrerollEndsWhenTheSourceFinishedOrTheTrackIsBuffered)
+{
+    stage->Start(filter.get(), 48000, 2);
+    Feed(std::vector<double>(10, 0.5), std::vector<double>(10, 0.5));
+    finished = true;
+    EXPECT_EQ(Render(10)[0], std::vector<int32_t>(10, 1073741824));
+
+    finished = false;
+    TOutputControls c;
+    c.TrackLengthMs = [] { return 2.0; }; // 96 frames at 48 kHz: nearest((2 × 48000 − 1) / 1000) = 96
+    TOutputStage shortTrack(settings, c);
+    shortTrack.Start(filter.get(), 48000, 2);
+    Feed(std::vector<double>(95, 0.5), std::vector<double>(95, 0.5));
+    std::vector<int32_t> a(10), b(10);
+    int32_t* ptrs[2] = {a.data(), b.data()};
+    shortTrack.Render(ptrs, 10, 2);
+    EXPECT_TRUE(shortTrack.Preroll.load());
+    Feed({0.5}, {0.5});
+    shortTrack.Render(ptrs, 10, 2);
+    EXPECT_FALSE(shortTrack.Preroll.load());
+    EXPECT_EQ(a[0], 1073741824); // half of full scale, at unit gain
+}
+
+TEST_F(OutputStageTest, TailFlagFollowsSignalAtTheEndOfTheList)
+{
+    endOfList = true;
+    Feed({0.1}, {0.0});
+    Render(1);
+    EXPECT_TRUE(tail.load());
+    Feed({0.0}, {0.0});
+    Render(1);
+    EXPECT_FALSE(tail.load());
+    endOfList = false;
+    Feed({0.3}, {0.3});
+    Render(1);
+    EXPECT_FALSE(tail.load());
+}
+
+TEST_F(OutputStageTest, WithoutAStageTheDriversGetSilence)
+{
+    SetRenderStage(nullptr);
+    std::vector<int32_t> a(4, 7), b(4, 7);
+    int32_t* ptrs[2] = {a.data(), b.data()};
+    RenderOutput(ptrs, 4, 2);
+    EXPECT_EQ(a, std::vector<int32_t>(4, 0));
+    SetRenderStage(stage.get());
+    Feed({0.5, 0.5, 0.5, 0.5}, {0, 0, 0, 0});
+    RenderOutput(ptrs, 4, 2);
+    EXPECT_EQ(a, std::vector<int32_t>(4, 1073741824));
+    SetRenderStage(nullptr);
+}
+
+} // namespace
+} // namespace marlix
