@@ -6,17 +6,65 @@
 // through nspzFftPrepare, and reused.
 #include <atomic>
 #include <complex>
+#include <cstdio>
+#include <cstdlib>
 #include <fftw3.h>
 #include <mutex>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
 constexpr int kMaxOrder = 30;
-constexpr double kPlanSeconds = 0.5;
+constexpr double kPlanSeconds = 5.0;
 
 // [order][inverse][unaligned]
 std::atomic<fftw_plan> gPlans[kMaxOrder + 1][2][2];
 std::mutex gPlannerLock;
+
+// Measured plans take seconds to make, so what the planner learns is kept in the
+// user's cache folder and reused by later runs. MARLIX_FFT_PLANNER=estimate skips
+// measuring (the tests use it: the results are the same within rounding).
+bool Measure()
+{
+    const char* mode = std::getenv("MARLIX_FFT_PLANNER");
+    return !(mode && std::string(mode) == "estimate");
+}
+
+std::string WisdomFile()
+{
+    std::string base;
+    if (const char* cache = std::getenv("XDG_CACHE_HOME"); cache && *cache)
+        base = cache;
+    else if (const char* home = std::getenv("HOME"); home && *home)
+        base = std::string(home) + "/.cache";
+    else
+        return {};
+    base += "/marlixaudio";
+    mkdir(base.c_str(), 0755);
+    return base + "/fftw-wisdom";
+}
+
+void SaveWisdom()
+{
+    const std::string file = WisdomFile();
+    if (file.empty())
+        return;
+    // Written aside and renamed, so a reader never sees half a file.
+    const std::string temp = file + "." + std::to_string(getpid());
+    if (fftw_export_wisdom_to_filename(temp.c_str()))
+        std::rename(temp.c_str(), file.c_str());
+    else
+        std::remove(temp.c_str());
+}
+
+__attribute__((constructor)) void LoadWisdom()
+{
+    const std::string file = WisdomFile();
+    if (!file.empty())
+        fftw_import_wisdom_from_filename(file.c_str());
+}
 
 fftw_plan MakePlan(int order, bool inverse, bool unaligned)
 {
@@ -31,9 +79,12 @@ fftw_plan MakePlan(int order, bool inverse, bool unaligned)
     // Aligned buffers (the usual case) get measured plans, bounded in planning time;
     // the rare unaligned caller gets an estimated one at once.
     fftw_set_timelimit(kPlanSeconds);
-    unsigned flags = unaligned ? FFTW_ESTIMATE | FFTW_UNALIGNED : FFTW_MEASURE;
+    const bool measure = !unaligned && Measure();
+    unsigned flags = unaligned ? FFTW_ESTIMATE | FFTW_UNALIGNED : measure ? FFTW_MEASURE : FFTW_ESTIMATE;
     fftw_plan plan = fftw_plan_dft_1d(n, target, target, inverse ? FFTW_BACKWARD : FFTW_FORWARD, flags);
     fftw_free(scratch);
+    if (measure)
+        SaveWisdom();
     slot.store(plan, std::memory_order_release);
     return plan;
 }
