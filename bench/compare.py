@@ -71,8 +71,8 @@ filter "f0" {{ from_inputs: "l"; to_outputs: "l"; coeff: "c0"; }};
 filter "f1" {{ from_inputs: "r"; to_outputs: "r"; coeff: "c1"; }};
 """)
     # The first run only writes the convolver's wisdom; time the second.
-    timed(["brutefir", "-nodefault", "-quiet", conf], timeout=900)
-    return timed(["brutefir", "-nodefault", "-quiet", conf])
+    timed(["brutefir", "-quiet", conf], timeout=900)
+    return timed(["brutefir", "-quiet", conf])
 
 
 def case(work, rate, taps, seed):
@@ -90,7 +90,7 @@ def case(work, rate, taps, seed):
     t = timed(["sox", noise, out, "fir", names[0] + ".txt"])
     tools["sox fir"] = t
     t = timed(["ffmpeg", "-v", "error", "-y", "-i", noise, "-i", names[0] + ".wav", "-i", names[1] + ".wav",
-               "-filter_complex", "[1:a][2:a]amerge=inputs=2[ir];[0:a][ir]afir=irnorm=-1:irgain=1", out])
+               "-filter_complex", "[1:a][2:a]amerge=inputs=2[ir];[0:a][ir]afir=gtype=none:irgain=1:precision=double", out])
     tools["ffmpeg afir"] = t
     tools["BruteFIR"] = brutefir(work, rate, taps, [n + ".raw" for n in names])
     return {k: (SECONDS / v if v else None) for k, v in tools.items()}
