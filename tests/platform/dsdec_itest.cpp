@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <cstring>
