@@ -144,9 +144,10 @@ bool TWaveOutput::OpenOutput(int channels)
     return opened;
 }
 
+// Renders only when every device has a buffer to take it, so no rendered block is lost.
 void TWaveOutput::FillOne()
 {
-    if (OutState.load() < 2)
+    if (OutState.load() < 2 || !AllPairsFree())
         return;
     Filling.store(true);
     if (TRenderProc render = Render.load(std::memory_order_acquire))
