@@ -1,0 +1,427 @@
+#include "player/playlist.h"
+
+#include "engine/programfolder.h"
+#include "player/pending.h"
+#include "player/playerstate.h"
+#include "settings/inifile.h"
+#include "settings/settings.h"
+
+#include <algorithm>
+#include <cctype>
+#include <chrono>
+#include <fstream>
+#include <iterator>
+#include <utility>
+
+namespace marlix {
+
+namespace {
+
+constexpr size_t MaxTitleChars = 255;
+
+bool IsValid(int index, size_t count) { return index >= 0 && static_cast<size_t>(index) < count; }
+
+void ClearPlayed(std::vector<TPlayItem>& list)
+{
+    for (auto& item : list)
+        item.Played = false;
+}
+
+// The lower-cased extension with its ".", or empty when the last "." belongs to a folder.
+std::string Extension(const std::string& s)
+{
+    const size_t dot = s.rfind('.');
+    if (dot == std::string::npos || s.find_first_of("/\\:", dot) != std::string::npos)
+        return {};
+    std::string e = s.substr(dot);
+    std::transform(e.begin(), e.end(), e.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return e;
+}
+
+// At most `count` UTF-8 characters from the start of `s`.
+std::string Utf8Prefix(const std::string& s, size_t count)
+{
+    size_t end = 0;
+    for (size_t chars = 0; end < s.size() && chars < count; ++chars) {
+        ++end;
+        while (end < s.size() && (static_cast<unsigned char>(s[end]) & 0xC0) == 0x80)
+            ++end;
+    }
+    return s.substr(0, end);
+}
+
+// The title of an "#EXTINF" line. A "*" would end the title early when the entry is read
+// back, so it becomes the full-width asterisk.
+std::string ExtInfTitle(const std::string& line)
+{
+    const std::string info = Utf8Prefix(line.substr(7), MaxTitleChars);
+    const size_t comma = info.find(',');
+    std::string title = comma == std::string::npos ? info : info.substr(comma + 1);
+    for (size_t star; (star = title.find('*')) != std::string::npos;)
+        title.replace(star, 1, "\xEF\xBC\x8A");
+    return title;
+}
+
+bool IsAbsoluteLocation(const std::string& location)
+{
+    return location.starts_with('/') || location.find("://") != std::string::npos ||
+           location.find(":\\") != std::string::npos;
+}
+
+bool IsBlank(const std::string& line)
+{
+    return line.find_first_not_of(" \t") == std::string::npos;
+}
+
+std::vector<std::string> SplitLines(const std::string& text)
+{
+    std::vector<std::string> lines;
+    size_t start = 0;
+    while (start <= text.size()) {
+        const size_t end = std::min(text.find_first_of("\r\n", start), text.size());
+        lines.push_back(text.substr(start, end - start));
+        start = end + (text.compare(end, 2, "\r\n") == 0 ? 2 : 1);
+    }
+    return lines;
+}
+
+} // namespace
+
+std::string TPlayItem::Location() const
+{
+    const size_t star = FileName.find('*');
+    return star == std::string::npos ? FileName : FileName.substr(star + 1);
+}
+
+std::string TPlayItem::DisplayName() const
+{
+    const size_t star = FileName.find('*');
+    if (star != std::string::npos && star > 0)
+        return FileName.substr(0, star);
+    std::string name = Location();
+    name = name.substr(name.rfind('/') + 1);
+    return name.substr(name.find_last_of("\\:") + 1);
+}
+
+TPlaylist::TPlaylist(TPlayerState& state, TPendingAdditions& pending)
+    : state_(state), pending_(pending),
+      random_(static_cast<uint32_t>(std::chrono::system_clock::now().time_since_epoch().count()))
+{
+}
+
+TPlaylist::TPlaylist() : TPlaylist(PlayerState(), PendingAdditions()) {}
+
+void TPlaylist::Add(const std::string& entry) { items_.push_back(TPlayItem{entry}); }
+
+void TPlaylist::Clear()
+{
+    items_.clear();
+    HoverIndex = CursorIndex = PlayingIndex = AnchorIndex = -1;
+}
+
+int TPlaylist::DeleteSelected()
+{
+    std::vector<TPlayItem> kept;
+    int playing = -1;
+    for (int i = 0; i < Count(); ++i) {
+        if (items_[i].Selected)
+            continue;
+        if (i == PlayingIndex)
+            playing = static_cast<int>(kept.size());
+        kept.push_back(std::move(items_[i]));
+    }
+    const int removed = Count() - static_cast<int>(kept.size());
+    items_ = std::move(kept);
+    HoverIndex = CursorIndex = AnchorIndex = -1;
+    PlayingIndex = playing;
+    return removed;
+}
+
+int TPlaylist::CountSelected() const
+{
+    return static_cast<int>(std::count_if(items_.begin(), items_.end(), [](const TPlayItem& i) { return i.Selected; }));
+}
+
+int TPlaylist::Random(int below) { return std::uniform_int_distribution<int>(0, below - 1)(random_); }
+
+// Starting at `start`, the first entry that is not failed; past the end the scan goes on
+// with the entry whose index is the number of steps taken. When that finds nothing while
+// playable entries remain, the first of them is taken rather than stopping playback.
+int TPlaylist::ScanFrom(const std::vector<TPlayItem>& list, int start) const
+{
+    const long long n = static_cast<long long>(list.size());
+    for (long long i = 0;; ++i) {
+        const long long b = start + i;
+        if (b >= 0 && b < n) {
+            if (!list[static_cast<size_t>(b)].Failed)
+                return static_cast<int>(b);
+        } else if (i >= n) {
+            break;
+        } else if (!list[static_cast<size_t>(i)].Failed) {
+            return static_cast<int>(i);
+        }
+    }
+    const auto first = std::find_if(list.begin(), list.end(), [](const TPlayItem& i) { return !i.Failed; });
+    return first == list.end() ? -1 : static_cast<int>(first - list.begin());
+}
+
+// A random entry not played in this pass. The main list (`mainList`) clears its marks
+// when the pass is over and starts a new pass only with "Repeat"; the background list
+// keeps its marks and always draws once more from all of its entries.
+int TPlaylist::RandomUnplayed(std::vector<TPlayItem>& list, bool mainList)
+{
+    std::vector<int> candidates;
+    for (int i = 0; i < static_cast<int>(list.size()); ++i)
+        if (!list[i].Played)
+            candidates.push_back(i);
+    bool refilled = false;
+    for (;;) {
+        if (candidates.empty()) {
+            if (mainList)
+                ClearPlayed(list);
+            if (refilled || (mainList && !state_.Repeat) || list.empty())
+                return -1;
+            candidates.resize(list.size());
+            for (int i = 0; i < static_cast<int>(list.size()); ++i)
+                candidates[i] = i;
+            refilled = true;
+        }
+        const int k = Random(static_cast<int>(candidates.size()));
+        if (!list[candidates[k]].Failed)
+            return candidates[k];
+        candidates.erase(candidates.begin() + k);
+    }
+}
+
+int TPlaylist::NextInOrder()
+{
+    for (int i = PlayingIndex + 1; i < Count(); ++i)
+        if (!items_[i].Failed)
+            return i;
+    ClearPlayed(items_);
+    if (!state_.Repeat)
+        return -1;
+    for (int i = 0; i < Count(); ++i)
+        if (!items_[i].Failed)
+            return i;
+    return -1;
+}
+
+std::string TPlaylist::NextMain()
+{
+    int index = -1;
+    if (!IsValid(PlayingIndex, items_.size())) {
+        ClearPlayed(items_);
+        int start = CursorIndex;
+        if (state_.Random && !IsValid(start, items_.size()) && !items_.empty())
+            start = Random(Count());
+        index = ScanFrom(items_, start);
+    } else if (state_.Repeat1 && !items_[PlayingIndex].Failed) {
+        index = PlayingIndex;
+    } else {
+        items_[PlayingIndex].Played = true;
+        index = state_.Random ? RandomUnplayed(items_, true) : NextInOrder();
+    }
+    return index < 0 ? std::string() : items_[index].Location();
+}
+
+void TPlaylist::ReloadBGM()
+{
+    const std::string& file = Settings().Function.BGMPlaylist;
+    std::error_code ec;
+    if (file.empty() || !std::filesystem::is_regular_file(file, ec))
+        return;
+    const auto age = std::filesystem::last_write_time(file, ec);
+    if (ec || (!bgm_.empty() && bgmAge_ == age))
+        return;
+    std::vector<std::string> lines;
+    if (!LoadM3U(file, lines))
+        return;
+    bgm_.clear();
+    BGMPlayingIndex = -1;
+    bgmAge_ = age;
+    for (auto& line : lines)
+        bgm_.push_back(TPlayItem{std::move(line)});
+}
+
+std::string TPlaylist::NextBGM()
+{
+    ReloadBGM();
+    int index = -1;
+    if (!IsValid(BGMPlayingIndex, bgm_.size())) {
+        ClearPlayed(bgm_);
+        if (!bgm_.empty())
+            index = ScanFrom(bgm_, Random(static_cast<int>(bgm_.size())));
+    } else {
+        if (!state_.Repeat1)
+            bgm_[BGMPlayingIndex].Played = true;
+        index = RandomUnplayed(bgm_, false);
+    }
+    return index < 0 ? std::string() : bgm_[index].Location();
+}
+
+std::string TPlaylist::NextTrack() { return state_.BGMActive ? NextBGM() : NextMain(); }
+
+std::string TPlaylist::PreviousTrack()
+{
+    if (!IsValid(PlayingIndex, items_.size()))
+        return {};
+    for (int i = PlayingIndex - 1; i >= 0; --i)
+        if (!items_[i].Failed)
+            return items_[i].Location();
+    return {};
+}
+
+void TPlaylist::MarkFailed(const std::string& location)
+{
+    for (auto* list : {&items_, &bgm_})
+        for (auto& item : *list)
+            if (item.Location() == location)
+                item.Failed = true;
+}
+
+void TPlaylist::AddPending()
+{
+    const std::vector<std::string> batch = pending_.Take();
+    std::string title;
+    for (const auto& s : batch) {
+        // An entry is one line of a playlist file.
+        if (s.empty() || s.find_first_of("\r\n") != std::string::npos)
+            continue;
+        if (s.starts_with('#')) {
+            if (s.starts_with("#EXTINF"))
+                title = ExtInfTitle(s);
+            continue;
+        }
+        const std::string e = Extension(s);
+        if (e == ".m3u" || e == ".mxp") {
+            if (batch.size() == 1)
+                (e == ".m3u" ? waitingM3U_ : waitingFavourite_) = s;
+            continue;
+        }
+        Add(title.empty() ? s : title + "*" + s);
+    }
+}
+
+bool TPlaylist::TakePending()
+{
+    bool changed = false;
+    if (!pending_.Empty()) {
+        state_.BGMActive = false;
+        const bool play = Settings().Operation.bPlayAtOpen;
+        if (!state_.Reserve) {
+            Clear();
+        } else if (!state_.OutputRunning) {
+            HoverIndex = CursorIndex = state_.Random ? -1 : Count();
+        }
+        if (play && !(state_.Reserve && state_.OutputRunning))
+            state_.Command.Post("Play");
+        AddPending();
+        changed = true;
+    }
+    if (!waitingM3U_.empty()) {
+        std::vector<std::string> lines;
+        LoadM3U(waitingM3U_, lines);
+        pending_.Add(lines);
+        waitingM3U_.clear();
+    }
+    return changed;
+}
+
+std::string TPlaylist::TakeFavourite()
+{
+    if (!waitingFavourite_.empty())
+        state_.BGMActive = false;
+    return std::exchange(waitingFavourite_, {});
+}
+
+int TPlaylist::LastIndexOf(const std::vector<TPlayItem>& list, const std::string& location) const
+{
+    for (int i = static_cast<int>(list.size()) - 1; i >= 0; --i)
+        if (list[i].Location() == location)
+            return i;
+    return -1;
+}
+
+bool TPlaylist::FollowDecoder(const std::string& decoderFile)
+{
+    if (!state_.Command.Empty())
+        return false;
+    const bool bgm = state_.BGMActive;
+    const int index = bgm || decoderFile.empty() ? -1 : LastIndexOf(items_, decoderFile);
+    bool changed = false;
+    if (index != PlayingIndex) {
+        PlayingIndex = index;
+        if (index >= 0)
+            CursorIndex = index;
+        else
+            ClearPlayed(items_);
+        changed = true;
+    }
+    if (bgm) {
+        const int bgmIndex = decoderFile.empty() ? -1 : LastIndexOf(bgm_, decoderFile);
+        if (bgmIndex != BGMPlayingIndex) {
+            BGMPlayingIndex = bgmIndex;
+            if (bgmIndex < 0)
+                ClearPlayed(bgm_);
+        }
+    }
+    return changed;
+}
+
+bool TPlaylist::LoadM3U(const std::string& file, std::vector<std::string>& list)
+{
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(file, ec))
+        return false;
+    std::ifstream in(file, std::ios::binary);
+    if (!in)
+        return false;
+    std::string text{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    if (text.starts_with("\xEF\xBB\xBF"))
+        text.erase(0, 3);
+    std::string folder = std::filesystem::absolute(file, ec).parent_path().string();
+    if (!folder.ends_with('/'))
+        folder += '/';
+    for (auto& line : SplitLines(text)) {
+        if (IsBlank(line) || line.starts_with('#'))
+            continue;
+        const size_t star = line.find('*');
+        const size_t at = star == std::string::npos ? 0 : star + 1;
+        std::string location = line.substr(at);
+        if (!IsAbsoluteLocation(location)) {
+            std::replace(location.begin(), location.end(), '\\', '/');
+            line = line.substr(0, at) + folder + location;
+        }
+        list.push_back(std::move(line));
+    }
+    return true;
+}
+
+bool TPlaylist::SavePlaylist(const std::string& file) const
+{
+    std::string text;
+    for (const auto& item : items_)
+        text += item.FileName + "\r\n";
+    return WriteFileAtomic(file, text);
+}
+
+std::string TPlaylist::CurrentFile() { return ProgramFolder() + "current.m3u"; }
+
+void TPlaylist::LoadCurrent()
+{
+    if (!Settings().Function.bSavePlaylist)
+        return;
+    std::vector<std::string> lines;
+    LoadM3U(CurrentFile(), lines);
+    pending_.Add(lines);
+    HoverIndex = CursorIndex = PlayingIndex = AnchorIndex = -1;
+    AddPending();
+}
+
+bool TPlaylist::SaveCurrent() const
+{
+    return !Settings().Function.bSavePlaylist || SavePlaylist(CurrentFile());
+}
+
+} // namespace marlix
