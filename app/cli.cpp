@@ -1,0 +1,30 @@
+// marlixaudio-cli: the player's engine without windows.
+//   info FILE                                  what the decoder makes of a file
+//   play [--driver mme|asio] [FILE|URL|M3U …]  plays like the player
+//   render [--bits 16|24|32] [--max-seconds S] INPUT… OUTPUT.wav
+// Exit status: 0 success, 2 usage, 3 input cannot be opened, 4 unsupported request.
+#include "app/clicommands.h"
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+int main(int argc, char** argv)
+{
+    std::vector<std::string> args(argv + 1, argv + argc);
+    if (args.empty()) {
+        std::fprintf(stderr, "usage: marlixaudio-cli info FILE | play [--driver mme|asio] [FILE|URL|M3U ...] | "
+                             "render [--bits 16|24|32] [--max-seconds S] INPUT... OUTPUT.wav\n");
+        return 2;
+    }
+    const std::string command = args.front();
+    args.erase(args.begin());
+    if (command == "info")
+        return marlix::cli::Info(args);
+    if (command == "render")
+        return marlix::cli::Render(args);
+    if (command == "play")
+        return marlix::cli::Play(args);
+    std::fprintf(stderr, "marlixaudio-cli: unknown command '%s'\n", command.c_str());
+    return 2;
+}

@@ -1,0 +1,238 @@
+#include "app/clicommands.h"
+
+#include "dsp/fft.h"
+#include "engine/decoder.h"
+#include "engine/mainthread.h"
+#include "engine/programfolder.h"
+#include "engine/waveoutput.h"
+#include "player/pending.h"
+#include "player/playbackcontrol.h"
+#include "player/playlist.h"
+#include "player/offlinerender.h"
+#include "player/playerstate.h"
+#include "settings/inifile.h"
+#include "settings/settings.h"
+
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <set>
+#include <thread>
+
+namespace marlix::cli {
+namespace {
+
+// What every command shares: this thread is the main thread, the settings and the
+// player state come from the program folder's "setting.ini", and the optional
+// transform library from the program folder.
+void Prepare()
+{
+    TMainThread::Instance().SetMainThread(std::this_thread::get_id());
+    const std::string folder = ProgramFolder();
+    TIniFile ini(folder + "setting.ini");
+    Settings().Load(ini, folder);
+    PlayerState().Load(ini);
+    LoadFFTLibrary(folder + "nsp.so");
+}
+
+int Usage(const char* text)
+{
+    std::fprintf(stderr, "usage: marlixaudio-cli %s\n", text);
+    return 2;
+}
+
+bool ParseNumber(const std::string& text, double& value)
+{
+    char* end = nullptr;
+    value = std::strtod(text.c_str(), &end);
+    return !text.empty() && end && *end == '\0' && std::isfinite(value);
+}
+
+std::atomic<bool> gInterrupted{false};
+
+void OnSignal(int)
+{
+    gInterrupted = true;
+}
+
+// What the player writes at exit: the settings with the player state, and the playlist.
+void SaveAtExit(const TPlaylist& playlist)
+{
+    const std::string folder = ProgramFolder();
+    TIniFile ini(folder + "setting.ini");
+    Settings().SaveRecords(ini, folder);
+    PlayerState().Save(ini);
+    Settings().SaveGlobal(ini);
+    if (!ini.UpdateFile())
+        std::fprintf(stderr, "marlixaudio-cli: cannot write %ssetting.ini\n", folder.c_str());
+    if (Settings().Function.bSavePlaylist && !playlist.SaveCurrent())
+        std::fprintf(stderr, "marlixaudio-cli: cannot write %s\n", TPlaylist::CurrentFile().c_str());
+}
+
+std::string Clock(double ms)
+{
+    const long s = ms > 0 ? static_cast<long>(ms / 1000) : 0;
+    char text[32];
+    std::snprintf(text, sizeof text, "%ld:%02ld", s / 60, s % 60);
+    return text;
+}
+
+// Prints the track that plays, its progress, and every entry that failed to open.
+class TReporter {
+public:
+    void Update(TFo_Decoder& decoder, const TPlaylist& playlist)
+    {
+        for (const TPlayItem& item : playlist.Items())
+            if (item.Failed && Failed.insert(item.Location()).second)
+                std::fprintf(stderr, "marlixaudio-cli: cannot play %s\n", item.Location().c_str());
+        if (decoder.IsOpen && decoder.OpenCount != LastOpen) {
+            LastOpen = decoder.OpenCount;
+            ++Played;
+            std::printf("playing: %s\n", decoder.FileName.c_str());
+        }
+        const auto now = std::chrono::steady_clock::now();
+        if (decoder.IsOpen && now - LastPrint > std::chrono::seconds(1)) {
+            LastPrint = now;
+            std::printf("position: %s / %s\n", Clock(decoder.GetPositionMs()).c_str(),
+                        Clock(decoder.GetLengthMs()).c_str());
+        }
+        std::fflush(stdout);
+    }
+    int Played = 0;
+    std::set<std::string> Failed;
+
+private:
+    int LastOpen = -1;
+    std::chrono::steady_clock::time_point LastPrint{};
+};
+
+} // namespace
+
+int Play(const std::vector<std::string>& args)
+{
+    std::vector<std::string> entries;
+    std::string driver = "mme";
+    for (size_t i = 0; i < args.size(); ++i) {
+        if (args[i] == "--driver" && i + 1 < args.size())
+            driver = args[++i];
+        else if (args[i].rfind("--", 0) == 0)
+            return Usage("play [--driver mme|asio] [FILE|URL|M3U ...]");
+        else
+            entries.push_back(args[i]);
+    }
+    if (driver != "mme" && driver != "asio")
+        return Usage("play [--driver mme|asio] [FILE|URL|M3U ...]");
+    Prepare();
+    if (driver == "asio" || Settings().Output.nDriverType == 1) {
+        std::fprintf(stderr, "marlixaudio-cli: the pro-audio output is not available in this build\n");
+        return 4;
+    }
+    std::signal(SIGINT, OnSignal);
+    std::signal(SIGTERM, OnSignal);
+
+    TFo_Decoder decoder;
+    TPlaylist playlist;
+    TPlaybackControl control(Settings(), PlayerState(), playlist, decoder, WaveOutput());
+    if (entries.empty())
+        playlist.LoadCurrent();
+    else
+        PendingAdditions().Add(entries);
+    // Files given here play at once, whatever "bPlayAtOpen" says.
+    PlayerState().Command.Post("Play");
+
+    TReporter reporter;
+    bool started = false;
+    auto nextTick = std::chrono::steady_clock::now();
+    while (!gInterrupted) {
+        TMainThread::Instance().Pump();
+        const auto now = std::chrono::steady_clock::now();
+        if (now >= nextTick) {
+            nextTick = now + std::chrono::milliseconds(50);
+            playlist.TakePending();
+            playlist.FollowDecoder(decoder.IsOpen || decoder.Busy ? decoder.FileName : std::string());
+            control.Tick();
+            reporter.Update(decoder, playlist);
+            started = started || PlayerState().OutputRunning;
+            const bool idle = !PlayerState().OutputRunning && PlayerState().Command.Peek().empty() &&
+                PendingAdditions().Empty();
+            if (idle && (started || playlist.Count() == 0 || reporter.Failed.size() >= static_cast<size_t>(playlist.Count())))
+                break;
+            if (started && !control.DeviceOpened()) {
+                std::fprintf(stderr, "marlixaudio-cli: cannot open the audio device\n");
+                break;
+            }
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    const bool deviceFailed = started && !control.DeviceOpened();
+    control.StopOutput(true);
+    SaveAtExit(playlist);
+    if (deviceFailed || (reporter.Played == 0 && !reporter.Failed.empty()))
+        return 3;
+    return 0;
+}
+
+int Info(const std::vector<std::string>& args)
+{
+    if (args.size() != 1)
+        return Usage("info FILE");
+    Prepare();
+    TFo_Decoder decoder;
+    decoder.OpenSource(args[0]);
+    if (!decoder.IsOpen) {
+        std::fprintf(stderr, "marlixaudio-cli: cannot open %s\n", args[0].c_str());
+        return 3;
+    }
+    std::printf("source: %s\n", decoder.SourceKind == TFo_Decoder::WavSource ? "wav" : "library");
+    std::printf("rate: %u\n", static_cast<unsigned>(decoder.Format.nSamplesPerSec));
+    std::printf("channels: %u\n", static_cast<unsigned>(decoder.Format.nChannels));
+    std::printf("bits: %u\n", static_cast<unsigned>(decoder.Format.wBitsPerSample));
+    std::printf("length_ms: %lld\n", static_cast<long long>(std::llround(decoder.GetLengthMs())));
+    decoder.CloseSource();
+    return 0;
+}
+
+int Render(const std::vector<std::string>& args)
+{
+    const char* usage = "render [--bits 16|24|32] [--max-seconds S] INPUT... OUTPUT.wav";
+    TRenderOptions options;
+    std::vector<std::string> files;
+    for (size_t i = 0; i < args.size(); ++i) {
+        double value = 0;
+        if (args[i] == "--bits" && i + 1 < args.size() && ParseNumber(args[i + 1], value)) {
+            options.Bits = static_cast<int>(value);
+            ++i;
+        } else if (args[i] == "--max-seconds" && i + 1 < args.size() && ParseNumber(args[i + 1], value) && value > 0) {
+            options.MaxSeconds = value;
+            ++i;
+        } else if (args[i].rfind("--", 0) == 0) {
+            return Usage(usage);
+        } else {
+            files.push_back(args[i]);
+        }
+    }
+    if (files.size() < 2)
+        return Usage(usage);
+    if (options.Bits != 16 && options.Bits != 24 && options.Bits != 32) {
+        std::fprintf(stderr, "marlixaudio-cli: --bits takes 16, 24 or 32\n");
+        return 4;
+    }
+    options.Output = files.back();
+    files.pop_back();
+    options.Inputs = files;
+    Prepare();
+    const TRenderResult result = RenderFiles(options, Settings(), PlayerState());
+    if (result.Status != 0) {
+        std::fprintf(stderr, "marlixaudio-cli: %s\n", result.Message.c_str());
+        return result.Status;
+    }
+    const double audio = result.OutRate > 0 ? static_cast<double>(result.Frames) / result.OutRate : 0;
+    std::fprintf(stderr, "output rate: %d Hz\nup-sampling factor: %d\nspeed: %.1f x real time\n", result.OutRate,
+                 result.UpFactor, result.Seconds > 0 ? audio / result.Seconds : 0.0);
+    return 0;
+}
+
+} // namespace marlix::cli

@@ -1,0 +1,11 @@
+#pragma once
+#include <string>
+#include <vector>
+
+namespace marlix::cli {
+
+int Info(const std::vector<std::string>& args);
+int Render(const std::vector<std::string>& args);
+int Play(const std::vector<std::string>& args);
+
+} // namespace marlix::cli

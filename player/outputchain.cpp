@@ -1,0 +1,76 @@
+#include "player/outputchain.h"
+
+#include "engine/decoder.h"
+#include "engine/filterthread.h"
+#include "player/playerstate.h"
+#include "settings/settings.h"
+
+#include <cmath>
+
+namespace marlix {
+
+TOutputChain::TOutputChain(TSettings& settings, TPlayerState& state, TFo_Decoder& decoder)
+    : Settings_(settings), State(state), Decoder(decoder), Stage(settings, Controls())
+{
+}
+
+TOutputChain::~TOutputChain()
+{
+    Stop();
+}
+
+TOutputControls TOutputChain::Controls()
+{
+    TOutputControls c;
+    c.MasterVolume = &State.MasterVolume;
+    c.AVC = &State.AVC;
+    c.HSC = &State.HSC;
+    c.HSCWetOnly = &HSCWetOnly;
+    c.BGMActive = &State.BGMActive;
+    c.EndOfList = &State.EndOfList;
+    c.Finished = &Decoder.Finished;
+    c.TailActive = &Decoder.TailActive;
+    c.TrackLengthMs = [this] { return Decoder.GetLengthMs(); };
+    return c;
+}
+
+bool TOutputChain::Start(bool ownThread, int channels)
+{
+    const int rate = static_cast<int>(Decoder.Format.nSamplesPerSec);
+    if (Running() || rate <= 0)
+        return false;
+    Plan_ = ChooseOutputRate(Settings_.ReSampler, Settings_.Output, rate);
+    InRate_ = rate;
+    const double seconds = Decoder.BufferSec.load();
+    const int capacity = static_cast<int>(std::lround(seconds * 2 * rate * Plan_.UpFactor));
+    TChainSwitches switches{&State.EQ, &State.EFX, &State.Convolver, &State.Matrix, &State.Paused, &EQChanged};
+    Filter_ = std::make_unique<TFilterThread>(channels, capacity, Decoder.FIFO, Settings_, switches);
+    Filter_->UpFactor = Plan_.UpFactor;
+    Filter_->InRate = rate;
+    Filter_->OutRate = Plan_.OutRate;
+    Filter_->UpTaps = Settings_.ReSampler.nITaps;
+    Filter_->UpWindow = Settings_.ReSampler.IWindow;
+    Filter_->BufferSec = seconds;
+    Filter_->OutFIFO->Reset();
+    Stage.Start(Filter_.get(), Plan_.OutRate, Settings_.Filter.HSCMode);
+    if (ownThread)
+        Filter_->Resume();
+    else
+        Filter_->Setup();
+    Filter_->Run();
+    return true;
+}
+
+void TOutputChain::Stop()
+{
+    if (!Filter_)
+        return;
+    Filter_->Halt();
+    Stage.Stop();
+    Filter_->Terminate();
+    if (!Filter_->Idle.load())
+        Filter_->Teardown();
+    Filter_.reset();
+}
+
+} // namespace marlix

@@ -1,0 +1,55 @@
+#pragma once
+#include "engine/outputstage.h"
+#include "settings/outputrate.h"
+
+#include <atomic>
+#include <memory>
+
+namespace marlix {
+
+class TFilterThread;
+class TFo_Decoder;
+class TPlayerState;
+class TSettings;
+
+// The chain between decoder and device: the rate plan, the filter thread and the
+// output render stage, started for the decoder's current rate and stopped again.
+// The device itself (wave output or pro-audio host) is the caller's.
+class TOutputChain {
+    // Declared first: the render stage's controls point into them.
+    TSettings& Settings_;
+    TPlayerState& State;
+    TFo_Decoder& Decoder;
+
+public:
+    TOutputChain(TSettings& settings, TPlayerState& state, TFo_Decoder& decoder);
+    ~TOutputChain();
+    TOutputChain(const TOutputChain&) = delete;
+    TOutputChain& operator=(const TOutputChain&) = delete;
+
+    // Plans the rates for the decoder's rate, creates the filter thread and readies the
+    // render stage. With `ownThread` the filter thread runs by itself every 10 ms;
+    // otherwise the caller clocks Filter().Step(). False when the decoder has no rate.
+    bool Start(bool ownThread, int channels = 2);
+    void Stop();
+    bool Running() const { return Filter_ != nullptr; }
+
+    TFilterThread& Filter() { return *Filter_; }
+    int InRate() const { return InRate_; }
+    const TRatePlan& Plan() const { return Plan_; }
+
+    // Raised by the equaliser editor when the curves change; the filter thread redesigns.
+    std::atomic<bool> EQChanged{false};
+    // The HSC stage outputs only what it synthesises.
+    std::atomic<bool> HSCWetOnly{false};
+    TOutputStage Stage;
+
+private:
+    TOutputControls Controls();
+
+    std::unique_ptr<TFilterThread> Filter_;
+    TRatePlan Plan_;
+    int InRate_ = 0;
+};
+
+} // namespace marlix

@@ -1,0 +1,178 @@
+#include "player/playbackcontrol.h"
+
+#include "engine/decoder.h"
+#include "engine/filterthread.h"
+#include "engine/outputstage.h"
+#include "engine/programfolder.h"
+#include "engine/waveoutput.h"
+#include "player/history.h"
+#include "player/pending.h"
+#include "player/playerstate.h"
+#include "player/playlist.h"
+#include "settings/settings.h"
+
+#include <filesystem>
+#include <fstream>
+
+namespace marlix {
+
+TPlaybackControl::TPlaybackControl(TSettings& settings, TPlayerState& state, TPlaylist& playlist,
+                                   TFo_Decoder& decoder, TWaveOutput& output)
+    : Chain(settings, state, decoder), Settings_(settings), State(state), Playlist(playlist), Decoder(decoder),
+      Output(output)
+{
+}
+
+TPlaybackControl::~TPlaybackControl()
+{
+    StopOutput(true);
+}
+
+void TPlaybackControl::Tick()
+{
+    EndOfPlayback();
+    TakeCommand();
+    Advance();
+    HandOver();
+}
+
+// The list has played out: the decoder is at its end and the device keeps finding
+// the FIFO empty.
+void TPlaybackControl::EndOfPlayback()
+{
+    if (!Decoder.IsOpen || Decoder.Busy)
+        return;
+    const int allowed = Settings_.Output.nDriverType == 1 ? 2 : Settings_.MME.nBufferNum;
+    if (Decoder.GetPositionMs() > Decoder.GetLengthMs() - 1000 && Chain.Stage.EmptyReads > allowed) {
+        Chain.Stage.EmptyReads = 0;
+        State.Command.Post("Stop");
+    }
+}
+
+void TPlaybackControl::TakeCommand()
+{
+    const std::string command = State.Command.Peek();
+    if (command.empty() || Decoder.Busy)
+        return;
+    State.Command.Take();
+    if (command == "Play" || command == "Next" || command == "Back") {
+        PlayCommand(command);
+    } else if (command == "Stop") {
+        StopOutput(true);
+        State.Paused = false;
+    }
+}
+
+void TPlaybackControl::PlayCommand(const std::string& command)
+{
+    const bool repeat1 = State.Repeat1;
+    if (command != "Play")
+        State.Repeat1 = false;
+    const std::string answer = command == "Back" ? Playlist.PreviousTrack() : Playlist.NextTrack();
+    if (State.Paused) {
+        State.Paused = false; // resume; the chosen entry is not opened
+    } else if (!answer.empty()) {
+        OpenTrack(answer);
+        if (Decoder.IsOpen) {
+            if (!State.OutputRunning)
+                StartOutput();
+            if (static_cast<int>(Decoder.Format.nSamplesPerSec) == Chain.InRate()) {
+                Chain.Stage.EmptyReads = 0;
+            } else {
+                StopOutput(false);
+                StartOutput();
+            }
+            Decoder.PlaySource();
+        } else {
+            Playlist.MarkFailed(answer);
+            State.Command.Post("Play");
+        }
+    }
+    State.Repeat1 = repeat1;
+}
+
+// The decoder has read the whole track: open what follows, or let the list end.
+void TPlaybackControl::Advance()
+{
+    if (!State.OutputRunning || Chain.Stage.Preroll || !State.Command.Peek().empty())
+        return;
+    if (!Decoder.Finished || Decoder.GetLengthMs() <= 0) {
+        State.EndOfList = false;
+        return;
+    }
+    if (!Decoder.EndHandled && Decoder.GetPositionMs() > Decoder.GetLengthMs() - 1000)
+        Decoder.EndHandled = true;
+    if (State.EndOfList)
+        return;
+    if (!State.Play1 && !Playlist.NextTrack().empty()) {
+        State.Command.Post("Play");
+        return;
+    }
+    if (State.BGM && !Settings_.Function.BGMPlaylist.empty()) {
+        State.BGMActive = true;
+        if (!Playlist.NextTrack().empty())
+            State.Command.Post("Play");
+        else
+            State.BGMActive = false;
+        return;
+    }
+    State.EndOfList = true;
+}
+
+// A second start leaves its files in "reserved.txt".
+void TPlaybackControl::HandOver()
+{
+    const std::string file = ProgramFolder() + "reserved.txt";
+    std::error_code ec;
+    if (!std::filesystem::exists(file, ec))
+        return;
+    std::ifstream in(file);
+    std::string line;
+    while (std::getline(in, line)) {
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        if (!line.empty())
+            PendingAdditions().Add(line);
+    }
+    in.close();
+    std::filesystem::remove(file, ec);
+}
+
+void TPlaybackControl::OpenTrack(const std::string& file)
+{
+    Decoder.OpenSource(file);
+    if (RecordHistory)
+        RecordOpenedTrack(file);
+}
+
+void TPlaybackControl::StartOutput()
+{
+    if (State.OutputRunning || Decoder.Format.nSamplesPerSec == 0)
+        return;
+    if (!Chain.Start(true, 2))
+        return;
+    SetRenderStage(&Chain.Stage);
+    Output.SetRender(&RenderOutput);
+    DeviceOpened_ = Output.StartForChain(Settings_.MME.Device0, Settings_.MME.nBufferNum, Settings_.MME.nBufferSize,
+                                         Chain.Plan().OutRate);
+    State.OutputRunning = true;
+}
+
+void TPlaybackControl::StopOutput(bool closeDecoder)
+{
+    if (!State.OutputRunning)
+        return;
+    if (closeDecoder) {
+        Decoder.StopSource();
+        Decoder.CloseSource();
+        Decoder.FIFO.Reset();
+    }
+    // The device goes first: once it is closed nothing renders, so the filter
+    // thread's FIFO can be reset without a reader on the other side.
+    Output.CloseOutput();
+    SetRenderStage(nullptr);
+    Chain.Stop();
+    State.OutputRunning = false;
+}
+
+} // namespace marlix

@@ -1,0 +1,54 @@
+#pragma once
+#include "player/outputchain.h"
+
+#include <string>
+
+namespace marlix {
+
+class TFo_Decoder;
+class TPlayerState;
+class TPlaylist;
+class TSettings;
+class TWaveOutput;
+
+// The control loop's core: every tick (50 ms) it ends a played-out list, carries out
+// the pending command, opens the next track when the decoder has read the current one
+// (keeping the output across tracks of the same rate) and takes over files handed on
+// by a second start. The main window's timer and the CLI call the same Tick.
+class TPlaybackControl {
+public:
+    TPlaybackControl(TSettings& settings, TPlayerState& state, TPlaylist& playlist, TFo_Decoder& decoder,
+                     TWaveOutput& output);
+    ~TPlaybackControl();
+    TPlaybackControl(const TPlaybackControl&) = delete;
+    TPlaybackControl& operator=(const TPlaybackControl&) = delete;
+
+    void Tick();
+
+    void OpenTrack(const std::string& file);
+    void StartOutput();
+    void StopOutput(bool closeDecoder);
+
+    // False when the last start could not open the device (the output stays silent).
+    bool DeviceOpened() const { return DeviceOpened_; }
+    // Whether opening a track records it in the history (the renderer does not).
+    bool RecordHistory = true;
+
+    TOutputChain Chain;
+
+private:
+    void EndOfPlayback();
+    void TakeCommand();
+    void PlayCommand(const std::string& command);
+    void Advance();
+    void HandOver();
+
+    TSettings& Settings_;
+    TPlayerState& State;
+    TPlaylist& Playlist;
+    TFo_Decoder& Decoder;
+    TWaveOutput& Output;
+    bool DeviceOpened_ = false;
+};
+
+} // namespace marlix
