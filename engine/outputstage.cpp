@@ -120,6 +120,24 @@ void TOutputStage::RenderBlock(int32_t* const* outputs, int frames, int channels
         Controls.TailActive->store(peak > 0 && Flag(Controls.EndOfList), std::memory_order_release);
 }
 
+// Writes the block into the ring and reads it back `delay` ms later; the ring keeps
+// the history even when there is no delay, so a delay set later starts from real audio.
+void TOutputStage::Delay(std::vector<double>& ring, double* x, int frames, double delayMs) const
+{
+    const int l = static_cast<int>(ring.size());
+    const int d = static_cast<int>(std::clamp(std::lround(OutRate * delayMs / 1000), 0L, static_cast<long>(l - 1)));
+    int write = DelayPos;
+    int read = DelayPos - d < 0 ? DelayPos - d + l : DelayPos - d;
+    for (int i = 0; i < frames; ++i) {
+        ring[write] = x[i];
+        x[i] = ring[read];
+        if (++write == l)
+            write = 0;
+        if (++read == l)
+            read = 0;
+    }
+}
+
 void TOutputStage::RenderChannel(int k, int32_t* out, int frames, int available, bool hsc, double& peak)
 {
     double* x = Block.data();
@@ -151,19 +169,8 @@ void TOutputStage::RenderChannel(int k, int32_t* out, int frames, int available,
         for (int i = 0; i < frames; ++i)
             x[i] *= gain;
 
-    if (stereo) {
-        std::vector<double>& ring = DelayRings[k];
-        const long l = static_cast<long>(ring.size());
-        const long d = std::clamp(std::lround(OutRate * Config.Output.fDelay[k] / 1000), 0L, l - 1);
-        if (d > 0)
-            for (int i = 0; i < frames; ++i) {
-                ring[(i + DelayPos) % l] = x[i];
-                x[i] = ring[(i + DelayPos + l - d) % l];
-            }
-        else
-            for (int i = 0; i < frames; ++i)
-                ring[(i + DelayPos) % l] = x[i];
-    }
+    if (stereo)
+        Delay(DelayRings[k], x, frames, Config.Output.fDelay[k]);
 
     if (Flag(Controls.AVC) && Controls.MasterVolume) {
         double p = 0;

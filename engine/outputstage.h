@@ -50,6 +50,7 @@ private:
     int Available();
     void RenderBlock(int32_t* const* outputs, int frames, int channels);
     void RenderChannel(int k, int32_t* out, int frames, int available, bool hsc, double& peak);
+    void Delay(std::vector<double>& ring, double* x, int frames, double delayMs) const;
 
     const TSettings& Config;
     TOutputControls Controls;
