@@ -144,6 +144,7 @@ int Play(const std::vector<std::string>& args)
     PlayerState().Command.Post("Play");
 
     TReporter reporter;
+    int reportedRate = 0;
     bool started = false;
     auto nextTick = std::chrono::steady_clock::now();
     while (!gInterrupted) {
@@ -155,6 +156,11 @@ int Play(const std::vector<std::string>& args)
             playlist.FollowDecoder(decoder.IsOpen || decoder.Busy ? decoder.FileName : std::string());
             control.Tick();
             reporter.Update(decoder, playlist);
+            if (control.Chain.Running() && control.Chain.InRate() != reportedRate) {
+                reportedRate = control.Chain.InRate();
+                std::printf("output: %d Hz, up-sampling factor %d\n", control.Chain.Plan().OutRate,
+                            control.Chain.Plan().UpFactor);
+            }
             started = started || PlayerState().OutputRunning;
             const bool idle = !PlayerState().OutputRunning && PlayerState().Command.Peek().empty() &&
                 PendingAdditions().Empty();

@@ -150,6 +150,10 @@ private:
             Decoder.PlaySource();
         } else {
             State.EndOfList = true;
+            // The output still carries the end of the last track: keep the decoder
+            // feeding silence so the filters' tails drain, until the output stage
+            // finds its blocks silent. A device would have set this already.
+            Decoder.TailActive = true;
         }
     }
 

@@ -1,0 +1,384 @@
+// marlixaudio-cli as a black box: files made here go in, and what comes out (a
+// rendered WAV, or the bytes an ALSA file device received) is checked against
+// values computed here from the inputs.
+#include "dsp/firdesign.h"
+#include "dsp/firfilter.h"
+#include "engine/alsafiledevice.h"
+#include "engine/flexbuf.h"
+#include "engine/flexfilebuf.h"
+#include "settings/settingconvolver.h"
+#include "settings/settingeq.h"
+#include "support/testutil.h"
+
+#include <gtest/gtest.h>
+#include <cmath>
+#include <cstring>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace marlix {
+namespace {
+
+using test::RunCommand;
+using Samples = std::vector<int16_t>; // interleaved stereo
+
+const std::string kCli = std::string(MARLIX_TEST_BIN_DIR) + "marlixaudio-cli";
+
+Samples Noise(int frames, unsigned seed, int amplitude = 20000)
+{
+    std::mt19937 rng(seed);
+    std::uniform_int_distribution<int> u(-amplitude, amplitude);
+    Samples s(2 * static_cast<size_t>(frames));
+    for (auto& v : s)
+        v = static_cast<int16_t>(u(rng));
+    return s;
+}
+
+void WriteWav(const std::string& path, const Samples& s, int rate)
+{
+    const int frames = static_cast<int>(s.size() / 2);
+    TFlexFileBuf file;
+    ASSERT_EQ(file.OpenFile(1, {path}, rate, 16, 1, 2), 0);
+    file.SetBuf(nullptr, 2, 16, frames);
+    for (int i = 0; i < frames; ++i) {
+        static_cast<int16_t*>(file.Data[0])[i] = s[2 * i];
+        static_cast<int16_t*>(file.Data[1])[i] = s[2 * i + 1];
+    }
+    ASSERT_EQ(file.WriteBlock(0, frames), frames);
+    file.CloseFile(1);
+}
+
+// Frames of a rendered WAV as 32-bit integers (16- and 24-bit files are widened).
+std::vector<std::vector<int32_t>> ReadWav(const std::string& path, int* rate = nullptr, int* bits = nullptr)
+{
+    TFlexFileBuf file;
+    if (file.OpenFile(0, {path}, 0, 0, 0, 0) != 0)
+        return {};
+    if (rate)
+        *rate = file.GetFileRate(0);
+    if (bits)
+        *bits = file.GetFileBits(0);
+    const int frames = file.ReadBlock(static_cast<int>(file.GetFileLength(0)));
+    file.ConvertBits(32);
+    std::vector<std::vector<int32_t>> out(2);
+    for (int c = 0; c < 2; ++c)
+        out[c].assign(static_cast<int32_t*>(file.Data[c]), static_cast<int32_t*>(file.Data[c]) + frames);
+    return out;
+}
+
+class Cli : public ::testing::Test {
+protected:
+    test::TempDir home;
+
+    std::string Env() const { return "MARLIX_AUDIO_HOME='" + home.Path() + "' MARLIX_FFT_PLANNER=estimate "; }
+
+    int Run(const std::string& args, std::string* out = nullptr, const std::string& extraEnv = "")
+    {
+        int status = -1;
+        const std::string text = RunCommand(extraEnv + " " + Env() + "timeout 120 '" + kCli + "' " + args + " 2>&1", &status);
+        if (out)
+            *out = text;
+        return status;
+    }
+
+    void Settings(const std::string& ini) { test::WriteText(home.File("setting.ini"), ini); }
+};
+
+TEST_F(Cli, InfoDescribesAFileAndRefusesAMissingOne)
+{
+    WriteWav(home.File("a.wav"), Noise(4410, 1), 44100);
+    std::string out;
+    ASSERT_EQ(Run("info '" + home.File("a.wav") + "'", &out), 0) << out;
+    EXPECT_NE(out.find("source: wav\nrate: 44100\nchannels: 2\nbits: 16\nlength_ms: 100\n"), std::string::npos) << out;
+    EXPECT_EQ(Run("info '" + home.File("nothing.mp3") + "'", &out), 3);
+    EXPECT_NE(out.find("cannot open"), std::string::npos) << out;
+    EXPECT_EQ(Run("info", &out), 2);
+}
+
+TEST_F(Cli, RenderWithEveryStageOffIsBitExactAndGapless)
+{
+    const Samples a = Noise(30011, 2), b = Noise(17003, 3);
+    WriteWav(home.File("a.wav"), a, 44100);
+    WriteWav(home.File("b.wav"), b, 44100);
+    std::string out;
+    ASSERT_EQ(Run("render '" + home.File("a.wav") + "' '" + home.File("b.wav") + "' '" + home.File("o.wav") + "'", &out),
+              0)
+        << out;
+    EXPECT_NE(out.find("output rate: 44100 Hz"), std::string::npos) << out;
+    int rate = 0, bits = 0;
+    const auto o = ReadWav(home.File("o.wav"), &rate, &bits);
+    EXPECT_EQ(rate, 44100);
+    EXPECT_EQ(bits, 32);
+    Samples joined = a;
+    joined.insert(joined.end(), b.begin(), b.end());
+    const size_t frames = joined.size() / 2;
+    ASSERT_GE(o[0].size(), frames + 22050); // then at least one buffer (0.5 s) of silence
+    for (size_t i = 0; i < frames; ++i) {
+        ASSERT_EQ(o[0][i], joined[2 * i] * 65536) << i;
+        ASSERT_EQ(o[1][i], joined[2 * i + 1] * 65536) << i;
+    }
+    for (size_t i = frames; i < o[0].size(); ++i)
+        ASSERT_EQ(o[0][i] | o[1][i], 0) << i;
+
+    ASSERT_EQ(Run("render --bits 16 '" + home.File("a.wav") + "' '" + home.File("o16.wav") + "'"), 0);
+    const auto o16 = ReadWav(home.File("o16.wav"), &rate, &bits);
+    EXPECT_EQ(bits, 16);
+    for (size_t i = 0; i < a.size() / 2; ++i)
+        ASSERT_EQ(o16[1][i], a[2 * i + 1] * 65536) << i;
+}
+
+TEST_F(Cli, RenderOfAnMp3EqualsFfmpegsOwnDecode)
+{
+    if (!test::HaveProgram("ffmpeg"))
+        GTEST_SKIP() << "ffmpeg missing";
+    const std::string mp3 = home.File("t.mp3");
+    int status = -1;
+    RunCommand("ffmpeg -v error -y -f lavfi -i 'sine=frequency=440:duration=2' -ac 2 -ar 44100 -b:a 192k '" + mp3 +
+                   "'",
+               &status);
+    ASSERT_EQ(status, 0);
+    const std::string raw = RunCommand("ffmpeg -v error -i '" + mp3 + "' -f s16le -acodec pcm_s16le -", &status);
+    ASSERT_EQ(status, 0);
+    ASSERT_EQ(Run("render --bits 16 '" + mp3 + "' '" + home.File("o.wav") + "'"), 0);
+    const auto o = ReadWav(home.File("o.wav"));
+    const size_t frames = raw.size() / 4;
+    ASSERT_GE(o[0].size(), frames);
+    for (size_t i = 0; i < frames; ++i) {
+        int16_t l, r;
+        std::memcpy(&l, raw.data() + 4 * i, 2);
+        std::memcpy(&r, raw.data() + 4 * i + 2, 2);
+        ASSERT_EQ(o[0][i], l * 65536) << i;
+        ASSERT_EQ(o[1][i], r * 65536) << i;
+    }
+}
+
+TEST_F(Cli, InputsNeedingTwoOutputRatesAreRefused)
+{
+    WriteWav(home.File("a.wav"), Noise(1000, 4), 44100);
+    WriteWav(home.File("b.wav"), Noise(1000, 5), 48000);
+    std::string out;
+    EXPECT_EQ(Run("render '" + home.File("a.wav") + "' '" + home.File("b.wav") + "' '" + home.File("o.wav") + "'", &out),
+              4)
+        << out;
+    EXPECT_NE(out.find("48000"), std::string::npos) << out;
+}
+
+TEST_F(Cli, BrokenInputsGiveAMessageNotACrash)
+{
+    test::WriteText(home.File("text.wav"), "this is not a wave file at all");
+    test::WriteText(home.File("text.mp3"), std::string(5000, 'x'));
+    std::string out;
+    for (const std::string& bad : {home.File("missing.wav"), home.File("text.wav"), home.File("text.mp3"),
+                                   std::string("http://127.0.0.1:1/none.mp3")}) {
+        EXPECT_EQ(Run("render '" + bad + "' '" + home.File("o.wav") + "'", &out), 3) << bad << ": " << out;
+        EXPECT_NE(out.find("cannot open"), std::string::npos) << out;
+    }
+    WriteWav(home.File("a.wav"), Noise(44100, 6), 44100);
+    const auto bytes = test::ReadAll(home.File("a.wav"));
+    test::WriteAll(home.File("cut.wav"), std::vector<uint8_t>(bytes.begin(), bytes.begin() + 30000));
+    EXPECT_EQ(Run("render '" + home.File("cut.wav") + "' '" + home.File("o.wav") + "'", &out), 0) << out;
+    EXPECT_EQ(Run("render --bits 12 '" + home.File("a.wav") + "' '" + home.File("o.wav") + "'", &out), 4) << out;
+    EXPECT_EQ(Run("render '" + home.File("a.wav") + "'", &out), 2) << out;
+}
+
+TEST_F(Cli, MatrixTrimPolarityAndDelayAreAppliedAsComputedHere)
+{
+    Settings("[Status]\nMatrix=1\nAVC=0\n"
+             "[Matrix]\nbONOFF0_0=0\nbONOFF1_1=0\nbONOFF1_0=1\nbONOFF0_1=1\nbInv0_1=1\n"
+             "[Output]\nfLevel0=-60\nfDelay1=1\n");
+    const Samples x = Noise(20000, 7);
+    WriteWav(home.File("x.wav"), x, 44100);
+    ASSERT_EQ(Run("render '" + home.File("x.wav") + "' '" + home.File("o.wav") + "'"), 0);
+    const auto o = ReadWav(home.File("o.wav"));
+    ASSERT_GE(o[0].size(), 20044u);
+    const int delay = 44; // nearest(44100 × 1 ms)
+    for (int i = 0; i < 20000; ++i) {
+        // Output 0 is input 1 at half gain; output 1 is input 0 inverted, 44 samples late.
+        ASSERT_EQ(o[0][i], x[2 * i + 1] * 32768) << i;
+        ASSERT_EQ(o[1][i + delay], -x[2 * i] * 65536) << i;
+    }
+    for (int i = 0; i < delay; ++i)
+        ASSERT_EQ(o[1][i], 0);
+}
+
+// Output = taps applied to the input, `lag` samples late, in full-scale units.
+void ExpectFiltered(const std::vector<int32_t>& out, const Samples& x, int channel, const std::vector<double>& taps,
+                    int lag, int stuffing, double tolerance)
+{
+    const int frames = static_cast<int>(x.size() / 2);
+    for (size_t t = 0; t < out.size() && t < static_cast<size_t>(frames * stuffing); ++t) {
+        double expected = 0;
+        for (size_t j = 0; j < taps.size(); ++j) {
+            const long s = static_cast<long>(t) - lag - static_cast<long>(j);
+            if (s >= 0 && s % stuffing == 0 && s / stuffing < frames)
+                expected += taps[j] * x[2 * (s / stuffing) + channel] / 32768.0;
+        }
+        ASSERT_NEAR(out[t] / 2147483648.0, expected, tolerance) << "sample " << t;
+    }
+}
+
+TEST_F(Cli, EqualiserOutputIsTheDesignedFilter)
+{
+    Settings("[Status]\nEQ=1\nAVC=0\n[Filter]\nEQFilterTaps=255\n"
+             "[EQ]\n-1_Count=1\n-1_0=0/2000/1/0/-6\n0_Count=1\n0_0=1/8000/1/0/3\n");
+    const Samples x = Noise(6000, 8, 8000);
+    WriteWav(home.File("x.wav"), x, 44100);
+    ASSERT_EQ(Run("render '" + home.File("x.wav") + "' '" + home.File("o.wav") + "'"), 0);
+    const auto o = ReadWav(home.File("o.wav"));
+    TSettingEQ eq;
+    TEQ1 p;
+    p.Kind = 0, p.Freq = 2000, p.Width = 1, p.Gain = -6;
+    eq.Curve(-1).Add(p);
+    p.Kind = 1, p.Freq = 8000, p.Gain = 3;
+    eq.Curve(0).Add(p);
+    TFIRFilter reference(2, false, false, 1024, 255);
+    eq.DesignEQ(reference, 44100, 255);
+    for (int c = 0; c < 2; ++c) {
+        TFlexBuf taps;
+        reference.GetTaps(c, taps);
+        const double* h = static_cast<double*>(taps.Data[0]);
+        ExpectFiltered(o[c], x, c, std::vector<double>(h, h + 256), 512, 1, 2e-6);
+    }
+}
+
+TEST_F(Cli, UpSamplingByTwoIsZeroStuffingThroughTheInterpolationFilter)
+{
+    Settings("[Status]\nAVC=0\n[Output]\nbFreq3=1\n"
+             "[ReSampler]\nbUpSampling=1\nnUpFreq=88200\nnITaps=255\nIWindow=4\n");
+    const Samples x = Noise(4000, 9, 8000);
+    WriteWav(home.File("x.wav"), x, 44100);
+    std::string out;
+    ASSERT_EQ(Run("render '" + home.File("x.wav") + "' '" + home.File("o.wav") + "'", &out), 0) << out;
+    EXPECT_NE(out.find("output rate: 88200 Hz\nup-sampling factor: 2"), std::string::npos) << out;
+    int rate = 0;
+    const auto o = ReadWav(home.File("o.wav"), &rate);
+    EXPECT_EQ(rate, 88200);
+    TFlexBuf taps;
+    InterpolationTaps(taps, 255, 4, 44100, 88200, 2);
+    const double* h = static_cast<double*>(taps.Data[0]);
+    ExpectFiltered(o[1], x, 1, std::vector<double>(h, h + taps.Length), 512, 2, 2e-6);
+}
+
+TEST_F(Cli, ConvolverWetAndDryMixAsComputedHere)
+{
+    TSettingConvolver conv;
+    conv.DryWet = 3;
+    auto& c = conv.Conv[0];
+    c.HasIR = true;
+    c.CutDS = false;
+    c.InCh = 0;
+    c.OutCh = 1;
+    c.Level = -6; // one half
+    c.IR = {0.0, 0.5, 0.0, -0.25};
+    c.IRLength = 4;
+    c.IRRate = 44100;
+    conv.Conv[1].HasIR = false;
+    ASSERT_TRUE(conv.Save(home.File("convolversetting.bin")));
+    Settings("[Status]\nConvolver=1\nAVC=0\n");
+    const Samples x = Noise(3000, 10, 8000);
+    WriteWav(home.File("x.wav"), x, 44100);
+    ASSERT_EQ(Run("render '" + home.File("x.wav") + "' '" + home.File("o.wav") + "'"), 0);
+    const auto o = ReadWav(home.File("o.wav"));
+    for (int t = 0; t < 3000; ++t) {
+        const double in0 = x[2 * t] / 32768.0;
+        double wet = 0;
+        if (t >= 1)
+            wet += 0.5 * x[2 * (t - 1)] / 32768.0;
+        if (t >= 3)
+            wet -= 0.25 * x[2 * (t - 3)] / 32768.0;
+        ASSERT_NEAR(o[0][t] / 2147483648.0, in0, 1e-9) << t;
+        ASSERT_NEAR(o[1][t] / 2147483648.0, x[2 * t + 1] / 32768.0 + 0.5 * wet, 2e-6) << t;
+    }
+}
+
+// Playback into a private ALSA device that writes what it receives to a file.
+class CliPlay : public Cli {
+protected:
+    void SetUp() override { device = std::make_unique<test::TAlsaFileDevice>(home.Path()); }
+    std::unique_ptr<test::TAlsaFileDevice> device;
+
+    // The device's bytes as interleaved 16-bit samples, from the first non-zero one.
+    Samples Received()
+    {
+        const auto bytes = test::ReadAll(device->DefaultFile);
+        Samples s(bytes.size() / 2);
+        std::memcpy(s.data(), bytes.data(), s.size() * 2);
+        size_t first = 0;
+        while (first < s.size() && s[first] == 0)
+            ++first;
+        first -= first % 2;
+        return Samples(s.begin() + static_cast<long>(first), s.end());
+    }
+};
+
+TEST_F(CliPlay, TwoTracksArriveBitExactAndGapless)
+{
+    Settings("[MME]\nDevice0=-1\n[Status]\nAVC=0\n");
+    Samples a = Noise(30000, 11), b = Noise(20000, 12);
+    a[0] = 1000; // a known first sample marks the end of the pre-roll silence
+    WriteWav(home.File("a.wav"), a, 44100);
+    WriteWav(home.File("b.wav"), b, 44100);
+    std::string out;
+    ASSERT_EQ(Run("play '" + home.File("a.wav") + "' '" + home.File("b.wav") + "'", &out, device->EnvAssignments()), 0)
+        << out;
+    EXPECT_NE(out.find("playing: " + home.File("b.wav")), std::string::npos) << out;
+    const Samples got = Received();
+    Samples joined = a;
+    joined.insert(joined.end(), b.begin(), b.end());
+    ASSERT_GE(got.size(), joined.size()) << out;
+    for (size_t i = 0; i < joined.size(); ++i)
+        ASSERT_EQ(got[i], joined[i]) << i;
+    for (size_t i = joined.size(); i < got.size(); ++i)
+        ASSERT_EQ(got[i], 0) << i;
+    // The player's state was saved at exit.
+    EXPECT_NE(test::ReadText(home.File("setting.ini")).find("[Status]"), std::string::npos);
+    EXPECT_NE(test::ReadText(home.File("current.m3u")).find("b.wav"), std::string::npos);
+}
+
+TEST_F(CliPlay, ARateChangeRestartsTheChainAndFailedEntriesAreSkipped)
+{
+    Settings("[MME]\nDevice0=-1\n[Status]\nAVC=0\n[Output]\nbFreq4=1\n");
+    Samples a = Noise(10000, 13), b = Noise(10000, 14);
+    a[0] = 1000;
+    WriteWav(home.File("a.wav"), a, 44100);
+    WriteWav(home.File("b.wav"), b, 96000);
+    std::string out;
+    ASSERT_EQ(Run("play '" + home.File("a.wav") + "' '" + home.File("missing.wav") + "' '" + home.File("b.wav") + "'",
+                  &out, device->EnvAssignments()),
+              0)
+        << out;
+    EXPECT_NE(out.find("output: 44100 Hz"), std::string::npos) << out;
+    EXPECT_NE(out.find("output: 96000 Hz"), std::string::npos) << out;
+    EXPECT_NE(out.find("cannot play " + home.File("missing.wav")), std::string::npos) << out;
+    // Both tracks arrive whole, each at its own rate: the second after a restart.
+    const Samples got = Received();
+    ASSERT_GE(got.size(), a.size());
+    for (size_t i = 0; i < a.size(); ++i)
+        ASSERT_EQ(got[i], a[i]) << i;
+    const auto start = std::search(got.begin() + static_cast<long>(a.size()), got.end(), b.begin(), b.begin() + 64);
+    ASSERT_NE(start, got.end());
+    EXPECT_TRUE(std::equal(b.begin(), b.end(), start));
+}
+
+TEST_F(CliPlay, AutomaticVolumeControlLowersTheSavedVolume)
+{
+    Settings("[MME]\nDevice0=-1\n[Status]\nAVC=1\nMasterVolume=0\n[Output]\nfLevel0=60\n");
+    WriteWav(home.File("loud.wav"), Noise(20000, 15, 30000), 44100);
+    ASSERT_EQ(Run("play '" + home.File("loud.wav") + "'", nullptr, device->EnvAssignments()), 0);
+    const std::string ini = test::ReadText(home.File("setting.ini"));
+    const auto at = ini.find("MasterVolume=");
+    ASSERT_NE(at, std::string::npos) << ini;
+    EXPECT_LT(std::stoi(ini.substr(at + 13)), 0) << ini;
+}
+
+TEST_F(CliPlay, NothingPlayableEndsWithAMessage)
+{
+    Settings("[MME]\nDevice0=-1\n");
+    std::string out;
+    EXPECT_EQ(Run("play '" + home.File("missing.wav") + "'", &out, device->EnvAssignments()), 3) << out;
+    EXPECT_NE(out.find("cannot play"), std::string::npos) << out;
+}
+
+} // namespace
+} // namespace marlix
