@@ -19,3 +19,4 @@ out=$(mktemp -d)
 trap 'rm -rf "$out"' EXIT
 build-release/bench/marlix_bench --benchmark_out="$out/bench.json" --benchmark_out_format=json "$@"
 python3 bench/compare.py "$out/bench.json" "$out"
+python3 bench/render_bench.py "$PWD/build-release/bin/marlixaudio-cli" "$out"
