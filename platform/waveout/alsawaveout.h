@@ -50,8 +50,9 @@ class TAlsaWaveOut;
 using TWaveDoneProc = void (*)(TAlsaWaveOut* handle, unsigned msg, void* instance, TWaveHeader* header);
 
 // A wave-out device on ALSA. Buffers written to it play in order; a driver thread
-// per open device writes them to the PCM and reports each one finished (WaveMsgDone)
-// through the callback, on that thread.
+// per open device writes them to the PCM (recovering from under-runs) and reports
+// each one finished (WaveMsgDone) through the callback, on that thread, once ALSA
+// has taken all of it. Reset and Close must not be called from the callback.
 class TAlsaWaveOut {
 public:
     // Most buffers a device holds queued at once.
