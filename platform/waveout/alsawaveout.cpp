@@ -190,6 +190,7 @@ bool TAlsaWaveOut::Step()
     if (ResetWanted.load(std::memory_order_acquire)) {
         snd_pcm_drop(Pcm);
         snd_pcm_prepare(Pcm);
+        PaceStarted = false;
         FinishQueued();
         ResetWanted.store(false, std::memory_order_release);
         ResetDone.release();
@@ -225,7 +226,34 @@ void TAlsaWaveOut::Play(TWaveHeader* header)
         }
         data += size_t(n) * size_t(FrameBytes);
         left -= snd_pcm_uframes_t(n);
+        KeepPace(uint32_t(n));
     }
+}
+
+// Never runs more than ALSA's own buffer ahead of the wall clock. A sound card blocks
+// the writes long before that, so this only holds back PCMs without a clock of their
+// own (a file or null device), which would otherwise take the audio as fast as it is
+// rendered. After an under-run the clock starts again from where the audio is.
+void TAlsaWaveOut::KeepPace(uint32_t frames)
+{
+    using namespace std::chrono;
+    const auto now = steady_clock::now();
+    if (!PaceStarted) {
+        PaceStarted = true;
+        PaceStart = now;
+        PacedFrames = 0;
+    }
+    PacedFrames += frames;
+    const auto played = duration_cast<steady_clock::duration>(duration<double>(double(PacedFrames) / Rate));
+    const auto allowance = microseconds(AlsaLatencyUs) + milliseconds(50);
+    const auto ahead = PaceStart + played - now;
+    if (ahead < -allowance) {
+        PaceStart = now - played;
+        return;
+    }
+    const auto until = PaceStart + played - allowance;
+    while (steady_clock::now() < until && !Interrupted())
+        std::this_thread::sleep_for(std::min<steady_clock::duration>(until - steady_clock::now(), milliseconds(5)));
 }
 
 bool TAlsaWaveOut::WaitWritable()

@@ -1,5 +1,6 @@
 #pragma once
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <semaphore>
 #include <string>
@@ -93,6 +94,7 @@ private:
     void Play(TWaveHeader* header);
     bool WaitWritable();
     void Pause(uint32_t frames);
+    void KeepPace(uint32_t frames);
     void Finish(TWaveHeader* header);
     void FinishQueued();
     TWaveHeader* Pop();
@@ -114,6 +116,11 @@ private:
     std::atomic<bool> ResetWanted{false};
     std::atomic<bool> Stopping{false};
     std::thread Driver;
+
+    // Wall-clock pacing of what has been written (driver thread only).
+    bool PaceStarted = false;
+    std::chrono::steady_clock::time_point PaceStart;
+    uint64_t PacedFrames = 0;
 };
 
 } // namespace marlix
