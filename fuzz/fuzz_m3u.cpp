@@ -84,6 +84,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 
     const std::string saved = Folder() + "out.m3u";
     Check(list.SavePlaylist(saved), "saved");
+    // A byte order mark at the very start of a file is taken for one, so a first entry
+    // that begins with one (only possible when it came from a later line) cannot survive.
+    if (list.Count() > 0 && list.Items()[0].FileName.starts_with("\xEF\xBB\xBF"))
+        return 0;
     std::vector<std::string> back;
     Check(TPlaylist::LoadM3U(saved, back), "saved file read");
     Check(back.size() == static_cast<size_t>(list.Count()), "saved entry count");
