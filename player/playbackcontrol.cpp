@@ -30,6 +30,7 @@ TPlaybackControl::~TPlaybackControl()
 
 void TPlaybackControl::Tick()
 {
+    RestartWhenDrained();
     EndOfPlayback();
     TakeCommand();
     Advance();
@@ -40,13 +41,17 @@ void TPlaybackControl::Tick()
 // the FIFO empty.
 void TPlaybackControl::EndOfPlayback()
 {
-    if (!Decoder.IsOpen || Decoder.Busy)
+    if (!Decoder.IsOpen || Decoder.Busy || RestartPending)
         return;
-    const int allowed = Settings_.Output.nDriverType == 1 ? 2 : Settings_.MME.nBufferNum;
-    if (Decoder.GetPositionMs() > Decoder.GetLengthMs() - 1000 && Chain.Stage.EmptyReads > allowed) {
+    if (Decoder.GetPositionMs() > Decoder.GetLengthMs() - 1000 && Chain.Stage.EmptyReads > QueuedBlocks()) {
         Chain.Stage.EmptyReads = 0;
         State.Command.Post("Stop");
     }
+}
+
+int TPlaybackControl::QueuedBlocks() const
+{
+    return Settings_.Output.nDriverType == 1 ? 2 : Settings_.MME.nBufferNum;
 }
 
 void TPlaybackControl::TakeCommand()
@@ -55,12 +60,55 @@ void TPlaybackControl::TakeCommand()
     if (command.empty() || Decoder.Busy)
         return;
     State.Command.Take();
-    if (command == "Play" || command == "Next" || command == "Back") {
+    const bool automatic = AutoAdvance;
+    AutoAdvance = false;
+    if (RestartPending && command != "Stop") {
+        // A user's command overrides the wait for the previous track's end.
+        RestartPending = false;
+        StopOutput(false);
+    }
+    if (command == "Play" && automatic && State.OutputRunning) {
+        PlayNextAutomatically();
+    } else if (command == "Play" || command == "Next" || command == "Back") {
         PlayCommand(command);
     } else if (command == "Stop") {
         StopOutput(true);
         State.Paused = false;
     }
+}
+
+// The next track after one that played to its end. Of the same rate, it follows
+// in the running chain without a gap; of another rate, it waits until the chain has
+// played out what it holds of the previous track (a restart would cut that off).
+void TPlaybackControl::PlayNextAutomatically()
+{
+    const std::string answer = Playlist.NextTrack();
+    if (answer.empty())
+        return;
+    OpenTrack(answer);
+    if (!Decoder.IsOpen) {
+        Playlist.MarkFailed(answer);
+        State.Command.Post("Play");
+        AutoAdvance = true;
+        return;
+    }
+    if (static_cast<int>(Decoder.Format.nSamplesPerSec) == Chain.InRate()) {
+        Chain.Stage.EmptyReads = 0;
+        Decoder.PlaySource();
+    } else {
+        RestartPending = true;
+    }
+}
+
+// Drained: the device has asked for more blocks than it queues since the chain ran dry.
+void TPlaybackControl::RestartWhenDrained()
+{
+    if (!RestartPending || !State.OutputRunning || Chain.Stage.EmptyReads.load() <= QueuedBlocks())
+        return;
+    RestartPending = false;
+    StopOutput(false);
+    StartOutput();
+    Decoder.PlaySource();
 }
 
 void TPlaybackControl::PlayCommand(const std::string& command)
@@ -94,7 +142,7 @@ void TPlaybackControl::PlayCommand(const std::string& command)
 // The decoder has read the whole track: open what follows, or let the list end.
 void TPlaybackControl::Advance()
 {
-    if (!State.OutputRunning || Chain.Stage.Preroll || !State.Command.Peek().empty())
+    if (!State.OutputRunning || Chain.Stage.Preroll || !State.Command.Peek().empty() || RestartPending)
         return;
     if (!Decoder.Finished || Decoder.GetLengthMs() <= 0) {
         State.EndOfList = false;
@@ -106,14 +154,17 @@ void TPlaybackControl::Advance()
         return;
     if (!State.Play1 && !Playlist.NextTrack().empty()) {
         State.Command.Post("Play");
+        AutoAdvance = true;
         return;
     }
     if (State.BGM && !Settings_.Function.BGMPlaylist.empty()) {
         State.BGMActive = true;
-        if (!Playlist.NextTrack().empty())
+        if (!Playlist.NextTrack().empty()) {
             State.Command.Post("Play");
-        else
+            AutoAdvance = true;
+        } else {
             State.BGMActive = false;
+        }
         return;
     }
     State.EndOfList = true;

@@ -40,8 +40,11 @@ private:
     void EndOfPlayback();
     void TakeCommand();
     void PlayCommand(const std::string& command);
+    void PlayNextAutomatically();
     void Advance();
     void HandOver();
+    void RestartWhenDrained();
+    int QueuedBlocks() const;
 
     TSettings& Settings_;
     TPlayerState& State;
@@ -49,6 +52,10 @@ private:
     TFo_Decoder& Decoder;
     TWaveOutput& Output;
     bool DeviceOpened_ = false;
+    // The track opened by the end of the previous one needs another rate: it starts
+    // once the previous track has played out of the chain.
+    bool RestartPending = false;
+    bool AutoAdvance = false;
 };
 
 } // namespace marlix
