@@ -128,6 +128,8 @@ bool TDSDStream::Open()
     AVDictionary* options = nullptr;
     av_dict_set(&options, "rw_timeout", IoTimeoutUs, 0);
     av_dict_set(&options, "timeout", IoTimeoutUs, 0);
+    // Local files and the web only: a name must not reach pipes, descriptors or devices.
+    av_dict_set(&options, "protocol_whitelist", "file,http,https,tcp,tls", 0);
     const int r = avformat_open_input(&Fmt, Name.c_str(), nullptr, &options);
     av_dict_free(&options);
     if (r < 0)

@@ -49,8 +49,13 @@ protected:
     std::string Make(const std::string& name, int channels, double seconds, const std::string& codec)
     {
         std::string expr;
-        for (int c = 0; c < channels; ++c)
-            expr += (c ? "|" : "") + std::string("0.4*sin(") + std::to_string(200 + 150 * c) + "*2*PI*t)";
+        for (int c = 0; c < channels; ++c) {
+            if (c > 0)
+                expr += '|';
+            expr += "0.4*sin(";
+            expr += std::to_string(200 + 150 * c);
+            expr += "*2*PI*t)";
+        }
         const std::string path = Folder.File(name);
         int status = 1;
         RunCommand("ffmpeg -nostdin -v error -y -f lavfi -i " +

@@ -38,8 +38,13 @@ bool MakeAudio(const std::string& path, const std::string& source, const std::st
 std::string Sine(int rate, double seconds, int channels = 1)
 {
     std::string expr;
-    for (int c = 0; c < channels; ++c)
-        expr += (c ? "|" : "") + std::string("0.5*sin(") + std::to_string(220 * (c + 1)) + "*2*PI*t)";
+    for (int c = 0; c < channels; ++c) {
+        if (c > 0)
+            expr += '|';
+        expr += "0.5*sin(";
+        expr += std::to_string(220 * (c + 1));
+        expr += "*2*PI*t)";
+    }
     return "aevalsrc=" + expr + ":s=" + std::to_string(rate) + ":d=" + std::to_string(seconds);
 }
 
@@ -347,6 +352,16 @@ TEST_F(DsdecTest, UnreachableUrlFailsWithinAFewSeconds)
     const TDecoded d = result.get();
     EXPECT_FALSE(d.Opened);
     EXPECT_TRUE(d.Pcm.empty());
+}
+
+TEST_F(DsdecTest, OnlyFilesAndWebProtocolsAreOpened)
+{
+    const std::string path = Dir.File("p.flac");
+    ASSERT_TRUE(MakeAudio(path, Sine(8000, 0.2), "-c:a flac"));
+    EXPECT_TRUE(DecodeAll(path).Opened);
+    EXPECT_TRUE(DecodeAll("file:" + path).Opened);
+    EXPECT_FALSE(DecodeAll("subfile,,start,0,end,0,,:" + path).Opened);
+    EXPECT_FALSE(DecodeAll("pipe:0").Opened);
 }
 
 TEST_F(DsdecTest, TruncatedAndCorruptFilesEndWithoutCrashing)
