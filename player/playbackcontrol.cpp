@@ -83,8 +83,10 @@ void TPlaybackControl::TakeCommand()
 void TPlaybackControl::PlayNextAutomatically()
 {
     const std::string answer = Playlist.NextTrack();
-    if (answer.empty())
+    if (answer.empty()) {
+        StopIfNothingOpen();
         return;
+    }
     OpenTrack(answer);
     if (!Decoder.IsOpen) {
         Playlist.MarkFailed(answer);
@@ -98,6 +100,14 @@ void TPlaybackControl::PlayNextAutomatically()
     } else {
         RestartPending = true;
     }
+}
+
+// A failed last entry leaves the decoder closed, so the list's end would never be
+// noticed: the output stops here instead of running silent for ever.
+void TPlaybackControl::StopIfNothingOpen()
+{
+    if (State.OutputRunning && !Decoder.IsOpen && !Decoder.Busy)
+        State.Command.Post("Stop");
 }
 
 // Drained: the device has asked for more blocks than it queues since the chain ran dry.
@@ -119,7 +129,9 @@ void TPlaybackControl::PlayCommand(const std::string& command)
     const std::string answer = command == "Back" ? Playlist.PreviousTrack() : Playlist.NextTrack();
     if (State.Paused) {
         State.Paused = false; // resume; the chosen entry is not opened
-    } else if (!answer.empty()) {
+    } else if (answer.empty()) {
+        StopIfNothingOpen();
+    } else {
         OpenTrack(answer);
         if (Decoder.IsOpen) {
             if (!State.OutputRunning)

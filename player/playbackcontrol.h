@@ -45,6 +45,7 @@ private:
     void HandOver();
     void RestartWhenDrained();
     int QueuedBlocks() const;
+    void StopIfNothingOpen();
 
     TSettings& Settings_;
     TPlayerState& State;

@@ -1,0 +1,188 @@
+// The control loop driven tick by tick, with a real decoder and filter thread and a
+// device emulated by rendering a block per loop round at about real-time pace.
+#include "engine/decoder.h"
+#include "engine/flexfilebuf.h"
+#include "engine/mainthread.h"
+#include "engine/waveoutput.h"
+#include "player/pending.h"
+#include "player/playbackcontrol.h"
+#include "player/playerstate.h"
+#include "player/playlist.h"
+#include "settings/settings.h"
+#include "support/testutil.h"
+
+#include <gtest/gtest.h>
+#include <chrono>
+#include <thread>
+
+namespace marlix {
+namespace {
+
+void WriteTone(const std::string& path, int frames, int rate = 44100)
+{
+    TFlexFileBuf file;
+    ASSERT_EQ(file.OpenFile(1, {path}, rate, 16, 1, 2), 0);
+    file.SetBuf(nullptr, 2, 16, frames);
+    for (int i = 0; i < frames; ++i)
+        static_cast<int16_t*>(file.Data[0])[i] = static_cast<int16_t>(1000 + i % 100);
+    ASSERT_EQ(file.WriteBlock(0, frames), frames);
+    file.CloseFile(1);
+}
+
+class PlaybackControlTest : public ::testing::Test {
+protected:
+    test::TempProgramFolder folder;
+    TPlayerState state;
+    TPendingAdditions pending;
+    TPlaylist playlist{state, pending};
+    TFo_Decoder decoder;
+    TWaveOutput output{std::vector<std::string>{}}; // no device: the loop renders itself
+    std::unique_ptr<TPlaybackControl> control;
+    std::vector<std::string> opened;
+    int lastOpen = -1;
+
+    void SetUp() override
+    {
+        TMainThread::Instance().SetMainThread(std::this_thread::get_id());
+        TMainThread::Instance().Restart();
+        ResetSettings(folder.Path());
+        Settings().Filter.Bufms = 250;
+        control = std::make_unique<TPlaybackControl>(Settings(), state, playlist, decoder, output);
+        control->RecordHistory = false;
+        playlist.SetRandomSeed(7);
+    }
+
+    void TearDown() override { control.reset(); }
+
+    std::string Track(const std::string& name, int frames = 8820)
+    {
+        WriteTone(folder.File(name), frames);
+        return folder.File(name);
+    }
+
+    void Start(const std::vector<std::string>& entries)
+    {
+        for (const auto& e : entries)
+            playlist.Add(e);
+        state.Command.Post("Play");
+    }
+
+    // Runs the loop until `done` or `seconds` pass: ticks every 50 ms, renders 882
+    // frames (20 ms) per round, and notes every file the decoder opens.
+    void RunUntil(const std::function<bool()>& done, double seconds = 10)
+    {
+        const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+        int round = 0;
+        std::vector<int32_t> l(882), r(882);
+        int32_t* outputs[2] = {l.data(), r.data()};
+        while (std::chrono::steady_clock::now() < end && !done()) {
+            TMainThread::Instance().Pump();
+            if (round++ % 2 == 0) {
+                playlist.FollowDecoder(decoder.IsOpen || decoder.Busy ? decoder.FileName : std::string());
+                control->Tick();
+            }
+            if (decoder.IsOpen && decoder.OpenCount != lastOpen) {
+                lastOpen = decoder.OpenCount;
+                opened.push_back(decoder.FileName);
+            }
+            if (state.OutputRunning)
+                control->Chain.Stage.Render(outputs, 882, 2);
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+    }
+
+    bool Stopped() const { return !state.OutputRunning && state.Command.Peek().empty(); }
+};
+
+TEST_F(PlaybackControlTest, PlaysTheListInOrderAndStopsAtItsEnd)
+{
+    const auto a = Track("a.wav"), b = Track("b.wav");
+    Start({a, b});
+    RunUntil([&] { return opened.size() >= 2 && Stopped(); });
+    EXPECT_EQ(opened, (std::vector<std::string>{a, b}));
+    EXPECT_TRUE(Stopped());
+    EXPECT_FALSE(decoder.IsOpen);
+}
+
+TEST_F(PlaybackControlTest, PlayOneStopsAfterTheFirstTrack)
+{
+    state.Play1 = true;
+    const auto a = Track("a.wav"), b = Track("b.wav");
+    Start({a, b});
+    RunUntil([&] { return !opened.empty() && Stopped(); });
+    EXPECT_EQ(opened, std::vector<std::string>{a});
+}
+
+TEST_F(PlaybackControlTest, RepeatOneReplaysUntilNextMovesOn)
+{
+    state.Repeat1 = true;
+    const auto a = Track("a.wav"), b = Track("b.wav");
+    Start({a, b});
+    RunUntil([&] { return opened.size() >= 2; });
+    ASSERT_EQ(opened, (std::vector<std::string>{a, a}));
+    state.Command.Post("Next");
+    RunUntil([&] { return opened.size() >= 3; });
+    EXPECT_EQ(opened.back(), b);
+    EXPECT_TRUE(state.Repeat1); // restored after the command
+}
+
+TEST_F(PlaybackControlTest, FailedEntriesAreMarkedAndSkippedWithoutEndlessRetries)
+{
+    const auto a = Track("a.wav");
+    Start({folder.File("gone.wav"), a, folder.File("alsogone.mp3")});
+    RunUntil([&] { return !opened.empty() && Stopped(); });
+    EXPECT_EQ(opened, std::vector<std::string>{a});
+    EXPECT_TRUE(playlist.Item(0).Failed);
+    EXPECT_FALSE(playlist.Item(1).Failed);
+    EXPECT_TRUE(playlist.Item(2).Failed);
+
+    opened.clear();
+    playlist.Clear();
+    Start({folder.File("x.wav"), folder.File("y.wav")});
+    RunUntil([&] { return playlist.Item(0).Failed && playlist.Item(1).Failed && Stopped(); }, 3);
+    EXPECT_TRUE(playlist.Item(0).Failed) << playlist.Count() << " " << state.Command.Peek();
+    EXPECT_TRUE(playlist.Item(1).Failed);
+    EXPECT_TRUE(Stopped()) << state.OutputRunning << " '" << state.Command.Peek() << "'";
+    EXPECT_TRUE(opened.empty());
+}
+
+TEST_F(PlaybackControlTest, NextWhilePausedResumesTheSameTrack)
+{
+    const auto a = Track("a.wav", 88200), b = Track("b.wav");
+    Start({a, b});
+    RunUntil([&] { return state.OutputRunning && !control->Chain.Stage.Preroll; });
+    state.Paused = true;
+    RunUntil([] { return false; }, 0.2);
+    state.Command.Post("Next");
+    RunUntil([&] { return !state.Paused; }, 1);
+    EXPECT_FALSE(state.Paused);
+    EXPECT_EQ(decoder.FileName, a);
+    EXPECT_EQ(opened, std::vector<std::string>{a});
+}
+
+TEST_F(PlaybackControlTest, RandomOrderPlaysEveryEntryOnce)
+{
+    state.Random = true;
+    const auto a = Track("a.wav", 4410), b = Track("b.wav", 4410), c = Track("c.wav", 4410);
+    Start({a, b, c});
+    RunUntil([&] { return opened.size() >= 3 && Stopped(); }, 15);
+    std::vector<std::string> sorted = opened;
+    std::sort(sorted.begin(), sorted.end());
+    EXPECT_EQ(sorted, (std::vector<std::string>{a, b, c}));
+}
+
+TEST_F(PlaybackControlTest, BackgroundMusicFollowsWhenTheListHasEnded)
+{
+    state.Play1 = true;
+    state.BGM = true;
+    const auto a = Track("a.wav"), music = Track("music.wav");
+    test::WriteText(folder.File("bgm.m3u"), music + "\n");
+    Settings().Function.BGMPlaylist = folder.File("bgm.m3u");
+    Start({a});
+    RunUntil([&] { return opened.size() >= 2; });
+    EXPECT_EQ(opened, (std::vector<std::string>{a, music}));
+    EXPECT_TRUE(state.BGMActive);
+}
+
+} // namespace
+} // namespace marlix
