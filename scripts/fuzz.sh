@@ -19,6 +19,6 @@ for t in "${targets[@]}"; do
   echo "== $t ($seconds s)"
   work=$(mktemp -d)
   cp -r "fuzz/corpus/$t/." "$work/"
-  build-fuzz/fuzz/"$t" -max_total_time="$seconds" -max_len=65536 "$work"
+  MARLIX_AUDIO_LIBDIR="$PWD/build-fuzz/bin" build-fuzz/fuzz/"$t" -max_total_time="$seconds" -max_len=65536 "$work"
   rm -rf "$work"
 done
