@@ -2,6 +2,8 @@
 // the same record and the same bytes.
 #include "settings/settingconvolver.h"
 
+#include "fuzz/fuzzsupport.h"
+
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
@@ -11,24 +13,9 @@
 
 namespace {
 
-// A private folder for the files of one run, removed at exit; in memory where possible,
-// since every save syncs its file.
-struct TFolder {
-    std::string path;
-    TFolder()
-    {
-        const std::string base = std::filesystem::is_directory("/dev/shm") ? "/dev/shm/" : "/tmp/";
-        std::string pattern = base + "fuzz_convolverfile-XXXXXX";
-        if (!mkdtemp(pattern.data()))
-            std::abort();
-        path = pattern + "/";
-    }
-    ~TFolder() { std::filesystem::remove_all(path); }
-};
-
 const std::string& Folder()
 {
-    static const TFolder folder;
+    static const marlix::fuzz::TFolder folder("fuzz_convolverfile");
     return folder.path;
 }
 

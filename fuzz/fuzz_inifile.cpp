@@ -2,6 +2,8 @@
 // save it and check that what was saved reads back the same.
 #include "settings/inifile.h"
 
+#include "fuzz/fuzzsupport.h"
+
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -11,33 +13,12 @@
 
 namespace {
 
-// A private folder for the files of one run, removed at exit; in memory where possible,
-// since every save syncs its file.
-struct TFolder {
-    std::string path;
-    TFolder()
-    {
-        const std::string base = std::filesystem::is_directory("/dev/shm") ? "/dev/shm/" : "/tmp/";
-        std::string pattern = base + "fuzz_inifile-XXXXXX";
-        if (!mkdtemp(pattern.data()))
-            std::abort();
-        path = pattern + "/";
-    }
-    ~TFolder() { std::filesystem::remove_all(path); }
-};
+using marlix::fuzz::Check;
 
 const std::string& Folder()
 {
-    static const TFolder folder;
+    static const marlix::fuzz::TFolder folder("fuzz_inifile");
     return folder.path;
-}
-
-void Check(bool condition, const char* what)
-{
-    if (!condition) {
-        std::fprintf(stderr, "failed: %s\n", what);
-        std::abort();
-    }
 }
 
 } // namespace

@@ -5,6 +5,8 @@
 #include "player/playerstate.h"
 #include "player/playlist.h"
 
+#include "fuzz/fuzzsupport.h"
+
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -15,32 +17,12 @@
 
 namespace {
 
-// A private folder for the files of one run, removed at exit.
-struct TFolder {
-    std::string path;
-    TFolder()
-    {
-        const std::string base = std::filesystem::is_directory("/dev/shm") ? "/dev/shm/" : "/tmp/";
-        std::string pattern = base + "fuzz_m3u-XXXXXX";
-        if (!mkdtemp(pattern.data()))
-            std::abort();
-        path = pattern + "/";
-    }
-    ~TFolder() { std::filesystem::remove_all(path); }
-};
+using marlix::fuzz::Check;
 
 const std::string& Folder()
 {
-    static const TFolder folder;
+    static const marlix::fuzz::TFolder folder("fuzz_m3u");
     return folder.path;
-}
-
-void Check(bool condition, const char* what)
-{
-    if (!condition) {
-        std::fprintf(stderr, "failed: %s\n", what);
-        std::abort();
-    }
 }
 
 } // namespace

@@ -416,4 +416,19 @@ bool TIniFile::UpdateFile() const
     return WriteFileAtomic(fileName_, Text());
 }
 
+bool WriteFileAtomic(const std::string& path, const std::vector<uint8_t>& bytes)
+{
+    return WriteFileAtomic(path, std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
+}
+
+bool ReadFileBytes(const std::string& path, std::vector<uint8_t>& bytes)
+{
+    bytes.clear();
+    std::ifstream in(path, std::ios::binary);
+    if (!in)
+        return false;
+    bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    return true;
+}
+
 } // namespace marlix

@@ -1,4 +1,5 @@
 #pragma once
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -85,5 +86,8 @@ std::string FormatFloat(double value);
 // Replaces `path` by a file holding `bytes`, written to a temporary file in the same
 // folder and renamed over it, so that a failed or interrupted save keeps the old file.
 bool WriteFileAtomic(const std::string& path, std::string_view bytes);
+bool WriteFileAtomic(const std::string& path, const std::vector<uint8_t>& bytes);
+// The whole file; false (and `bytes` empty) when it cannot be read.
+bool ReadFileBytes(const std::string& path, std::vector<uint8_t>& bytes);
 
 } // namespace marlix

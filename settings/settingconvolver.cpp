@@ -164,18 +164,15 @@ void TSettingConvolver::Deserialize(const std::vector<uint8_t>& bytes)
 
 bool TSettingConvolver::Save(const std::string& fileName) const
 {
-    const std::vector<uint8_t> bytes = Serialize();
-    return WriteFileAtomic(fileName, std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
+    return WriteFileAtomic(fileName, Serialize());
 }
 
 void TSettingConvolver::Load(const std::string& fileName)
 {
     Clear();
-    std::ifstream in(fileName, std::ios::binary);
-    if (!in)
-        return;
-    const std::vector<uint8_t> bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-    Deserialize(bytes);
+    std::vector<uint8_t> bytes;
+    if (ReadFileBytes(fileName, bytes))
+        Deserialize(bytes);
 }
 
 } // namespace marlix

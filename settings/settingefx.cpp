@@ -124,18 +124,15 @@ void TSettingEFX::Deserialize(const std::vector<uint8_t>& bytes)
 
 bool TSettingEFX::Save(const std::string& fileName) const
 {
-    const std::vector<uint8_t> bytes = Serialize();
-    return WriteFileAtomic(fileName, std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
+    return WriteFileAtomic(fileName, Serialize());
 }
 
 void TSettingEFX::Load(const std::string& fileName)
 {
     Clear();
-    std::ifstream in(fileName, std::ios::binary);
-    if (!in)
-        return;
-    const std::vector<uint8_t> bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-    Deserialize(bytes);
+    std::vector<uint8_t> bytes;
+    if (ReadFileBytes(fileName, bytes))
+        Deserialize(bytes);
 }
 
 void TSettingEFX::Clear()
