@@ -37,27 +37,39 @@ inline void Mul(double a, double b, const Complex& w, double& re, double& im)
     im = a * w.imag() + b * w.real();
 }
 
-// One decimation-in-frequency stage from `x` into `y`. The difference of each
-// butterfly is rounded to single precision before the twiddle multiply.
+inline void Butterfly(const double* in, double* out, int i, int k, const Complex& w)
+{
+    const double ar = in[i], ai = in[i + 1], br = in[k], bi = in[k + 1];
+    out[i] = ar + br;
+    out[i + 1] = ai + bi;
+    const double dr = static_cast<float>(ar - br);
+    const double di = static_cast<float>(ai - bi);
+    Mul(dr, di, w, out[k], out[k + 1]);
+}
+
+// One decimation-in-frequency stage from `x` into `y`, with the stage's twiddles
+// W[f·2^s] laid out one after another. The difference of each butterfly is rounded
+// to single precision before the twiddle multiply.
 void Stage(const Complex* x, Complex* y, int n, int s, const Complex* w)
 {
     const int half = n >> (s + 1);
     const int groups = 1 << s;
     const double* in = reinterpret_cast<const double*>(x);
     double* out = reinterpret_cast<double*>(y);
-    for (int d = 0; d < groups; ++d) {
-        const int base = 2 * half * d;
-        for (int f = 0; f < half; ++f) {
-            const int i = 2 * (base + f);
-            const int k = i + 2 * half;
-            const double ar = in[i], ai = in[i + 1], br = in[k], bi = in[k + 1];
-            out[i] = ar + br;
-            out[i + 1] = ai + bi;
-            const double dr = static_cast<float>(ar - br);
-            const double di = static_cast<float>(ai - bi);
-            Mul(dr, di, w[static_cast<size_t>(f) << s], out[k], out[k + 1]);
+    if (half >= 8) {
+        for (int d = 0; d < groups; ++d) {
+            const int base = 4 * half * d;
+            for (int f = 0; f < half; ++f)
+                Butterfly(in, out, base + 2 * f, base + 2 * (f + half), w[f]);
         }
+        return;
     }
+    // Short groups: one twiddle at a time across all groups.
+    for (int f = 0; f < half; ++f)
+        for (int d = 0; d < groups; ++d) {
+            const int i = 4 * half * d + 2 * f;
+            Butterfly(in, out, i, i + 2 * half, w[f]);
+        }
 }
 
 void BuiltinForward(Complex* buffer, int n, TFFTTables& t)
@@ -65,7 +77,7 @@ void BuiltinForward(Complex* buffer, int n, TFFTTables& t)
     const int p = Log2(n);
     Complex* bufs[2] = {buffer, t.Scratch.data()};
     for (int s = 0; s < p; ++s)
-        Stage(bufs[s & 1], bufs[(s + 1) & 1], n, s, t.W.data());
+        Stage(bufs[s & 1], bufs[(s + 1) & 1], n, s, t.StageW.data() + (n - (n >> s)));
     const Complex* last = bufs[p & 1];
     if (last == buffer) {
         for (int j = 0; j < n; ++j) {
@@ -115,6 +127,11 @@ void FFTInit(int n, TFFTTables& t)
         t.BitRev[j] = r;
     }
     t.Scratch.assign(n, Complex());
+    // Stage s uses W[f·2^s] for f < n / 2^(s+1): stored per stage, contiguous.
+    t.StageW.clear();
+    for (int st = 0; st < p; ++st)
+        for (int f = 0; f < (n >> (st + 1)); ++f)
+            t.StageW.push_back(t.W[static_cast<size_t>(f) << st]);
 }
 
 void FFTFree(TFFTTables& t)

@@ -15,6 +15,7 @@ struct TFFTTables {
     std::vector<Complex> W;       // n + 1 twiddles, W[t] = (cos 2πt/n, −sin 2πt/n)
     std::vector<int32_t> BitRev;  // j with its log2 n low bits reversed
     std::vector<Complex> Scratch; // the stages alternate between the buffer and this
+    std::vector<Complex> StageW;  // W regrouped per stage, so each stage reads it in order
 };
 
 // Replaces n by the smallest power of two ≥ n (2 when n ≤ 2) and returns its log2.
