@@ -66,8 +66,7 @@ void ConvolverProcess(benchmark::State& state, bool external)
         const uint64_t before = Allocations();
         stage.Process(in, *stage.OutFIFO, kChunk);
         allocations += Allocations() - before;
-        while (stage.FIR->IsPending())
-            std::this_thread::sleep_for(std::chrono::microseconds(20));
+        stage.FIR->WaitForTransform();
         const int got = stage.OutFIFO->Available();
         for (int c = 0; c < 2; ++c)
             stage.OutFIFO->FIFOs[c]->Read(sink.data(), got);

@@ -53,13 +53,18 @@ void TFIRFilter::WorkerLoop()
     }
 }
 
+void TFIRFilter::WaitForTransform()
+{
+    for (int p = Pending.load(std::memory_order_acquire); p & 1; p = Pending.load(std::memory_order_acquire))
+        Pending.wait(p, std::memory_order_acquire);
+}
+
 void TFIRFilter::SetTaps(int channel, TFlexBuf& block)
 {
     if (channel < 0 || channel >= Channels)
         return;
     // The worker reads the spectra during a transform: let it finish first.
-    for (int p = Pending.load(std::memory_order_acquire); p != 0; p = Pending.load(std::memory_order_acquire))
-        Pending.wait(p, std::memory_order_acquire);
+    WaitForTransform();
     const int n = BlockSize;
     const int length = std::min(block.GetLength(), n);
     const double* src = block.GetChannels() > 0 ? static_cast<const double*>(block.GetData(65)[0]) : nullptr;

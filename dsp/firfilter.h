@@ -34,6 +34,8 @@ public:
 
     int GetChannels() const { return Channels; }
     bool IsPending() const { return Pending.load(std::memory_order_acquire) != 0; }
+    // Blocks until no transform is outstanding (offline callers; never the pipeline).
+    void WaitForTransform();
 
     int BlockSize = 0;
 
