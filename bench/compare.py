@@ -15,9 +15,17 @@ SECONDS = 60
 
 
 def load(path):
+    """Each benchmark's median over the repetitions (or its single run)."""
     with open(path) as f:
         data = json.load(f)
-    return {b["name"]: b for b in data["benchmarks"] if "xRT" in b}
+    results = {}
+    for b in data["benchmarks"]:
+        if "xRT" not in b:
+            continue
+        if b.get("run_type") == "aggregate" and b.get("aggregate_name") != "median":
+            continue
+        results[b.get("run_name", b["name"])] = b
+    return results
 
 
 def xrt(results, name):
