@@ -376,6 +376,34 @@ TEST_F(CliPlay, AutomaticVolumeControlLowersTheSavedVolume)
     EXPECT_LT(std::stoi(ini.substr(at + 13)), 0) << ini;
 }
 
+TEST_F(CliPlay, TermSignalStopsPlaybackAndSavesTheState)
+{
+    Settings("[MME]\nDevice0=-1\n[Status]\nAVC=0\nMasterVolume=-123\nRepeat=1\n");
+    WriteWav(home.File("long.wav"), Noise(44100 * 20, 16), 44100);
+    const std::string pidFile = home.File("cli.pid");
+    int status = -1;
+    // Started in the background; its PID is kept to signal it.
+    RunCommand(device->EnvAssignments() + " " + Env() + "'" + kCli + "' play '" + home.File("long.wav") +
+                   "' > '" + home.File("out.txt") + "' 2>&1 & echo $! > '" + pidFile + "'",
+               &status);
+    ASSERT_EQ(status, 0);
+    const std::string pid = test::ReadText(pidFile);
+    ASSERT_FALSE(pid.empty());
+    for (int i = 0; i < 200 && test::ReadText(home.File("out.txt")).find("playing:") == std::string::npos; ++i)
+        RunCommand("sleep 0.05");
+    RunCommand("kill -TERM " + pid);
+    // Running means a process that is not a zombie (nobody may reap the orphan here).
+    const std::string running = "grep -qE '^State:\\s+[^Z]' /proc/" + pid.substr(0, pid.find('\n')) +
+        "/status 2>/dev/null && echo running";
+    for (int i = 0; i < 200 && RunCommand(running) == "running\n"; ++i)
+        RunCommand("sleep 0.05");
+    EXPECT_NE(RunCommand(running), "running\n");
+    const std::string ini = test::ReadText(home.File("setting.ini"));
+    EXPECT_NE(ini.find("MasterVolume=-123"), std::string::npos) << ini;
+    EXPECT_NE(ini.find("IniVersion=117"), std::string::npos) << ini;
+    EXPECT_NE(test::ReadText(home.File("current.m3u")).find("long.wav"), std::string::npos);
+}
+
 TEST_F(CliPlay, NothingPlayableEndsWithAMessage)
 {
     Settings("[MME]\nDevice0=-1\n");
