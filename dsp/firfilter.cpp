@@ -133,14 +133,14 @@ void TFIRFilter::FinishBlock()
                 b[other + i] = z[n + i].imag();
             }
     }
-    // The first half carries the new block, the rest is zero padding.
+    // The first half carries the new block; the transform pads the rest with zeros,
+    // on whichever thread runs it, so that half never crosses between threads.
     for (size_t p = 0; p < PairBuf.size(); ++p) {
         Complex* z = PairBuf[p].data();
         const double* a = InBlock[2 * p].data();
         const double* b = 2 * p + 1 < InBlock.size() ? InBlock[2 * p + 1].data() : nullptr;
         for (int i = 0; i < n; ++i)
             z[i] = Complex(a[i], b ? b[i] : 0.0);
-        std::fill(z + n, z + 2 * n + 1, Complex());
     }
     Fill = 0;
     if (Threaded) {
@@ -165,6 +165,7 @@ void TFIRFilter::TransformPair(int p)
     const int a = 2 * p, b = 2 * p + 1;
     const Complex* sa = Spectrum[a].data();
     const Complex* sb = b < Channels ? Spectrum[b].data() : nullptr;
+    std::fill(z + n, z + m + 1, Complex());
     FFTForward(z, m, Tables);
     for (int k = 0; k <= n; ++k) {
         const int km = k == 0 ? 0 : m - k;
