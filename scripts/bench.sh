@@ -17,10 +17,10 @@ cmake --build build-release -j "$(nproc)"
 
 out=$(mktemp -d)
 trap 'rm -rf "$out"' EXIT
-# Three repetitions in shuffled order, medians reported: the machine's speed drifts, and
+# Five repetitions in shuffled order, medians reported: the machine's speed drifts, and
 # the ratios compare benchmarks that would otherwise run minutes apart.
 build-release/bench/marlix_bench --benchmark_out="$out/bench.json" --benchmark_out_format=json \
-  --benchmark_repetitions=3 --benchmark_enable_random_interleaving=true \
+  --benchmark_repetitions=5 --benchmark_enable_random_interleaving=true \
   --benchmark_report_aggregates_only=true "$@"
 python3 bench/compare.py "$out/bench.json" "$out"
 python3 bench/render_bench.py "$PWD/build-release/bin/marlixaudio-cli" "$out"
