@@ -273,7 +273,7 @@ TEST_F(ASIOJackTest, RenderedIntegersArriveAsFloatsOnTheirPorts)
     }
 }
 
-// A stand-in host library whose driver initialises but never streams.
+// Stand-in host libraries, built by the tests with the system's C compiler.
 const char* const kSilentDriver = R"(
 #include <stdint.h>
 #include <unistd.h>
@@ -283,21 +283,165 @@ int32_t InitializeASIO(const char* n, Poll p, Callback o, Callback i) { (void)n;
 void testapi(const char* n, Poll p, Callback o, Callback i) { (void)n; (void)o; (void)i; while (!p()) usleep(1000); }
 )";
 
-TEST(ASIOHostStart, DriverThatNeverStartsGivesFalse)
+// Two Int32LSB outputs, refilled with a marker before every output callback; counts
+// initialisations, panel calls, releases and the callbacks since the last initialisation.
+const char* const kCountingDriver = R"(
+#include <stdint.h>
+#include <unistd.h>
+typedef int32_t (*Poll)(void);
+typedef int32_t (*Callback)(int32_t, int32_t, void**, const int32_t*);
+int inits, panels, destroys, calls;
+int32_t out0[64], out1[64];
+int32_t InitializeASIO(const char* n, Poll p, Callback o, Callback i)
+{ (void)n; (void)p; (void)o; (void)i; __atomic_add_fetch(&inits, 1, __ATOMIC_SEQ_CST); __atomic_store_n(&calls, 0, __ATOMIC_SEQ_CST); return 1; }
+void testapi(const char* n, Poll p, Callback o, Callback i)
 {
-    if (!test::HaveProgram("cc"))
+    void* bufs[2] = {out0, out1};
+    int32_t types[2] = {18, 18};
+    (void)n; (void)i;
+    while (!p()) {
+        for (int k = 0; k < 64; ++k) out0[k] = out1[k] = 0x77777777;
+        o(2, 64, bufs, types);
+        __atomic_add_fetch(&calls, 1, __ATOMIC_SEQ_CST);
+        usleep(1000);
+    }
+}
+void ASIOControlPanel(void) { __atomic_add_fetch(&panels, 1, __ATOMIC_SEQ_CST); }
+void DestroyASIO(void) { __atomic_add_fetch(&destroys, 1, __ATOMIC_SEQ_CST); }
+int Count(const char* what)
+{
+    switch (what[0]) {
+    case 'i': return __atomic_load_n(&inits, __ATOMIC_SEQ_CST);
+    case 'p': return __atomic_load_n(&panels, __ATOMIC_SEQ_CST);
+    case 'd': return __atomic_load_n(&destroys, __ATOMIC_SEQ_CST);
+    default: return __atomic_load_n(&calls, __ATOMIC_SEQ_CST);
+    }
+}
+)";
+
+// Builds a stand-in as asiohost.so in a private folder and points the library search there.
+class ASIOStandInTest : public ::testing::Test {
+protected:
+    bool Build(const char* source)
+    {
+        if (!test::HaveProgram("cc"))
+            return false;
+        test::WriteText(Folder.File("standin.c"), source);
+        int status = -1;
+        test::RunCommand("cc -shared -fPIC -o '" + Folder.File("asiohost.so") + "' '" + Folder.File("standin.c") +
+                             "' 2>&1",
+                         &status);
+        if (status != 0)
+            return false;
+        if (const char* old = std::getenv("MARLIX_AUDIO_LIBDIR"))
+            OldLibDir = old;
+        setenv("MARLIX_AUDIO_LIBDIR", Folder.Path().c_str(), 1);
+        return true;
+    }
+    void TearDown() override
+    {
+        asioStop();
+        EnableChannels(true);
+        if (!OldLibDir.empty())
+            setenv("MARLIX_AUDIO_LIBDIR", OldLibDir.c_str(), 1);
+        if (Handle)
+            dlclose(Handle);
+    }
+    // Keeps the stand-in loaded so that its counters live across the host's reloads.
+    int Count(const char* what)
+    {
+        if (!Handle)
+            Handle = dlopen(Folder.File("asiohost.so").c_str(), RTLD_NOW | RTLD_LOCAL);
+        auto count = reinterpret_cast<int (*)(const char*)>(dlsym(Handle, "Count"));
+        return count ? count(what) : -1;
+    }
+    int32_t* Output(int channel)
+    {
+        Count("calls");
+        return static_cast<int32_t*>(dlsym(Handle, channel == 0 ? "out0" : "out1"));
+    }
+    // Waits for a condition the host thread brings about; false when it never comes.
+    template <class F>
+    static bool Eventually(F condition)
+    {
+        for (int i = 0; i < 3000; ++i) {
+            if (condition())
+                return true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        return false;
+    }
+
+    test::TempProgramFolder Folder;
+    std::string OldLibDir;
+    void* Handle = nullptr;
+};
+
+TEST_F(ASIOStandInTest, DriverThatNeverStartsGivesFalse)
+{
+    if (!Build(kSilentDriver))
         GTEST_SKIP() << "no C compiler to build the stand-in driver";
-    test::TempProgramFolder folder;
-    test::WriteText(folder.File("silent.c"), kSilentDriver);
-    int status = -1;
-    test::RunCommand("cc -shared -fPIC -o '" + folder.File("asiohost.so") + "' '" + folder.File("silent.c") + "' 2>&1",
-                     &status);
-    ASSERT_EQ(status, 0);
-    const std::string old = std::getenv("MARLIX_AUDIO_LIBDIR") ? std::getenv("MARLIX_AUDIO_LIBDIR") : "";
-    setenv("MARLIX_AUDIO_LIBDIR", folder.Path().c_str(), 1);
     EXPECT_FALSE(asioStart("JACK", RenderRamp));
     asioStop(); // the stop poll ends the stand-in's streaming loop
-    setenv("MARLIX_AUDIO_LIBDIR", old.c_str(), 1);
+}
+
+void RenderMarks(int frames, int, int32_t* const*, int outputCount, int32_t* const* outputs)
+{
+    for (int i = 0; i < frames && outputCount >= 2; ++i) {
+        outputs[0][i] = i * 1000 - 5;
+        outputs[1][i] = 99;
+    }
+}
+
+TEST_F(ASIOStandInTest, Int32OutputsGetTheIntegersAndSwitchedOffChannelsSilence)
+{
+    if (!Build(kCountingDriver))
+        GTEST_SKIP() << "no C compiler to build the stand-in driver";
+    Count("inits"); // load it before the host does
+    EnableChannels(true);
+    SetOutputEnable(1, false);
+    ASSERT_TRUE(asioStart("Stand-in", RenderMarks));
+    ASSERT_TRUE(Eventually([&] { return Count("calls") > 2; }));
+    asioStop();
+    const int32_t* out0 = Output(0);
+    const int32_t* out1 = Output(1);
+    ASSERT_TRUE(out0 && out1);
+    for (int i = 0; i < 64; ++i) {
+        EXPECT_EQ(out0[i], i * 1000 - 5) << i;
+        EXPECT_EQ(out1[i], 0) << i;
+    }
+    EXPECT_EQ(Count("destroys"), 1);
+}
+
+TEST_F(ASIOStandInTest, ControlPanelStopsStreamingShowsThePanelAndResumes)
+{
+    if (!Build(kCountingDriver))
+        GTEST_SKIP() << "no C compiler to build the stand-in driver";
+    Count("inits");
+    ASSERT_TRUE(asioStart("Stand-in", RenderMarks));
+    ASSERT_TRUE(Eventually([&] { return Count("calls") > 0; }));
+    EXPECT_EQ(ASIOControlPanel(), -1);
+    // The panel runs once, the driver is released and initialised again, and streams.
+    ASSERT_TRUE(Eventually([&] { return Count("inits") == 2 && Count("calls") > 0; }));
+    EXPECT_EQ(Count("panels"), 1);
+    EXPECT_EQ(Count("destroys"), 1);
+    asioStop();
+    EXPECT_EQ(Count("destroys"), 2);
+    EXPECT_EQ(Count("panels"), 1);
+}
+
+TEST_F(ASIOStandInTest, SuspendEndsStreamingAndResumeStartsItAgain)
+{
+    if (!Build(kCountingDriver))
+        GTEST_SKIP() << "no C compiler to build the stand-in driver";
+    Count("inits");
+    ASSERT_TRUE(asioStart("Stand-in", RenderMarks));
+    asioSuspend();
+    ASSERT_TRUE(Eventually([&] { return Count("destroys") == 1; }));
+    asioResume();
+    ASSERT_TRUE(Eventually([&] { return Count("inits") == 2 && Count("calls") > 0; }));
+    asioStop();
+    EXPECT_EQ(Count("destroys"), 2);
 }
 
 } // namespace
