@@ -9,8 +9,10 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <string>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace {
@@ -154,6 +156,23 @@ int32_t CheckRate(double rate)
     return static_cast<double>(jack_get_sample_rate(gDriver.Client)) == rate ? 0 : 1;
 }
 
+// The full path of an executable found on PATH, or "".
+std::string FindProgram(const char* name)
+{
+    const char* path = std::getenv("PATH");
+    std::string dirs = path ? path : "/usr/bin:/bin";
+    size_t start = 0;
+    while (start <= dirs.size()) {
+        const size_t end = std::min(dirs.find(':', start), dirs.size());
+        const std::string dir = dirs.substr(start, end - start);
+        const std::string candidate = (dir.empty() ? std::string(".") : dir) + "/" + name;
+        if (access(candidate.c_str(), X_OK) == 0)
+            return candidate;
+        start = end + 1;
+    }
+    return {};
+}
+
 } // namespace
 
 extern "C" {
@@ -251,8 +270,27 @@ __attribute__((visibility("default"))) void GetDriverNames(char** names, int32_t
         CopyName(names[0], kDriverName);
 }
 
-// JACK has no panel of its own; its connections are edited in a patchbay program.
-__attribute__((visibility("default"))) void ASIOControlPanel() {}
+// JACK has no panel of its own: open a patchbay program where one is installed, detached
+// so that it outlives the driver.
+__attribute__((visibility("default"))) void ASIOControlPanel()
+{
+    for (const char* program : {"qpwgraph", "qjackctl"}) {
+        const std::string path = FindProgram(program);
+        if (path.empty())
+            continue;
+        const pid_t child = fork();
+        if (child == 0) {
+            if (fork() == 0) {
+                setsid();
+                execl(path.c_str(), path.c_str(), static_cast<char*>(nullptr));
+            }
+            _exit(0);
+        }
+        if (child > 0)
+            waitpid(child, nullptr, 0);
+        return;
+    }
+}
 
 __attribute__((visibility("default"))) int32_t ASIOCanSampleRate(double rate)
 {

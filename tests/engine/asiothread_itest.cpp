@@ -10,11 +10,13 @@
 
 #include <atomic>
 #include <chrono>
+#include <cerrno>
 #include <cmath>
 #include <csignal>
 #include <cstdlib>
 #include <dlfcn.h>
 #include <string>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -177,12 +179,28 @@ protected:
         Api.SetProcessCallback(Recorder.Client, TRecorder::Process, &Recorder);
         if (Api.Activate(Recorder.Client) != 0)
             return false;
+        return ConnectRecorder();
+    }
+
+    // Connects the host's playback ports to the recorder; a connection already made counts.
+    bool ConnectRecorder()
+    {
         for (int p = 0; p < kPorts; ++p) {
             const std::string source = "Marlix Audio:playback_" + std::to_string(p + 1);
-            if (Api.Connect(Recorder.Client, source.c_str(), Api.PortName(Recorder.Ports[p])) != 0)
+            const int result = Api.Connect(Recorder.Client, source.c_str(), Api.PortName(Recorder.Ports[p]));
+            if (result != 0 && result != EEXIST)
                 return false;
         }
         return true;
+    }
+
+    bool HeardOnPort(int port)
+    {
+        const int frames = Recorder.Frames.load(std::memory_order_acquire);
+        for (int j = 0; j < frames; ++j)
+            if (Recorder.Samples[port][j] != 0.0f)
+                return true;
+        return false;
     }
 
     // Waits until the recorder holds `frames` frames; false when nothing comes for long.
@@ -271,6 +289,39 @@ TEST_F(ASIOJackTest, RenderedIntegersArriveAsFloatsOnTheirPorts)
         ASSERT_EQ(Recorder.Samples[0][j], 0.0f) << "frame " << j;
         ASSERT_EQ(Recorder.Samples[1][j], 0.0f) << "frame " << j;
     }
+}
+
+TEST_F(ASIOJackTest, ControlPanelOpensAPatchbayAndStreamingResumes)
+{
+    // A patchbay stand-in on PATH that leaves a mark when started.
+    test::TempDir bin;
+    const std::string mark = bin.File("started");
+    test::WriteText(bin.File("qpwgraph"), "#!/bin/sh\ntouch '" + mark + "'\n");
+    ASSERT_EQ(chmod(bin.File("qpwgraph").c_str(), 0755), 0);
+    const std::string oldPath = std::getenv("PATH") ? std::getenv("PATH") : "";
+    setenv("PATH", (bin.Path() + ":" + oldPath).c_str(), 1);
+
+    ASSERT_TRUE(asioStart("JACK", RenderRamp));
+    EXPECT_EQ(ASIOControlPanel(), -1);
+    bool marked = false;
+    for (int i = 0; i < 1000 && !marked; ++i) {
+        marked = access(mark.c_str(), F_OK) == 0;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    setenv("PATH", oldPath.c_str(), 1);
+    EXPECT_TRUE(marked) << "the patchbay was not started";
+    // The driver is initialised again and streams: the recorder hears the ramp. The
+    // connections are retried, for the first may reach the client being replaced.
+    ASSERT_TRUE(StartRecorder() || Recorder.Client);
+    bool heard = false;
+    for (int i = 0; i < 100 && !heard; ++i) {
+        ConnectRecorder();
+        std::this_thread::sleep_for(std::chrono::milliseconds(30));
+        heard = HeardOnPort(2);
+    }
+    EXPECT_TRUE(heard);
+    double rate = 0;
+    EXPECT_EQ(ASIOGetSampleRate(&rate), 0);
 }
 
 // Stand-in host libraries, built by the tests with the system's C compiler.
