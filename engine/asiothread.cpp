@@ -1,0 +1,574 @@
+// The pro-audio output: TASIOThread hosts "asiohost.so" and converts between the
+// chain's 32-bit integer channels and the driver's buffers. The buffer callbacks run on
+// the library's real-time thread; they use only the arrays allocated before streaming.
+#include "engine/asiothread.h"
+
+#include "engine/programfolder.h"
+
+#include <algorithm>
+#include <array>
+#include <chrono>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <dlfcn.h>
+#include <filesystem>
+#include <mutex>
+#include <pthread.h>
+#include <sched.h>
+
+namespace marlix {
+namespace {
+
+constexpr int kNameBytes = 256;
+constexpr double kScale = 2147483648.0; // 2^31
+
+std::atomic<TASIOThread*> gHost{nullptr};
+std::mutex gHostLock; // serialises asioStart / asioStop / asioResume
+
+// Channel enables, all on at start-up.
+struct TEnables {
+    TEnables()
+    {
+        for (auto& e : Flags)
+            e.store(true);
+    }
+    std::atomic<bool>& operator[](int i) { return Flags[static_cast<size_t>(i)]; }
+    std::array<std::atomic<bool>, TASIOThread::kMaxChannels> Flags;
+};
+TEnables gOutputEnable;
+TEnables gInputEnable;
+
+struct TNameTables {
+    std::mutex Lock;
+    std::array<std::string, TASIOThread::kMaxChannels> Inputs, Outputs;
+    std::vector<std::string> Drivers;
+};
+TNameTables& Names()
+{
+    static TNameTables tables;
+    return tables;
+}
+
+bool IsBigEndian(int32_t type)
+{
+    return (type >= 0 && type <= 4) || (type >= 8 && type <= 11);
+}
+
+bool IsPlainInt32(int32_t type)
+{
+    return type == kASIOInt32LSB || (type >= kASIOInt32LSB16 && type <= kASIOInt32LSB24);
+}
+
+int32_t Nearest(double x)
+{
+    if (!(x == x))
+        return 0;
+    const double r = std::round(x);
+    if (r >= 2147483647.0)
+        return INT32_MAX;
+    if (r <= -2147483648.0)
+        return INT32_MIN;
+    return static_cast<int32_t>(r);
+}
+
+int32_t StopPoll()
+{
+    TASIOThread* host = gHost.load(std::memory_order_acquire);
+    return !host || host->PanelRequest.load(std::memory_order_acquire) || host->IsTerminated();
+}
+
+int32_t OutputCallback(int32_t channels, int32_t frames, void** buffers, const int32_t* types)
+{
+    TASIOThread* host = gHost.load(std::memory_order_acquire);
+    return host ? host->OnOutput(channels, frames, buffers, types) : 0;
+}
+
+int32_t InputCallback(int32_t channels, int32_t frames, void** buffers, const int32_t* types)
+{
+    TASIOThread* host = gHost.load(std::memory_order_acquire);
+    return host ? host->OnInput(channels, frames, buffers, types) : 0;
+}
+
+void* OpenHostLibrary()
+{
+    std::vector<std::string> candidates;
+    if (const char* dir = std::getenv("MARLIX_AUDIO_LIBDIR"); dir && *dir)
+        candidates.push_back(std::string(dir) + "/asiohost.so");
+    candidates.push_back(ProgramFolder() + "asiohost.so");
+    std::error_code ec;
+    const auto exe = std::filesystem::read_symlink("/proc/self/exe", ec);
+    if (!ec)
+        candidates.push_back((exe.parent_path() / "asiohost.so").string());
+    for (const std::string& path : candidates)
+        if (void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL))
+            return handle;
+    return nullptr;
+}
+
+template <class F>
+void Resolve(void* handle, const char* name, F& f)
+{
+    f = reinterpret_cast<F>(dlsym(handle, name));
+}
+
+} // namespace
+
+int ASIOSampleBytes(int32_t type)
+{
+    switch (type) {
+    case kASIOInt16MSB:
+    case kASIOInt16LSB:
+        return 2;
+    case kASIOInt24MSB:
+    case kASIOInt24LSB:
+        return 3;
+    case kASIOFloat64MSB:
+    case kASIOFloat64LSB:
+        return 8;
+    default:
+        return IsBigEndian(type) || IsPlainInt32(type) || type == kASIOFloat32LSB ? 4 : 0;
+    }
+}
+
+bool ConvertToDriver(const int32_t* samples, void* buffer, int frames, int32_t type)
+{
+    auto* out = static_cast<uint8_t*>(buffer);
+    if (IsBigEndian(type)) {
+        std::memset(buffer, 0, static_cast<size_t>(frames) * ASIOSampleBytes(type));
+        return true;
+    }
+    switch (type) {
+    case kASIOInt16LSB:
+        for (int i = 0; i < frames; ++i) {
+            const auto v = static_cast<uint16_t>(samples[i] >> 16);
+            out[2 * i] = static_cast<uint8_t>(v);
+            out[2 * i + 1] = static_cast<uint8_t>(v >> 8);
+        }
+        return true;
+    case kASIOInt24LSB:
+        for (int i = 0; i < frames; ++i) {
+            const auto v = static_cast<uint32_t>(samples[i]);
+            out[3 * i] = static_cast<uint8_t>(v >> 8);
+            out[3 * i + 1] = static_cast<uint8_t>(v >> 16);
+            out[3 * i + 2] = static_cast<uint8_t>(v >> 24);
+        }
+        return true;
+    case kASIOFloat32LSB:
+        for (int i = 0; i < frames; ++i) {
+            const float f = static_cast<float>(samples[i] / kScale);
+            std::memcpy(out + 4 * i, &f, 4);
+        }
+        return true;
+    case kASIOFloat64LSB:
+        for (int i = 0; i < frames; ++i) {
+            const double d = samples[i] / kScale;
+            std::memcpy(out + 8 * i, &d, 8);
+        }
+        return true;
+    default:
+        if (IsPlainInt32(type)) {
+            std::memcpy(out, samples, static_cast<size_t>(frames) * 4);
+            return true;
+        }
+        return false;
+    }
+}
+
+void ConvertFromDriver(const void* buffer, int32_t* samples, int frames, int32_t type)
+{
+    const auto* in = static_cast<const uint8_t*>(buffer);
+    switch (type) {
+    case kASIOInt16LSB:
+        for (int i = 0; i < frames; ++i) {
+            const auto v = static_cast<int16_t>(in[2 * i] | (in[2 * i + 1] << 8));
+            samples[i] = v * 65536;
+        }
+        return;
+    case kASIOInt24LSB:
+        for (int i = 0; i < frames; ++i) {
+            const uint32_t v = (uint32_t{in[3 * i]} << 8) | (uint32_t{in[3 * i + 1]} << 16) |
+                               (uint32_t{in[3 * i + 2]} << 24);
+            samples[i] = static_cast<int32_t>(v);
+        }
+        return;
+    case kASIOFloat32LSB:
+        for (int i = 0; i < frames; ++i) {
+            float f;
+            std::memcpy(&f, in + 4 * i, 4);
+            samples[i] = Nearest(f * kScale);
+        }
+        return;
+    case kASIOFloat64LSB:
+        for (int i = 0; i < frames; ++i) {
+            double d;
+            std::memcpy(&d, in + 8 * i, 8);
+            samples[i] = Nearest(d * kScale);
+        }
+        return;
+    default:
+        if (IsPlainInt32(type))
+            std::memcpy(samples, in, static_cast<size_t>(frames) * 4);
+        else
+            std::memset(samples, 0, static_cast<size_t>(frames) * 4);
+        return;
+    }
+}
+
+struct TASIOThread::TLibrary {
+    void (*TestApi)(const char*, TASIOStopPoll, TASIOBufferCallback, TASIOBufferCallback) = nullptr;
+    int32_t (*GetTestInt)() = nullptr;
+    int32_t (*Initialize)(const char*, TASIOStopPoll, TASIOBufferCallback, TASIOBufferCallback) = nullptr;
+    void (*Destroy)() = nullptr;
+    void (*InputName)(int32_t, char*) = nullptr;
+    void (*OutputName)(int32_t, char*) = nullptr;
+    void (*DriverNames)(char**, int32_t) = nullptr;
+    void (*DriverNum)(int32_t*) = nullptr;
+    void (*ControlPanel)() = nullptr;
+    int32_t (*CanSampleRate)(double) = nullptr;
+    int32_t (*GetSampleRate)(double*) = nullptr;
+    int32_t (*SetSampleRate)(double) = nullptr;
+    int32_t (*GetSamplePosition)(int64_t*, int64_t*) = nullptr;
+};
+
+TASIOThread::TASIOThread(std::string driverName, TASIORenderProc render)
+    : DriverName(std::move(driverName)), RenderProc(render)
+{
+}
+
+TASIOThread::~TASIOThread()
+{
+    Terminate();
+    if (Thread.joinable())
+        Thread.join();
+}
+
+void TASIOThread::Start()
+{
+    if (Thread.joinable())
+        Thread.join();
+    Finished.store(false, std::memory_order_release);
+    Thread = std::thread([this] { Execute(); });
+}
+
+void TASIOThread::Execute()
+{
+    sched_param param{};
+    param.sched_priority = sched_get_priority_max(SCHED_FIFO);
+    pthread_setschedparam(pthread_self(), SCHED_FIFO, &param); // skipped where not permitted
+    for (;;) {
+        RunLibraryOnce();
+        if (!PanelRequest.exchange(false, std::memory_order_acq_rel))
+            break;
+    }
+    Finished.store(true, std::memory_order_release);
+}
+
+void TASIOThread::RunLibraryOnce()
+{
+    void* handle = OpenHostLibrary();
+    if (!handle)
+        return;
+    TLibrary lib;
+    Resolve(handle, "testapi", lib.TestApi);
+    Resolve(handle, "GetTestInt", lib.GetTestInt);
+    Resolve(handle, "InitializeASIO", lib.Initialize);
+    Resolve(handle, "DestroyASIO", lib.Destroy);
+    Resolve(handle, "GetInputName", lib.InputName);
+    Resolve(handle, "GetOutputName", lib.OutputName);
+    Resolve(handle, "GetDriverNames", lib.DriverNames);
+    Resolve(handle, "GetDriverNum", lib.DriverNum);
+    Resolve(handle, "ASIOControlPanel", lib.ControlPanel);
+    Resolve(handle, "ASIOCanSampleRate", lib.CanSampleRate);
+    Resolve(handle, "ASIOGetSampleRate", lib.GetSampleRate);
+    Resolve(handle, "ASIOSetSampleRate", lib.SetSampleRate);
+    Resolve(handle, "ASIOGetSamplePosition", lib.GetSamplePosition);
+    if (lib.Initialize && lib.Initialize(DriverName.c_str(), StopPoll, OutputCallback, InputCallback) == 0) {
+        EnableChannels(false);
+        lib.TestApi = nullptr;
+        lib.Destroy = nullptr;
+        lib.InputName = lib.OutputName = nullptr;
+        lib.ControlPanel = nullptr;
+        lib.CanSampleRate = lib.SetSampleRate = nullptr;
+        lib.GetSampleRate = nullptr;
+        lib.GetSamplePosition = nullptr;
+    }
+
+    {
+        TNameTables& names = Names();
+        std::lock_guard lock(names.Lock);
+        char text[kNameBytes];
+        for (int i = 0; i < kMaxChannels; ++i) {
+            text[0] = 0;
+            if (lib.InputName)
+                lib.InputName(i, text);
+            text[kNameBytes - 1] = 0;
+            names.Inputs[i] = text;
+            text[0] = 0;
+            if (lib.OutputName)
+                lib.OutputName(i, text);
+            text[kNameBytes - 1] = 0;
+            names.Outputs[i] = text;
+        }
+        int32_t count = 0;
+        if (lib.DriverNum)
+            lib.DriverNum(&count);
+        count = std::clamp<int32_t>(count, 0, kMaxChannels);
+        std::vector<std::array<char, kNameBytes>> store(static_cast<size_t>(count));
+        std::vector<char*> pointers;
+        for (auto& s : store) {
+            s[0] = 0;
+            pointers.push_back(s.data());
+        }
+        if (lib.DriverNames && count > 0)
+            lib.DriverNames(pointers.data(), count);
+        names.Drivers.clear();
+        for (auto& s : store) {
+            s[kNameBytes - 1] = 0;
+            names.Drivers.emplace_back(s.data());
+        }
+    }
+
+    // The per-call arrays, allocated once before the first callback.
+    if (OutputStore.empty()) {
+        InputStore.assign(static_cast<size_t>(kMaxChannels) * kMaxFrames, 0);
+        OutputStore.assign(static_cast<size_t>(kMaxChannels) * kMaxFrames, 0);
+        for (int i = 0; i < kMaxChannels; ++i) {
+            InputBufs[i] = InputStore.data() + static_cast<size_t>(i) * kMaxFrames;
+            OutputBufs[i] = OutputStore.data() + static_cast<size_t>(i) * kMaxFrames;
+        }
+    }
+    InputCount = 0;
+    InputFrames = 0;
+
+    {
+        std::lock_guard lock(LibLock);
+        Lib.store(&lib, std::memory_order_release);
+    }
+    if (lib.TestApi) {
+        try {
+            lib.TestApi(DriverName.c_str(), StopPoll, OutputCallback, InputCallback);
+        } catch (...) {
+            // A failing driver ends streaming; the player stays silent.
+        }
+    }
+    if (PanelRequest.load(std::memory_order_acquire) && lib.ControlPanel)
+        lib.ControlPanel();
+    {
+        std::lock_guard lock(LibLock);
+        Lib.store(nullptr, std::memory_order_release);
+    }
+    if (lib.Destroy)
+        lib.Destroy();
+    dlclose(handle);
+}
+
+int32_t TASIOThread::OnOutput(int32_t channels, int32_t frames, void** buffers, const int32_t* types)
+{
+    const int n = std::clamp(channels, 0, kMaxChannels);
+    Started.store(true, std::memory_order_release);
+    if (OutputStore.empty() || frames <= 0 || !buffers || !types)
+        return 0;
+    for (int offset = 0; offset < frames; offset += kMaxFrames) {
+        const int slice = std::min(frames - offset, kMaxFrames);
+        for (int c = 0; c < n; ++c)
+            std::memset(OutputBufs[c], 0, sizeof(int32_t) * static_cast<size_t>(slice));
+        if (RenderProc) {
+            // Inputs line up with this slice only while the last input block covers it.
+            const int inputs = offset + slice <= InputFrames ? InputCount : 0;
+            for (int c = 0; c < inputs; ++c)
+                InputSlice[c] = InputBufs[c] + offset;
+            RenderProc(slice, inputs, InputSlice, n, OutputBufs);
+        }
+        for (int c = 0; c < n; ++c) {
+            if (!buffers[c])
+                continue;
+            const int bytes = ASIOSampleBytes(types[c]);
+            auto* target = static_cast<uint8_t*>(buffers[c]) + static_cast<size_t>(offset) * bytes;
+            if (gOutputEnable[c].load(std::memory_order_relaxed))
+                ConvertToDriver(OutputBufs[c], target, slice, types[c]);
+            else if (bytes > 0)
+                std::memset(target, 0, static_cast<size_t>(slice) * bytes); // silence, not stale data
+        }
+    }
+    return 0;
+}
+
+int32_t TASIOThread::OnInput(int32_t channels, int32_t frames, void** buffers, const int32_t* types)
+{
+    const int n = std::clamp(channels, 0, kMaxChannels);
+    if (InputStore.empty() || !buffers || !types)
+        return 0;
+    const int count = std::clamp(frames, 0, kMaxFrames);
+    for (int c = 0; c < n; ++c) {
+        if (gInputEnable[c].load(std::memory_order_relaxed) && buffers[c])
+            ConvertFromDriver(buffers[c], InputBufs[c], count, types[c]);
+        else
+            std::memset(InputBufs[c], 0, sizeof(int32_t) * static_cast<size_t>(count));
+    }
+    InputCount = n;
+    InputFrames = count;
+    return 0;
+}
+
+int32_t TASIOThread::CanSampleRate(double rate)
+{
+    std::lock_guard lock(LibLock);
+    TLibrary* lib = Lib.load(std::memory_order_acquire);
+    return lib && lib->CanSampleRate ? lib->CanSampleRate(rate) : -1;
+}
+
+int32_t TASIOThread::GetSampleRate(double* rate)
+{
+    std::lock_guard lock(LibLock);
+    TLibrary* lib = Lib.load(std::memory_order_acquire);
+    return lib && lib->GetSampleRate ? lib->GetSampleRate(rate) : -1;
+}
+
+int32_t TASIOThread::SetSampleRate(double rate)
+{
+    std::lock_guard lock(LibLock);
+    TLibrary* lib = Lib.load(std::memory_order_acquire);
+    return lib && lib->SetSampleRate ? lib->SetSampleRate(rate) : -1;
+}
+
+namespace {
+
+void StopHostLocked()
+{
+    TASIOThread* host = gHost.load(std::memory_order_acquire);
+    if (!host)
+        return;
+    host->Terminate();
+    while (!host->Finished.load(std::memory_order_acquire))
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    gHost.store(nullptr, std::memory_order_release);
+    delete host;
+}
+
+} // namespace
+
+bool asioStart(const char* driverName, TASIORenderProc render)
+{
+    std::lock_guard lock(gHostLock);
+    StopHostLocked();
+    auto* host = new TASIOThread(driverName ? driverName : "", render);
+    gHost.store(host, std::memory_order_release);
+    host->Start();
+    for (int step = 0; step < 300; ++step) {
+        if (host->Started.load(std::memory_order_acquire) || host->Finished.load(std::memory_order_acquire))
+            return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return false;
+}
+
+void asioStop()
+{
+    std::lock_guard lock(gHostLock);
+    StopHostLocked();
+}
+
+void asioSuspend()
+{
+    if (TASIOThread* host = gHost.load(std::memory_order_acquire))
+        host->Terminate();
+}
+
+// Starts a suspended host streaming again once its previous run has ended.
+void asioResume()
+{
+    std::lock_guard lock(gHostLock);
+    TASIOThread* host = gHost.load(std::memory_order_acquire);
+    if (!host || !host->IsTerminated())
+        return;
+    while (!host->Finished.load(std::memory_order_acquire))
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    host->Resume();
+    host->Start();
+}
+
+int32_t ASIOControlPanel()
+{
+    if (TASIOThread* host = gHost.load(std::memory_order_acquire))
+        host->PanelRequest.store(true, std::memory_order_release);
+    return -1;
+}
+
+int32_t ASIOCanSampleRate(double rate)
+{
+    TASIOThread* host = gHost.load(std::memory_order_acquire);
+    return host ? host->CanSampleRate(rate) : -1;
+}
+
+int32_t ASIOGetSampleRate(double* rate)
+{
+    TASIOThread* host = gHost.load(std::memory_order_acquire);
+    return host ? host->GetSampleRate(rate) : -1;
+}
+
+int32_t ASIOSetSampleRate(double rate)
+{
+    TASIOThread* host = gHost.load(std::memory_order_acquire);
+    return host ? host->SetSampleRate(rate) : -1;
+}
+
+void EnableChannels(bool value)
+{
+    for (int i = 0; i < TASIOThread::kMaxChannels; ++i) {
+        gOutputEnable[i].store(value, std::memory_order_relaxed);
+        gInputEnable[i].store(value, std::memory_order_relaxed);
+    }
+}
+
+void SetOutputEnable(int channel, bool value)
+{
+    if (channel >= 0 && channel < TASIOThread::kMaxChannels)
+        gOutputEnable[channel].store(value, std::memory_order_relaxed);
+}
+
+void SetInputEnable(int channel, bool value)
+{
+    if (channel >= 0 && channel < TASIOThread::kMaxChannels)
+        gInputEnable[channel].store(value, std::memory_order_relaxed);
+}
+
+bool OutputEnabled(int channel)
+{
+    return channel >= 0 && channel < TASIOThread::kMaxChannels && gOutputEnable[channel].load();
+}
+
+bool InputEnabled(int channel)
+{
+    return channel >= 0 && channel < TASIOThread::kMaxChannels && gInputEnable[channel].load();
+}
+
+std::string ASIOInputName(int channel)
+{
+    if (channel < 0 || channel >= TASIOThread::kMaxChannels)
+        return {};
+    std::lock_guard lock(Names().Lock);
+    return Names().Inputs[channel];
+}
+
+std::string ASIOOutputName(int channel)
+{
+    if (channel < 0 || channel >= TASIOThread::kMaxChannels)
+        return {};
+    std::lock_guard lock(Names().Lock);
+    return Names().Outputs[channel];
+}
+
+std::string ASIODriverName(int index)
+{
+    std::lock_guard lock(Names().Lock);
+    return index >= 0 && index < static_cast<int>(Names().Drivers.size()) ? Names().Drivers[index] : std::string();
+}
+
+int ASIODriverCount()
+{
+    std::lock_guard lock(Names().Lock);
+    return static_cast<int>(Names().Drivers.size());
+}
+
+} // namespace marlix
