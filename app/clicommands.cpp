@@ -126,10 +126,14 @@ int Play(const std::vector<std::string>& args)
     if (driver != "mme" && driver != "asio")
         return Usage("play [--driver mme|asio] [FILE|URL|M3U ...]");
     Prepare();
-    if (driver == "asio" || Settings().Output.nDriverType == 1) {
-        std::fprintf(stderr, "marlixaudio-cli: the pro-audio output is not available in this build\n");
-        return 4;
-    }
+    // The command line's choice holds for this run only; the settings saved at exit
+    // keep what the file had.
+    const int savedDriverType = Settings().Output.nDriverType;
+    const std::string savedDriverName = Settings().ASIO.DriverName;
+    if (driver == "asio")
+        Settings().Output.nDriverType = 1;
+    if (Settings().Output.nDriverType == 1 && Settings().ASIO.DriverName.empty())
+        Settings().ASIO.DriverName = "JACK"; // the one driver every installation has
     std::signal(SIGINT, OnSignal);
     std::signal(SIGTERM, OnSignal);
 
@@ -175,6 +179,8 @@ int Play(const std::vector<std::string>& args)
     }
     const bool deviceFailed = started && !control.DeviceOpened();
     control.StopOutput(true);
+    Settings().Output.nDriverType = savedDriverType;
+    Settings().ASIO.DriverName = savedDriverName;
     SaveAtExit(playlist);
     if (deviceFailed || (reporter.Played == 0 && !reporter.Failed.empty()))
         return 3;

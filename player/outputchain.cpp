@@ -19,6 +19,26 @@ TOutputChain::~TOutputChain()
     Stop();
 }
 
+// The plan the settings would give if the device's rate were the only one allowed.
+TRatePlan TOutputChain::PlanForDevice(int sourceRate, int deviceRate) const
+{
+    TSettingOutput only = Settings_.Output;
+    only.bFreq.fill(false);
+    TSettingReSampler resampler = Settings_.ReSampler;
+    resampler.bFixFreq = false;
+    for (size_t i = 0; i < RateTable.size(); ++i)
+        if (RateTable[i] == deviceRate)
+            only.bFreq[i] = true;
+    TRatePlan plan = ChooseOutputRate(resampler, only, sourceRate);
+    if (plan.OutRate != deviceRate) { // a rate outside the table
+        plan = TRatePlan{};
+        plan.OutRate = deviceRate;
+        plan.DownConversion = deviceRate < sourceRate;
+        plan.Fractional = deviceRate != sourceRate;
+    }
+    return plan;
+}
+
 TOutputControls TOutputChain::Controls()
 {
     TOutputControls c;
@@ -34,12 +54,14 @@ TOutputControls TOutputChain::Controls()
     return c;
 }
 
-bool TOutputChain::Start(bool ownThread, int channels)
+bool TOutputChain::Start(bool ownThread, int channels, int deviceRate)
 {
     const int rate = static_cast<int>(Decoder.Format.nSamplesPerSec);
     if (Running() || rate <= 0)
         return false;
     Plan_ = ChooseOutputRate(Settings_.ReSampler, Settings_.Output, rate);
+    if (deviceRate > 0 && deviceRate != Plan_.OutRate)
+        Plan_ = PlanForDevice(rate, deviceRate);
     InRate_ = rate;
     const double seconds = Decoder.BufferSec.load();
     const int capacity = static_cast<int>(std::lround(seconds * 2 * rate * Plan_.UpFactor));

@@ -30,7 +30,9 @@ public:
     // Plans the rates for the decoder's rate, creates the filter thread and readies the
     // render stage. With `ownThread` the filter thread runs by itself every 10 ms;
     // otherwise the caller clocks Filter().Step(). False when the decoder has no rate.
-    bool Start(bool ownThread, int channels = 2);
+    // A positive `deviceRate` is a device that keeps its own rate: the chain is planned
+    // for it, so nothing plays at the wrong speed.
+    bool Start(bool ownThread, int channels = 2, int deviceRate = 0);
     void Stop();
     bool Running() const { return Filter_ != nullptr; }
 
@@ -46,6 +48,7 @@ public:
 
 private:
     TOutputControls Controls();
+    TRatePlan PlanForDevice(int sourceRate, int deviceRate) const;
 
     std::unique_ptr<TFilterThread> Filter_;
     TRatePlan Plan_;

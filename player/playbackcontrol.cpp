@@ -1,16 +1,20 @@
 #include "player/playbackcontrol.h"
 
+#include "engine/asiothread.h"
 #include "engine/decoder.h"
 #include "engine/filterthread.h"
 #include "engine/outputstage.h"
 #include "engine/programfolder.h"
 #include "engine/waveoutput.h"
+#include "player/asioplayback.h"
 #include "player/history.h"
 #include "player/pending.h"
 #include "player/playerstate.h"
 #include "player/playlist.h"
 #include "settings/settings.h"
 
+#include <algorithm>
+#include <cmath>
 #include <filesystem>
 #include <fstream>
 
@@ -212,12 +216,54 @@ void TPlaybackControl::StartOutput()
 {
     if (State.OutputRunning || Decoder.Format.nSamplesPerSec == 0)
         return;
+    if (Settings_.Output.nDriverType == 1) {
+        StartASIO();
+        return;
+    }
     if (!Chain.Start(true, 2))
         return;
     SetRenderStage(&Chain.Stage);
     Output.SetRender(&RenderOutput);
     DeviceOpened_ = Output.StartForChain(Settings_.MME.Device0, Settings_.MME.nBufferNum, Settings_.MME.nBufferSize,
                                          Chain.Plan().OutRate);
+    State.OutputRunning = true;
+}
+
+// The pro-audio path: the driver starts first (silent until the chain exists), so its
+// rate is known; a driver that cannot take the planned rate gets a chain planned for
+// the rate it runs at.
+void TPlaybackControl::StartASIO()
+{
+    const int pair = Settings_.ASIO.Device0;
+    const int channels = std::max(2, 2 * Settings_.ASIO.ChAssign0 + 2);
+    EnableChannels(false);
+    if (pair >= 0) {
+        SetOutputEnable(2 * pair, true);
+        SetOutputEnable(2 * pair + 1, true);
+    }
+    SetRenderStage(nullptr);
+    TASIOPlayback::Prepare(channels, Settings_.ASIO.ChAssign0, pair);
+    const std::string driver = Settings_.ASIO.DriverName;
+    DeviceOpened_ = asioStart(driver.c_str(), &TASIOPlayback::Render);
+    const int wanted = ChooseOutputRate(Settings_.ReSampler, Settings_.Output,
+                                        static_cast<int>(Decoder.Format.nSamplesPerSec))
+                           .OutRate;
+    int deviceRate = 0;
+    double rate = 0;
+    if (DeviceOpened_ && ASIOGetSampleRate(&rate) == 0 && std::lround(rate) != wanted) {
+        if (ASIOCanSampleRate(wanted) == 0) {
+            ASIOSetSampleRate(wanted);
+            asioStop();
+            DeviceOpened_ = asioStart(driver.c_str(), &TASIOPlayback::Render);
+        } else {
+            deviceRate = static_cast<int>(std::lround(rate));
+        }
+    }
+    if (!Chain.Start(true, channels, deviceRate)) {
+        asioStop();
+        return;
+    }
+    SetRenderStage(&Chain.Stage);
     State.OutputRunning = true;
 }
 
@@ -232,7 +278,10 @@ void TPlaybackControl::StopOutput(bool closeDecoder)
     }
     // The device goes first: once it is closed nothing renders, so the filter
     // thread's FIFO can be reset without a reader on the other side.
-    Output.CloseOutput();
+    if (Settings_.Output.nDriverType == 1)
+        asioStop();
+    else
+        Output.CloseOutput();
     SetRenderStage(nullptr);
     Chain.Stop();
     State.OutputRunning = false;

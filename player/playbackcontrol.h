@@ -28,6 +28,7 @@ public:
     void OpenTrack(const std::string& file);
     void StartOutput();
     void StopOutput(bool closeDecoder);
+    void StartASIO();
 
     // False when the last start could not open the device (the output stays silent).
     bool DeviceOpened() const { return DeviceOpened_; }
