@@ -3,8 +3,10 @@
 #include "dsp/fft.h"
 #include "engine/decoder.h"
 #include "engine/mainthread.h"
+#include "engine/asiothread.h"
 #include "engine/programfolder.h"
 #include "engine/waveoutput.h"
+#include "platform/waveout/alsawaveout.h"
 #include "player/pending.h"
 #include "player/playbackcontrol.h"
 #include "player/playlist.h"
@@ -178,7 +180,10 @@ int Play(const std::vector<std::string>& args)
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
     const bool deviceFailed = started && !control.DeviceOpened();
+    const bool proAudio = Settings().Output.nDriverType == 1;
     control.StopOutput(true);
+    std::printf("under-runs: %lld\n",
+                static_cast<long long>(proAudio ? ASIOUnderruns() : TAlsaWaveOut::Underruns()));
     Settings().Output.nDriverType = savedDriverType;
     Settings().ASIO.DriverName = savedDriverName;
     SaveAtExit(playlist);

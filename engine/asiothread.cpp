@@ -20,6 +20,10 @@
 namespace marlix {
 namespace {
 
+// Under-runs the drivers reported, over every streaming run of this process.
+std::atomic<int64_t> gUnderruns{0};
+
+
 constexpr int kNameBytes = 256;
 constexpr double kScale = 2147483648.0; // 2^31
 
@@ -351,6 +355,9 @@ void TASIOThread::RunLibraryOnce()
         } catch (...) {
             // A failing driver ends streaming; the player stays silent.
         }
+        // The driver's under-run count for this run (the library's "GetTestInt").
+        if (lib.GetTestInt)
+            gUnderruns.fetch_add(lib.GetTestInt(), std::memory_order_relaxed);
     }
     if (PanelRequest.load(std::memory_order_acquire) && lib.ControlPanel)
         lib.ControlPanel();
@@ -447,6 +454,11 @@ void StopHostLocked()
 }
 
 } // namespace
+
+int64_t ASIOUnderruns()
+{
+    return gUnderruns.load(std::memory_order_relaxed);
+}
 
 bool asioStart(const char* driverName, TASIORenderProc render)
 {

@@ -101,6 +101,8 @@ private:
 
 // The exported operations of the pro-audio output. One host at most runs at a time.
 bool asioStart(const char* driverName, TASIORenderProc render);
+// Buffer under-runs the drivers reported since the process started.
+int64_t ASIOUnderruns();
 void asioStop();
 void asioSuspend();
 void asioResume();

@@ -15,6 +15,8 @@ namespace marlix {
 namespace {
 
 constexpr size_t MaxHinted = 32;
+// Under-runs met by every device of this process.
+std::atomic<int64_t> gUnderruns{0};
 // ALSA's own buffer behind the queued wave buffers, in microseconds.
 constexpr unsigned AlsaLatencyUs = 100000;
 
@@ -182,6 +184,11 @@ int TAlsaWaveOut::Reset()
     return WaveOk;
 }
 
+int64_t TAlsaWaveOut::Underruns()
+{
+    return gUnderruns.load(std::memory_order_relaxed);
+}
+
 bool TAlsaWaveOut::Step()
 {
     Work.acquire();
@@ -220,6 +227,8 @@ void TAlsaWaveOut::Play(TWaveHeader* header)
             continue;
         }
         if (n < 0) {
+            if (n == -EPIPE)
+                gUnderruns.fetch_add(1, std::memory_order_relaxed);
             if (snd_pcm_recover(Pcm, int(n), 1) < 0)
                 return Pause(uint32_t(left));
             continue;
