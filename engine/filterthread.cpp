@@ -9,7 +9,6 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
-#include <pthread.h>
 
 namespace marlix {
 
@@ -38,10 +37,6 @@ void TFilterThread::Resume()
     Stop.store(false);
     Thread = std::thread([this] {
         Setup();
-        // Highest normal priority where the system allows it; nothing happens otherwise.
-        sched_param param{};
-        param.sched_priority = 0;
-        pthread_setschedparam(pthread_self(), SCHED_OTHER, &param);
         while (!Stop.load(std::memory_order_acquire)) {
             Step();
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
