@@ -1,6 +1,7 @@
 #include "app/clicommands.h"
 
 #include "dsp/fft.h"
+#include "dsp/pluginhost.h"
 #include "engine/decoder.h"
 #include "engine/mainthread.h"
 #include "engine/asiothread.h"
@@ -29,12 +30,15 @@ namespace {
 
 // What every command shares: this thread is the main thread, the settings and the
 // player state come from the program folder's "setting.ini", and the optional
-// transform library from the program folder.
-void Prepare()
+// transform library from the program folder. Commands that process sound also load the
+// effect plug-ins of "efxsetting.bin".
+void Prepare(bool effects)
 {
     TMainThread::Instance().SetMainThread(std::this_thread::get_id());
     const std::string folder = ProgramFolder();
     TIniFile ini(folder + "setting.ini");
+    if (effects)
+        Settings().EFX.SetHost(&PluginHost());
     Settings().Load(ini, folder);
     PlayerState().Load(ini);
     LoadFFTLibrary(folder + "nsp.so");
@@ -127,7 +131,7 @@ int Play(const std::vector<std::string>& args)
     }
     if (driver != "mme" && driver != "asio")
         return Usage("play [--driver mme|asio] [FILE|URL|M3U ...]");
-    Prepare();
+    Prepare(true);
     // The command line's choice holds for this run only; the settings saved at exit
     // keep what the file had.
     const int savedDriverType = Settings().Output.nDriverType;
@@ -187,6 +191,7 @@ int Play(const std::vector<std::string>& args)
     Settings().Output.nDriverType = savedDriverType;
     Settings().ASIO.DriverName = savedDriverName;
     SaveAtExit(playlist);
+    PluginHost().UnloadAll();
     if (deviceFailed || (reporter.Played == 0 && !reporter.Failed.empty()))
         return 3;
     return 0;
@@ -196,7 +201,7 @@ int Info(const std::vector<std::string>& args)
 {
     if (args.size() != 1)
         return Usage("info FILE");
-    Prepare();
+    Prepare(false);
     TFo_Decoder decoder;
     decoder.OpenSource(args[0]);
     if (!decoder.IsOpen) {
@@ -240,8 +245,9 @@ int Render(const std::vector<std::string>& args)
     options.Output = files.back();
     files.pop_back();
     options.Inputs = files;
-    Prepare();
+    Prepare(true);
     const TRenderResult result = RenderFiles(options, Settings(), PlayerState());
+    PluginHost().UnloadAll();
     if (result.Status != 0) {
         std::fprintf(stderr, "marlixaudio-cli: %s\n", result.Message.c_str());
         return result.Status;

@@ -1,6 +1,7 @@
 #include "engine/filterthread.h"
 
 #include "dsp/convfilter.h"
+#include "dsp/efxfilter.h"
 #include "dsp/firdesign.h"
 #include "dsp/firfilter.h"
 #include "dsp/matrixfilter.h"
@@ -80,6 +81,7 @@ void TFilterThread::Teardown()
     EQFilter.reset();
     ConvFilter.reset();
     MatrixFilter.reset();
+    EFXFilter.reset();
     SilenceFIFO.reset();
     Idle.store(true, std::memory_order_release);
 }
@@ -111,6 +113,14 @@ void TFilterThread::StageUpkeep()
     } else {
         EQFilter.reset();
     }
+    if (TChainSwitches::On(Switches.EFX) && Plugins) {
+        if (!EFXFilter) {
+            Busy.store(true);
+            EFXFilter = std::make_unique<TEFXFilter>(Channels, false, InRate, capacity, *Plugins, Config.EFX);
+        }
+    } else {
+        EFXFilter.reset();
+    }
     if (TChainSwitches::On(Switches.Convolver)) {
         if (!ConvFilter) {
             Busy.store(true);
@@ -131,7 +141,7 @@ void TFilterThread::StageUpkeep()
 TMChFIFO& TFilterThread::RunStages(TMChFIFO& source, int& n)
 {
     TMChFIFO* current = &source;
-    TFilterStage* stages[] = {ConvFilter.get(), MatrixFilter.get(), EQFilter.get()};
+    TFilterStage* stages[] = {EFXFilter.get(), ConvFilter.get(), MatrixFilter.get(), EQFilter.get()};
     for (TFilterStage* stage : stages) {
         if (!stage)
             continue;

@@ -10,6 +10,8 @@ namespace marlix {
 class TFIRFilter;
 class TConvFilter;
 class TMatrixFilter;
+class TEFXFilter;
+class TPluginHost;
 class TSettings;
 
 // The stage switches the pipeline reads on every step; they live with the player
@@ -26,8 +28,8 @@ struct TChainSwitches {
 };
 
 // The pipeline driver: every 10 ms it tops its output FIFO up to one buffer at the
-// internal rate, pulling decoded frames through the switched-on stages (convolver →
-// matrix → equaliser), stuffing zeros for the integer up-sampling factor and running
+// internal rate, pulling decoded frames through the switched-on stages (effects →
+// convolver → matrix → equaliser), stuffing zeros for the integer up-sampling factor and running
 // the up-sampling low-pass. The output stage reads OutFIFO at the device rate.
 class TFilterThread {
 public:
@@ -56,6 +58,9 @@ public:
     std::unique_ptr<TFIRFilter> EQFilter;
     std::unique_ptr<TConvFilter> ConvFilter;
     std::unique_ptr<TMatrixFilter> MatrixFilter;
+    std::unique_ptr<TEFXFilter> EFXFilter;
+    // The effect slots; without a host the effect stage is never made.
+    TPluginHost* Plugins = nullptr;
     bool Upsampling = false;
     int UpFactor = 1;
     int InRate = 44100;

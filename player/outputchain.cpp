@@ -1,5 +1,6 @@
 #include "player/outputchain.h"
 
+#include "dsp/pluginhost.h"
 #include "engine/decoder.h"
 #include "engine/filterthread.h"
 #include "player/playerstate.h"
@@ -73,6 +74,7 @@ bool TOutputChain::Start(bool ownThread, int channels, int deviceRate)
     Filter_->UpTaps = Settings_.ReSampler.nITaps;
     Filter_->UpWindow = Settings_.ReSampler.IWindow;
     Filter_->BufferSec = seconds;
+    Filter_->Plugins = dynamic_cast<TPluginHost*>(Settings_.EFX.Host());
     Filter_->OutFIFO->Reset();
     Stage.Start(Filter_.get(), Plan_.OutRate, Settings_.Filter.HSCMode);
     if (ownThread)

@@ -1,5 +1,6 @@
 // Linked into every test program: run-time modules come from the build's program
-// folder, and transform plans are estimated (measuring costs seconds per process).
+// folder, transform plans are estimated (measuring costs seconds per process), and the
+// system's LADSPA plug-ins stay out of the effect catalogue.
 #include <cstdlib>
 
 namespace {
@@ -7,6 +8,7 @@ namespace {
 const bool kEnvironment = [] {
     setenv("MARLIX_AUDIO_LIBDIR", MARLIX_TEST_BIN_DIR, 0);
     setenv("MARLIX_FFT_PLANNER", "estimate", 0);
+    setenv("LADSPA_PATH", "", 1);
     return true;
 }();
 

@@ -1,0 +1,82 @@
+#include "dsp/efxfilter.h"
+
+#include "dsp/pluginhost.h"
+#include "settings/settingefx.h"
+
+#include <algorithm>
+
+namespace marlix {
+
+TEFXFilter::TEFXFilter(int channels, bool secondFIFO, int rate, int capacity, TPluginHost& host,
+                       const TSettingEFX& slots)
+    : TFilterStage(channels, secondFIFO, capacity), Rate(rate), Host(host), Slots(slots),
+      Capacity(OutFIFO->Free()), Samples(std::make_unique<double[]>(static_cast<size_t>(Capacity))),
+      Interleaved(std::make_unique<float[]>(2 * static_cast<size_t>(Capacity)))
+{
+    for (int c = 0; c < TMChFIFO::MaxChannels; ++c) {
+        Floats.push_back(std::make_unique<float[]>(static_cast<size_t>(Capacity)));
+        Pointers.push_back(Floats.back().get());
+    }
+    for (int j = 0; j < TPluginHost::SlotCount; ++j) {
+        TPluginSlot& slot = Host.Slot(j);
+        slot.InUse.store(true);
+        if (slot.Loaded.load()) {
+            slot.ClearPending.store(false);
+            if (slot.Entry.Clear)
+                slot.Entry.Clear();
+        }
+        slot.InUse.store(false);
+    }
+}
+
+void TEFXFilter::RunSlot(int j, int channels, int count)
+{
+    TPluginSlot& slot = Host.Slot(j);
+    // Raised before Loaded is looked at: an unload waits until this is lowered again.
+    slot.InUse.store(true);
+    if (slot.Loaded.load() && Slots.Slots[static_cast<size_t>(j)].On) {
+        if (slot.ClearPending.exchange(false) && slot.Entry.Clear)
+            slot.Entry.Clear();
+        if (slot.Entry.PostWave) {
+            slot.Entry.PostWave(Pointers.data(), Rate, channels, count);
+        } else if (slot.Entry.PostWaveData) {
+            float* frames = Interleaved.get();
+            for (int i = 0; i < count; ++i) {
+                frames[2 * i] = Pointers[0][i];
+                frames[2 * i + 1] = channels > 1 ? Pointers[1][i] : 0.0f;
+            }
+            slot.Entry.PostWaveData(frames, Rate, 2, count);
+            for (int i = 0; i < count; ++i) {
+                Pointers[0][i] = frames[2 * i];
+                if (channels > 1)
+                    Pointers[1][i] = frames[2 * i + 1];
+            }
+        }
+    }
+    slot.InUse.store(false);
+}
+
+void TEFXFilter::Process(TMChFIFO& in, TMChFIFO& out, int count)
+{
+    count = std::min({count, in.Available(), out.Free(), Capacity});
+    if (count <= 0)
+        return;
+    const int m = std::min(std::max(in.Channels, out.Channels), TMChFIFO::MaxChannels);
+    for (int c = 0; c < m; ++c) {
+        float* f = Pointers[static_cast<size_t>(c)];
+        if (c < in.Channels) {
+            in.FIFOs[c]->Read(Samples.get(), count);
+            std::copy_n(Samples.get(), count, f);
+        } else {
+            std::fill_n(f, count, 0.0f);
+        }
+    }
+    for (int j = 0; j < TPluginHost::SlotCount; ++j)
+        RunSlot(j, m, count);
+    for (int c = 0; c < std::min(m, out.Channels); ++c) {
+        std::copy_n(Pointers[static_cast<size_t>(c)], count, Samples.get());
+        out.FIFOs[c]->Write(Samples.get(), count);
+    }
+}
+
+} // namespace marlix

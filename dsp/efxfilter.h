@@ -1,0 +1,35 @@
+#pragma once
+#include "dsp/filterstage.h"
+
+#include <memory>
+#include <vector>
+
+namespace marlix {
+
+class TPluginHost;
+class TSettingEFX;
+
+// The effect stage: converts each block to 32-bit floats once, passes it through the
+// switched-on plug-in slots in slot order, and converts it back. Plug-ins with "PostWave"
+// see every channel; the others see channels 0 and 1 interleaved.
+class TEFXFilter : public TFilterStage {
+public:
+    // Calls "Clear" of every loaded slot (this runs on the pipeline thread).
+    TEFXFilter(int channels, bool secondFIFO, int rate, int capacity, TPluginHost& host, const TSettingEFX& slots);
+    void Process(TMChFIFO& in, TMChFIFO& out, int count) override;
+
+    int Rate;
+
+private:
+    void RunSlot(int slot, int channels, int count);
+
+    TPluginHost& Host;
+    const TSettingEFX& Slots;
+    int Capacity;
+    std::unique_ptr<double[]> Samples;
+    std::vector<std::unique_ptr<float[]>> Floats;
+    std::vector<float*> Pointers;
+    std::unique_ptr<float[]> Interleaved;
+};
+
+} // namespace marlix
