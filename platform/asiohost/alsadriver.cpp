@@ -6,17 +6,9 @@ bool TAlsaDriver::Open(const TAlsaDevice& device, unsigned rate, bool interleave
 {
     Close();
     InterleavedOnly = interleavedOnly;
-    if (!Playback.Open(device.Playback, SND_PCM_STREAM_PLAYBACK))
-        return false;
     CaptureName = device.Capture;
-    // Format and channels are settled by a first configuration; the rate follows.
-    if (!Playback.Configure(44100, kPeriodFrames, false, interleavedOnly) &&
-        !Playback.Configure(Playback.NearestRate(44100), kPeriodFrames, false, interleavedOnly)) {
-        Close();
-        return false;
-    }
-    Rate.store(rate && Playback.CanRate(rate) == 0 ? rate : DefaultRate(), std::memory_order_relaxed);
-    if (!Configure()) {
+    Rate.store(rate, std::memory_order_relaxed);
+    if (!Playback.Open(device.Playback, SND_PCM_STREAM_PLAYBACK) || !Configure()) {
         Close();
         return false;
     }
@@ -32,25 +24,20 @@ void TAlsaDriver::Close()
     Frames.store(0, std::memory_order_relaxed);
 }
 
-unsigned TAlsaDriver::DefaultRate() const
-{
-    for (unsigned rate : {44100u, 48000u})
-        if (Playback.CanRate(rate) == 0)
-            return rate;
-    return Playback.NearestRate(44100);
-}
-
-// Capture runs in step with playback: same rate and period, or not at all.
+// Playback takes the rate asked for or its default; capture runs in step with it (same
+// rate and period) or not at all.
 bool TAlsaDriver::Configure()
 {
-    const unsigned rate = Rate.load(std::memory_order_relaxed);
-    if (!Playback.Configure(rate, kPeriodFrames, false, InterleavedOnly))
+    if (!Playback.Configure(Rate.load(std::memory_order_relaxed), kPeriodFrames, false, InterleavedOnly))
         return false;
-    ConfiguredRate = rate;
+    ConfiguredRate = Playback.Rate();
+    Rate.store(ConfiguredRate, std::memory_order_relaxed);
     if (CaptureName.empty())
         return true;
     const bool ready = (Capture.IsOpen() || Capture.Open(CaptureName, SND_PCM_STREAM_CAPTURE)) &&
-                       Capture.Configure(rate, static_cast<snd_pcm_uframes_t>(Playback.Frames()), true, InterleavedOnly);
+                       Capture.Configure(ConfiguredRate, static_cast<snd_pcm_uframes_t>(Playback.Frames()), true,
+                                         InterleavedOnly) &&
+                       Capture.Rate() == ConfiguredRate;
     if (!ready)
         Capture.Close();
     return true;

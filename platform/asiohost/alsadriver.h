@@ -41,7 +41,6 @@ public:
 
 private:
     bool Configure();
-    unsigned DefaultRate() const;
 
     TAlsaPcm Playback;
     TAlsaPcm Capture;

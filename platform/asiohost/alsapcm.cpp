@@ -74,7 +74,8 @@ bool TAlsaPcm::Configure(unsigned rate, snd_pcm_uframes_t period, bool exact, bo
     snd_pcm_hw_params_copy(space, raw);
     RateSpace.reset(space);
     int dir = 0;
-    if (snd_pcm_hw_params_set_rate(Pcm, raw, rate, 0) < 0)
+    ConfiguredRate = ChooseRate(rate);
+    if (snd_pcm_hw_params_set_rate(Pcm, raw, ConfiguredRate, 0) < 0)
         return false;
     if (exact ? snd_pcm_hw_params_set_period_size(Pcm, raw, period, 0) < 0
               : snd_pcm_hw_params_set_period_size_near(Pcm, raw, &period, &dir) < 0)
@@ -168,16 +169,18 @@ int32_t TAlsaPcm::CanRate(double rate) const
     return snd_pcm_hw_params_test_rate(Pcm, RateSpace.get(), static_cast<unsigned>(rate), 0) == 0 ? 0 : 1;
 }
 
-unsigned TAlsaPcm::NearestRate(unsigned wanted) const
+unsigned TAlsaPcm::ChooseRate(unsigned rate) const
 {
-    if (!RateSpace)
-        return wanted;
+    for (unsigned candidate : {rate, 44100u, 48000u})
+        if (candidate && CanRate(candidate) == 0)
+            return candidate;
     snd_pcm_hw_params_t* copy = nullptr;
     snd_pcm_hw_params_alloca(&copy);
     snd_pcm_hw_params_copy(copy, RateSpace.get());
+    unsigned nearest = 44100;
     int dir = 0;
-    snd_pcm_hw_params_set_rate_near(Pcm, copy, &wanted, &dir);
-    return wanted;
+    snd_pcm_hw_params_set_rate_near(Pcm, copy, &nearest, &dir);
+    return nearest;
 }
 
 void TAlsaPcm::Silence()

@@ -29,13 +29,13 @@ public:
 
     // Chooses access (non-interleaved unless `interleavedOnly` or refused), the widest
     // format (S32_LE, S24_3LE, FLOAT_LE, S16_LE in that order) and the channel count,
-    // sets `rate` exactly and a period near `period` frames (exactly when `exact`), and
-    // allocates the channel buffers. False when the device refuses.
+    // sets `rate` exactly (when it is 0 or refused: 44100 Hz, else 48000 Hz, else the
+    // nearest to 44100 Hz the device takes) and a period near `period` frames (exactly
+    // when `exact`), and allocates the channel buffers. False when the device refuses.
     bool Configure(unsigned rate, snd_pcm_uframes_t period, bool exact, bool interleavedOnly);
     // 0 when the device accepts `rate` with the chosen format and channels, 1 when not.
     int32_t CanRate(double rate) const;
-    // The rate nearest to `wanted` that the device accepts.
-    unsigned NearestRate(unsigned wanted) const;
+    unsigned Rate() const { return ConfiguredRate; }
 
     int Channels() const { return static_cast<int>(Buffers.size()); }
     int Frames() const { return static_cast<int>(Period); }
@@ -61,6 +61,7 @@ public:
 private:
     bool ChooseFormat(snd_pcm_hw_params_t* hw);
     bool ChooseChannels(snd_pcm_hw_params_t* hw);
+    unsigned ChooseRate(unsigned rate) const;
     bool SetSoftware(snd_pcm_stream_t stream);
     void Allocate(int channels);
     void ReadNames(const char* prefix);
@@ -77,6 +78,7 @@ private:
     snd_pcm_format_t Format = SND_PCM_FORMAT_UNKNOWN;
     int32_t Type = 0;
     int Bytes = 0;
+    unsigned ConfiguredRate = 0;
     snd_pcm_uframes_t Period = 0;
     snd_pcm_uframes_t BufferSize = 0;
     std::vector<uint8_t> Store;  // channel after channel, one period each
