@@ -270,6 +270,7 @@ void TASIOThread::Execute()
 
 void TASIOThread::RunLibraryOnce()
 {
+    Initialized.store(false, std::memory_order_release);
     void* handle = OpenHostLibrary();
     if (!handle)
         return;
@@ -287,7 +288,10 @@ void TASIOThread::RunLibraryOnce()
     Resolve(handle, "ASIOGetSampleRate", lib.GetSampleRate);
     Resolve(handle, "ASIOSetSampleRate", lib.SetSampleRate);
     Resolve(handle, "ASIOGetSamplePosition", lib.GetSamplePosition);
-    if (lib.Initialize && lib.Initialize(DriverName.c_str(), StopPoll, OutputCallback, InputCallback) == 0) {
+    const bool initialized =
+        !lib.Initialize || lib.Initialize(DriverName.c_str(), StopPoll, OutputCallback, InputCallback) != 0;
+    Initialized.store(initialized, std::memory_order_release);
+    if (!initialized) {
         EnableChannels(false);
         lib.TestApi = nullptr;
         lib.Destroy = nullptr;
@@ -468,8 +472,10 @@ bool asioStart(const char* driverName, TASIORenderProc render)
     gHost.store(host, std::memory_order_release);
     host->Start();
     for (int step = 0; step < 300; ++step) {
-        if (host->Started.load(std::memory_order_acquire) || host->Finished.load(std::memory_order_acquire))
+        if (host->Started.load(std::memory_order_acquire))
             return true;
+        if (host->Finished.load(std::memory_order_acquire))
+            return host->Initialized.load(std::memory_order_acquire);
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     return false;

@@ -79,6 +79,8 @@ public:
     const TASIORenderProc RenderProc;
     std::atomic<bool> Started{false};
     std::atomic<bool> Finished{false};
+    // The library loaded and its driver initialised (last attempt).
+    std::atomic<bool> Initialized{false};
     std::atomic<bool> PanelRequest{false};
 
 private:
@@ -100,6 +102,8 @@ private:
 };
 
 // The exported operations of the pro-audio output. One host at most runs at a time.
+// asioStart is false when the driver does not stream within 3 s, and when the library
+// is missing or the driver fails to initialise (e.g. a busy or absent card).
 bool asioStart(const char* driverName, TASIORenderProc render);
 // Buffer under-runs the drivers reported since the process started.
 int64_t ASIOUnderruns();

@@ -1,25 +1,32 @@
-// The host library of the pro-audio output, loaded at run time by TASIOThread. It offers
-// one driver, "JACK": a client of the running JACK server with one output port per
+// The host library of the pro-audio output, loaded at run time by TASIOThread. Its first
+// driver, "JACK", is a client of the running JACK server with one output port per
 // system playback port and one input port per system capture port, connected to them.
 // Buffers are 32-bit floats (sample type 19). The JACK process callback hands the
 // buffers to the input callback and then to the output callback; it allocates nothing
 // and takes no lock. Everything else runs on the caller's (the host thread's) side.
+// The drivers after it, "ALSA: ...", use a sound card directly (TAlsaDriver).
+#include "platform/asiohost/alsadriver.h"
+
 #include <jack/jack.h>
 
 #include <algorithm>
 #include <atomic>
 #include <cstdint>
 #include <cstdlib>
+#include <chrono>
 #include <cstring>
+#include <map>
+#include <mutex>
 #include <string>
 #include <sys/wait.h>
 #include <unistd.h>
 
 namespace {
 
-// The call shapes shared with TASIOThread (engine/asiothread.h).
-using TStopPoll = int32_t (*)();
-using TBufferCallback = int32_t (*)(int32_t channels, int32_t frames, void** buffers, const int32_t* types);
+using marlix::asiohost::TAlsaDevice;
+using marlix::asiohost::TAlsaDriver;
+using marlix::asiohost::TBufferCallback;
+using marlix::asiohost::TStopPoll;
 
 constexpr int kMaxChannels = 64;
 constexpr int kMinChannels = 2;
@@ -50,6 +57,43 @@ struct TDriver {
 };
 
 TDriver gDriver;
+
+TAlsaDriver gAlsa;
+// The rate each ALSA driver was last set to, kept while the process lives (the library
+// is linked not to unload) so that a restart after ASIOSetSampleRate streams at it.
+std::mutex gRatesLock;
+std::map<std::string, unsigned> gAlsaRates;
+std::string gAlsaName;
+
+unsigned RememberedRate(const std::string& driver)
+{
+    std::lock_guard lock(gRatesLock);
+    const auto it = gAlsaRates.find(driver);
+    return it == gAlsaRates.end() ? 0 : it->second;
+}
+
+void RememberRate(const std::string& driver, unsigned rate)
+{
+    std::lock_guard lock(gRatesLock);
+    gAlsaRates[driver] = rate;
+}
+
+bool InitializeAlsa(const char* driver)
+{
+    TAlsaDevice device;
+    if (!marlix::asiohost::FindAlsaDevice(driver, device) || !gAlsa.Open(device, RememberedRate(driver)))
+        return false;
+    gAlsaName = driver;
+    return true;
+}
+
+void CopyName(char* dst, const char* src);
+
+void AlsaChannelName(const marlix::asiohost::TAlsaPcm& pcm, int32_t index, char* name)
+{
+    if (index >= 0 && index < pcm.Channels())
+        CopyName(name, pcm.ChannelName(index).c_str());
+}
 
 int Process(jack_nframes_t nframes, void*)
 {
@@ -138,6 +182,7 @@ void Connect(const TPortSet& set, bool outputs)
 
 void Close()
 {
+    gAlsa.Close();
     TDriver& d = gDriver;
     d.Streaming.store(false, std::memory_order_release);
     if (d.Client)
@@ -151,6 +196,8 @@ void Close()
 
 int32_t CheckRate(double rate)
 {
+    if (gAlsa.IsOpen())
+        return gAlsa.CanSampleRate(rate);
     if (!gDriver.Client)
         return -1;
     return static_cast<double>(jack_get_sample_rate(gDriver.Client)) == rate ? 0 : 1;
@@ -181,8 +228,10 @@ __attribute__((visibility("default"))) int32_t InitializeASIO(const char* driver
                                                               TBufferCallback input)
 {
     Close();
-    if (!driver || std::strcmp(driver, kDriverName) != 0)
+    if (!driver)
         return 0;
+    if (std::strcmp(driver, kDriverName) != 0)
+        return InitializeAlsa(driver) ? 1 : 0;
     TDriver& d = gDriver;
     jack_status_t status{};
     d.Client = jack_client_open(kClientName, JackNoStartServer, &status);
@@ -208,6 +257,8 @@ __attribute__((visibility("default"))) int32_t InitializeASIO(const char* driver
 __attribute__((visibility("default"))) void testapi(const char*, TStopPoll stop, TBufferCallback output,
                                                     TBufferCallback input)
 {
+    if (gAlsa.IsOpen())
+        return gAlsa.Stream(stop, output, input);
     TDriver& d = gDriver;
     if (!d.Client || !stop)
         return;
@@ -234,9 +285,11 @@ __attribute__((visibility("default"))) void DestroyASIO()
     Close();
 }
 
-// The under-run (xrun) count of the current client.
+// The under-run (xrun) count of the current driver.
 __attribute__((visibility("default"))) int32_t GetTestInt()
 {
+    if (gAlsa.IsOpen())
+        return gAlsa.Underruns();
     return gDriver.Xruns.load(std::memory_order_relaxed);
 }
 
@@ -245,7 +298,9 @@ __attribute__((visibility("default"))) void GetInputName(int32_t index, char* na
     if (!name)
         return;
     name[0] = 0;
-    if (index >= 0 && index < gDriver.Inputs.Count)
+    if (gAlsa.IsOpen())
+        AlsaChannelName(gAlsa.Inputs(), index, name);
+    else if (index >= 0 && index < gDriver.Inputs.Count)
         CopyName(name, gDriver.Inputs.Names[index]);
 }
 
@@ -254,26 +309,37 @@ __attribute__((visibility("default"))) void GetOutputName(int32_t index, char* n
     if (!name)
         return;
     name[0] = 0;
-    if (index >= 0 && index < gDriver.Outputs.Count)
+    if (gAlsa.IsOpen())
+        AlsaChannelName(gAlsa.Outputs(), index, name);
+    else if (index >= 0 && index < gDriver.Outputs.Count)
         CopyName(name, gDriver.Outputs.Names[index]);
 }
 
 __attribute__((visibility("default"))) void GetDriverNum(int32_t* count)
 {
     if (count)
-        *count = 1;
+        *count = 1 + static_cast<int32_t>(marlix::asiohost::ListAlsaDevices().size());
 }
 
+// "JACK" first, then the ALSA drivers.
 __attribute__((visibility("default"))) void GetDriverNames(char** names, int32_t count)
 {
-    if (names && count > 0 && names[0])
+    if (!names || count <= 0)
+        return;
+    if (names[0])
         CopyName(names[0], kDriverName);
+    const auto devices = marlix::asiohost::ListAlsaDevices();
+    for (int32_t i = 1; i < count && static_cast<size_t>(i) <= devices.size(); ++i)
+        if (names[i])
+            CopyName(names[i], devices[static_cast<size_t>(i - 1)].DriverName.c_str());
 }
 
 // JACK has no panel of its own: open a patchbay program where one is installed, detached
-// so that it outlives the driver.
+// so that it outlives the driver. An ALSA card has nothing to show.
 __attribute__((visibility("default"))) void ASIOControlPanel()
 {
+    if (gAlsa.IsOpen())
+        return;
     for (const char* program : {"qpwgraph", "qjackctl"}) {
         const std::string path = FindProgram(program);
         if (path.empty())
@@ -297,14 +363,26 @@ __attribute__((visibility("default"))) int32_t ASIOCanSampleRate(double rate)
     return CheckRate(rate);
 }
 
+// For an ALSA driver the rate takes effect when streaming next starts.
 __attribute__((visibility("default"))) int32_t ASIOSetSampleRate(double rate)
 {
-    return CheckRate(rate);
+    if (!gAlsa.IsOpen())
+        return CheckRate(rate);
+    const int32_t answer = gAlsa.SetSampleRate(rate);
+    if (answer == 0)
+        RememberRate(gAlsaName, gAlsa.SampleRate());
+    return answer;
 }
 
 __attribute__((visibility("default"))) int32_t ASIOGetSampleRate(double* rate)
 {
-    if (!gDriver.Client || !rate)
+    if (!rate)
+        return -1;
+    if (gAlsa.IsOpen()) {
+        *rate = gAlsa.SampleRate();
+        return 0;
+    }
+    if (!gDriver.Client)
         return -1;
     *rate = static_cast<double>(jack_get_sample_rate(gDriver.Client));
     return 0;
@@ -313,6 +391,15 @@ __attribute__((visibility("default"))) int32_t ASIOGetSampleRate(double* rate)
 // Frames streamed since the driver was initialised.
 __attribute__((visibility("default"))) int32_t ASIOGetSamplePosition(int64_t* samples, int64_t* stamp)
 {
+    if (gAlsa.IsOpen()) {
+        if (samples)
+            *samples = static_cast<int64_t>(gAlsa.Position());
+        if (stamp)
+            *stamp = std::chrono::duration_cast<std::chrono::microseconds>(
+                         std::chrono::steady_clock::now().time_since_epoch())
+                         .count();
+        return 0;
+    }
     if (!gDriver.Client)
         return -1;
     if (samples)

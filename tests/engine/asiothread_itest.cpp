@@ -232,7 +232,7 @@ protected:
 TEST_F(ASIOJackTest, ReportsTheServersPortsAndRate)
 {
     ASSERT_TRUE(asioStart("JACK", RenderRamp));
-    EXPECT_EQ(ASIODriverCount(), 1);
+    ASSERT_GE(ASIODriverCount(), 1); // ALSA cards and devices follow
     EXPECT_EQ(ASIODriverName(0), "JACK");
     for (int p = 0; p < kPorts; ++p)
         EXPECT_EQ(ASIOOutputName(p), "playback_" + std::to_string(p + 1));
