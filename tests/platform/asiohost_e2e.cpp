@@ -2,8 +2,8 @@
 // host, into the private file device of alsafiledevice.h: the bytes the device received
 // are compared with the source samples in the driver's native format (S32_LE, so a
 // 16-bit sample s arrives as s << 16).
+#include "app/clitest.h"
 #include "engine/alsafiledevice.h"
-#include "engine/flexfilebuf.h"
 #include "support/testutil.h"
 
 #include <gtest/gtest.h>
@@ -17,33 +17,12 @@
 namespace marlix {
 namespace {
 
-using Samples = std::vector<int16_t>; // interleaved stereo
-
-const std::string kCli = std::string(MARLIX_TEST_BIN_DIR) + "marlixaudio-cli";
-
-Samples Noise(int frames, unsigned seed)
+// Full-range noise whose first sample is known, so the end of the pre-roll silence is found.
+Samples MarkedNoise(int frames, unsigned seed)
 {
-    std::mt19937 rng(seed);
-    std::uniform_int_distribution<int> u(-32768, 32767);
-    Samples s(2 * static_cast<size_t>(frames));
-    for (auto& v : s)
-        v = static_cast<int16_t>(u(rng));
-    s[0] = 1000; // a known first sample ends the pre-roll silence
+    Samples s = Noise(frames, seed, 32767);
+    s[0] = 1000;
     return s;
-}
-
-void WriteWav(const std::string& path, const Samples& s, int rate)
-{
-    const int frames = static_cast<int>(s.size() / 2);
-    TFlexFileBuf file;
-    ASSERT_EQ(file.OpenFile(1, {path}, rate, 16, 1, 2), 0);
-    file.SetBuf(nullptr, 2, 16, frames);
-    for (int i = 0; i < frames; ++i) {
-        static_cast<int16_t*>(file.Data[0])[i] = s[2 * i];
-        static_cast<int16_t*>(file.Data[1])[i] = s[2 * i + 1];
-    }
-    ASSERT_EQ(file.WriteBlock(0, frames), frames);
-    file.CloseFile(1);
 }
 
 class CliAlsaDriver : public ::testing::Test {
@@ -93,7 +72,7 @@ protected:
 
 TEST_F(CliAlsaDriver, A44kHzFileArrivesBitExactInTheDevicesNativeFormat)
 {
-    const Samples source = Noise(30000, 21);
+    const Samples source = MarkedNoise(30000, 21);
     WriteWav(Home.File("a.wav"), source, 44100);
     std::string out;
     ASSERT_EQ(Play("ALSA: marlixfile", Home.File("a.wav"), out), 0) << out;
@@ -107,7 +86,7 @@ TEST_F(CliAlsaDriver, A96kHzFileRestartsTheDriverAtThatRate)
     test::WriteText(Device->ConfigPath, "pcm.marlix_sink { type null }\npcm." + Device->PcmName +
                                             " { type file slave.pcm \"marlix_sink\" file \"" + Home.Path() +
                                             "rate-%r.raw\" format \"raw\" perm 0644 }\n");
-    const Samples source = Noise(20000, 22);
+    const Samples source = MarkedNoise(20000, 22);
     WriteWav(Home.File("b.wav"), source, 96000);
     std::string out;
     ASSERT_EQ(Play("ALSA: marlixfile", Home.File("b.wav"), out, "[Output]\nbFreq4=1\n"), 0) << out;
