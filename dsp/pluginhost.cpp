@@ -38,12 +38,6 @@ std::string FolderOf(const std::string& file)
     return slash == std::string::npos ? std::string("./") : file.substr(0, slash + 1);
 }
 
-std::string DisplayNameOf(const std::string& name)
-{
-    const auto bar = name.find('|');
-    return bar == std::string::npos ? name : name.substr(bar + 1);
-}
-
 template <class T> void Resolve(void* module, const char* name, T& entry)
 {
     entry = reinterpret_cast<T>(dlsym(module, name));
@@ -215,7 +209,7 @@ std::string TPluginHost::ProbePlugin(const std::string& file)
         return {};
     if (!probe.Entry.GetPlugName)
         Report(Caption, "\"GetPlugName\" is not exported\n" + file);
-    const std::string display = DisplayNameOf(probe.Name);
+    const std::string display = PlugDisplayName(probe.Name);
     if (!probe.Name.empty() && Catalogue_.size() < MaxCatalogue)
         Catalogue_.push_back({file, display, probe.IsSynth});
     Release(probe, false);
@@ -270,7 +264,7 @@ const std::vector<TCatalogueEntry>& TPluginHost::Catalogue()
 
 bool TPluginHost::FindAndLoad(int slot, const std::string& name)
 {
-    const std::string display = DisplayNameOf(name);
+    const std::string display = PlugDisplayName(name);
     const auto& catalogue = Catalogue();
     const auto entry = std::find_if(catalogue.begin(), catalogue.end(),
                                     [&](const TCatalogueEntry& e) { return e.DisplayName == display; });
@@ -297,7 +291,7 @@ std::vector<uint8_t> TPluginHost::GetData(int slot)
     int32_t size = 0;
     s.Entry.GetData(&data, &size);
     if (size < 0 || size > MaxStateSize) {
-        Report(Caption, DisplayNameOf(s.Name) + ": its state of " + std::to_string(size) +
+        Report(Caption, PlugDisplayName(s.Name) + ": its state of " + std::to_string(size) +
                             " bytes was not saved.");
         return {};
     }

@@ -72,10 +72,10 @@ void PutName(std::vector<uint8_t>& out, const std::string& name)
 
 } // namespace
 
-std::string TEFXSlotSetting::DisplayName() const
+std::string PlugDisplayName(const std::string& name)
 {
-    const auto bar = Name.find('|');
-    return bar == std::string::npos ? Name : Name.substr(bar + 1);
+    const auto bar = name.find('|');
+    return bar == std::string::npos ? name : name.substr(bar + 1);
 }
 
 std::vector<uint8_t> TSettingEFX::Serialize() const

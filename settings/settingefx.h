@@ -17,14 +17,16 @@ public:
     virtual void Unload(int slot) = 0;
 };
 
+// What the player shows of a plug-in's name: the part after the first "|", or all of it.
+std::string PlugDisplayName(const std::string& name);
+
 struct TEFXSlotSetting {
     bool Present = false; // the slot holds a plug-in
     bool On = true;
     std::string Name;     // the plug-in's name, the key it is saved under (up to 255 bytes)
     std::vector<uint8_t> Data; // its saved state
 
-    // The part of Name after the first "|", or all of it.
-    std::string DisplayName() const;
+    std::string DisplayName() const { return PlugDisplayName(Name); }
 
     bool operator==(const TEFXSlotSetting&) const = default;
 };
