@@ -3,8 +3,8 @@
 // yardstick.
 #include "benchutil.h"
 #include "dsp/firfilter.h"
-#include "engine/fifo.h"
-#include "engine/flexbuf.h"
+#include "base/fifo.h"
+#include "base/flexbuf.h"
 
 #include <fftw3.h>
 #include <random>

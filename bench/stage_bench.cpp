@@ -4,7 +4,7 @@
 #include "dsp/convfilter.h"
 #include "dsp/firfilter.h"
 #include "dsp/himanager.h"
-#include "engine/fifo.h"
+#include "base/fifo.h"
 #include "settings/settingconvolver.h"
 
 #include <chrono>

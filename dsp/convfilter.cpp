@@ -1,15 +1,15 @@
 #include "dsp/convfilter.h"
 
 #include "dsp/firfilter.h"
-#include "engine/flexbuf.h"
-#include "settings/settingconvolver.h"
+#include "base/flexbuf.h"
+#include "dsp/convolverset.h"
 
 #include <algorithm>
 #include <cmath>
 
 namespace marlix {
 
-TConvFilter::TConvFilter(int channels, bool secondFIFO, int rate, int capacity, const TSettingConvolver& setting)
+TConvFilter::TConvFilter(int channels, bool secondFIFO, int rate, int capacity, const TConvolverSet& setting)
     : TFilterStage(channels, secondFIFO, capacity), Rate(rate), DryWet(setting.DryWet), Samples(kChunk), Wet(kChunk)
 {
     for (int i = 0; i < 2; ++i) {
@@ -53,7 +53,7 @@ void TConvFilter::CutDirectSound(double* ir, int n)
         std::fill(ir, ir + j0, 0.0);
 }
 
-void TConvFilter::InstallTaps(const TSettingConvolver& setting)
+void TConvFilter::InstallTaps(const TConvolverSet& setting)
 {
     TFlexBuf block;
     for (int j = 0; j < Count; ++j) {

@@ -1,6 +1,6 @@
 #pragma once
 #include "dsp/filterstage.h"
-#include "engine/alignedarray.h"
+#include "base/alignedarray.h"
 
 #include <array>
 #include <memory>
@@ -8,7 +8,7 @@
 namespace marlix {
 
 class TFIRFilter;
-class TSettingConvolver;
+struct TConvolverSet;
 
 // The convolver stage: up to two impulse responses, each taking one input channel
 // and mixing its convolution, at its level, into one output channel, beside or
@@ -16,7 +16,7 @@ class TSettingConvolver;
 // The responses are copied in at creation; later edits need a new stage.
 class TConvFilter : public TFilterStage {
 public:
-    TConvFilter(int channels, bool secondFIFO, int rate, int capacity, const TSettingConvolver& setting);
+    TConvFilter(int channels, bool secondFIFO, int rate, int capacity, const TConvolverSet& setting);
     ~TConvFilter() override;
     void Process(TMChFIFO& in, TMChFIFO& out, int count) override;
 
@@ -36,7 +36,7 @@ public:
 private:
     void Feed(TMChFIFO& in, int count, int m);
     void Mix(TMChFIFO& out, int count, int m);
-    void InstallTaps(const TSettingConvolver& setting);
+    void InstallTaps(const TConvolverSet& setting);
 
     static constexpr int kChunk = 4096;
     int DryWet;

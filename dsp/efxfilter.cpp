@@ -1,14 +1,13 @@
 #include "dsp/efxfilter.h"
 
 #include "dsp/pluginhost.h"
-#include "settings/settingefx.h"
 
 #include <algorithm>
 
 namespace marlix {
 
 TEFXFilter::TEFXFilter(int channels, bool secondFIFO, int rate, int capacity, TPluginHost& host,
-                       const TSettingEFX& slots)
+                       const TEFXSlots& slots)
     : TFilterStage(channels, secondFIFO, capacity), Rate(rate), Host(host), Slots(slots),
       Capacity(OutFIFO->Free()), Samples(std::make_unique<double[]>(static_cast<size_t>(Capacity))),
       Interleaved(std::make_unique<float[]>(2 * static_cast<size_t>(Capacity)))
@@ -34,7 +33,7 @@ void TEFXFilter::RunSlot(int j, int channels, int count)
     TPluginSlot& slot = Host.Slot(j);
     // Raised before Loaded is looked at: an unload waits until this is lowered again.
     slot.InUse.store(true);
-    if (slot.Loaded.load() && Slots.Slots[static_cast<size_t>(j)].On) {
+    if (slot.Loaded.load() && Slots[static_cast<size_t>(j)].On) {
         if (slot.ClearPending.exchange(false) && slot.Entry.Clear)
             slot.Entry.Clear();
         if (slot.Entry.PostWave) {

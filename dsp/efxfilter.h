@@ -1,4 +1,5 @@
 #pragma once
+#include "dsp/efxslot.h"
 #include "dsp/filterstage.h"
 
 #include <memory>
@@ -7,7 +8,6 @@
 namespace marlix {
 
 class TPluginHost;
-class TSettingEFX;
 
 // The effect stage: converts each block to 32-bit floats once, passes it through the
 // switched-on plug-in slots in slot order, and converts it back. Plug-ins with "PostWave"
@@ -15,7 +15,7 @@ class TSettingEFX;
 class TEFXFilter : public TFilterStage {
 public:
     // Calls "Clear" of every loaded slot (this runs on the pipeline thread).
-    TEFXFilter(int channels, bool secondFIFO, int rate, int capacity, TPluginHost& host, const TSettingEFX& slots);
+    TEFXFilter(int channels, bool secondFIFO, int rate, int capacity, TPluginHost& host, const TEFXSlots& slots);
     void Process(TMChFIFO& in, TMChFIFO& out, int count) override;
 
     int Rate;
@@ -24,7 +24,7 @@ private:
     void RunSlot(int slot, int channels, int count);
 
     TPluginHost& Host;
-    const TSettingEFX& Slots;
+    const TEFXSlots& Slots;
     int Capacity;
     std::unique_ptr<double[]> Samples;
     std::vector<std::unique_ptr<float[]>> Floats;

@@ -1,8 +1,10 @@
 #include "dsp/fft.h"
 
+#include "base/dynlib.h"
+
 #include <atomic>
 #include <cmath>
-#include <dlfcn.h>
+#include <utility>
 #include <numbers>
 
 namespace marlix {
@@ -12,7 +14,7 @@ using ExternalFft = void (*)(Complex* buffer, int order, int flag);
 using ExternalPrepare = void (*)(int order);
 
 struct ExternalLibrary {
-    void* Handle = nullptr;
+    TDynLib Library;
     ExternalFft Fft = nullptr;
     ExternalPrepare Prepare = nullptr; // present in our own library, which also takes flag 3
 };
@@ -190,24 +192,18 @@ void FFTInverseUnscaled(Complex* buffer, int n, TFFTTables& t)
 bool LoadFFTLibrary(const std::string& path)
 {
     UnloadFFTLibrary();
-    void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
-    if (!handle)
+    TDynLib lib(path);
+    ExternalFft fft = nullptr;
+    if (!lib.Resolve("nspzFft", fft))
         return false;
-    auto fft = reinterpret_cast<ExternalFft>(dlsym(handle, "nspzFft"));
-    if (!fft) {
-        dlclose(handle);
-        return false;
-    }
-    gLibrary.Handle = handle;
+    lib.Resolve("nspzFftPrepare", gLibrary.Prepare);
     gLibrary.Fft = fft;
-    gLibrary.Prepare = reinterpret_cast<ExternalPrepare>(dlsym(handle, "nspzFftPrepare"));
+    gLibrary.Library = std::move(lib);
     return true;
 }
 
 void UnloadFFTLibrary()
 {
-    if (gLibrary.Handle)
-        dlclose(gLibrary.Handle);
     gLibrary = ExternalLibrary();
 }
 

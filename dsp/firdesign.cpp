@@ -1,7 +1,7 @@
 #include "dsp/firdesign.h"
 
 #include "dsp/firfilter.h"
-#include "engine/flexbuf.h"
+#include "base/flexbuf.h"
 
 #include <cmath>
 #include <numbers>

@@ -1,6 +1,6 @@
 #include "dsp/firfilter.h"
 
-#include "engine/flexbuf.h"
+#include "base/flexbuf.h"
 
 #include <algorithm>
 #include <cstring>

@@ -1,8 +1,8 @@
 #pragma once
 #include "dsp/fft.h"
 #include "dsp/filterstage.h"
-#include "engine/alignedarray.h"
-#include "engine/fifo.h"
+#include "base/alignedarray.h"
+#include "base/fifo.h"
 
 #include <atomic>
 #include <memory>

@@ -1,13 +1,12 @@
 #include "dsp/matrixfilter.h"
 
-#include "settings/setting.h"
 
 #include <algorithm>
 #include <cmath>
 
 namespace marlix {
 
-TMatrixFilter::TMatrixFilter(int channels, bool secondFIFO, int rate, int capacity, const TSettingMatrix& routing)
+TMatrixFilter::TMatrixFilter(int channels, bool secondFIFO, int rate, int capacity, const TMatrixRouting& routing)
     : TFilterStage(channels, secondFIFO, capacity), Rate(rate), Routing(routing)
 {
     for (int c = 0; c < TMChFIFO::MaxChannels; ++c) {

@@ -1,19 +1,19 @@
 #pragma once
 #include "dsp/filterstage.h"
-#include "engine/alignedarray.h"
+#include "dsp/matrixrouting.h"
+#include "base/alignedarray.h"
 
 #include <vector>
 
 namespace marlix {
 
-class TSettingMatrix;
 
 // The 2 × 2 channel matrix: output k is the sum of the inputs j routed to it, each
 // with its own switch, gain and polarity. The routing is read on every call, so
 // edits apply at once. Channels beyond the table pass through unchanged.
 class TMatrixFilter : public TFilterStage {
 public:
-    TMatrixFilter(int channels, bool secondFIFO, int rate, int capacity, const TSettingMatrix& routing);
+    TMatrixFilter(int channels, bool secondFIFO, int rate, int capacity, const TMatrixRouting& routing);
     void Process(TMChFIFO& in, TMChFIFO& out, int count) override;
 
     int Rate;
@@ -22,7 +22,7 @@ private:
     void ProcessChunk(TMChFIFO& in, TMChFIFO& out, int count, int m);
 
     static constexpr int kChunk = 4096;
-    const TSettingMatrix& Routing;
+    const TMatrixRouting& Routing;
     std::vector<AlignedArray<double>> Input;
     std::vector<AlignedArray<double>> Sum;
 };

@@ -1,13 +1,12 @@
 #include "dsp/pluginhost.h"
 
-#include "draw/fileutil.h"
-#include "engine/programfolder.h"
+#include "base/fileutil.h"
+#include "base/programfolder.h"
 
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <dlfcn.h>
 #include <filesystem>
 #include <memory>
 #include <system_error>
@@ -38,32 +37,27 @@ std::string FolderOf(const std::string& file)
     return slash == std::string::npos ? std::string("./") : file.substr(0, slash + 1);
 }
 
-template <class T> void Resolve(void* module, const char* name, T& entry)
+void ResolveAll(const TDynLib& m, TPluginEntries& e)
 {
-    entry = reinterpret_cast<T>(dlsym(module, name));
-}
-
-void ResolveAll(void* m, TPluginEntries& e)
-{
-    Resolve(m, "Show", e.Show);
-    Resolve(m, "Hide", e.Hide);
-    Resolve(m, "Start", e.Start);
-    Resolve(m, "Stop", e.Stop);
-    Resolve(m, "Clear", e.Clear);
-    Resolve(m, "Destroy", e.Destroy);
-    Resolve(m, "SetData", e.SetData);
-    Resolve(m, "GetData", e.GetData);
-    Resolve(m, "SetText", e.SetText);
-    Resolve(m, "SetPlugPath", e.SetPlugPath);
-    Resolve(m, "PostWave", e.PostWave);
-    Resolve(m, "PostWaveData", e.PostWaveData);
-    Resolve(m, "GetPlugName", e.GetPlugName);
-    Resolve(m, "GetPlugVersion", e.GetPlugVersion);
-    Resolve(m, "GetActivePlug", e.GetActivePlug);
-    Resolve(m, "GetActiveChanged", e.GetActiveChanged);
-    Resolve(m, "GetIsSSynth", e.GetIsSSynth);
-    Resolve(m, "PostMIDIMessage", e.PostMIDIMessage);
-    Resolve(m, "SetCBPostMIDIMessage", e.SetCBPostMIDIMessage);
+    m.Resolve("Show", e.Show);
+    m.Resolve("Hide", e.Hide);
+    m.Resolve("Start", e.Start);
+    m.Resolve("Stop", e.Stop);
+    m.Resolve("Clear", e.Clear);
+    m.Resolve("Destroy", e.Destroy);
+    m.Resolve("SetData", e.SetData);
+    m.Resolve("GetData", e.GetData);
+    m.Resolve("SetText", e.SetText);
+    m.Resolve("SetPlugPath", e.SetPlugPath);
+    m.Resolve("PostWave", e.PostWave);
+    m.Resolve("PostWaveData", e.PostWaveData);
+    m.Resolve("GetPlugName", e.GetPlugName);
+    m.Resolve("GetPlugVersion", e.GetPlugVersion);
+    m.Resolve("GetActivePlug", e.GetActivePlug);
+    m.Resolve("GetActiveChanged", e.GetActiveChanged);
+    m.Resolve("GetIsSSynth", e.GetIsSSynth);
+    m.Resolve("PostMIDIMessage", e.PostMIDIMessage);
+    m.Resolve("SetCBPostMIDIMessage", e.SetCBPostMIDIMessage);
 }
 
 // The block that tells the bridge which foreign library to host: 1, 1, 0, 0, then the
@@ -135,7 +129,7 @@ bool TPluginHost::LoadInto(TPluginSlot& s, const std::string& file, bool private
     s.ModulePath = privateCopy ? MakeCopy(module) : module;
     if (s.ModulePath.empty())
         return false;
-    s.Module = dlopen(s.ModulePath.c_str(), RTLD_NOW | RTLD_LOCAL);
+    s.Module = TDynLib(s.ModulePath);
     if (!s.Module) {
         Release(s, privateCopy);
         return false;
@@ -173,13 +167,12 @@ void TPluginHost::Release(TPluginSlot& s, bool deleteCopy)
     if (s.Module) {
         if (s.Entry.Destroy)
             s.Entry.Destroy();
-        dlclose(s.Module);
+        s.Module.Close();
     }
     if (deleteCopy && !s.ModulePath.empty()) {
         std::remove(s.ModulePath.c_str());
         std::erase(LoadedPaths_, s.ModulePath);
     }
-    s.Module = nullptr;
     s.Entry = {};
     s.Name.clear();
     s.ModulePath.clear();

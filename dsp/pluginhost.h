@@ -1,6 +1,7 @@
 #pragma once
+#include "base/dynlib.h"
 #include "plugins/aep.h"
-#include "settings/settingefx.h"
+#include "dsp/efxslot.h"
 
 #include <array>
 #include <atomic>
@@ -30,7 +31,7 @@ struct TPluginEntries {
 
 // One effect slot (also used for probing).
 struct TPluginSlot {
-    void* Module = nullptr;
+    TDynLib Module;
     std::string Name;       // as "GetPlugName" returned it
     std::string ModulePath; // the file actually loaded (a private copy, normally)
     std::string SourcePath; // the plug-in file, or the bridge for a foreign plug-in

@@ -3,7 +3,8 @@
 // the library's real-time thread; they use only the arrays allocated before streaming.
 #include "engine/asiothread.h"
 
-#include "engine/programfolder.h"
+#include "base/dynlib.h"
+#include "base/programfolder.h"
 
 #include <algorithm>
 #include <array>
@@ -11,8 +12,6 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
-#include <dlfcn.h>
-#include <filesystem>
 #include <mutex>
 #include <pthread.h>
 #include <sched.h>
@@ -92,28 +91,6 @@ int32_t InputCallback(int32_t channels, int32_t frames, void** buffers, const in
 {
     TASIOThread* host = gHost.load(std::memory_order_acquire);
     return host ? host->OnInput(channels, frames, buffers, types) : 0;
-}
-
-void* OpenHostLibrary()
-{
-    std::vector<std::string> candidates;
-    if (const char* dir = std::getenv("MARLIX_AUDIO_LIBDIR"); dir && *dir)
-        candidates.push_back(std::string(dir) + "/asiohost.so");
-    candidates.push_back(ProgramFolder() + "asiohost.so");
-    std::error_code ec;
-    const auto exe = std::filesystem::read_symlink("/proc/self/exe", ec);
-    if (!ec)
-        candidates.push_back((exe.parent_path() / "asiohost.so").string());
-    for (const std::string& path : candidates)
-        if (void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL))
-            return handle;
-    return nullptr;
-}
-
-template <class F>
-void Resolve(void* handle, const char* name, F& f)
-{
-    f = reinterpret_cast<F>(dlsym(handle, name));
 }
 
 } // namespace
@@ -271,23 +248,23 @@ void TASIOThread::Execute()
 void TASIOThread::RunLibraryOnce()
 {
     Initialized.store(false, std::memory_order_release);
-    void* handle = OpenHostLibrary();
+    TDynLib handle = OpenModule("asiohost.so");
     if (!handle)
         return;
     TLibrary lib;
-    Resolve(handle, "testapi", lib.TestApi);
-    Resolve(handle, "GetTestInt", lib.GetTestInt);
-    Resolve(handle, "InitializeASIO", lib.Initialize);
-    Resolve(handle, "DestroyASIO", lib.Destroy);
-    Resolve(handle, "GetInputName", lib.InputName);
-    Resolve(handle, "GetOutputName", lib.OutputName);
-    Resolve(handle, "GetDriverNames", lib.DriverNames);
-    Resolve(handle, "GetDriverNum", lib.DriverNum);
-    Resolve(handle, "ASIOControlPanel", lib.ControlPanel);
-    Resolve(handle, "ASIOCanSampleRate", lib.CanSampleRate);
-    Resolve(handle, "ASIOGetSampleRate", lib.GetSampleRate);
-    Resolve(handle, "ASIOSetSampleRate", lib.SetSampleRate);
-    Resolve(handle, "ASIOGetSamplePosition", lib.GetSamplePosition);
+    handle.Resolve("testapi", lib.TestApi);
+    handle.Resolve("GetTestInt", lib.GetTestInt);
+    handle.Resolve("InitializeASIO", lib.Initialize);
+    handle.Resolve("DestroyASIO", lib.Destroy);
+    handle.Resolve("GetInputName", lib.InputName);
+    handle.Resolve("GetOutputName", lib.OutputName);
+    handle.Resolve("GetDriverNames", lib.DriverNames);
+    handle.Resolve("GetDriverNum", lib.DriverNum);
+    handle.Resolve("ASIOControlPanel", lib.ControlPanel);
+    handle.Resolve("ASIOCanSampleRate", lib.CanSampleRate);
+    handle.Resolve("ASIOGetSampleRate", lib.GetSampleRate);
+    handle.Resolve("ASIOSetSampleRate", lib.SetSampleRate);
+    handle.Resolve("ASIOGetSamplePosition", lib.GetSamplePosition);
     const bool initialized =
         !lib.Initialize || lib.Initialize(DriverName.c_str(), StopPoll, OutputCallback, InputCallback) != 0;
     Initialized.store(initialized, std::memory_order_release);
@@ -371,7 +348,7 @@ void TASIOThread::RunLibraryOnce()
     }
     if (lib.Destroy)
         lib.Destroy();
-    dlclose(handle);
+    handle.Close();
 }
 
 int32_t TASIOThread::OnOutput(int32_t channels, int32_t frames, void** buffers, const int32_t* types)

@@ -1,6 +1,6 @@
 #pragma once
-#include "engine/fifo.h"
-#include "engine/flexfilebuf.h"
+#include "base/fifo.h"
+#include "base/flexfilebuf.h"
 #include "platform/dsdec/dsdec.h"
 
 #include <atomic>

@@ -116,7 +116,7 @@ void TFilterThread::StageUpkeep()
     if (TChainSwitches::On(Switches.EFX) && Plugins) {
         if (!EFXFilter) {
             Busy.store(true);
-            EFXFilter = std::make_unique<TEFXFilter>(Channels, false, InRate, capacity, *Plugins, Config.EFX);
+            EFXFilter = std::make_unique<TEFXFilter>(Channels, false, InRate, capacity, *Plugins, Config.EFX.Slots);
         }
     } else {
         EFXFilter.reset();

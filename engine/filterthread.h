@@ -1,5 +1,5 @@
 #pragma once
-#include "engine/fifo.h"
+#include "base/fifo.h"
 
 #include <atomic>
 #include <memory>

@@ -3,7 +3,7 @@
 // every output against an independent model of the stream: which stream sample each
 // ring slot must hold, and the interpolation formulas evaluated directly. Shared by the
 // fuzz target and the unit tests.
-#include "engine/fifo.h"
+#include "base/fifo.h"
 
 #include <cmath>
 #include <cstdint>

@@ -1,6 +1,6 @@
 // Feeds arbitrary bytes to the raw-file reader: alone, and as one of two files of a side
 // whose other file has the same header and length but different samples.
-#include "engine/flexfilebuf.h"
+#include "base/flexfilebuf.h"
 
 #include <cstdint>
 #include <cstdio>

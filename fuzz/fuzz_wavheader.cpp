@@ -1,6 +1,6 @@
 // Feeds arbitrary bytes to the WAV reader as a file: open, read to the end in blocks of
 // varying size, seek to the middle and read again; also as both files of a two-file side.
-#include "engine/flexfilebuf.h"
+#include "base/flexfilebuf.h"
 
 #include <cstdint>
 #include <cstdio>

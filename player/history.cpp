@@ -1,6 +1,6 @@
 #include "player/history.h"
 
-#include "engine/programfolder.h"
+#include "base/programfolder.h"
 #include "player/playerstate.h"
 #include "settings/inifile.h"
 #include "settings/settings.h"

@@ -2,8 +2,8 @@
 
 #include "engine/decoder.h"
 #include "engine/filterthread.h"
-#include "engine/flexfilebuf.h"
-#include "engine/mainthread.h"
+#include "base/flexfilebuf.h"
+#include "base/mainthread.h"
 #include "player/outputchain.h"
 #include "player/playerstate.h"
 #include "settings/settings.h"

@@ -4,7 +4,7 @@
 #include "engine/decoder.h"
 #include "engine/filterthread.h"
 #include "engine/outputstage.h"
-#include "engine/programfolder.h"
+#include "base/programfolder.h"
 #include "engine/waveoutput.h"
 #include "player/asioplayback.h"
 #include "player/history.h"

@@ -1,6 +1,6 @@
 #include "player/playlist.h"
 
-#include "engine/programfolder.h"
+#include "base/programfolder.h"
 #include "player/pending.h"
 #include "player/playerstate.h"
 #include "settings/inifile.h"

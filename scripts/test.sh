@@ -8,14 +8,14 @@ scripts/install-deps.sh
 jobs=$(nproc)
 
 echo "== sanitizer build (unit tests)"
-cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DMARLIX_SANITIZE=ON -DMARLIX_BENCH=OFF >/dev/null
+cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DMARLIX_SANITIZE=ON -DMARLIX_BENCH=OFF -DMARLIX_WERROR=ON >/dev/null
 cmake --build build-asan -j "$jobs"
 asan_status=0
 (cd build-asan && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
    ctest -L unit -j "$jobs" --output-on-failure --timeout 600) || asan_status=$?
 
 echo "== release build (all tests)"
-cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMARLIX_WERROR=ON >/dev/null
 cmake --build build -j "$jobs"
 main_status=0
 (cd build && ctest -j "$jobs" --output-on-failure --timeout 900) || main_status=$?

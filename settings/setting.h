@@ -1,4 +1,6 @@
 #pragma once
+#include "dsp/matrixrouting.h"
+
 #include <array>
 #include <cstdint>
 #include <string>
@@ -63,18 +65,13 @@ public:
     int HSCMode = 2;
 };
 
-class TSettingMatrix {
+class TSettingMatrix : public TMatrixRouting {
 public:
     TSettingMatrix() { Reset(); }
     void Save(TIniFile& ini, const std::string& section) const;
     void Load(const TIniFile& ini, const std::string& section);
     // The identity: input n to output n, level 0, not inverted.
     void Reset();
-
-    // [input][output]
-    bool bONOFF[2][2];
-    bool bInv[2][2];
-    int fLevel[2][2]; // tenths of a dB
 };
 
 class TSettingReSampler {

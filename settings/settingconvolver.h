@@ -1,4 +1,6 @@
 #pragma once
+#include "dsp/convolverset.h"
+
 #include <array>
 #include <cstdint>
 #include <string>
@@ -6,25 +8,8 @@
 
 namespace marlix {
 
-// One convolver: where it takes and puts its signal, and its impulse response.
-struct TConvolverEntry {
-    bool HasIR = false; // IR holds a response of IRLength frames
-    bool On = true;
-    bool CutDS = true;
-    bool NoDelay = true;
-    int32_t InCh = 0;
-    int32_t OutCh = 0;
-    int32_t Level = -36; // dB
-    std::string IRName;  // up to 255 bytes
-    int32_t IRLength = 0;
-    int32_t IRRate = 0;
-    std::vector<double> IR;
-
-    bool operator==(const TConvolverEntry&) const = default;
-};
-
 // The two convolvers and their file (no header, little-endian).
-class TSettingConvolver {
+class TSettingConvolver : public TConvolverSet {
 public:
     static constexpr size_t MaxNameLength = 255;
 
@@ -42,9 +27,6 @@ public:
     // left stops reading, an empty one is skipped; either way HasIR stays clear.
     // Samples that are not finite numbers read as 0.
     void Deserialize(const std::vector<uint8_t>& bytes);
-
-    int32_t DryWet = 3; // bit 0 dry, bit 1 wet
-    std::array<TConvolverEntry, 2> Conv;
 
     bool operator==(const TSettingConvolver&) const = default;
 };

@@ -72,12 +72,6 @@ void PutName(std::vector<uint8_t>& out, const std::string& name)
 
 } // namespace
 
-std::string PlugDisplayName(const std::string& name)
-{
-    const auto bar = name.find('|');
-    return bar == std::string::npos ? name : name.substr(bar + 1);
-}
-
 std::vector<uint8_t> TSettingEFX::Serialize() const
 {
     std::vector<uint8_t> out;

@@ -5,8 +5,8 @@
 #include "dsp/fft.h"
 #include "dsp/firdesign.h"
 #include "dsp/firfilter.h"
-#include "engine/flexfilebuf.h"
-#include "engine/programfolder.h"
+#include "base/flexfilebuf.h"
+#include "base/programfolder.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,6 +1,6 @@
 #include "settings/settings.h"
 
-#include "engine/programfolder.h"
+#include "base/programfolder.h"
 #include "settings/inifile.h"
 
 namespace marlix {

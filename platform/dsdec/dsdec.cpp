@@ -4,13 +4,9 @@
 // the executable's folder; without it every library open fails cleanly.
 #include "platform/dsdec/dsdec.h"
 
-#include "engine/programfolder.h"
+#include "base/dynlib.h"
 
-#include <cstdlib>
-#include <dlfcn.h>
-#include <filesystem>
 #include <string>
-#include <vector>
 
 namespace marlix {
 namespace {
@@ -25,34 +21,18 @@ struct TModule {
     int32_t (*Finished)(TDSDHandle) = nullptr;
 };
 
-template <class F>
-bool Resolve(void* handle, const char* name, F& f)
-{
-    f = reinterpret_cast<F>(dlsym(handle, name));
-    return f != nullptr;
-}
-
 TModule Load()
 {
-    std::vector<std::string> candidates;
-    if (const char* dir = std::getenv("MARLIX_AUDIO_LIBDIR"); dir && *dir)
-        candidates.push_back(std::string(dir) + "/dsdec.so");
-    candidates.push_back(ProgramFolder() + "dsdec.so");
-    std::error_code ec;
-    const auto exe = std::filesystem::read_symlink("/proc/self/exe", ec);
-    if (!ec)
-        candidates.push_back((exe.parent_path() / "dsdec.so").string());
-    for (const std::string& path : candidates) {
-        void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
-        if (!handle)
-            continue;
+    for (const std::string& path : ModuleCandidates("dsdec.so")) {
+        TDynLib lib(path);
         TModule m;
-        if (Resolve(handle, "dsdCreate", m.Create) && Resolve(handle, "dsdFree", m.Free) &&
-            Resolve(handle, "dsdGetWaveFormatEx", m.Format) && Resolve(handle, "dsdGetLength", m.Length) &&
-            Resolve(handle, "dsdGetPosition", m.Position) && Resolve(handle, "dsdSetPosition", m.SetPosition) &&
-            Resolve(handle, "dsdGetFinished", m.Finished))
-            return m; // kept loaded for the life of the process
-        dlclose(handle);
+        if (lib && lib.Resolve("dsdCreate", m.Create) && lib.Resolve("dsdFree", m.Free) &&
+            lib.Resolve("dsdGetWaveFormatEx", m.Format) && lib.Resolve("dsdGetLength", m.Length) &&
+            lib.Resolve("dsdGetPosition", m.Position) && lib.Resolve("dsdSetPosition", m.SetPosition) &&
+            lib.Resolve("dsdGetFinished", m.Finished)) {
+            lib.Release(); // kept loaded for the life of the process
+            return m;
+        }
     }
     return {};
 }

@@ -1,7 +1,7 @@
 #pragma once
 // Shared by the end-to-end tests of marlixaudio-cli: WAV files written and read here,
 // and a fixture that runs the program with its own program folder.
-#include "engine/flexfilebuf.h"
+#include "base/flexfilebuf.h"
 #include "support/testutil.h"
 
 #include <gtest/gtest.h>

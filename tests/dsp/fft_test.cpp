@@ -1,7 +1,7 @@
 #include "dsp/fft.h"
 #include "dsp/firdesign.h"
 #include "dsp/firfilter.h"
-#include "engine/flexbuf.h"
+#include "base/flexbuf.h"
 #include "support/fftmode.h"
 
 #include <gtest/gtest.h>

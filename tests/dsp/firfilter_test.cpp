@@ -1,6 +1,6 @@
 #include "dsp/firfilter.h"
-#include "engine/fifo.h"
-#include "engine/flexbuf.h"
+#include "base/fifo.h"
+#include "base/flexbuf.h"
 #include "support/fftmode.h"
 
 #include <gtest/gtest.h>

@@ -63,7 +63,7 @@ protected:
 
     template <class T> static T Export(TPluginHost& host, int slot, const char* name)
     {
-        void* f = dlsym(host.Slot(slot).Module, name);
+        void* f = host.Slot(slot).Module.Symbol(name);
         EXPECT_NE(f, nullptr) << name;
         return reinterpret_cast<T>(f);
     }
@@ -141,7 +141,7 @@ TEST_F(PluginHostTest, TwoSlotsOfOneFileRunPrivateCopiesWithTheirOwnState)
     host->UnloadPlugin(0, true);
     EXPECT_FALSE(fs::exists(copy0));
     EXPECT_TRUE(fs::exists(copy1));
-    EXPECT_EQ(host->Slot(0).Module, nullptr);
+    EXPECT_FALSE(host->Slot(0).Module.IsOpen());
     host->UnloadAll();
     EXPECT_FALSE(fs::exists(copy1));
 }
@@ -218,7 +218,7 @@ TEST_F(PluginHostTest, StageRunsSwitchedOnSlotsInOrderOnEveryChannel)
         ClearLog(*host, s);
     const std::vector<double> x = Ramp(1000);
     TStageRun run(3, x);
-    TEFXFilter stage(3, false, 48000, 4096, *host, slots);
+    TEFXFilter stage(3, false, 48000, 4096, *host, slots.Slots);
     for (int s : {1, 5, 6})
         EXPECT_EQ(Log(*host, s), std::vector<std::string>{"Clear"}) << s;
     stage.Process(run.in, *stage.OutFIFO, 600);
@@ -242,7 +242,7 @@ TEST_F(PluginHostTest, SwitchingASlotBackOnClearsItOnceBeforeItsNextBlock)
     ASSERT_TRUE(host->LoadPlugin(0, home.File("plugin/recorder.aep"), true));
     const std::vector<double> x = Ramp(3000);
     TStageRun run(2, x);
-    TEFXFilter stage(2, false, 44100, 4096, *host, slots);
+    TEFXFilter stage(2, false, 44100, 4096, *host, slots.Slots);
     stage.Process(run.in, *stage.OutFIFO, 500);
     slots.Slots[0].On = false;
     host->RequestClear(0);
@@ -275,7 +275,7 @@ TEST_F(PluginHostTest, InterleavedPluginsSeeChannelsZeroAndOneOnly)
     for (size_t i = 0; i < x1.size(); ++i)
         x1[i] = -x[x.size() - 1 - i];
     run.in.FIFOs[1]->Write(x1.data(), 700);
-    TEFXFilter stage(4, false, 96000, 4096, *host, slots);
+    TEFXFilter stage(4, false, 96000, 4096, *host, slots.Slots);
     stage.Process(run.in, *stage.OutFIFO, 700);
     EXPECT_EQ(Count(Log(*host, 0), "PostWaveData 96000 2 700"), 1u);
     const std::vector<double>* inputs[] = {&x, &x1, &x, &x};
@@ -381,7 +381,7 @@ TEST_F(PluginHostTest, ForeignLadspaPluginsRunInsideTheBridge)
     TSettingEFX slots;
     const std::vector<double> x = Ramp(1024);
     TStageRun run(2, x);
-    TEFXFilter stage(2, false, 44100, 4096, *host, slots);
+    TEFXFilter stage(2, false, 44100, 4096, *host, slots.Slots);
     stage.Process(run.in, *stage.OutFIFO, 1024);
     std::vector<double> y0(1024), y1(1024);
     stage.OutFIFO->FIFOs[0]->Read(y0.data(), 1024);

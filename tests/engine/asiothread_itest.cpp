@@ -3,8 +3,8 @@
 // run time) connected to the host's ports.
 #include "engine/asiothread.h"
 #include "engine/decoder.h"
-#include "engine/flexfilebuf.h"
-#include "engine/mainthread.h"
+#include "base/flexfilebuf.h"
+#include "base/mainthread.h"
 #include "engine/waveoutput.h"
 #include "player/pending.h"
 #include "player/playbackcontrol.h"

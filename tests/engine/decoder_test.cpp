@@ -1,6 +1,6 @@
 #include "engine/decoder.h"
 
-#include "engine/mainthread.h"
+#include "base/mainthread.h"
 #include "settings/settings.h"
 #include "support/testutil.h"
 

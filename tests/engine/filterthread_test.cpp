@@ -2,7 +2,7 @@
 #include "dsp/firdesign.h"
 #include "dsp/firfilter.h"
 #include "engine/filterthread.h"
-#include "engine/flexbuf.h"
+#include "base/flexbuf.h"
 #include "settings/settings.h"
 
 #include <gtest/gtest.h>

@@ -1,8 +1,8 @@
 // The control loop driven tick by tick, with a real decoder and filter thread and a
 // device emulated by rendering a block per loop round at about real-time pace.
 #include "engine/decoder.h"
-#include "engine/flexfilebuf.h"
-#include "engine/mainthread.h"
+#include "base/flexfilebuf.h"
+#include "base/mainthread.h"
 #include "engine/waveoutput.h"
 #include "player/pending.h"
 #include "player/playbackcontrol.h"

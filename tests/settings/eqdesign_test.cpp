@@ -1,5 +1,5 @@
 #include "dsp/firfilter.h"
-#include "engine/flexfilebuf.h"
+#include "base/flexfilebuf.h"
 #include "settings/settingeq.h"
 #include "support/testutil.h"
 

@@ -1,6 +1,6 @@
 #include "support/testutil.h"
 
-#include "engine/programfolder.h"
+#include "base/programfolder.h"
 
 #include <cstdio>
 #include <cstdlib>

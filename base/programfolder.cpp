@@ -1,4 +1,4 @@
-#include "engine/programfolder.h"
+#include "base/programfolder.h"
 
 #include <cstdlib>
 #include <filesystem>

@@ -1,4 +1,4 @@
-#include "engine/fifo.h"
+#include "base/fifo.h"
 
 #include <algorithm>
 #include <cmath>

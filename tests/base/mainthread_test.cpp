@@ -1,4 +1,4 @@
-#include "engine/mainthread.h"
+#include "base/mainthread.h"
 
 #include <gtest/gtest.h>
 #include <atomic>

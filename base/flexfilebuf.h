@@ -1,5 +1,5 @@
 #pragma once
-#include "engine/flexbuf.h"
+#include "base/flexbuf.h"
 
 #include <cstdint>
 #include <string>

@@ -1,4 +1,4 @@
-#include "draw/fileutil.h"
+#include "base/fileutil.h"
 #include "support/testutil.h"
 
 #include <gtest/gtest.h>

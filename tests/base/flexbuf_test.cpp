@@ -1,4 +1,4 @@
-#include "engine/flexbuf.h"
+#include "base/flexbuf.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "engine/flexfilebuf.h"
+#include "base/flexfilebuf.h"
 
 #include "support/testutil.h"
 

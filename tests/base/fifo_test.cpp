@@ -1,4 +1,4 @@
-#include "engine/fifo.h"
+#include "base/fifo.h"
 #include "fuzz/fifo_script.h"
 
 #include <gtest/gtest.h>
