@@ -6,6 +6,8 @@ cd "$(dirname "$0")/.."
 
 scripts/install-deps.sh
 jobs=$(nproc)
+# Paths relative to the checkout, so a fresh clone reuses the compiler cache.
+export CCACHE_BASEDIR="$PWD" CCACHE_NOHASHDIR=1
 
 echo "== sanitizer build (unit tests)"
 cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DMARLIX_SANITIZE=ON -DMARLIX_BENCH=OFF -DMARLIX_WERROR=ON >/dev/null
