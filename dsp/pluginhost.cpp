@@ -1,6 +1,7 @@
 #include "dsp/pluginhost.h"
 
 #include "draw/fileutil.h"
+#include "engine/boundedwait.h"
 #include "engine/programfolder.h"
 
 #include <algorithm>
@@ -168,9 +169,11 @@ void TPluginHost::Release(TPluginSlot& s, bool deleteCopy)
 {
     s.Loaded.store(false);
     // The pipeline checks Loaded after raising InUse; wait until it has left the plug-in.
-    while (s.InUse.load())
-        std::this_thread::yield();
-    if (s.Module) {
+    // One that does not come back in time keeps the library: it is left loaded, not closed.
+    const bool left = WaitUntilDone([&] { return !s.InUse.load(); }, UnloadTimeout);
+    if (!left)
+        ReportAbandoned(("the plug-in \"" + s.Name + "\"").c_str(), UnloadTimeout);
+    if (s.Module && left) {
         if (s.Entry.Destroy)
             s.Entry.Destroy();
         dlclose(s.Module);
