@@ -2,6 +2,7 @@
 
 #include "base/fileutil.h"
 #include "base/programfolder.h"
+#include "base/boundedwait.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -162,13 +163,16 @@ void TPluginHost::Release(TPluginSlot& s, bool deleteCopy)
 {
     s.Loaded.store(false);
     // The pipeline checks Loaded after raising InUse; wait until it has left the plug-in.
-    while (s.InUse.load())
-        std::this_thread::yield();
-    if (s.Module) {
+    // One that does not come back in time keeps the library: it is left loaded, not closed.
+    const bool left = WaitUntilDone([&] { return !s.InUse.load(); }, UnloadTimeout);
+    if (!left)
+        ReportAbandoned(("the plug-in \"" + s.Name + "\"").c_str(), UnloadTimeout);
+    if (s.Module && left) {
         if (s.Entry.Destroy)
             s.Entry.Destroy();
         s.Module.Close();
     }
+    s.Module.Release();
     if (deleteCopy && !s.ModulePath.empty()) {
         std::remove(s.ModulePath.c_str());
         std::erase(LoadedPaths_, s.ModulePath);

@@ -5,6 +5,7 @@
 
 #include <array>
 #include <atomic>
+#include <chrono>
 #include <functional>
 #include <string>
 #include <vector>
@@ -59,6 +60,8 @@ public:
     static constexpr int SlotCount = 8;
     static constexpr size_t MaxCatalogue = 8192;
     static constexpr int32_t MaxStateSize = 64 << 20;
+    // How long an unload waits for the pipeline to leave a plug-in.
+    std::chrono::milliseconds UnloadTimeout{2000};
     static constexpr const char* Caption = "Audio Effect Plug-in";
 
     // `programFolder` ends in "/". Removes copies a previous run left in "plugtemp".

@@ -3,6 +3,7 @@
 // the library's real-time thread; they use only the arrays allocated before streaming.
 #include "engine/asiothread.h"
 
+#include "base/boundedwait.h"
 #include "base/dynlib.h"
 #include "base/programfolder.h"
 
@@ -13,8 +14,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
-#include <pthread.h>
-#include <sched.h>
 
 namespace marlix {
 namespace {
@@ -210,6 +209,7 @@ struct TASIOThread::TLibrary {
     int32_t (*GetSampleRate)(double*) = nullptr;
     int32_t (*SetSampleRate)(double) = nullptr;
     int32_t (*GetSamplePosition)(int64_t*, int64_t*) = nullptr;
+    void (*Wakeup)() = nullptr;
 };
 
 TASIOThread::TASIOThread(std::string driverName, TASIORenderProc render)
@@ -224,6 +224,26 @@ TASIOThread::~TASIOThread()
         Thread.join();
 }
 
+void TASIOThread::Terminate()
+{
+    Terminated.store(true, std::memory_order_release);
+    WakeLibrary();
+}
+
+void TASIOThread::RequestPanel()
+{
+    PanelRequest.store(true, std::memory_order_release);
+    WakeLibrary();
+}
+
+void TASIOThread::WakeLibrary()
+{
+    std::lock_guard lock(LibLock);
+    TLibrary* lib = Lib.load(std::memory_order_acquire);
+    if (lib && lib->Wakeup)
+        lib->Wakeup();
+}
+
 void TASIOThread::Start()
 {
     if (Thread.joinable())
@@ -234,9 +254,8 @@ void TASIOThread::Start()
 
 void TASIOThread::Execute()
 {
-    sched_param param{};
-    param.sched_priority = sched_get_priority_max(SCHED_FIFO);
-    pthread_setschedparam(pthread_self(), SCHED_FIFO, &param); // skipped where not permitted
+    // Normal scheduling here: a driver that streams on this thread raises it itself, and
+    // one that streams on its own thread (JACK) leaves this one only waiting.
     for (;;) {
         RunLibraryOnce();
         if (!PanelRequest.exchange(false, std::memory_order_acq_rel))
@@ -265,6 +284,7 @@ void TASIOThread::RunLibraryOnce()
     handle.Resolve("ASIOGetSampleRate", lib.GetSampleRate);
     handle.Resolve("ASIOSetSampleRate", lib.SetSampleRate);
     handle.Resolve("ASIOGetSamplePosition", lib.GetSamplePosition);
+    handle.Resolve("ASIOWakeup", lib.Wakeup);
     const bool initialized =
         !lib.Initialize || lib.Initialize(DriverName.c_str(), StopPoll, OutputCallback, InputCallback) != 0;
     Initialized.store(initialized, std::memory_order_release);
@@ -422,19 +442,37 @@ int32_t TASIOThread::SetSampleRate(double rate)
 
 namespace {
 
+std::atomic<std::chrono::milliseconds::rep> gStopTimeoutMs{5000};
+
+// The host thread's run ended, by the stop deadline. A library that never returns is
+// reported and false is returned; the caller then leaves the host behind.
+bool HostFinished(TASIOThread& host)
+{
+    const std::chrono::milliseconds timeout(gStopTimeoutMs.load());
+    if (WaitUntilDone([&] { return host.Finished.load(std::memory_order_acquire); }, timeout))
+        return true;
+    ReportAbandoned("the audio host library", timeout);
+    return false;
+}
+
 void StopHostLocked()
 {
     TASIOThread* host = gHost.load(std::memory_order_acquire);
     if (!host)
         return;
     host->Terminate();
-    while (!host->Finished.load(std::memory_order_acquire))
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    const bool finished = HostFinished(*host);
     gHost.store(nullptr, std::memory_order_release);
-    delete host;
+    if (finished)
+        delete host; // else leaked with its thread: the callbacks find no host and stop asking
 }
 
 } // namespace
+
+void ASIOSetStopTimeout(std::chrono::milliseconds timeout)
+{
+    gStopTimeoutMs.store(timeout.count());
+}
 
 int64_t ASIOUnderruns()
 {
@@ -475,10 +513,8 @@ void asioResume()
 {
     std::lock_guard lock(gHostLock);
     TASIOThread* host = gHost.load(std::memory_order_acquire);
-    if (!host || !host->IsTerminated())
+    if (!host || !host->IsTerminated() || !HostFinished(*host))
         return;
-    while (!host->Finished.load(std::memory_order_acquire))
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
     host->Resume();
     host->Start();
 }
@@ -486,7 +522,7 @@ void asioResume()
 int32_t ASIOControlPanel()
 {
     if (TASIOThread* host = gHost.load(std::memory_order_acquire))
-        host->PanelRequest.store(true, std::memory_order_release);
+        host->RequestPanel();
     return -1;
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <mutex>
 #include <string>
@@ -63,7 +64,9 @@ public:
     TASIOThread& operator=(const TASIOThread&) = delete;
 
     void Start();
-    void Terminate() { Terminated.store(true, std::memory_order_release); }
+    // Asks the streaming run to end and wakes a library waiting for that.
+    void Terminate();
+    void RequestPanel();
     void Resume() { Terminated.store(false, std::memory_order_release); }
     bool IsTerminated() const { return Terminated.load(std::memory_order_acquire); }
 
@@ -87,6 +90,7 @@ private:
     struct TLibrary;
     void Execute();
     void RunLibraryOnce();
+    void WakeLibrary();
 
     std::thread Thread;
     std::atomic<bool> Terminated{false};
@@ -107,7 +111,10 @@ private:
 bool asioStart(const char* driverName, TASIORenderProc render);
 // Buffer under-runs the drivers reported since the process started.
 int64_t ASIOUnderruns();
+// Stops the host; a library that has not returned after the stop timeout (5 s) is
+// reported on stderr and left running rather than waited for.
 void asioStop();
+void ASIOSetStopTimeout(std::chrono::milliseconds timeout);
 void asioSuspend();
 void asioResume();
 int32_t ASIOControlPanel();

@@ -5,6 +5,7 @@
 #include "dsp/firdesign.h"
 #include "dsp/firfilter.h"
 #include "dsp/matrixfilter.h"
+#include "base/threadpriority.h"
 #include "settings/settings.h"
 
 #include <algorithm>
@@ -37,6 +38,7 @@ void TFilterThread::Resume()
         return;
     Stop.store(false);
     Thread = std::thread([this] {
+        RaiseNormalPriority();
         Setup();
         while (!Stop.load(std::memory_order_acquire)) {
             Step();

@@ -1,5 +1,7 @@
 #include "engine/waveoutput.h"
 
+#include "base/boundedwait.h"
+
 #include <algorithm>
 #include <chrono>
 #include <pthread.h>
@@ -11,7 +13,6 @@ namespace {
 
 constexpr auto TickPeriod = std::chrono::milliseconds(20);
 constexpr int MaxBufLen = 1 << 20;
-constexpr int UnprepareTries = 5000;
 
 void RaisePriority()
 {
@@ -251,13 +252,18 @@ void TWaveOutput::CloseOutput()
 void TWaveOutput::ClosePair(TPair& pair)
 {
     if (pair.Handle) {
-        for (int i = 0; i < BufCount; ++i)
-            for (int tries = 0; tries < UnprepareTries; ++tries) {
-                if (pair.Handle->Unprepare(&pair.Headers[size_t(i)]) != WaveStillPlaying)
-                    break;
-                std::this_thread::sleep_for(std::chrono::milliseconds(1));
-            }
-        if (TAlsaWaveOut::Close(pair.Handle) == WaveStillPlaying) {
+        const auto allBack = [&] {
+            for (int i = 0; i < BufCount; ++i)
+                if (pair.Handle->Unprepare(&pair.Headers[size_t(i)]) == WaveStillPlaying)
+                    return false;
+            return true;
+        };
+        if (!WaitUntilDone(allBack, CloseTimeout)) {
+            // The driver still holds buffers: it keeps them, and its handle, for good.
+            ReportAbandoned("a wave output device", CloseTimeout);
+            pair.Headers.release();
+            static_cast<void>(new std::vector<std::vector<uint8_t>>(std::move(pair.Buffers)));
+        } else if (TAlsaWaveOut::Close(pair.Handle) == WaveStillPlaying) {
             pair.Handle->Reset();
             TAlsaWaveOut::Close(pair.Handle);
         }

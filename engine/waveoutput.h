@@ -3,6 +3,7 @@
 
 #include <array>
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <semaphore>
@@ -67,6 +68,8 @@ public:
     // One turn of the timer thread: refills every free buffer and queues them.
     void Tick();
 
+    // How long closing waits for a device to give its buffers back.
+    std::chrono::milliseconds CloseTimeout{2000};
     int DeviceCount = 0;
     std::vector<std::string> DeviceNames;
     std::array<int, MaxPairs> PairDevice{};

@@ -24,3 +24,4 @@ build-release/bench/marlix_bench --benchmark_out="$out/bench.json" --benchmark_o
   --benchmark_report_aggregates_only=true "$@"
 python3 bench/compare.py "$out/bench.json" "$out"
 python3 bench/render_bench.py "$PWD/build-release/bin/marlixaudio-cli" "$out"
+python3 bench/startup_bench.py "$PWD/build-release/bin"

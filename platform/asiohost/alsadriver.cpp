@@ -1,5 +1,7 @@
 #include "platform/asiohost/alsadriver.h"
 
+#include "base/threadpriority.h"
+
 namespace marlix::asiohost {
 
 bool TAlsaDriver::Open(const TAlsaDevice& device, unsigned rate, bool interleavedOnly)
@@ -66,6 +68,7 @@ void TAlsaDriver::Stream(TStopPoll stop, TBufferCallback output, TBufferCallback
     Pacer.Reset(ConfiguredRate, Playback.BufferFrames());
     if (Capture.IsOpen())
         Capture.Start();
+    RaiseToRealtime();
     while (!stop()) {
         if (Capture.IsOpen()) {
             if (!Capture.Read(stop))
@@ -81,6 +84,7 @@ void TAlsaDriver::Stream(TStopPoll stop, TBufferCallback output, TBufferCallback
         Frames.fetch_add(static_cast<uint64_t>(frames), std::memory_order_relaxed);
         Pacer.Advance(static_cast<uint64_t>(frames));
     }
+    DropRealtime();
     Playback.Halt();
     if (Capture.IsOpen())
         Capture.Halt();

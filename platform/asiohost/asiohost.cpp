@@ -3,7 +3,9 @@
 // system playback port and one input port per system capture port, connected to them.
 // Buffers are 32-bit floats (sample type 19). The JACK process callback hands the
 // buffers to the input callback and then to the output callback; it allocates nothing
-// and takes no lock. Everything else runs on the caller's (the host thread's) side.
+// and takes no lock. Everything else runs on the caller's (the host thread's) side,
+// which only waits while JACK streams: it sleeps until ASIOWakeup or the server's
+// shutdown wakes it to ask the stop poll again.
 // The drivers after it, "ALSA: ...", use a sound card directly (TAlsaDriver).
 #include "platform/asiohost/alsadriver.h"
 
@@ -14,6 +16,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <chrono>
+#include <condition_variable>
 #include <cstring>
 #include <map>
 #include <mutex>
@@ -57,6 +60,34 @@ struct TDriver {
 };
 
 TDriver gDriver;
+
+// Wakes the waiting host thread. The timed wait is only a backstop for callers whose
+// stop poll changes without a wake-up.
+struct TWakeup {
+    std::mutex Lock;
+    std::condition_variable Event;
+    uint64_t Count = 0;
+
+    void Signal()
+    {
+        {
+            std::lock_guard lock(Lock);
+            ++Count;
+        }
+        Event.notify_all();
+    }
+    uint64_t Seen()
+    {
+        std::lock_guard lock(Lock);
+        return Count;
+    }
+    void WaitPast(uint64_t seen)
+    {
+        std::unique_lock lock(Lock);
+        Event.wait_for(lock, std::chrono::seconds(1), [&] { return Count != seen; });
+    }
+};
+TWakeup gWakeup;
 
 TAlsaDriver gAlsa;
 // The rate each ALSA driver was last set to, kept while the process lives (the library
@@ -126,6 +157,7 @@ int Xrun(void*)
 void Shutdown(void*)
 {
     gDriver.ServerGone.store(true, std::memory_order_release);
+    gWakeup.Signal();
 }
 
 void CopyName(char* dst, const char* src)
@@ -273,11 +305,22 @@ __attribute__((visibility("default"))) void testapi(const char*, TStopPoll stop,
     }
     Connect(d.Outputs, true);
     Connect(d.Inputs, false);
-    while (!stop() && !d.ServerGone.load(std::memory_order_acquire))
-        usleep(2000);
+    for (;;) {
+        // Read before the poll, so that a wake-up between the poll and the wait still counts.
+        const uint64_t seen = gWakeup.Seen();
+        if (stop() || d.ServerGone.load(std::memory_order_acquire))
+            break;
+        gWakeup.WaitPast(seen);
+    }
     d.Streaming.store(false, std::memory_order_release);
     if (!d.ServerGone.load(std::memory_order_acquire))
         jack_deactivate(d.Client);
+}
+
+// The stop poll may have changed: a waiting host thread asks it again now.
+__attribute__((visibility("default"))) void ASIOWakeup()
+{
+    gWakeup.Signal();
 }
 
 __attribute__((visibility("default"))) void DestroyASIO()

@@ -1,18 +1,28 @@
 // The optional external transform, loaded at run time from the program folder:
 // nspzFft(buffer, order, flag) transforms 2^order complex doubles in place,
 // flag 1 forward without scaling, flag 2 inverse scaled by 1/n; flag 3 is the
-// inverse without the 1/n, for callers that fold it into their coefficients. It runs FFTW;
-// plans are made once per size, direction and alignment, ideally ahead of time
-// through nspzFftPrepare, and reused.
+// inverse without the 1/n, for callers that fold it into their coefficients. It runs FFTW.
+// A size first gets an estimated plan at once (or a measured one from the wisdom cache);
+// measuring, which takes seconds, runs in a child process in the background, and the
+// measured plan replaces the estimated one between two transforms.
 #include <atomic>
 #include <complex>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fftw3.h>
+#include <csignal>
+#include <deque>
 #include <mutex>
+#include <poll.h>
 #include <string>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -66,6 +76,139 @@ __attribute__((constructor)) void LoadWisdom()
         fftw_import_wisdom_from_filename(file.c_str());
 }
 
+fftw_plan NewPlan(int n, unsigned flags, bool inverse, bool unaligned)
+{
+    // Plan on a scratch array: the planner may overwrite what it is given.
+    fftw_complex* scratch = fftw_alloc_complex(static_cast<size_t>(n) + 1);
+    fftw_complex* target = unaligned ? scratch + 1 : scratch;
+    fftw_plan plan = fftw_plan_dft_1d(n, target, target, inverse ? FFTW_BACKWARD : FFTW_FORWARD, flags);
+    fftw_free(scratch);
+    return plan;
+}
+
+// Measures one size and direction in a child process, so that the planner here stays free
+// for the seconds it takes, and brings back what the child learnt as wisdom.
+class TBackgroundMeasure {
+public:
+    void Queue(int order, bool inverse)
+    {
+        std::lock_guard lock(Lock);
+        if (Stopping)
+            return;
+        Work.push_back({order, inverse});
+        if (!Thread.joinable())
+            Thread = std::thread([this] { Run(); });
+    }
+    // Kills a child still measuring and waits for the thread, which then ends at once.
+    void Stop()
+    {
+        std::thread running;
+        {
+            std::lock_guard lock(Lock);
+            Stopping = true;
+            Work.clear();
+            if (Child > 0)
+                kill(Child, SIGKILL);
+            running = std::move(Thread);
+        }
+        if (running.joinable())
+            running.join();
+    }
+    bool Idle()
+    {
+        std::lock_guard lock(Lock);
+        return Work.empty() && !Busy;
+    }
+
+private:
+    struct TItem {
+        int Order;
+        bool Inverse;
+    };
+    void Run();
+    std::string MeasureInChild(const TItem& item);
+
+    std::mutex Lock;
+    std::deque<TItem> Work;
+    std::thread Thread;
+    pid_t Child = 0;
+    bool Busy = false;
+    bool Stopping = false;
+};
+
+TBackgroundMeasure gMeasure;
+// Plans replaced while another thread might still run them; destroyed at unload.
+std::vector<fftw_plan> gRetired;
+
+std::string TBackgroundMeasure::MeasureInChild(const TItem& item)
+{
+    int fds[2];
+    if (pipe(fds) != 0)
+        return {};
+    pid_t pid;
+    {
+        // No thread is inside the planner while the child is made.
+        std::lock_guard planner(gPlannerLock);
+        std::lock_guard lock(Lock);
+        pid = Stopping ? -1 : fork();
+        if (pid == 0) {
+            close(fds[0]);
+            fftw_set_timelimit(kPlanSeconds);
+            fftw_plan plan = NewPlan(1 << item.Order, FFTW_MEASURE, item.Inverse, false);
+            char* wisdom = plan ? fftw_export_wisdom_to_string() : nullptr;
+            for (size_t done = 0, size = wisdom ? std::strlen(wisdom) : 0; done < size;) {
+                const ssize_t n = write(fds[1], wisdom + done, size - done);
+                if (n <= 0)
+                    break;
+                done += static_cast<size_t>(n);
+            }
+            _exit(0);
+        }
+        Child = pid > 0 ? pid : 0;
+    }
+    close(fds[1]);
+    std::string wisdom;
+    char buf[4096];
+    for (ssize_t n; pid > 0 && (n = read(fds[0], buf, sizeof buf)) > 0;)
+        wisdom.append(buf, static_cast<size_t>(n));
+    close(fds[0]);
+    int status = 0;
+    if (pid > 0)
+        waitpid(pid, &status, 0);
+    std::lock_guard lock(Lock);
+    Child = 0;
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? wisdom : std::string();
+}
+
+void TBackgroundMeasure::Run()
+{
+    // Measuring is background work: it yields to the audio threads, and so does its child.
+    setpriority(PRIO_PROCESS, static_cast<id_t>(syscall(SYS_gettid)), 10);
+    for (;;) {
+        TItem item;
+        {
+            std::lock_guard lock(Lock);
+            if (Work.empty() || Stopping) {
+                Busy = false;
+                if (Thread.joinable() && Thread.get_id() == std::this_thread::get_id())
+                    Thread.detach(); // the next Queue starts a new thread
+                return;
+            }
+            item = Work.front();
+            Work.pop_front();
+            Busy = true;
+        }
+        const std::string wisdom = MeasureInChild(item);
+        std::lock_guard planner(gPlannerLock);
+        if (wisdom.empty() || !fftw_import_wisdom_from_string(wisdom.c_str()))
+            continue;
+        SaveWisdom();
+        fftw_plan plan = NewPlan(1 << item.Order, FFTW_MEASURE | FFTW_WISDOM_ONLY, item.Inverse, false);
+        if (plan)
+            gRetired.push_back(gPlans[item.Order][item.Inverse][0].exchange(plan, std::memory_order_acq_rel));
+    }
+}
+
 fftw_plan MakePlan(int order, bool inverse, bool unaligned)
 {
     std::lock_guard lock(gPlannerLock);
@@ -73,18 +216,15 @@ fftw_plan MakePlan(int order, bool inverse, bool unaligned)
     if (fftw_plan plan = slot.load(std::memory_order_acquire))
         return plan;
     const int n = 1 << order;
-    // Plan on a scratch array: the planner may overwrite what it is given.
-    fftw_complex* scratch = fftw_alloc_complex(static_cast<size_t>(n) + 1);
-    fftw_complex* target = unaligned ? scratch + 1 : scratch;
-    // Aligned buffers (the usual case) get measured plans, bounded in planning time;
-    // the rare unaligned caller gets an estimated one at once.
-    fftw_set_timelimit(kPlanSeconds);
+    // Aligned buffers (the usual case) get a measured plan when the wisdom cache has one,
+    // else an estimated one now and a measured one later; unaligned ones stay estimated.
     const bool measure = !unaligned && Measure();
-    unsigned flags = unaligned ? FFTW_ESTIMATE | FFTW_UNALIGNED : measure ? FFTW_MEASURE : FFTW_ESTIMATE;
-    fftw_plan plan = fftw_plan_dft_1d(n, target, target, inverse ? FFTW_BACKWARD : FFTW_FORWARD, flags);
-    fftw_free(scratch);
-    if (measure)
-        SaveWisdom();
+    fftw_plan plan = measure ? NewPlan(n, FFTW_MEASURE | FFTW_WISDOM_ONLY, inverse, false) : nullptr;
+    if (!plan) {
+        plan = NewPlan(n, unaligned ? FFTW_ESTIMATE | FFTW_UNALIGNED : FFTW_ESTIMATE, inverse, unaligned);
+        if (measure)
+            gMeasure.Queue(order, inverse);
+    }
     slot.store(plan, std::memory_order_release);
     return plan;
 }
@@ -98,7 +238,11 @@ fftw_plan Plan(int order, bool inverse, bool unaligned)
 // Runs when the library is unloaded: plans live as long as it does.
 __attribute__((destructor)) void DestroyPlans()
 {
+    gMeasure.Stop();
     std::lock_guard lock(gPlannerLock);
+    for (fftw_plan plan : gRetired)
+        fftw_destroy_plan(plan);
+    gRetired.clear();
     for (auto& order : gPlans)
         for (auto& direction : order)
             for (auto& slot : direction)
@@ -117,6 +261,12 @@ __attribute__((visibility("default"))) void nspzFftPrepare(int order)
         return;
     for (int inverse = 0; inverse < 2; ++inverse)
         Plan(order, inverse, false);
+}
+
+// True while sizes still wait to be measured in the background.
+__attribute__((visibility("default"))) int nspzFftMeasuring()
+{
+    return gMeasure.Idle() ? 0 : 1;
 }
 
 __attribute__((visibility("default"))) void nspzFft(std::complex<double>* buffer, int order, int flag)

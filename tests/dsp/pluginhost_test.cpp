@@ -118,6 +118,25 @@ TEST_F(PluginHostTest, LoadingCallsPathNameAndSynthQueriesInOrder)
     EXPECT_FALSE(host->Slot(3).Loaded.load());
 }
 
+// A pipeline that never leaves a plug-in: the unload gives up by its deadline, says so,
+// empties the slot and leaves the library loaded rather than closing it under the caller.
+TEST_F(PluginHostTest, UnloadLeavesAPluginInUseBehindAfterItsDeadline)
+{
+    auto host = MakeHost();
+    ASSERT_TRUE(host->LoadPlugin(1, home.File("plugin/recorder.aep"), true));
+    const auto log = Export<const char* (*)()>(*host, 1, "TestCallLog");
+    host->Slot(1).InUse.store(true);
+    host->UnloadTimeout = std::chrono::milliseconds(50);
+    testing::internal::CaptureStderr();
+    host->UnloadPlugin(1, true);
+    const std::string errors = testing::internal::GetCapturedStderr();
+    EXPECT_NE(errors.find("MarlixTest|Recorder\" did not stop within 50 ms"), std::string::npos) << errors;
+    EXPECT_FALSE(host->Slot(1).Loaded.load());
+    EXPECT_FALSE(host->Slot(1).Module.IsOpen());
+    EXPECT_EQ(Count(Lines(log()), "Destroy"), 0u);
+    host->Slot(1).InUse.store(false);
+}
+
 TEST_F(PluginHostTest, TwoSlotsOfOneFileRunPrivateCopiesWithTheirOwnState)
 {
     auto host = MakeHost();

@@ -6,6 +6,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <dlfcn.h>
 #include <string>
 #include <vector>
 
@@ -204,6 +205,29 @@ TEST(ASIOHost, UnknownDriverFailsInitialisationAndSwitchesChannelsOff)
     asioStop();
     EnableChannels(true);
     EXPECT_TRUE(OutputEnabled(0));
+}
+
+// A library that never returns from streaming: the stop gives up by its deadline, says
+// so, and a new start is not held up by the host left behind.
+TEST(ASIOHost, StopLeavesALibraryThatNeverReturnsBehind)
+{
+    {
+        TLibDirOverride dir(MARLIX_STUCK_HOST_DIR);
+        ASSERT_TRUE(asioStart("stuck", [](int, int, int32_t* const*, int, int32_t* const*) {}));
+        ASIOSetStopTimeout(std::chrono::milliseconds(100));
+        testing::internal::CaptureStderr();
+        asioStop();
+        const std::string errors = testing::internal::GetCapturedStderr();
+        ASIOSetStopTimeout(std::chrono::seconds(5));
+        EXPECT_NE(errors.find("audio host library did not stop within 100 ms"), std::string::npos) << errors;
+    }
+    EXPECT_FALSE(asioStart("No such driver", nullptr));
+    asioStop();
+    // Let the stand-in return, so the thread left behind ends with the test.
+    void* stuck = dlopen(MARLIX_STUCK_HOST_DIR "asiohost.so", RTLD_NOW | RTLD_NOLOAD);
+    ASSERT_NE(stuck, nullptr);
+    reinterpret_cast<void (*)()>(dlsym(stuck, "StuckHostRelease"))();
+    dlclose(stuck);
 }
 
 } // namespace

@@ -264,4 +264,25 @@ TEST(WaveOutputFill, BadChannelCountsAndBufferSizesAreRefusedOrClamped)
     EXPECT_EQ(out.BufLen, 1);
 }
 
+// A device that never gives a buffer back: closing gives up by its deadline, says so,
+// and leaves the device its buffers instead of waiting seconds per buffer.
+TEST(WaveOutputFill, CloseLeavesADeviceThatKeepsItsBuffersBehind)
+{
+    TWaveOutput out(std::vector<std::string>{"null"});
+    out.SetPairDevice(0, 0);
+    out.SetBuffers(3, 64);
+    out.SetFormat(44100, 16);
+    if (!out.OpenOutput(2))
+        GTEST_SKIP() << "no ALSA null device";
+    out.PairData[0].Headers[1].Flags.fetch_or(marlix::WaveHdrInQueue);
+    out.CloseTimeout = std::chrono::milliseconds(50);
+    testing::internal::CaptureStderr();
+    out.CloseOutput();
+    const std::string errors = testing::internal::GetCapturedStderr();
+    EXPECT_NE(errors.find("wave output device did not stop within 50 ms"), std::string::npos) << errors;
+    EXPECT_EQ(out.OutState.load(), 0);
+    EXPECT_EQ(out.PairData[0].Handle, nullptr);
+    EXPECT_EQ(out.PairData[0].Headers, nullptr);
+}
+
 } // namespace
