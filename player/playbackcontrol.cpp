@@ -271,19 +271,19 @@ void TPlaybackControl::StopOutput(bool closeDecoder)
 {
     if (!State.OutputRunning)
         return;
-    if (closeDecoder) {
-        Decoder.StopSource();
-        Decoder.CloseSource();
-        Decoder.FIFO.Reset();
-    }
-    // The device goes first: once it is closed nothing renders, so the filter
-    // thread's FIFO can be reset without a reader on the other side.
+    // Device, then chain, then decoder: each FIFO is reset only once neither its
+    // writer nor its reader runs, so no stale block plays at the next start.
     if (Settings_.Output.nDriverType == 1)
         asioStop();
     else
         Output.CloseOutput();
     SetRenderStage(nullptr);
     Chain.Stop();
+    if (closeDecoder) {
+        Decoder.StopSource();
+        Decoder.CloseSource();
+        Decoder.FIFO.Reset();
+    }
     State.OutputRunning = false;
 }
 
