@@ -82,11 +82,15 @@ public:
     // The library loaded and its driver initialised (last attempt).
     std::atomic<bool> Initialized{false};
     std::atomic<bool> PanelRequest{false};
+    // The stream ended without being told to: the device went away (the JACK server
+    // quit, the ALSA card failed or was unplugged).
+    std::atomic<bool> DeviceLost{false};
 
 private:
     struct TLibrary;
     void Execute();
     void RunLibraryOnce();
+    void MarkDeviceLoss();
 
     std::thread Thread;
     std::atomic<bool> Terminated{false};
@@ -108,6 +112,8 @@ bool asioStart(const char* driverName, TASIORenderProc render);
 // Buffer under-runs the drivers reported since the process started.
 int64_t ASIOUnderruns();
 void asioStop();
+// True when the running host's stream ended by itself: the device was lost.
+bool asioDeviceLost();
 void asioSuspend();
 void asioResume();
 int32_t ASIOControlPanel();

@@ -34,11 +34,22 @@ TPlaybackControl::~TPlaybackControl()
 
 void TPlaybackControl::Tick()
 {
+    NoticeDeviceLoss();
     RestartWhenDrained();
     EndOfPlayback();
     TakeCommand();
     Advance();
     HandOver();
+}
+
+// A lost device renders nothing more, so the list would never end: stop as for "Stop".
+void TPlaybackControl::NoticeDeviceLoss()
+{
+    if (!State.OutputRunning || Settings_.Output.nDriverType != 1 || DeviceLost_ || !asioDeviceLost())
+        return;
+    DeviceLost_ = true;
+    RestartPending = false;
+    State.Command.Post("Stop");
 }
 
 // The list has played out: the decoder is at its end and the device keeps finding
@@ -216,6 +227,7 @@ void TPlaybackControl::StartOutput()
 {
     if (State.OutputRunning || Decoder.Format.nSamplesPerSec == 0)
         return;
+    DeviceLost_ = false;
     if (Settings_.Output.nDriverType == 1) {
         StartASIO();
         return;
