@@ -371,8 +371,14 @@ TEST_F(Cli, PlayEndsWithStatus3WhenTheJackServerGoesAway)
 {
     if (!test::HaveProgram("jackd") || !test::HaveProgram("jack_wait"))
         GTEST_SKIP() << "jackd or jack_wait is not installed";
-    const std::string name = "marlix-cli-" + std::to_string(getpid());
+    static int run = 0;
+    const std::string name = "marlix-cli-" + std::to_string(getpid()) + "-" + std::to_string(++run);
     const std::string jack = "JACK_DEFAULT_SERVER=" + name + " JACK_NO_START_SERVER=1 JACK_NO_AUDIO_RESERVATION=1 ";
+    // The player's client, cut off from its server, leaves its semaphores behind.
+    struct TRemoveAtEnd {
+        std::string Pattern;
+        ~TRemoveAtEnd() { RunCommand("rm -f " + Pattern); }
+    } leftovers{"'/dev/shm/jack_sem.0_" + name + "_'*"};
     TKillAtEnd server{FirstLine(RunCommand(jack + "jackd -n " + name + " -d dummy -r 48000 -p 256 > '" +
                                            home.File("jackd.log") + "' 2>&1 & echo $!"))};
     int status = -1;
@@ -389,7 +395,8 @@ TEST_F(Cli, PlayEndsWithStatus3WhenTheJackServerGoesAway)
         RunCommand("sleep 0.05");
     ASSERT_NE(test::ReadText(out).find("output:"), std::string::npos) << test::ReadText(out);
 
-    RunCommand("kill -KILL " + server.Pid);
+    // Terminated, not killed: a killed server stays in JACK's table of servers.
+    RunCommand("kill -TERM " + server.Pid);
     const auto killed = std::chrono::steady_clock::now();
     for (int i = 0; i < 200 && test::ReadText(code).empty(); ++i)
         RunCommand("sleep 0.02");
