@@ -2,7 +2,8 @@
 //   info FILE                                  what the decoder makes of a file
 //   play [--driver mme|asio] [FILE|URL|M3U …]  plays like the player
 //   render [--bits 16|24|32] [--max-seconds S] INPUT… OUTPUT.wav
-// Exit status: 0 success, 2 usage, 3 input cannot be opened, 4 unsupported request.
+// Exit status: 0 success, 2 usage, 3 input cannot be opened or the device failed,
+// 4 unsupported request, 5 the settings or playlist could not be saved at exit.
 #include "app/clicommands.h"
 
 #include <cstdio>

@@ -13,6 +13,7 @@
 #include "player/playlist.h"
 #include "player/offlinerender.h"
 #include "player/playerstate.h"
+#include "player/playersession.h"
 #include "settings/inifile.h"
 #include "settings/settings.h"
 
@@ -64,20 +65,6 @@ void OnSignal(int)
     gInterrupted = true;
 }
 
-// What the player writes at exit: the settings with the player state, and the playlist.
-void SaveAtExit(const TPlaylist& playlist)
-{
-    const std::string folder = ProgramFolder();
-    TIniFile ini(folder + "setting.ini");
-    Settings().SaveRecords(ini, folder);
-    PlayerState().Save(ini);
-    Settings().SaveGlobal(ini);
-    if (!ini.UpdateFile())
-        std::fprintf(stderr, "marlixaudio-cli: cannot write %ssetting.ini\n", folder.c_str());
-    if (Settings().Function.bSavePlaylist && !playlist.SaveCurrent())
-        std::fprintf(stderr, "marlixaudio-cli: cannot write %s\n", TPlaylist::CurrentFile().c_str());
-}
-
 std::string Clock(double ms)
 {
     const long s = ms > 0 ? static_cast<long>(ms / 1000) : 0;
@@ -120,7 +107,7 @@ private:
 int Play(const std::vector<std::string>& args)
 {
     std::vector<std::string> entries;
-    std::string driver = "mme";
+    std::string driver;
     for (size_t i = 0; i < args.size(); ++i) {
         if (args[i] == "--driver" && i + 1 < args.size())
             driver = args[++i];
@@ -129,43 +116,31 @@ int Play(const std::vector<std::string>& args)
         else
             entries.push_back(args[i]);
     }
-    if (driver != "mme" && driver != "asio")
+    if (!driver.empty() && driver != "mme" && driver != "asio")
         return Usage("play [--driver mme|asio] [FILE|URL|M3U ...]");
-    Prepare(true);
-    // The command line's choice holds for this run only; the settings saved at exit
-    // keep what the file had.
-    const int savedDriverType = Settings().Output.nDriverType;
-    const std::string savedDriverName = Settings().ASIO.DriverName;
-    if (driver == "asio")
-        Settings().Output.nDriverType = 1;
-    if (Settings().Output.nDriverType == 1 && Settings().ASIO.DriverName.empty())
-        Settings().ASIO.DriverName = "JACK"; // the one driver every installation has
     std::signal(SIGINT, OnSignal);
     std::signal(SIGTERM, OnSignal);
 
-    TFo_Decoder decoder;
-    TPlaylist playlist;
-    TPlaybackControl control(Settings(), PlayerState(), playlist, decoder, WaveOutput());
-    if (entries.empty())
-        playlist.LoadCurrent();
-    else
-        PendingAdditions().Add(entries);
+    TPlayerSession session(ProgramFolder(), Settings(), PlayerState(), PendingAdditions(), WaveOutput(),
+                           &PluginHost(), TMainThread::Instance());
+    session.Start(entries);
+    if (!driver.empty())
+        session.UseDriverForThisRun(driver == "asio" ? 1 : 0);
     // Files given here play at once, whatever "bPlayAtOpen" says.
     PlayerState().Command.Post("Play");
 
+    const TPlaybackControl& control = session.Control;
     TReporter reporter;
     int reportedRate = 0;
     bool started = false;
     auto nextTick = std::chrono::steady_clock::now();
     while (!gInterrupted) {
-        TMainThread::Instance().Pump();
+        session.RunQueuedCalls();
         const auto now = std::chrono::steady_clock::now();
         if (now >= nextTick) {
             nextTick = now + std::chrono::milliseconds(50);
-            playlist.TakePending();
-            playlist.FollowDecoder(decoder.IsOpen || decoder.Busy ? decoder.FileName : std::string());
-            control.Tick();
-            reporter.Update(decoder, playlist);
+            session.Tick();
+            reporter.Update(session.Decoder, session.Playlist);
             if (control.Chain.Running() && control.Chain.InRate() != reportedRate) {
                 reportedRate = control.Chain.InRate();
                 std::printf("output: %d Hz, up-sampling factor %d\n", control.Chain.Plan().OutRate,
@@ -174,7 +149,8 @@ int Play(const std::vector<std::string>& args)
             started = started || PlayerState().OutputRunning;
             const bool idle = !PlayerState().OutputRunning && PlayerState().Command.Peek().empty() &&
                 PendingAdditions().Empty();
-            if (idle && (started || playlist.Count() == 0 || reporter.Failed.size() >= static_cast<size_t>(playlist.Count())))
+            const int count = session.Playlist.Count();
+            if (idle && (started || count == 0 || reporter.Failed.size() >= static_cast<size_t>(count)))
                 break;
             if (started && !control.DeviceOpened()) {
                 std::fprintf(stderr, "marlixaudio-cli: cannot open the audio device\n");
@@ -183,18 +159,18 @@ int Play(const std::vector<std::string>& args)
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
-    const bool deviceFailed = started && !control.DeviceOpened();
+    const bool deviceFailed = started && (!control.DeviceOpened() || control.DeviceLost());
+    if (control.DeviceLost())
+        std::fprintf(stderr, "marlixaudio-cli: the audio device was lost\n");
     const bool proAudio = Settings().Output.nDriverType == 1;
-    control.StopOutput(true);
+    const TSaveReport saved = session.Shutdown();
     std::printf("under-runs: %lld\n",
                 static_cast<long long>(proAudio ? ASIOUnderruns() : TAlsaWaveOut::Underruns()));
-    Settings().Output.nDriverType = savedDriverType;
-    Settings().ASIO.DriverName = savedDriverName;
-    SaveAtExit(playlist);
-    PluginHost().UnloadAll();
+    for (const std::string& file : saved.Unwritten)
+        std::fprintf(stderr, "marlixaudio-cli: cannot write %s\n", file.c_str());
     if (deviceFailed || (reporter.Played == 0 && !reporter.Failed.empty()))
         return 3;
-    return 0;
+    return saved.Ok() ? 0 : 5;
 }
 
 int Info(const std::vector<std::string>& args)

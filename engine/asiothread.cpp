@@ -261,7 +261,15 @@ void TASIOThread::Execute()
         if (!PanelRequest.exchange(false, std::memory_order_acq_rel))
             break;
     }
+    MarkDeviceLoss();
     Finished.store(true, std::memory_order_release);
+}
+
+// A stream that ran and ended while nobody asked it to stop lost its device.
+void TASIOThread::MarkDeviceLoss()
+{
+    if (Started.load(std::memory_order_acquire) && !IsTerminated())
+        DeviceLost.store(true, std::memory_order_release);
 }
 
 void TASIOThread::RunLibraryOnce()
@@ -500,6 +508,12 @@ void asioStop()
 {
     std::lock_guard lock(gHostLock);
     StopHostLocked();
+}
+
+bool asioDeviceLost()
+{
+    TASIOThread* host = gHost.load(std::memory_order_acquire);
+    return host && host->DeviceLost.load(std::memory_order_acquire);
 }
 
 void asioSuspend()

@@ -85,12 +85,16 @@ public:
     // The library loaded and its driver initialised (last attempt).
     std::atomic<bool> Initialized{false};
     std::atomic<bool> PanelRequest{false};
+    // The stream ended without being told to: the device went away (the JACK server
+    // quit, the ALSA card failed or was unplugged).
+    std::atomic<bool> DeviceLost{false};
 
 private:
     struct TLibrary;
     void Execute();
     void RunLibraryOnce();
     void WakeLibrary();
+    void MarkDeviceLoss();
 
     std::thread Thread;
     std::atomic<bool> Terminated{false};
@@ -115,6 +119,8 @@ int64_t ASIOUnderruns();
 // reported on stderr and left running rather than waited for.
 void asioStop();
 void ASIOSetStopTimeout(std::chrono::milliseconds timeout);
+// True when the running host's stream ended by itself: the device was lost.
+bool asioDeviceLost();
 void asioSuspend();
 void asioResume();
 int32_t ASIOControlPanel();

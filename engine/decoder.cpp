@@ -199,6 +199,7 @@ void TFo_Decoder::OpenSource(const std::string& name)
         const double rate = Format.nSamplesPerSec;
         BufferSec = std::clamp(BufferSec.load(), 0.01, (FIFOCapacity - 1) / rate);
         EndHandled = false;
+        LengthMs.store(SourceLengthMs(), std::memory_order_release);
     } else {
         Finished = true;
     }
@@ -248,6 +249,7 @@ void TFo_Decoder::CloseSource()
         return;
     StopSource();
     PauseFeeds();
+    LengthMs.store(0.0, std::memory_order_release);
     IsOpen = false;
     if (SourceKind == LibrarySource) {
         Callback.Active = false;
@@ -288,6 +290,11 @@ double TFo_Decoder::GetLengthMs()
 {
     if (Busy || Paused())
         return 1.0;
+    return SourceLengthMs();
+}
+
+double TFo_Decoder::SourceLengthMs()
+{
     if (!IsOpen)
         return 0.0;
     if (SourceKind == LibrarySource)

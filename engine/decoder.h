@@ -115,6 +115,10 @@ public:
     std::atomic<bool> Busy{false};
     std::atomic<int32_t> OpenCount{0};
     std::atomic<int64_t> DeliveredBytes{0};
+    // The source's length, published by OpenSource and cleared by CloseSource: what
+    // other threads read (the device callback's pre-roll) instead of GetLengthMs,
+    // which reaches into the source the main thread may be freeing.
+    std::atomic<double> LengthMs{0.0};
     TWavBufThread WavThread{*this};
     TMP3BufThread LibThread{*this};
 
@@ -126,6 +130,7 @@ private:
     void PauseFeeds();
     void ResumeFeeds();
     bool Paused() const;
+    double SourceLengthMs();
     // Frames the feeds keep in the FIFO: rate × BufferSec.
     double TargetFrames() const;
     void WriteZeros(int32_t frames);

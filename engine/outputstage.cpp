@@ -77,7 +77,7 @@ int TOutputStage::Available()
         return 0;
     int a = filter->OutFIFO->PlayingAvailable();
     if (Preroll.load(std::memory_order_acquire)) {
-        const double length = Controls.TrackLengthMs ? Controls.TrackLengthMs() : 0.0;
+        const double length = Controls.TrackLengthMs ? Controls.TrackLengthMs->load(std::memory_order_acquire) : 0.0;
         const bool full = a >= OutRate * filter->BufferSec;
         const bool whole = length > 0 && a >= std::lround((length * OutRate - 1) / 1000);
         if (full || whole || Flag(Controls.Finished))

@@ -20,10 +20,11 @@ struct TOutputControls {
     const std::atomic<bool>* HSCWetOnly = nullptr;
     const std::atomic<bool>* BGMActive = nullptr;
     const std::atomic<bool>* EndOfList = nullptr;
-    // The decoder's side: its end-of-source flag, its tail flag and its track length.
+    // The decoder's side: its end-of-source flag, its tail flag and the track length it
+    // published at open (never a call into the decoder, whose source may be freed).
     const std::atomic<bool>* Finished = nullptr;
     std::atomic<bool>* TailActive = nullptr;
-    std::function<double()> TrackLengthMs;
+    const std::atomic<double>* TrackLengthMs = nullptr;
 };
 
 // Turns the filter thread's output FIFO into blocks of 32-bit integers at the device

@@ -51,7 +51,7 @@ TOutputControls TOutputChain::Controls()
     c.EndOfList = &State.EndOfList;
     c.Finished = &Decoder.Finished;
     c.TailActive = &Decoder.TailActive;
-    c.TrackLengthMs = [this] { return Decoder.GetLengthMs(); };
+    c.TrackLengthMs = &Decoder.LengthMs;
     return c;
 }
 

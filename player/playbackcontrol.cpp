@@ -34,11 +34,22 @@ TPlaybackControl::~TPlaybackControl()
 
 void TPlaybackControl::Tick()
 {
+    NoticeDeviceLoss();
     RestartWhenDrained();
     EndOfPlayback();
     TakeCommand();
     Advance();
     HandOver();
+}
+
+// A lost device renders nothing more, so the list would never end: stop as for "Stop".
+void TPlaybackControl::NoticeDeviceLoss()
+{
+    if (!State.OutputRunning || Settings_.Output.nDriverType != 1 || DeviceLost_ || !asioDeviceLost())
+        return;
+    DeviceLost_ = true;
+    RestartPending = false;
+    State.Command.Post("Stop");
 }
 
 // The list has played out: the decoder is at its end and the device keeps finding
@@ -216,6 +227,7 @@ void TPlaybackControl::StartOutput()
 {
     if (State.OutputRunning || Decoder.Format.nSamplesPerSec == 0)
         return;
+    DeviceLost_ = false;
     if (Settings_.Output.nDriverType == 1) {
         StartASIO();
         return;
@@ -271,19 +283,19 @@ void TPlaybackControl::StopOutput(bool closeDecoder)
 {
     if (!State.OutputRunning)
         return;
-    if (closeDecoder) {
-        Decoder.StopSource();
-        Decoder.CloseSource();
-        Decoder.FIFO.Reset();
-    }
-    // The device goes first: once it is closed nothing renders, so the filter
-    // thread's FIFO can be reset without a reader on the other side.
+    // Device, then chain, then decoder: each FIFO is reset only once neither its
+    // writer nor its reader runs, so no stale block plays at the next start.
     if (Settings_.Output.nDriverType == 1)
         asioStop();
     else
         Output.CloseOutput();
     SetRenderStage(nullptr);
     Chain.Stop();
+    if (closeDecoder) {
+        Decoder.StopSource();
+        Decoder.CloseSource();
+        Decoder.FIFO.Reset();
+    }
     State.OutputRunning = false;
 }
 

@@ -32,12 +32,16 @@ public:
 
     // False when the last start could not open the device (the output stays silent).
     bool DeviceOpened() const { return DeviceOpened_; }
+    // True once the running device went away; the loop then stopped the output.
+    // Cleared by the next start.
+    bool DeviceLost() const { return DeviceLost_; }
     // Whether opening a track records it in the history (the renderer does not).
     bool RecordHistory = true;
 
     TOutputChain Chain;
 
 private:
+    void NoticeDeviceLoss();
     void EndOfPlayback();
     void TakeCommand();
     void PlayCommand(const std::string& command);
@@ -54,6 +58,7 @@ private:
     TFo_Decoder& Decoder;
     TWaveOutput& Output;
     bool DeviceOpened_ = false;
+    bool DeviceLost_ = false;
     // The track opened by the end of the previous one needs another rate: it starts
     // once the previous track has played out of the chain.
     bool RestartPending = false;

@@ -12,10 +12,12 @@
 #include "app/clitest.h"
 
 #include <gtest/gtest.h>
+#include <chrono>
 #include <cmath>
 #include <cstring>
 #include <random>
 #include <string>
+#include <unistd.h>
 #include <vector>
 
 namespace marlix {
@@ -346,6 +348,62 @@ TEST_F(CliPlay, NothingPlayableEndsWithAMessage)
     std::string out;
     EXPECT_EQ(Run("play '" + home.File("missing.wav") + "'", &out, device->EnvAssignments()), 3) << out;
     EXPECT_NE(out.find("cannot play"), std::string::npos) << out;
+}
+
+// Kills the process of a PID when it goes (a test that fails midway leaves nothing).
+struct TKillAtEnd {
+    std::string Pid;
+    ~TKillAtEnd()
+    {
+        if (!Pid.empty())
+            RunCommand("kill -KILL " + Pid + " 2>/dev/null");
+    }
+};
+
+std::string FirstLine(const std::string& text)
+{
+    return text.substr(0, text.find('\n'));
+}
+
+// Playing through a private JACK server that is killed midway: the player notices the
+// lost device, says so and ends with status 3 instead of running on in silence.
+TEST_F(Cli, PlayEndsWithStatus3WhenTheJackServerGoesAway)
+{
+    if (!test::HaveProgram("jackd") || !test::HaveProgram("jack_wait"))
+        GTEST_SKIP() << "jackd or jack_wait is not installed";
+    static int run = 0;
+    const std::string name = "marlix-cli-" + std::to_string(getpid()) + "-" + std::to_string(++run);
+    const std::string jack = "JACK_DEFAULT_SERVER=" + name + " JACK_NO_START_SERVER=1 JACK_NO_AUDIO_RESERVATION=1 ";
+    // The player's client, cut off from its server, leaves its semaphores behind.
+    struct TRemoveAtEnd {
+        std::string Pattern;
+        ~TRemoveAtEnd() { RunCommand("rm -f " + Pattern); }
+    } leftovers{"'/dev/shm/jack_sem.0_" + name + "_'*"};
+    TKillAtEnd server{FirstLine(RunCommand(jack + "jackd -n " + name + " -d dummy -r 48000 -p 256 > '" +
+                                           home.File("jackd.log") + "' 2>&1 & echo $!"))};
+    int status = -1;
+    RunCommand(jack + "jack_wait -s " + name + " -w -t 10 >/dev/null 2>&1", &status);
+    ASSERT_EQ(status, 0) << "a private JACK server did not start:\n" << test::ReadText(home.File("jackd.log"));
+
+    Settings("[Status]\nAVC=0\n");
+    WriteWav(home.File("long.wav"), Noise(48000 * 20, 17), 48000);
+    const std::string out = home.File("out.txt"), code = home.File("status.txt");
+    TKillAtEnd player{FirstLine(RunCommand(jack + Env() + "sh -c \"timeout 30 '" + kCli + "' play --driver asio '" +
+                                           home.File("long.wav") + "' > '" + out + "' 2>&1; echo \\$? > '" + code +
+                                           "'\" > /dev/null 2>&1 & echo $!"))};
+    for (int i = 0; i < 200 && test::ReadText(out).find("output:") == std::string::npos; ++i)
+        RunCommand("sleep 0.05");
+    ASSERT_NE(test::ReadText(out).find("output:"), std::string::npos) << test::ReadText(out);
+
+    // Terminated, not killed: a killed server stays in JACK's table of servers.
+    RunCommand("kill -TERM " + server.Pid);
+    const auto killed = std::chrono::steady_clock::now();
+    for (int i = 0; i < 200 && test::ReadText(code).empty(); ++i)
+        RunCommand("sleep 0.02");
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - killed).count();
+    EXPECT_EQ(FirstLine(test::ReadText(code)), "3") << test::ReadText(out);
+    EXPECT_LT(seconds, 2.0) << test::ReadText(out);
+    EXPECT_NE(test::ReadText(out).find("the audio device was lost"), std::string::npos) << test::ReadText(out);
 }
 
 } // namespace

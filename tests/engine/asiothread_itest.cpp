@@ -25,6 +25,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <dlfcn.h>
+#include <functional>
 #include <string>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -431,6 +432,52 @@ TEST_F(ASIOPlaybackTest, A48kHzFileArrivesBitExactOnTheAssignedPair)
     EXPECT_FALSE(HeardOnPort(0));
     EXPECT_FALSE(HeardOnPort(1));
     EXPECT_FALSE(HeardOnPort(3)); // the right channel of the file is silent
+}
+
+// The server goes away during playback: the loop stops by itself, and once a server
+// is back the next "Play" streams again in the same session.
+TEST_F(ASIOPlaybackTest, ALostServerStopsPlaybackAndPlayingAgainWorksOnceItIsBack)
+{
+    WriteWav(folder.File("long.wav"), std::vector<int16_t>(48000 * 10, 8000), 48000);
+    TMainThread::Instance().SetMainThread(std::this_thread::get_id());
+    TMainThread::Instance().Restart();
+    ResetSettings(folder.Path());
+    Settings().Output.nDriverType = 1;
+    Settings().ASIO.DriverName = "JACK";
+    Settings().ASIO.ChAssign0 = 0;
+    Settings().ASIO.Device0 = 1;
+    TPlayerState state;
+    state.AVC = false;
+    TPendingAdditions pending;
+    TPlaylist playlist(state, pending);
+    TFo_Decoder decoder;
+    TWaveOutput unused{std::vector<std::string>{}};
+    TPlaybackControl control(Settings(), state, playlist, decoder, unused);
+    control.RecordHistory = false;
+    auto runUntil = [&](const std::function<bool()>& done) {
+        for (int i = 0; i < 500 && !done(); ++i) {
+            TMainThread::Instance().Pump();
+            control.Tick();
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        return done();
+    };
+    playlist.Add(folder.File("long.wav"));
+    state.Command.Post("Play");
+    ASSERT_TRUE(runUntil([&] { return state.OutputRunning && control.DeviceOpened(); }));
+
+    Server.reset();
+    EXPECT_TRUE(runUntil([&] { return !state.OutputRunning.load(); }));
+    EXPECT_TRUE(control.DeviceLost());
+
+    Server = std::make_unique<TJackServer>(Name, LogFolder.File("jackd.log"));
+    ASSERT_TRUE(Server->Ready()) << Server->Output();
+    state.Command.Post("Play");
+    ASSERT_TRUE(runUntil([&] { return state.OutputRunning && control.DeviceOpened(); }));
+    EXPECT_FALSE(control.DeviceLost());
+    ASSERT_TRUE(StartRecorder());
+    EXPECT_TRUE(runUntil([&] { return HeardOnPort(2); }));
+    control.StopOutput(true);
 }
 
 TEST_F(ASIOPlaybackTest, A44kHzFilePlaysAtTheRightSpeedThroughA48kHzServer)

@@ -151,7 +151,8 @@ TEST_F(OutputStageTest, PrerollEndsWhenTheSourceFinishedOrTheTrackIsBuffered)
 
     finished = false;
     TOutputControls c;
-    c.TrackLengthMs = [] { return 2.0; }; // 96 frames at 48 kHz: nearest((2 × 48000 − 1) / 1000) = 96
+    const std::atomic<double> length{2.0};
+    c.TrackLengthMs = &length; // 96 frames at 48 kHz: nearest((2 × 48000 − 1) / 1000) = 96
     TOutputStage shortTrack(settings, c);
     shortTrack.Start(filter.get(), 48000, 2);
     Feed(std::vector<double>(95, 0.5), std::vector<double>(95, 0.5));

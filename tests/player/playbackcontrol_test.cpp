@@ -3,6 +3,7 @@
 #include "engine/decoder.h"
 #include "base/flexfilebuf.h"
 #include "base/mainthread.h"
+#include "engine/filterthread.h"
 #include "engine/waveoutput.h"
 #include "player/pending.h"
 #include "player/playbackcontrol.h"
@@ -12,6 +13,7 @@
 #include "support/testutil.h"
 
 #include <gtest/gtest.h>
+#include <atomic>
 #include <chrono>
 #include <thread>
 
@@ -182,6 +184,77 @@ TEST_F(PlaybackControlTest, BackgroundMusicFollowsWhenTheListHasEnded)
     RunUntil([&] { return opened.size() >= 2; });
     EXPECT_EQ(opened, (std::vector<std::string>{a, music}));
     EXPECT_TRUE(state.BGMActive);
+}
+
+// The device callback decides the end of pre-roll from the track length the decoder
+// published at open, never by calling into the decoder, whose source the main thread
+// frees on close. While an open or close is under way the decoder answers 1.0 ms, which
+// would end the pre-roll of a long track after a few frames.
+TEST_F(PlaybackControlTest, PrerollReadsTheLengthPublishedAtOpenAndClose)
+{
+    const auto file = Track("long.wav", 441000);
+    decoder.OpenSource(file);
+    ASSERT_TRUE(decoder.IsOpen);
+    EXPECT_DOUBLE_EQ(decoder.LengthMs.load(), 10000.0);
+    ASSERT_TRUE(control->Chain.Start(false));
+    control->Chain.Filter().Busy = false; // as after its first step
+    TMChFIFO& out = *control->Chain.Filter().OutFIFO;
+    const std::vector<double> block(1000, 0.25);
+    for (int c = 0; c < out.Channels; ++c)
+        out.FIFOs[size_t(c)]->Write(block.data(), 1000);
+    std::vector<int32_t> l(10), r(10);
+    int32_t* outputs[2] = {l.data(), r.data()};
+    ++decoder.WavThread.PauseCount; // as during an open or close on the main thread
+    control->Chain.Stage.Render(outputs, 10, 2);
+    --decoder.WavThread.PauseCount;
+    EXPECT_TRUE(control->Chain.Stage.Preroll.load());
+
+    // Opens and closes while the device renders: the published length follows them.
+    std::atomic<bool> stop{false};
+    std::thread device([&] {
+        while (!stop)
+            control->Chain.Stage.Render(outputs, 10, 2);
+    });
+    for (int i = 0; i < 20; ++i) {
+        decoder.CloseSource();
+        EXPECT_EQ(decoder.LengthMs.load(), 0.0);
+        decoder.OpenSource(i % 2 ? file : folder.File("missing.wav"));
+        EXPECT_EQ(decoder.LengthMs.load(), i % 2 ? 10000.0 : 0.0);
+    }
+    stop = true;
+    device.join();
+    control->Chain.Stop();
+}
+
+// A call queued for the main thread is run by the first pump inside StopOutput, which
+// is the decoder's close: by then the device and the filter thread must have stopped,
+// so nothing reads the decoder FIFO while it is closed and reset.
+thread_local bool tHelper = false;
+
+TEST_F(PlaybackControlTest, StopClosesTheDecoderOnlyAfterTheChainHasStopped)
+{
+    Start({Track("a.wav", 441000)});
+    RunUntil([&] { return state.OutputRunning && !control->Chain.Stage.Preroll; });
+    ASSERT_TRUE(state.OutputRunning);
+    std::atomic<bool> queued{false};
+    std::atomic<int> chainAtClose{-1};
+    TMainThread::Instance().SetWakeUp([&] {
+        if (tHelper)
+            queued = true;
+    });
+    std::thread helper([&] {
+        tHelper = true;
+        TMainThread::Instance().Synchronize([&] { chainAtClose = control->Chain.Running() ? 1 : 0; });
+    });
+    while (!queued)
+        std::this_thread::yield();
+    control->StopOutput(true);
+    TMainThread::Instance().Pump();
+    helper.join();
+    TMainThread::Instance().SetWakeUp(nullptr);
+    EXPECT_EQ(chainAtClose.load(), 0);
+    EXPECT_FALSE(decoder.IsOpen);
+    EXPECT_EQ(decoder.FIFO.Available(), 0);
 }
 
 } // namespace

@@ -1,0 +1,88 @@
+#include "player/playersession.h"
+
+#include "dsp/fft.h"
+#include "dsp/pluginhost.h"
+#include "base/mainthread.h"
+#include "player/pending.h"
+#include "player/playerstate.h"
+#include "settings/inifile.h"
+#include "settings/settings.h"
+
+#include <thread>
+
+namespace marlix {
+
+TPlayerSession::TPlayerSession(std::string programFolder, TSettings& settings, TPlayerState& state,
+                               TPendingAdditions& pending, TWaveOutput& output, TPluginHost* plugins,
+                               TMainThread& dispatcher)
+    : Playlist(state, pending), Control(settings, state, Playlist, Decoder, output), Folder(std::move(programFolder)),
+      Settings_(settings), State(state), Pending(pending), Plugins(plugins), Dispatcher(dispatcher)
+{
+}
+
+TPlayerSession::~TPlayerSession()
+{
+    Control.StopOutput(true);
+}
+
+void TPlayerSession::Start(const std::vector<std::string>& entries)
+{
+    Dispatcher.SetMainThread(std::this_thread::get_id());
+    if (Plugins)
+        Settings_.EFX.SetHost(Plugins);
+    const TIniFile ini(Folder + "setting.ini");
+    Settings_.Load(ini, Folder);
+    State.Load(ini);
+    LoadFFTLibrary(Folder + "nsp.so");
+    SavedDriverType = Settings_.Output.nDriverType;
+    SavedDriverName = Settings_.ASIO.DriverName;
+    if (Settings_.ASIO.DriverName.empty())
+        Settings_.ASIO.DriverName = "JACK"; // the one driver every installation has
+    if (entries.empty())
+        Playlist.LoadCurrent();
+    else
+        Pending.Add(entries);
+    Started = true;
+}
+
+void TPlayerSession::UseDriverForThisRun(int driverType)
+{
+    Settings_.Output.nDriverType = driverType;
+}
+
+void TPlayerSession::Tick()
+{
+    Playlist.TakePending();
+    Playlist.FollowDecoder(Decoder.IsOpen || Decoder.Busy ? Decoder.FileName : std::string());
+    Control.Tick();
+}
+
+int TPlayerSession::RunQueuedCalls()
+{
+    return Dispatcher.Pump();
+}
+
+TSaveReport TPlayerSession::Shutdown()
+{
+    TSaveReport report;
+    Control.StopOutput(true);
+    if (!Started)
+        return report;
+    Started = false;
+    Settings_.Output.nDriverType = SavedDriverType;
+    Settings_.ASIO.DriverName = SavedDriverName;
+    TIniFile ini(Folder + "setting.ini");
+    if (!Settings_.SaveRecords(ini, Folder))
+        report.Unwritten.push_back(Folder + "efxsetting.bin, convolversetting.bin");
+    State.Save(ini);
+    Settings_.SaveGlobal(ini);
+    if (!ini.UpdateFile())
+        report.Unwritten.push_back(Folder + "setting.ini");
+    if (!Playlist.SaveCurrent())
+        report.Unwritten.push_back(TPlaylist::CurrentFile());
+    if (Plugins)
+        Plugins->UnloadAll();
+    return report;
+}
+
+} // namespace marlix

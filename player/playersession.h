@@ -1,0 +1,74 @@
+#pragma once
+#include "engine/decoder.h"
+#include "player/playbackcontrol.h"
+#include "player/playlist.h"
+
+#include <string>
+#include <vector>
+
+namespace marlix {
+
+class TMainThread;
+class TPendingAdditions;
+class TPlayerState;
+class TPluginHost;
+class TSettings;
+class TWaveOutput;
+
+// What Shutdown could not write; empty when everything was saved.
+struct TSaveReport {
+    std::vector<std::string> Unwritten;
+    bool Ok() const { return Unwritten.empty(); }
+};
+
+// One player session: the settings file, the decoder, the playlist and the playback
+// control, from loading at start to saving at exit. It owns no loop and never sleeps:
+// the caller's loop (the CLI's, or the main window's 50 ms timer) calls Tick every
+// 50 ms, and RunQueuedCalls whenever work for the main thread may be waiting.
+class TPlayerSession {
+public:
+    // `programFolder` ends in "/"; `plugins` hosts the effect slots (none: no effects).
+    TPlayerSession(std::string programFolder, TSettings& settings, TPlayerState& state, TPendingAdditions& pending,
+                   TWaveOutput& output, TPluginHost* plugins, TMainThread& dispatcher);
+    ~TPlayerSession();
+    TPlayerSession(const TPlayerSession&) = delete;
+    TPlayerSession& operator=(const TPlayerSession&) = delete;
+
+    // On the thread that will be the main thread: reads "setting.ini" (with the effect
+    // and convolver files) into the settings and player state, loads the optional
+    // transform library, and queues `entries` (none: the saved "current.m3u").
+    void Start(const std::vector<std::string>& entries);
+    // Chooses the output driver for this run only (0 wave output, 1 pro-audio); the
+    // settings saved at exit keep what the file had.
+    void UseDriverForThisRun(int driverType);
+    // One turn of the control loop: pending additions into the playlist, the
+    // playlist's cursor after the decoder, then the playback control's tick.
+    void Tick();
+    // Runs the calls worker threads queued for the main thread (the decoder's feed
+    // steps among them) and returns how many ran. The CLI calls it every turn of its
+    // loop; the desktop program calls it from the Qt event loop, woken by the
+    // dispatcher's SetWakeUp.
+    int RunQueuedCalls();
+    // Stops the output, writes the settings, the player state and the playlist, and
+    // unloads the effect plug-ins. Reports every file it could not write.
+    [[nodiscard]] TSaveReport Shutdown();
+
+    // Declared in construction order: the control works on the decoder and playlist.
+    TFo_Decoder Decoder;
+    TPlaylist Playlist;
+    TPlaybackControl Control;
+
+private:
+    std::string Folder;
+    TSettings& Settings_;
+    TPlayerState& State;
+    TPendingAdditions& Pending;
+    TPluginHost* Plugins;
+    TMainThread& Dispatcher;
+    // The driver choice as the settings file had it, restored before saving.
+    int SavedDriverType = 0;
+    std::string SavedDriverName;
+    bool Started = false;
+};
+
+} // namespace marlix
