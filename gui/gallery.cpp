@@ -118,17 +118,19 @@ TToolkitGallery::TToolkitGallery(QWidget* parent)
     v->addLayout(top);
     v->addWidget(plotBox);
 
-    // A 63-tap windowed-sinc low-pass at a quarter of the rate.
-    std::vector<double> taps(63);
-    for (int i = 0; i < 63; ++i) {
-        const double t = i - 31;
-        const double sinc = t == 0 ? 0.5 : std::sin(kPi * t / 2) / (kPi * t);
-        taps[i] = sinc * (0.54 - 0.46 * std::cos(2 * kPi * i / 62));
+    // A 255-tap windowed-sinc low-pass at 16 kHz of 48 kHz.
+    const int n = 255;
+    const double fc = 16000.0 / 48000.0;
+    std::vector<double> taps(n);
+    for (int i = 0; i < n; ++i) {
+        const double t = i - (n - 1) / 2;
+        const double sinc = t == 0 ? 2 * fc : std::sin(2 * kPi * fc * t) / (kPi * t);
+        taps[i] = sinc * (0.42 - 0.5 * std::cos(2 * kPi * i / (n - 1)) + 0.08 * std::cos(4 * kPi * i / (n - 1)));
     }
     foPlot_->LoadBlock(taps);
     foPlot_->SetSampleRate(48000);
     foPlot_->SetFreqLog(true);
-    foPlot_->SetRangeIndex(4);
+    foPlot_->SetRangeIndex(2);
 }
 
 void TToolkitGallery::DrawList()

@@ -30,15 +30,23 @@ void ApplyState(QWidget* w, int state)
 void SaveWindowPlacement(TIniFile& ini, std::string_view section, QWidget* w)
 {
     const int state = StateOf(w);
-    if (state != 0)
-        w->setWindowState(Qt::WindowNoState);
-    const QRect r = w->geometry();
+    QRect r = w->geometry();
+    if (state != 0) {
+        // A top-level window keeps its normal rectangle; a child (an MDI window) shows it
+        // once set back to normal.
+        if (w->isWindow() && w->normalGeometry().isValid()) {
+            r = w->normalGeometry();
+        } else {
+            w->setWindowState(Qt::WindowNoState);
+            r = w->geometry();
+        }
+    }
     ini.WriteInteger(section, "Left", r.x());
     ini.WriteInteger(section, "Top", r.y());
     ini.WriteInteger(section, "Width", r.width());
     ini.WriteInteger(section, "Height", r.height());
     ini.WriteInteger(section, "State", state);
-    if (state != 0)
+    if (state != 0 && StateOf(w) != state)
         ApplyState(w, state);
 }
 

@@ -266,7 +266,7 @@ QImage PaintImpulsePage(const TPlotData& data, const TPlotView& view, QSize size
     p.setClipRect(rect);
     p.setPen(GraphCurveColor());
     auto toY = [&](double v) {
-        return std::clamp(mid - v * (h / 2) * za, double(rect.top()), double(rect.bottom()));
+        return std::round(std::clamp(mid - v * (h / 2) * za, double(rect.top()), double(rect.bottom())));
     };
     TColumnPlot plot(p, false, toY);
     for (int i = 0; i < T; ++i) {

@@ -68,6 +68,9 @@ TFr_Scroll::TFr_Scroll(const TSettingOperation* operation, QWidget* parent)
 
 void TFr_Scroll::SetCount(int n)
 {
+    // The size is read here too: a hidden frame gets its resize event only when shown.
+    state_.Width = width();
+    state_.Height = height();
     state_.Total = std::max(n, 0);
     const int visible = state_.Visible();
     if (visible < state_.Total) {
@@ -95,8 +98,6 @@ void TFr_Scroll::SetPosition(int p)
 void TFr_Scroll::resizeEvent(QResizeEvent*)
 {
     pbScroll_->setGeometry(rect());
-    state_.Width = width();
-    state_.Height = height();
     SetCount(state_.Total);
 }
 
