@@ -107,10 +107,11 @@ TEST(Graph, LevelLinearGridAndCurves)
     // linear axis (a spacing rounded to 3 Hz would put it at 12288 Hz, 5 px to the right).
     std::vector<double> peak(kBins, 0.0);
     peak[4096] = 1;
-    QImage linImg(512, 256, QImage::Format_ARGB32);
-    DrawLinFreqGraph(linImg, rect, kRate, QString(), 24, -24, kBins);
-    DrawLinCurve(linImg, rect, kRate, GraphCurveColor(), peak, 24, -24);
-    const int xMid = 65 + int(std::lround(447 / 2.0));
+    QImage linImg(513, 256, QImage::Format_ARGB32);
+    const QRect even(65, 32, 448, 224);
+    DrawLinFreqGraph(linImg, even, kRate, QString(), 24, -24, kBins);
+    DrawLinCurve(linImg, even, kRate, GraphCurveColor(), peak, 24, -24);
+    const int xMid = 65 + 224;
     EXPECT_EQ(linImg.pixel(xMid, 144), 0xFF000080u) << "0 dB at 12 kHz";
     EXPECT_NE(linImg.pixel(xMid + 5, 144), 0xFF000080u);
 }
