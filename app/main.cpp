@@ -1,6 +1,5 @@
 // The desktop player. Until its windows exist it opens an empty main frame.
 // "--screens DIR" saves the drawing toolkit's gallery as DIR/toolkit.png and exits.
-#include "engine/programfolder.h"
 #include "gui/gallery.h"
 
 #include <QApplication>
@@ -53,6 +52,5 @@ int main(int argc, char** argv)
     main.setCentralWidget(mdi);
     main.resize(1024, 720);
     main.show();
-    (void)marlix::ProgramFolder();
     return QApplication::exec();
 }

@@ -100,8 +100,8 @@ TToolkitGallery::TToolkitGallery(QWidget* parent)
     auto* listLayout = new QHBoxLayout(listBox);
     listLayout->setSpacing(0);
     pbList_->setObjectName("PB_List");
-    pbList_->setFixedSize(230, 8 * 21);
-    frScroll_->setFixedSize(16, 8 * 21);
+    pbList_->setFixedSize(230, 10 * 21);
+    frScroll_->setFixedSize(16, 10 * 21);
     listLayout->addWidget(pbList_);
     listLayout->addWidget(frScroll_);
 
