@@ -1,0 +1,49 @@
+#include "gui/paintbox.h"
+
+#include <QPainter>
+
+namespace marlix {
+
+TPaintBox::TPaintBox(QWidget* parent)
+    : QWidget(parent)
+{
+    setAttribute(Qt::WA_OpaquePaintEvent);
+}
+
+void TPaintBox::SetImage(QImage image)
+{
+    image_ = std::move(image);
+    update();
+}
+
+void TPaintBox::paintEvent(QPaintEvent*)
+{
+    QPainter p(this);
+    p.drawImage(0, 0, image_);
+}
+
+void TPaintBox::mousePressEvent(QMouseEvent* e)
+{
+    if (OnMouseDown)
+        OnMouseDown(e);
+}
+
+void TPaintBox::mouseMoveEvent(QMouseEvent* e)
+{
+    if (OnMouseMove)
+        OnMouseMove(e);
+}
+
+void TPaintBox::mouseReleaseEvent(QMouseEvent* e)
+{
+    if (OnMouseUp)
+        OnMouseUp(e);
+}
+
+void TPaintBox::resizeEvent(QResizeEvent*)
+{
+    if (OnResize)
+        OnResize();
+}
+
+} // namespace marlix

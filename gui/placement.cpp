@@ -1,0 +1,71 @@
+#include "gui/placement.h"
+
+#include "settings/inifile.h"
+
+#include <QWidget>
+
+namespace marlix {
+
+namespace {
+
+int StateOf(const QWidget* w)
+{
+    if (w->isMinimized())
+        return 1;
+    if (w->isMaximized())
+        return 2;
+    return 0;
+}
+
+void ApplyState(QWidget* w, int state)
+{
+    const Qt::WindowStates s = state == 1 ? Qt::WindowMinimized
+                             : state == 2 ? Qt::WindowMaximized
+                                          : Qt::WindowNoState;
+    w->setWindowState(s);
+}
+
+} // namespace
+
+void SaveWindowPlacement(TIniFile& ini, std::string_view section, QWidget* w)
+{
+    const int state = StateOf(w);
+    QRect r = w->geometry();
+    if (state != 0) {
+        // A top-level window keeps its normal rectangle; a child (an MDI window) shows it
+        // once set back to normal.
+        if (w->isWindow() && w->normalGeometry().isValid()) {
+            r = w->normalGeometry();
+        } else {
+            w->setWindowState(Qt::WindowNoState);
+            r = w->geometry();
+        }
+    }
+    ini.WriteInteger(section, "Left", r.x());
+    ini.WriteInteger(section, "Top", r.y());
+    ini.WriteInteger(section, "Width", r.width());
+    ini.WriteInteger(section, "Height", r.height());
+    ini.WriteInteger(section, "State", state);
+    if (state != 0 && StateOf(w) != state)
+        ApplyState(w, state);
+}
+
+void LoadWindowPlacement(const TIniFile& ini, std::string_view section, QWidget* w,
+                         const QRect& def, int defState)
+{
+    w->setWindowState(Qt::WindowNoState);
+    int width = ini.ReadInteger(section, "Width", def.width());
+    int height = ini.ReadInteger(section, "Height", def.height());
+    if (width < 1 || height < 1) {
+        width = def.width();
+        height = def.height();
+    }
+    w->setGeometry(ini.ReadInteger(section, "Left", def.x()), ini.ReadInteger(section, "Top", def.y()),
+                   width, height);
+    int state = ini.ReadInteger(section, "State", -1);
+    if (state < 0 || state > 2)
+        state = defState;
+    ApplyState(w, state);
+}
+
+} // namespace marlix

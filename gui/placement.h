@@ -1,0 +1,27 @@
+#pragma once
+#include <QRect>
+#include <array>
+#include <string_view>
+
+class QWidget;
+
+namespace marlix {
+
+class TIniFile;
+
+// The sections of the player windows' placements, in the order they are saved.
+inline constexpr std::array<std::string_view, 7> kWindowSections{
+    "ConductorWnd", "InformationWnd", "BrowserWnd", "PlaylistWnd",
+    "SpectrumWnd", "EqualizerWnd", "TonkaraWnd"};
+
+// Writes the window's normal rectangle as "Left", "Top", "Width", "Height" and its state
+// as "State" (0 normal, 1 minimised, 2 maximised). The window keeps its state.
+void SaveWindowPlacement(TIniFile& ini, std::string_view section, QWidget* w);
+
+// Sets the window to normal, places it from the section with `def` for missing keys,
+// then applies "State", or `defState` when it is missing or not one of 0, 1, 2.
+// A width or height below 1 keeps the default size.
+void LoadWindowPlacement(const TIniFile& ini, std::string_view section, QWidget* w,
+                         const QRect& def, int defState);
+
+} // namespace marlix

@@ -1,0 +1,37 @@
+#include "gui/speedbutton.h"
+
+#include <QAbstractButton>
+#include <QPalette>
+
+namespace marlix {
+
+void SetHint(QWidget* w, const QString& hint)
+{
+    const qsizetype bar = hint.indexOf(u'|');
+    w->setToolTip(bar < 0 ? hint : hint.left(bar));
+    w->setStatusTip(bar < 0 ? hint : hint.mid(bar + 1));
+}
+
+void SetLitSwitch(QAbstractButton* b, bool on)
+{
+    if (b->isCheckable()) {
+        if (b->isChecked() != on)
+            b->setChecked(on);
+    } else if (b->isDown() != on) {
+        b->setDown(on);
+    }
+    const QColor text = on ? QColor(255, 0, 0) : QColor(0, 0, 0);
+    if (b->palette().color(QPalette::ButtonText) != text) {
+        QPalette p = b->palette();
+        p.setColor(QPalette::ButtonText, text);
+        b->setPalette(p);
+    }
+}
+
+void SetEnabledSwitch(QWidget* w, bool on)
+{
+    if (w->isEnabled() != on)
+        w->setEnabled(on);
+}
+
+} // namespace marlix

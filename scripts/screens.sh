@@ -1,0 +1,33 @@
+#!/usr/bin/env bash
+# Saves pictures of the program's windows into DIR, drawn offscreen.
+# Builds a Release program folder if needed and runs it with a fresh program folder.
+# Until the main window exists, the picture is the drawing toolkit's gallery:
+# DIR/toolkit.png.
+set -euo pipefail
+if [ $# -ne 1 ]; then
+  echo "usage: scripts/screens.sh DIR" >&2
+  exit 2
+fi
+root="$(cd "$(dirname "$0")/.." && pwd)"
+mkdir -p "$1"
+out="$(cd "$1" && pwd)"
+cd "$root"
+
+scripts/install-deps.sh
+cmake -S . -B build-release -G Ninja -DCMAKE_BUILD_TYPE=Release -DMARLIX_TESTS=OFF -DMARLIX_BENCH=OFF >/dev/null
+cmake --build build-release -j "$(nproc)" --target marlixaudio
+
+home="$(mktemp -d)"
+trap 'rm -rf "$home"' EXIT
+status=0
+MARLIX_AUDIO_HOME="$home" XDG_RUNTIME_DIR="$home" QT_QPA_PLATFORM=offscreen \
+  timeout 120 build-release/bin/marlixaudio --screens "$out" || status=$?
+if [ "$status" -ne 0 ]; then
+  echo "screens: marlixaudio failed (exit $status)" >&2
+  exit "$status"
+fi
+if [ ! -s "$out/toolkit.png" ]; then
+  echo "screens: no picture was written" >&2
+  exit 1
+fi
+echo "screens: $out/toolkit.png"
