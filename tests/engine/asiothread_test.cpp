@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <thread>
+
 #include <cstdlib>
 #include <cstring>
 #include <dlfcn.h>
@@ -228,6 +230,16 @@ TEST(ASIOHost, StopLeavesALibraryThatNeverReturnsBehind)
     ASSERT_NE(stuck, nullptr);
     reinterpret_cast<void (*)()>(dlsym(stuck, "StuckHostRelease"))();
     dlclose(stuck);
+    // The thread left behind unloads the stand-in on its way out; the process must not
+    // begin its exit while that thread still runs.
+    for (int i = 0; i < 500; ++i) {
+        void* still = dlopen(MARLIX_STUCK_HOST_DIR "asiohost.so", RTLD_NOW | RTLD_NOLOAD);
+        if (!still)
+            break;
+        dlclose(still);
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
 }
 
 } // namespace
