@@ -204,8 +204,10 @@ void TBackgroundMeasure::Run()
             continue;
         SaveWisdom();
         fftw_plan plan = NewPlan(1 << item.Order, FFTW_MEASURE | FFTW_WISDOM_ONLY, item.Inverse, false);
-        if (plan)
-            gRetired.push_back(gPlans[item.Order][item.Inverse][0].exchange(plan, std::memory_order_acq_rel));
+        if (!plan)
+            continue;
+        if (fftw_plan old = gPlans[item.Order][item.Inverse][0].exchange(plan, std::memory_order_acq_rel))
+            gRetired.push_back(old);
     }
 }
 
@@ -235,8 +237,10 @@ fftw_plan Plan(int order, bool inverse, bool unaligned)
     return plan ? plan : MakePlan(order, inverse, unaligned);
 }
 
-// Runs when the library is unloaded: plans live as long as it does.
-__attribute__((destructor)) void DestroyPlans()
+// Plans live as long as the library: destroyed when it is unloaded or the process ends.
+// A static object rather than a destructor function, so that it runs before the objects
+// it uses are destroyed (static destructors run before the library's fini functions).
+void DestroyPlans()
 {
     gMeasure.Stop();
     std::lock_guard lock(gPlannerLock);
@@ -250,6 +254,10 @@ __attribute__((destructor)) void DestroyPlans()
                     fftw_destroy_plan(plan);
     fftw_cleanup();
 }
+
+struct TPlanOwner {
+    ~TPlanOwner() { DestroyPlans(); }
+} gPlanOwner;
 
 } // namespace
 
