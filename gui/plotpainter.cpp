@@ -1,7 +1,7 @@
 #include "gui/plotpainter.h"
 
 #include "dsp/fft.h"
-#include "gui/gui_spectrum.h"
+#include "gui/graph.h"
 
 #include <QFontMetrics>
 #include <QPainter>

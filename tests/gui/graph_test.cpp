@@ -1,4 +1,4 @@
-#include "gui/gui_spectrum.h"
+#include "gui/graph.h"
 
 #include <QFontMetrics>
 #include <cmath>
