@@ -1,29 +1,79 @@
-// The desktop player. Until its windows exist it opens an empty main frame.
-// "--screens DIR" saves the drawing toolkit's gallery as DIR/toolkit.png and exits.
+// The desktop player: one instance per program folder, the player session and its main
+// window. "--screens DIR" saves the drawing toolkit's gallery and the main window in
+// each of the six layouts as DIR/toolkit.png and DIR/layout-N.png, then exits.
+#include "base/mainthread.h"
+#include "base/programfolder.h"
+#include "dsp/pluginhost.h"
+#include "engine/waveoutput.h"
 #include "gui/gallery.h"
+#include "gui/player/mainwindow.h"
+#include "gui/player/singleinstance.h"
+#include "player/pending.h"
+#include "player/playersession.h"
+#include "player/playerstate.h"
+#include "settings/settings.h"
 
 #include <QApplication>
 #include <QDir>
+#include <QFileInfo>
 #include <QFont>
-#include <QMainWindow>
 #include <QMdiArea>
+#include <QStandardPaths>
+#include <csignal>
 #include <cstdio>
+#include <filesystem>
+#include <unistd.h>
 
 namespace {
 
-int SaveScreens(const QString& dir)
+using namespace marlix;
+
+int SaveScreens(const QString& dir, TFo_Main& main)
 {
     if (!QDir().mkpath(dir)) {
         std::fprintf(stderr, "marlixaudio: cannot create %s\n", qPrintable(dir));
         return 2;
     }
-    marlix::TToolkitGallery gallery;
-    const QString file = QDir(dir).filePath("toolkit.png");
-    if (!gallery.SaveTo(file)) {
-        std::fprintf(stderr, "marlixaudio: cannot write %s\n", qPrintable(file));
-        return 2;
+    TToolkitGallery gallery;
+    QString file = QDir(dir).filePath("toolkit.png");
+    bool ok = gallery.SaveTo(file);
+    main.resize(1280, 860);
+    main.show();
+    QApplication::processEvents();
+    for (int n = 1; ok && n <= 6; ++n) {
+        main.ApplyLayout(n);
+        QApplication::processEvents();
+        file = QDir(dir).filePath(QString("layout-%1.png").arg(n));
+        ok = main.grab().save(file);
     }
-    return 0;
+    if (!ok)
+        std::fprintf(stderr, "marlixaudio: cannot write %s\n", qPrintable(file));
+    return ok ? 0 : 2;
+}
+
+// An installed program folder is read-only: settings and the other files the player
+// writes then live in $XDG_CONFIG_HOME/marlixaudio, which links back to what ships.
+void UseWritableProgramFolder()
+{
+    const std::string folder = ProgramFolder();
+    if (std::getenv("MARLIX_AUDIO_HOME") || access(folder.c_str(), W_OK) == 0)
+        return;
+    const QString config = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) + "/marlixaudio";
+    if (!QDir().mkpath(config))
+        return;
+    namespace fs = std::filesystem;
+    for (const char* shipped : {"help", "plugin", "nsp.so", "dsdec.so", "asiohost.so"}) {
+        const fs::path target = fs::path(config.toStdString()) / shipped;
+        std::error_code ec;
+        if (fs::exists(fs::path(folder) / shipped, ec) && !fs::exists(fs::symlink_status(target, ec)))
+            fs::create_symlink(fs::path(folder) / shipped, target, ec);
+    }
+    SetProgramFolder(config.toStdString());
+}
+
+void OnSignal(int)
+{
+    TFo_Main::RequestClose();
 }
 
 } // namespace
@@ -32,25 +82,51 @@ int main(int argc, char** argv)
 {
     QApplication app(argc, argv);
     QApplication::setApplicationName("Marlix Audio");
+    QApplication::setDesktopFileName("marlixaudio");
     QApplication::setFont(QFont(QStringLiteral("Noto Sans CJK JP"), 9));
 
-    const QStringList args = QApplication::arguments();
+    QStringList args = QApplication::arguments();
+    args.removeFirst();
     const qsizetype screens = args.indexOf("--screens");
-    if (screens >= 0) {
-        if (screens + 1 >= args.size()) {
-            std::fprintf(stderr, "usage: marlixaudio --screens DIR\n");
-            return 2;
-        }
-        return SaveScreens(args[screens + 1]);
+    if (screens >= 0 && screens + 1 >= args.size()) {
+        std::fprintf(stderr, "usage: marlixaudio --screens DIR\n");
+        return 2;
     }
 
-    QMainWindow main;
-    main.setObjectName("Fo_Main");
-    main.setWindowTitle("Marlix Audio");
-    auto* mdi = new QMdiArea;
-    mdi->setObjectName("MDIArea");
-    main.setCentralWidget(mdi);
-    main.resize(1024, 720);
-    main.show();
-    return QApplication::exec();
+    UseWritableProgramFolder();
+    const std::string folder = ProgramFolder();
+    std::vector<std::string> entries;
+    if (screens < 0)
+        for (const QString& a : args)
+            entries.push_back(a.toStdString());
+    entries = ResolveArguments(entries);
+
+    TSingleInstance instance(folder);
+    if (screens < 0 && !instance.Acquire()) {
+        if (instance.HandOver(entries))
+            return 0;
+        std::fprintf(stderr, "marlixaudio: another player holds %s but does not answer\n", folder.c_str());
+        return 1;
+    }
+    std::error_code ec;
+    std::filesystem::remove(folder + "reserved.txt", ec);
+
+    TPlayerSession session(folder, Settings(), PlayerState(), PendingAdditions(), WaveOutput(), &PluginHost(),
+                           TMainThread::Instance());
+    session.Start(entries);
+    TFo_Main main({session, Settings(), PlayerState(), PendingAdditions(), &PluginHost(), TMainThread::Instance(), folder});
+    if (screens >= 0) {
+        const int status = SaveScreens(args[screens + 1], main);
+        main.close();
+        return status;
+    }
+    QObject::connect(&instance, &TSingleInstance::RaiseRequested, &main, &TFo_Main::BringToFront);
+    // A desktop logout saves like a close.
+    QObject::connect(&app, &QGuiApplication::commitDataRequest, &main, [&main] { main.close(); });
+    std::signal(SIGTERM, OnSignal);
+    std::signal(SIGINT, OnSignal);
+    main.showMaximized();
+    const int status = QApplication::exec();
+    main.close(); // saves when the loop ended some other way
+    return status;
 }

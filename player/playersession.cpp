@@ -62,7 +62,7 @@ int TPlayerSession::RunQueuedCalls()
     return Dispatcher.Pump();
 }
 
-TSaveReport TPlayerSession::Shutdown()
+TSaveReport TPlayerSession::Shutdown(const std::function<void(TIniFile&)>& writeMore)
 {
     TSaveReport report;
     Control.StopOutput(true);
@@ -76,6 +76,8 @@ TSaveReport TPlayerSession::Shutdown()
         report.Unwritten.push_back(Folder + "efxsetting.bin, convolversetting.bin");
     State.Save(ini);
     Settings_.SaveGlobal(ini);
+    if (writeMore)
+        writeMore(ini);
     if (!ini.UpdateFile())
         report.Unwritten.push_back(Folder + "setting.ini");
     if (!Playlist.SaveCurrent())

@@ -3,6 +3,7 @@
 #include "player/playbackcontrol.h"
 #include "player/playlist.h"
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -12,6 +13,7 @@ class TMainThread;
 class TPendingAdditions;
 class TPlayerState;
 class TPluginHost;
+class TIniFile;
 class TSettings;
 class TWaveOutput;
 
@@ -50,8 +52,9 @@ public:
     // dispatcher's SetWakeUp.
     int RunQueuedCalls();
     // Stops the output, writes the settings, the player state and the playlist, and
-    // unloads the effect plug-ins. Reports every file it could not write.
-    [[nodiscard]] TSaveReport Shutdown();
+    // unloads the effect plug-ins. Reports every file it could not write. `writeMore`
+    // adds its own keys to "setting.ini" (the window placements) before it is saved.
+    [[nodiscard]] TSaveReport Shutdown(const std::function<void(TIniFile&)>& writeMore = {});
 
     // Declared in construction order: the control works on the decoder and playlist.
     TFo_Decoder Decoder;

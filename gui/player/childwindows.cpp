@@ -1,0 +1,58 @@
+#include "gui/player/childwindows.h"
+
+#include <QLabel>
+#include <QVBoxLayout>
+
+namespace marlix {
+
+TPlaceholderWindow::TPlaceholderWindow(const QString& objectName, const QString& caption, QSize clientSize)
+    : Size(clientSize)
+{
+    setObjectName(objectName);
+    setWindowTitle(caption);
+    setAutoFillBackground(true);
+    QPalette p = palette();
+    p.setColor(QPalette::Window, QColor(0xF4, 0xF5, 0xF7));
+    setPalette(p);
+    auto* layout = new QVBoxLayout(this);
+    auto* title = new QLabel(caption, this);
+    title->setAlignment(Qt::AlignCenter);
+    QFont f = title->font();
+    f.setPointSize(f.pointSize() + 3);
+    f.setBold(true);
+    title->setFont(f);
+    Note = new QLabel(this);
+    Note->setAlignment(Qt::AlignCenter);
+    Note->setStyleSheet("color: #707780");
+    layout->addStretch();
+    layout->addWidget(title);
+    layout->addWidget(Note);
+    layout->addStretch();
+    resize(clientSize);
+}
+
+void TPlaceholderWindow::SetNote(const QString& note)
+{
+    Note->setText(note);
+}
+
+TChildWindows CreateChildWindows(const TChildWindowCores&)
+{
+    TChildWindows w;
+    w.Conductor = new TPlaceholderWindow("Fo_Conductor", "コンダクタ", QSize(388, 120));
+    w.Information = new TPlaceholderWindow("Fo_Information", "情報", QSize(240, 320));
+    w.Browser = new TPlaceholderWindow("Fo_Browser", "ブラウザ", QSize(145, 400));
+    w.Playlist = new TPlaceholderWindow("Fo_Playlist", "プレイリスト", QSize(240, 400));
+    w.Spectrum = new TPlaceholderWindow("Fo_Spectrum", "スペクトル", QSize(400, 320));
+    auto* dsp = new TPlaceholderWindow("Fo_Equalizer", "DSP", QSize(600, 400));
+    w.Equalizer = dsp;
+    w.Tonkara = new TPlaceholderWindow("Fo_Tonkara", "Tonkara", QSize(600, 400));
+    w.SelectEqualizerPage = [dsp](int page) {
+        static const char* const kPages[] = {"エフェクタ", "コンボルバ", "マトリクス", "イコライザ"};
+        if (page >= 1 && page <= 4)
+            dsp->SetNote(QString::fromUtf8(kPages[page - 1]));
+    };
+    return w;
+}
+
+} // namespace marlix

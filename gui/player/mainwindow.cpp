@@ -1,0 +1,547 @@
+#include "gui/player/mainwindow.h"
+
+#include "base/fileutil.h"
+#include "base/mainthread.h"
+#include "dsp/pluginhost.h"
+#include "gui/placement.h"
+#include "gui/player/constants.h"
+#include "gui/player/layout.h"
+#include "gui/player/mpris.h"
+#include "gui/shortcut.h"
+#include "player/pending.h"
+#include "player/playersession.h"
+#include "player/playerstate.h"
+#include "settings/inifile.h"
+#include "settings/settings.h"
+
+#include <QCloseEvent>
+#include <QCollator>
+#include <QDesktopServices>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QMdiArea>
+#include <QMdiSubWindow>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QMimeData>
+#include <QPainter>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QStatusBar>
+#include <QUrl>
+
+#include <algorithm>
+#include <atomic>
+#include <cstdio>
+
+namespace marlix {
+namespace {
+
+std::atomic<bool> gCloseRequested{false};
+
+// A player window's MDI frame: closing it only minimises it.
+class TPlayerSubWindow : public QMdiSubWindow {
+protected:
+    void closeEvent(QCloseEvent* e) override
+    {
+        e->ignore();
+        showMinimized();
+    }
+};
+
+// The mixer or the sound settings of the desktop: pavucontrol, else alsamixer in a
+// terminal. False when neither can be started.
+bool StartDesktopTool(bool soundSettings)
+{
+    const QString pavucontrol = QStandardPaths::findExecutable("pavucontrol");
+    if (!pavucontrol.isEmpty())
+        return QProcess::startDetached(pavucontrol, {soundSettings ? "--tab=3" : "--tab=1"});
+    const QString alsamixer = QStandardPaths::findExecutable("alsamixer");
+    if (alsamixer.isEmpty())
+        return false;
+    for (const char* terminal : {"x-terminal-emulator", "gnome-terminal", "konsole", "xfce4-terminal", "xterm"}) {
+        const QString path = QStandardPaths::findExecutable(terminal);
+        if (path.isEmpty())
+            continue;
+        const QString option = QString(terminal) == "gnome-terminal" ? "--" : "-e";
+        return QProcess::startDetached(path, {option, alsamixer});
+    }
+    return false;
+}
+
+QRect FromEdges(int left, int top, int right, int bottom)
+{
+    return QRect(left, top, right - left, bottom - top);
+}
+
+// The player windows in the order of TLayoutWindow.
+std::array<QWidget*, LayoutWindowCount> LayoutOrder(const TChildWindows& w)
+{
+    return {w.Browser, w.Conductor, w.Information, w.Playlist, w.Spectrum, w.Equalizer};
+}
+
+} // namespace
+
+QImage DefaultWallpaper()
+{
+    QImage tile(96, 96, QImage::Format_ARGB32);
+    tile.fill(QColor(0x3A, 0x42, 0x4E));
+    QPainter p(&tile);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setPen(QPen(QColor(0x44, 0x4D, 0x5A), 1.0));
+    for (int k = -96; k < 96; k += 12)
+        p.drawLine(k, 96, k + 96, 0); // diagonal hairlines that meet across tiles
+    p.setPen(Qt::NoPen);
+    p.setBrush(QColor(0x55, 0x60, 0x70));
+    p.drawEllipse(QPointF(48, 48), 2.5, 2.5);
+    p.drawEllipse(QPointF(0, 0), 2.5, 2.5);
+    p.drawEllipse(QPointF(96, 0), 2.5, 2.5);
+    p.drawEllipse(QPointF(0, 96), 2.5, 2.5);
+    p.drawEllipse(QPointF(96, 96), 2.5, 2.5);
+    return tile;
+}
+
+TFo_Main::TFo_Main(const TMainCores& cores, QWidget* parent)
+    : QMainWindow(parent), Cores(cores), Transport(cores.State)
+{
+    setObjectName("Fo_Main");
+    setWindowTitle("Marlix Audio");
+    setAcceptDrops(true);
+    Mdi = new QMdiArea(this);
+    Mdi->setObjectName("MDIArea");
+    setCentralWidget(Mdi);
+    StatusPanel = new QLabel("レディ", this);
+    StatusPanel->setObjectName("StatusPanel");
+    StatusPanel->setMinimumWidth(200);
+    statusBar()->addWidget(StatusPanel, 1);
+    AssignedShortCuts.fill(-1);
+
+    CreateChildren();
+    CreateMenus();
+    CreateShortCutItems();
+
+    Ti_Check.setObjectName("Ti_Check");
+    Ti_Check.setInterval(50);
+    connect(&Ti_Check, &QTimer::timeout, this, &TFo_Main::Ti_CheckTimer);
+
+    // Work that other threads hand to the main thread runs from the event loop.
+    Cores.Dispatcher.SetWakeUp([this] {
+        QMetaObject::invokeMethod(this, [this] { Cores.Session.RunQueuedCalls(); }, Qt::QueuedConnection);
+    });
+
+    Mpris_ = new TMprisService(Cores.State, Cores.Session.Decoder, Cores.Session.Playlist, this);
+    Mpris_->OnRaise = [this] { BringToFront(); };
+    Mpris_->OnQuit = [this] { close(); };
+    Mpris_->Register(); // without a session bus the desktop controls are simply absent
+}
+
+TFo_Main::~TFo_Main()
+{
+    Cores.Dispatcher.SetWakeUp({});
+}
+
+void TFo_Main::CreateChildren()
+{
+    Windows = CreateChildWindows({Cores.Session, Cores.Settings, Cores.State, Cores.Pending});
+    for (QWidget* w : Windows.InSaveOrder()) {
+        auto* sub = new TPlayerSubWindow;
+        sub->setWidget(w);
+        sub->setAttribute(Qt::WA_DeleteOnClose, false);
+        sub->setWindowTitle(w->windowTitle());
+        sub->setObjectName(w->objectName() + "Frame");
+        Mdi->addSubWindow(sub);
+        sub->resize(w->sizeHint() + QSize(8, 30));
+    }
+}
+
+QMdiSubWindow* TFo_Main::SubWindowOf(const QWidget* child) const
+{
+    for (QMdiSubWindow* sub : Mdi->subWindowList())
+        if (sub->widget() == child)
+            return sub;
+    return nullptr;
+}
+
+void TFo_Main::CreateMenus()
+{
+    auto item = [this](QMenu* menu, const char* name, const QString& caption, auto slot,
+                       const QKeySequence& key = {}) {
+        QAction* a = menu->addAction(caption);
+        a->setObjectName(name);
+        a->setShortcut(key);
+        connect(a, &QAction::triggered, this, slot);
+        return a;
+    };
+    QMenu* file = menuBar()->addMenu("ファイル(&F)");
+    file->setObjectName("MF");
+    item(file, "MF_Open", "開く(&O)...", [this] {
+        HidePluginEditors();
+        const QStringList names = QFileDialog::getOpenFileNames(this, QString(), QString(),
+                                                                "*.wav;*.mp3;*.m3u;*.mxp (*.wav *.mp3 *.m3u *.mxp);;*.* (*)");
+        for (const QString& n : names)
+            Cores.Pending.Add(n.toStdString());
+    });
+    // The library search arrives with the library pane.
+    item(file, "MF_Search", "Tonkaraで検索(&F)...", [] {})->setEnabled(false);
+    file->addSeparator();
+    item(file, "MF_Exit", "終了", [this] { close(); }, QKeySequence(Qt::ALT | Qt::Key_F4));
+
+    QMenu* view = menuBar()->addMenu("表示(&V)");
+    view->setObjectName("MV");
+    QMenu* layouts = view->addMenu("レイアウト(&L)");
+    layouts->setObjectName("MV_Layout");
+    static const char* const kLayoutNames[] = {"MVLP_1", "MVLP_2", "MVLP_3", "MVLP_4", "MVLP_5", "MLVP_6"};
+    for (int n = 1; n <= 6; ++n)
+        item(layouts, kLayoutNames[n - 1], "&" + QString::number(n), [this, n] { ApplyLayout(n); });
+
+    QMenu* setting = menuBar()->addMenu("設定(&S)");
+    setting->setObjectName("MS");
+    // The setup dialog is its own window, not part of this frame yet.
+    item(setting, "MS_Setup", "環境の設定(&S)...", [] {})->setEnabled(false);
+    item(setting, "MS_Measure", "音響特性の測定(&M)...", [this] { MeasureCommand(false); });
+    MS_MeasureCheck = item(setting, "MS_MeasureCheck", "音響特性補正結果の測定(&C)...", [this] { MeasureCommand(true); });
+
+    QMenu* tools = menuBar()->addMenu("ツール(&T)");
+    tools->setObjectName("MT");
+    item(tools, "MT_Volume", "ボリュームコントロールの起動(&V)", [this] { OpenDesktopTool(false); });
+    item(tools, "MT_Sound", "サウンドのプロパティの起動(&P)", [this] { OpenDesktopTool(true); });
+
+    QMenu* window = menuBar()->addMenu("ウィンドウ(&W)");
+    window->setObjectName("MW");
+    const struct {
+        const char* Name;
+        const char* Caption;
+        QWidget* Child;
+        int Key;
+    } shows[] = {{"MW_Conductor", "コンダクタ(&C)", Windows.Conductor, Qt::Key_F3},
+                 {"MW_Browser", "ブラウザ(&B)", Windows.Browser, Qt::Key_F4},
+                 {"MW_Tonkara", "Tonkara(&F)", Windows.Tonkara, Qt::Key_F5},
+                 {"MW_Playlist", "プレイリスト(&P)", Windows.Playlist, Qt::Key_F6},
+                 {"MW_DSP", "DSP(&D)", Windows.Equalizer, Qt::Key_F7},
+                 {"MW_Information", "情報(&I)", Windows.Information, Qt::Key_F8},
+                 {"MW_Spectrum", "スペクトル(&S)", Windows.Spectrum, Qt::Key_F9}};
+    for (const auto& s : shows) {
+        QWidget* child = s.Child;
+        item(window, s.Name, QString::fromUtf8(s.Caption), [this, child] { ShowChild(child); },
+             QKeySequence(Qt::SHIFT | s.Key));
+    }
+    // The download queue is a window of the online library.
+    item(window, "MW_Download", "ダウンロードキュー(&U)", [] {})->setEnabled(false);
+    item(window, "MW_Arrange", "最小化したウィンドウの整列(&A)", [this] { ArrangeMinimised(); });
+
+    QMenu* help = menuBar()->addMenu("ヘルプ(&H)");
+    help->setObjectName("MH");
+    item(help, "MH_Contents", "目次(&C)", [this] { OpenHelp(); }, QKeySequence(Qt::Key_F1));
+    item(help, "MH_Maker", "Marlixのサイト(&F)...", [this] { OpenWebPage(kMakerUrl); });
+    item(help, "MH_Product", "Marlix Audioのサイト(&I)...", [this] { OpenWebPage(kProductUrl); });
+    // The About dialog is built with the information window.
+    item(help, "MH_About", "バージョン情報(&A)...", [] {}, QKeySequence(Qt::CTRL | Qt::Key_A))->setEnabled(false);
+}
+
+// The invisible "shortcut" menu: its items belong to the window, so their keys work
+// while the menu is never shown.
+void TFo_Main::CreateShortCutItems()
+{
+    using T = TTransportCommands;
+    const struct {
+        const char* Name;
+        std::function<void()> Act;
+    } items[] = {
+        {"rew", [this] { Transport.Back(); }},
+        {"stop", [this] { Transport.Stop(); }},
+        {"pause", [this] { Transport.TogglePause(); }},
+        {"play", [this] { Transport.TogglePlay(); }},
+        {"ff", [this] { Transport.Next(); }},
+        {"volup", [this] { Cores.State.VolumeUp(); }},
+        {"voldown", [this] { Cores.State.VolumeDown(); }},
+        {"play1", [this] { Transport.ToggleMode(T::mPlay1); }},
+        {"repeat", [this] { Transport.ToggleMode(T::mRepeat); }},
+        {"repeat1", [this] { Transport.ToggleMode(T::mRepeat1); }},
+        {"random", [this] { Transport.ToggleMode(T::mRandom); }},
+        {"bgm", [this] { Transport.ToggleMode(T::mBGM); }},
+        {"efx", [this] { Transport.ToggleStage(T::sEFX); }},
+        {"conv", [this] { Transport.ToggleStage(T::sConvolver); }},
+        {"matrix", [this] { Transport.ToggleStage(T::sMatrix); }},
+        {"eq", [this] { Transport.ToggleStage(T::sEQ); }},
+        {"hsc", [this] { Transport.ToggleStage(T::sHSC); }},
+    };
+    QMenu* menu = menuBar()->addMenu("shortcut");
+    menu->setObjectName("MShortcut");
+    menu->menuAction()->setVisible(false);
+    for (size_t i = 0; i < ShortCutItems.size(); ++i) {
+        QAction* a = menu->addAction(items[i].Name);
+        a->setObjectName(items[i].Name);
+        connect(a, &QAction::triggered, this, items[i].Act);
+        addAction(a);
+        ShortCutItems[i] = a;
+    }
+    UpdateShortCuts();
+}
+
+void TFo_Main::UpdateShortCuts()
+{
+    for (size_t i = 0; i < ShortCutItems.size(); ++i) {
+        const int code = Cores.Settings.Operation.ShortCut[i];
+        if (code == AssignedShortCuts[i])
+            continue;
+        AssignedShortCuts[i] = code;
+        ShortCutItems[i]->setShortcut(ShortCutToKeySequence(static_cast<uint16_t>(code)));
+    }
+}
+
+void TFo_Main::showEvent(QShowEvent* e)
+{
+    QMainWindow::showEvent(e);
+    if (!Shown) {
+        Shown = true;
+        FirstShow();
+    }
+}
+
+void TFo_Main::FirstShow()
+{
+    const TIniFile ini(Cores.Folder + "setting.ini");
+    if (!ini.ValueExists("BrowserWnd", "State"))
+        ApplyLayout(1);
+    else
+        LoadPlacements(ini);
+    LoadWallpaper();
+    MS_MeasureCheck->setVisible(false);
+    Ti_Check.start();
+}
+
+void TFo_Main::LoadPlacements(const TIniFile& ini)
+{
+    const QSize client = Mdi->viewport()->size();
+    const int CW = client.width(), CH = client.height();
+    const struct {
+        const char* Section;
+        QWidget* Child;
+        QRect Default;
+        int State;
+    } places[] = {
+        {"BrowserWnd", Windows.Browser, FromEdges(8, 8, 169, CH - 61), 0},
+        {"ConductorWnd", Windows.Conductor, FromEdges(177, 8, (CW + 169) / 2 - 4, 201), 0},
+        {"InformationWnd", Windows.Information, FromEdges((CW + 169) / 2 + 4, 8, CW - 8, 201), 0},
+        {"PlaylistWnd", Windows.Playlist, FromEdges(177, 209, 378, CH - 61), 0},
+        {"SpectrumWnd", Windows.Spectrum, FromEdges(386, 209, CW - 8, CH - 61), 0},
+        {"EqualizerWnd", Windows.Equalizer, SubWindowOf(Windows.Equalizer)->geometry(), 1},
+        {"TonkaraWnd", Windows.Tonkara, SubWindowOf(Windows.Tonkara)->geometry(), 1},
+    };
+    for (const auto& p : places)
+        LoadWindowPlacement(ini, p.Section, SubWindowOf(p.Child), p.Default, p.State);
+}
+
+void TFo_Main::SavePlacements(TIniFile& ini)
+{
+    const auto children = Windows.InSaveOrder();
+    for (size_t i = 0; i < children.size(); ++i)
+        SaveWindowPlacement(ini, kWindowSections[i], SubWindowOf(children[i]));
+}
+
+void TFo_Main::ApplyLayout(int layout)
+{
+    SubWindowOf(Windows.Tonkara)->showMinimized();
+    const auto order = LayoutOrder(Windows);
+    std::array<QSize, LayoutWindowCount> current;
+    QSize frame;
+    for (size_t i = 0; i < order.size(); ++i) {
+        QMdiSubWindow* sub = SubWindowOf(order[i]);
+        sub->setWindowState(Qt::WindowNoState);
+        sub->show();
+        current[i] = sub->size();
+        frame = sub->size() - order[i]->size();
+    }
+    const TLayoutRects rects = ComputeLayout(layout, Mdi->viewport()->size(), frame, current);
+    for (size_t i = 0; i < order.size(); ++i)
+        SubWindowOf(order[i])->setGeometry(rects[i]);
+}
+
+void TFo_Main::ShowChild(QWidget* child)
+{
+    QMdiSubWindow* sub = SubWindowOf(child);
+    if (sub->isMinimized())
+        sub->showNormal();
+    sub->show();
+    sub->raise();
+    Mdi->setActiveSubWindow(sub);
+}
+
+void TFo_Main::ArrangeMinimised()
+{
+    int x = 0;
+    for (QMdiSubWindow* sub : Mdi->subWindowList()) {
+        if (!sub->isMinimized())
+            continue;
+        sub->move(x, Mdi->viewport()->height() - sub->height());
+        x += sub->width();
+    }
+}
+
+void TFo_Main::BringToFront()
+{
+    if (isMinimized())
+        setWindowState((windowState() & ~Qt::WindowMinimized) | Qt::WindowActive);
+    show();
+    raise();
+    activateWindow();
+}
+
+void TFo_Main::Ti_CheckTimer()
+{
+    if (gCloseRequested.exchange(false)) {
+        close();
+        return;
+    }
+    Cores.Session.Tick();
+    TakeEditRequest();
+    UpdateShortCuts();
+    Mpris_->Update();
+}
+
+void TFo_Main::RequestClose()
+{
+    gCloseRequested = true;
+}
+
+void TFo_Main::TakeEditRequest()
+{
+    const int page = Cores.State.EditRequest.exchange(0);
+    if (page < 1 || page > 4)
+        return;
+    ShowChild(Windows.Equalizer);
+    if (Windows.SelectEqualizerPage)
+        Windows.SelectEqualizerPage(page);
+}
+
+void TFo_Main::AddDropped(const QStringList& names)
+{
+    QString exts = QString::fromStdString(Cores.Settings.Operation.BrowseExts).toLower();
+    exts.remove(' ');
+    QCollator order;
+    order.setNumericMode(true);
+    for (const QString& name : names) {
+        const QFileInfo info(name);
+        if (info.isDir()) {
+            std::vector<std::string> files;
+            ListFolder(name.toStdString(), files, true, exts.toStdString());
+            // Track numbers in names put an album in its order.
+            std::sort(files.begin(), files.end(), [&order](const std::string& a, const std::string& b) {
+                return order.compare(QString::fromStdString(a), QString::fromStdString(b)) < 0;
+            });
+            Cores.Pending.Add(files);
+        } else if (info.isFile()) {
+            Cores.Pending.Add(name.toStdString());
+        }
+    }
+}
+
+void TFo_Main::dragEnterEvent(QDragEnterEvent* e)
+{
+    if (e->mimeData()->hasUrls())
+        e->acceptProposedAction();
+}
+
+void TFo_Main::dropEvent(QDropEvent* e)
+{
+    QStringList names;
+    for (const QUrl& url : e->mimeData()->urls())
+        if (url.isLocalFile())
+            names << url.toLocalFile();
+    AddDropped(names);
+    e->acceptProposedAction();
+}
+
+bool TFo_Main::event(QEvent* e)
+{
+    if (e->type() == QEvent::StatusTip) {
+        const QString tip = static_cast<QStatusTipEvent*>(e)->tip();
+        StatusPanel->setText(tip.isEmpty() ? QStringLiteral("レディ") : tip);
+        return true;
+    }
+    return QMainWindow::event(e);
+}
+
+void TFo_Main::LoadWallpaper()
+{
+    const QString file = QString::fromStdString(Cores.Settings.View.WallPaper);
+    QImage picture;
+    if (file.isEmpty() || !QFileInfo::exists(file))
+        picture = DefaultWallpaper();
+    else
+        picture.load(file); // an unreadable picture is an empty one: no tiles
+    Mdi->setBackground(picture.isNull() ? QBrush(QColor(0x3A, 0x42, 0x4E)) : QBrush(picture));
+}
+
+void TFo_Main::HidePluginEditors()
+{
+    if (Cores.Plugins)
+        Cores.Plugins->HideAll();
+}
+
+void TFo_Main::OpenDesktopTool(bool soundSettings)
+{
+    HidePluginEditors();
+    if (!StartDesktopTool(soundSettings))
+        QMessageBox::information(this, "Marlix Audio",
+                                 "ミキサーを起動できません。pavucontrol または alsamixer をインストールしてください。");
+}
+
+void TFo_Main::OpenHelp()
+{
+    HidePluginEditors();
+    const QString page = QString::fromStdString(Cores.Folder) + "help/index.html";
+    if (!QFileInfo::exists(page) || !QDesktopServices::openUrl(QUrl::fromLocalFile(page)))
+        QMessageBox::information(this, "Marlix Audio", "ヘルプを開けません: " + page);
+}
+
+void TFo_Main::OpenWebPage(const char* url)
+{
+    HidePluginEditors();
+    if (!QDesktopServices::openUrl(QUrl(QString::fromLatin1(url))))
+        QMessageBox::information(this, "Marlix Audio", QString("ページを開けません: ") + url);
+}
+
+void TFo_Main::MeasureCommand(bool /*corrected*/)
+{
+    if (Cores.Settings.Output.nDriverType != 1) {
+        QMessageBox::information(this, "音響特性の測定",
+                                 "音響特性の測定は現在ASIOドライバを使用した場合のみ実行することができます");
+        return;
+    }
+    // With the pro-audio output the measurement dialog opens here once it exists.
+    HidePluginEditors();
+}
+
+void TFo_Main::closeEvent(QCloseEvent* e)
+{
+    Shutdown();
+    e->accept();
+}
+
+void TFo_Main::Shutdown()
+{
+    if (ShutDown)
+        return;
+    ShutDown = true;
+    Ti_Check.stop();
+    const TSaveReport report = Cores.Session.Shutdown([this](TIniFile& ini) {
+        hide();
+        SavePlacements(ini);
+    });
+    Cores.Dispatcher.SetWakeUp({});
+    if (report.Ok())
+        return;
+    QString text = "次のファイルを保存できませんでした:";
+    for (const std::string& file : report.Unwritten) {
+        std::fprintf(stderr, "marlixaudio: cannot write %s\n", file.c_str());
+        text += "\n" + QString::fromStdString(file);
+    }
+    // Offscreen nobody could answer a message box; stderr has said it.
+    if (QGuiApplication::platformName() != "offscreen")
+        QMessageBox::warning(nullptr, "Marlix Audio", text);
+}
+
+} // namespace marlix

@@ -1,0 +1,108 @@
+#pragma once
+#include "gui/player/childwindows.h"
+#include "player/transportcommands.h"
+
+#include <QAction>
+#include <QImage>
+#include <QMainWindow>
+#include <QTimer>
+#include <array>
+#include <string>
+
+class QLabel;
+class QMdiArea;
+class QMdiSubWindow;
+
+namespace marlix {
+
+class TIniFile;
+class TMainThread;
+class TMprisService;
+class TPendingAdditions;
+class TPlayerSession;
+class TPlayerState;
+class TPluginHost;
+class TSettings;
+
+// The cores the main window works on; the program creates them before the window.
+struct TMainCores {
+    TPlayerSession& Session;
+    TSettings& Settings;
+    TPlayerState& State;
+    TPendingAdditions& Pending;
+    TPluginHost* Plugins; // none: no effect plug-ins
+    TMainThread& Dispatcher;
+    std::string Folder;   // the program folder, with its trailing "/"
+};
+
+// The player's MDI frame: the seven player windows, the menus, the six layouts, drops,
+// the wallpaper, and the 50 ms control loop (Ti_Check) that runs the session's Tick.
+class TFo_Main : public QMainWindow {
+    Q_OBJECT
+public:
+    explicit TFo_Main(const TMainCores& cores, QWidget* parent = nullptr);
+    ~TFo_Main() override;
+
+    // Places the six player windows as layout 1-6 describes; the library pane is minimised.
+    void ApplyLayout(int layout);
+    // Restores a minimised child and brings it to the front.
+    void ShowChild(QWidget* child);
+    // Raises and activates the main window (a second start asked for it).
+    void BringToFront();
+    // The dropped names in order: folders expanded to their files with a browsed
+    // extension, existing files themselves; the rest is ignored.
+    void AddDropped(const QStringList& names);
+    // One turn of the control loop and of the window's own steps.
+    void Ti_CheckTimer();
+    // Asks the next tick to close the window (async-signal-safe: SIGTERM, SIGINT).
+    static void RequestClose();
+
+    QMdiArea* MdiArea() const { return Mdi; }
+    QMdiSubWindow* SubWindowOf(const QWidget* child) const;
+    const TChildWindows& Children() const { return Windows; }
+    QAction* ShortCutItem(int index) const { return ShortCutItems[static_cast<size_t>(index)]; }
+    TMprisService* Mpris() const { return Mpris_; }
+
+protected:
+    bool event(QEvent* e) override;
+    void showEvent(QShowEvent* e) override;
+    void closeEvent(QCloseEvent* e) override;
+    void dragEnterEvent(QDragEnterEvent* e) override;
+    void dropEvent(QDropEvent* e) override;
+
+private:
+    void CreateChildren();
+    void CreateMenus();
+    void CreateShortCutItems();
+    void FirstShow();
+    void LoadPlacements(const TIniFile& ini);
+    void SavePlacements(TIniFile& ini);
+    void LoadWallpaper();
+    void UpdateShortCuts();
+    void TakeEditRequest();
+    void HidePluginEditors();
+    void OpenDesktopTool(bool soundSettings);
+    void OpenHelp();
+    void OpenWebPage(const char* url);
+    void MeasureCommand(bool corrected);
+    void ArrangeMinimised();
+    void Shutdown();
+
+    TMainCores Cores;
+    TTransportCommands Transport;
+    TChildWindows Windows;
+    QMdiArea* Mdi = nullptr;
+    QLabel* StatusPanel = nullptr;
+    QTimer Ti_Check;
+    std::array<QAction*, 17> ShortCutItems{};
+    std::array<int, 17> AssignedShortCuts{};
+    TMprisService* Mpris_ = nullptr;
+    QAction* MS_MeasureCheck = nullptr;
+    bool Shown = false;
+    bool ShutDown = false;
+};
+
+// The built-in wallpaper tile.
+QImage DefaultWallpaper();
+
+} // namespace marlix

@@ -1,0 +1,213 @@
+#include "gui/player/mpris.h"
+
+#include "engine/decoder.h"
+#include "player/playerstate.h"
+#include "player/playlist.h"
+#include "player/transportcommands.h"
+
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDir>
+#include <QFileInfo>
+#include <QUrl>
+#include <algorithm>
+#include <cmath>
+#include <unistd.h>
+
+namespace marlix {
+namespace {
+
+const QString kObjectPath = QStringLiteral("/org/mpris/MediaPlayer2");
+const QString kServiceName = QStringLiteral("org.mpris.MediaPlayer2.marlixaudio");
+
+} // namespace
+
+TMprisService::TMprisService(TPlayerState& state, TFo_Decoder& decoder, const TPlaylist& playlist, QObject* parent)
+    : QObject(parent), State(state), Decoder(decoder), Playlist(playlist), Transport(state)
+{
+    new TMprisRootAdaptor(this);
+    new TMprisPlayerAdaptor(this);
+}
+
+bool TMprisService::Register()
+{
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (!bus.isConnected())
+        return false;
+    if (!bus.registerObject(kObjectPath, this))
+        return false;
+    // A second player (another program folder) takes an instance name, as MPRIS allows.
+    if (!bus.registerService(kServiceName) &&
+        !bus.registerService(kServiceName + ".instance" + QString::number(getpid()))) {
+        bus.unregisterObject(kObjectPath);
+        return false;
+    }
+    Registered_ = true;
+    return true;
+}
+
+void TMprisService::Play()
+{
+    Transport.Play();
+}
+
+void TMprisService::Pause()
+{
+    Transport.Pause();
+}
+
+void TMprisService::PlayPause()
+{
+    Transport.TogglePause();
+}
+
+void TMprisService::Stop()
+{
+    Transport.Stop();
+}
+
+void TMprisService::Next()
+{
+    Transport.Next();
+}
+
+void TMprisService::Previous()
+{
+    Transport.Back();
+}
+
+void TMprisService::Seek(qlonglong offsetUs)
+{
+    if (!Decoder.IsOpen || Decoder.Busy)
+        return;
+    const double target = Decoder.GetPositionMs() + static_cast<double>(offsetUs) / 1000.0;
+    const double length = Decoder.GetLengthMs();
+    if (target >= length) {
+        Next(); // past the end: the next track, as MPRIS asks
+        return;
+    }
+    Decoder.SeekMs(std::max(0.0, target));
+}
+
+void TMprisService::SetPosition(const QDBusObjectPath& track, qlonglong positionUs)
+{
+    if (!Decoder.IsOpen || Decoder.Busy || track.path() != TrackId().path())
+        return;
+    const double ms = static_cast<double>(positionUs) / 1000.0;
+    if (ms >= 0 && ms <= Decoder.GetLengthMs())
+        Decoder.SeekMs(ms);
+}
+
+QString TMprisService::PlaybackStatus() const
+{
+    if (!State.OutputRunning)
+        return "Stopped";
+    return State.Paused ? "Paused" : "Playing";
+}
+
+QDBusObjectPath TMprisService::TrackId() const
+{
+    if (!Decoder.IsOpen)
+        return QDBusObjectPath("/org/mpris/MediaPlayer2/TrackList/NoTrack");
+    return QDBusObjectPath("/org/marlixaudio/track/" + QString::number(Decoder.OpenCount.load()));
+}
+
+// Title from the playlist entry; artist and album from the usual
+// ".../artist/album/file" folders of a music collection.
+QVariantMap TMprisService::Metadata() const
+{
+    QVariantMap m;
+    m["mpris:trackid"] = QVariant::fromValue(TrackId());
+    if (!Decoder.IsOpen)
+        return m;
+    const std::string& file = Decoder.FileName;
+    QString title;
+    for (const TPlayItem& item : Playlist.Items())
+        if (item.Location() == file) {
+            title = QString::fromStdString(item.DisplayName());
+            break;
+        }
+    const QString name = QString::fromStdString(file);
+    const bool url = name.contains("://");
+    const QFileInfo info(name);
+    if (title.isEmpty())
+        title = url ? name : info.completeBaseName();
+    m["xesam:title"] = title;
+    if (!url) {
+        const QString album = info.dir().dirName();
+        QDir up = info.dir();
+        const QString artist = up.cdUp() ? up.dirName() : QString();
+        if (!album.isEmpty() && album != ".")
+            m["xesam:album"] = album;
+        if (!artist.isEmpty())
+            m["xesam:artist"] = QStringList{artist};
+    }
+    m["xesam:url"] = url ? name : QUrl::fromLocalFile(name).toString();
+    m["mpris:length"] = static_cast<qlonglong>(std::llround(Decoder.LengthMs.load() * 1000.0));
+    return m;
+}
+
+double TMprisService::Volume() const
+{
+    return std::exp2(State.MasterVolume.load() / 60.0);
+}
+
+// An amplitude factor v is 60 log2(v) tenths of a decibel.
+void TMprisService::SetVolume(double volume)
+{
+    int tenths = TPlayerState::MinVolume;
+    if (std::isfinite(volume) && volume > 0)
+        tenths = static_cast<int>(std::lround(60.0 * std::log2(volume)));
+    State.MasterVolume = std::clamp(tenths, TPlayerState::MinVolume, TPlayerState::MaxVolume);
+}
+
+qlonglong TMprisService::Position() const
+{
+    if (!Decoder.IsOpen || Decoder.Busy)
+        return 0;
+    return static_cast<qlonglong>(std::llround(Decoder.GetPositionMs() * 1000.0));
+}
+
+void TMprisService::Update()
+{
+    if (!Registered_)
+        return;
+    QVariantMap changed;
+    const QString status = PlaybackStatus();
+    if (status != LastStatus)
+        changed["PlaybackStatus"] = LastStatus = status;
+    const QVariantMap metadata = Metadata();
+    if (metadata != LastMetadata)
+        changed["Metadata"] = LastMetadata = metadata;
+    const double volume = Volume();
+    if (volume != LastVolume)
+        changed["Volume"] = LastVolume = volume;
+    if (changed.isEmpty())
+        return;
+    QDBusMessage signal =
+        QDBusMessage::createSignal(kObjectPath, "org.freedesktop.DBus.Properties", "PropertiesChanged");
+    signal << QString("org.mpris.MediaPlayer2.Player") << changed << QStringList();
+    QDBusConnection::sessionBus().send(signal);
+}
+
+TMprisRootAdaptor::TMprisRootAdaptor(TMprisService* service) : QDBusAbstractAdaptor(service), Service(service)
+{
+}
+
+void TMprisRootAdaptor::Raise()
+{
+    if (Service->OnRaise)
+        Service->OnRaise();
+}
+
+void TMprisRootAdaptor::Quit()
+{
+    if (Service->OnQuit)
+        Service->OnQuit();
+}
+
+TMprisPlayerAdaptor::TMprisPlayerAdaptor(TMprisService* service) : QDBusAbstractAdaptor(service), Service(service)
+{
+}
+
+} // namespace marlix
