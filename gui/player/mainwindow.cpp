@@ -15,7 +15,6 @@
 #include "settings/settings.h"
 
 #include <QCloseEvent>
-#include <QCollator>
 #include <QDesktopServices>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -34,6 +33,8 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cctype>
+#include <string_view>
 #include <cstdio>
 
 namespace marlix {
@@ -69,6 +70,32 @@ bool StartDesktopTool(bool soundSettings)
         return QProcess::startDetached(path, {option, alsamixer});
     }
     return false;
+}
+
+// Names with numbers in their natural order ("2 two" before "10 ten").
+bool NaturalLess(const std::string& a, const std::string& b)
+{
+    size_t i = 0, j = 0;
+    while (i < a.size() && j < b.size()) {
+        if (std::isdigit(static_cast<unsigned char>(a[i])) && std::isdigit(static_cast<unsigned char>(b[j]))) {
+            const size_t si = a.find_first_not_of("0123456789", i), sj = b.find_first_not_of("0123456789", j);
+            const std::string_view x = std::string_view(a).substr(i, si - i), y = std::string_view(b).substr(j, sj - j);
+            const std::string_view tx = x.substr(std::min(x.find_first_not_of('0'), x.size()));
+            const std::string_view ty = y.substr(std::min(y.find_first_not_of('0'), y.size()));
+            if (tx.size() != ty.size())
+                return tx.size() < ty.size();
+            if (tx != ty)
+                return tx < ty;
+            i = std::min(si, a.size());
+            j = std::min(sj, b.size());
+            continue;
+        }
+        if (a[i] != b[j])
+            return static_cast<unsigned char>(a[i]) < static_cast<unsigned char>(b[j]);
+        ++i;
+        ++j;
+    }
+    return a.size() - i < b.size() - j;
 }
 
 QRect FromEdges(int left, int top, int right, int bottom)
@@ -122,9 +149,10 @@ TFo_Main::TFo_Main(const TMainCores& cores, QWidget* parent)
     CreateMenus();
     CreateShortCutItems();
 
-    Ti_Check.setObjectName("Ti_Check");
-    Ti_Check.setInterval(50);
-    connect(&Ti_Check, &QTimer::timeout, this, &TFo_Main::Ti_CheckTimer);
+    Ti_Check = new QTimer(this);
+    Ti_Check->setObjectName("Ti_Check");
+    Ti_Check->setInterval(50);
+    connect(Ti_Check, &QTimer::timeout, this, &TFo_Main::Ti_CheckTimer);
 
     // Work that other threads hand to the main thread runs from the event loop.
     Cores.Dispatcher.SetWakeUp([this] {
@@ -134,7 +162,7 @@ TFo_Main::TFo_Main(const TMainCores& cores, QWidget* parent)
     Mpris_ = new TMprisService(Cores.State, Cores.Session.Decoder, Cores.Session.Playlist, this);
     Mpris_->OnRaise = [this] { BringToFront(); };
     Mpris_->OnQuit = [this] { close(); };
-    Mpris_->Register(); // without a session bus the desktop controls are simply absent
+    Mpris_->Register(QDBusConnection::sessionBus()); // without a session bus the desktop controls are simply absent
 }
 
 TFo_Main::~TFo_Main()
@@ -309,7 +337,7 @@ void TFo_Main::FirstShow()
         LoadPlacements(ini);
     LoadWallpaper();
     MS_MeasureCheck->setVisible(false);
-    Ti_Check.start();
+    Ti_Check->start();
 }
 
 void TFo_Main::LoadPlacements(const TIniFile& ini)
@@ -330,15 +358,38 @@ void TFo_Main::LoadPlacements(const TIniFile& ini)
         {"EqualizerWnd", Windows.Equalizer, SubWindowOf(Windows.Equalizer)->geometry(), 1},
         {"TonkaraWnd", Windows.Tonkara, SubWindowOf(Windows.Tonkara)->geometry(), 1},
     };
-    for (const auto& p : places)
-        LoadWindowPlacement(ini, p.Section, SubWindowOf(p.Child), p.Default, p.State);
+    // While a child is maximised the MDI area maximises every child it shows: the
+    // maximised child is restored to normal until all others are placed.
+    QMdiSubWindow* maximised = nullptr;
+    for (const auto& p : places) {
+        QMdiSubWindow* sub = SubWindowOf(p.Child);
+        sub->show(); // a state set while hidden is lost when the child is shown
+        LoadWindowPlacement(ini, p.Section, sub, p.Default, p.State);
+        if (sub->isMaximized()) {
+            sub->setWindowState(Qt::WindowNoState);
+            maximised = sub;
+        }
+    }
+    if (maximised)
+        maximised->showMaximized();
 }
 
 void TFo_Main::SavePlacements(TIniFile& ini)
 {
+    // The states are taken first: setting one child to normal changes the others while
+    // a child is maximised.
     const auto children = Windows.InSaveOrder();
-    for (size_t i = 0; i < children.size(); ++i)
-        SaveWindowPlacement(ini, kWindowSections[i], SubWindowOf(children[i]));
+    std::array<int, 7> states{};
+    for (size_t i = 0; i < children.size(); ++i) {
+        const QMdiSubWindow* sub = SubWindowOf(children[i]);
+        states[i] = sub->isMinimized() ? 1 : sub->isMaximized() ? 2 : 0;
+    }
+    for (size_t i = 0; i < children.size(); ++i) {
+        QMdiSubWindow* sub = SubWindowOf(children[i]);
+        sub->setWindowState(Qt::WindowNoState);
+        SaveWindowPlacement(ini, kWindowSections[i], sub);
+        ini.WriteInteger(kWindowSections[i], "State", states[i]);
+    }
 }
 
 void TFo_Main::ApplyLayout(int layout)
@@ -420,17 +471,13 @@ void TFo_Main::AddDropped(const QStringList& names)
 {
     QString exts = QString::fromStdString(Cores.Settings.Operation.BrowseExts).toLower();
     exts.remove(' ');
-    QCollator order;
-    order.setNumericMode(true);
     for (const QString& name : names) {
         const QFileInfo info(name);
         if (info.isDir()) {
             std::vector<std::string> files;
             ListFolder(name.toStdString(), files, true, exts.toStdString());
             // Track numbers in names put an album in its order.
-            std::sort(files.begin(), files.end(), [&order](const std::string& a, const std::string& b) {
-                return order.compare(QString::fromStdString(a), QString::fromStdString(b)) < 0;
-            });
+            std::sort(files.begin(), files.end(), NaturalLess);
             Cores.Pending.Add(files);
         } else if (info.isFile()) {
             Cores.Pending.Add(name.toStdString());
@@ -526,7 +573,7 @@ void TFo_Main::Shutdown()
     if (ShutDown)
         return;
     ShutDown = true;
-    Ti_Check.stop();
+    Ti_Check->stop();
     const TSaveReport report = Cores.Session.Shutdown([this](TIniFile& ini) {
         hide();
         SavePlacements(ini);

@@ -93,7 +93,7 @@ private:
     TChildWindows Windows;
     QMdiArea* Mdi = nullptr;
     QLabel* StatusPanel = nullptr;
-    QTimer Ti_Check;
+    QTimer* Ti_Check = nullptr;
     std::array<QAction*, 17> ShortCutItems{};
     std::array<int, 17> AssignedShortCuts{};
     TMprisService* Mpris_ = nullptr;

@@ -29,9 +29,9 @@ TMprisService::TMprisService(TPlayerState& state, TFo_Decoder& decoder, const TP
     new TMprisPlayerAdaptor(this);
 }
 
-bool TMprisService::Register()
+bool TMprisService::Register(const QDBusConnection& connection)
 {
-    QDBusConnection bus = QDBusConnection::sessionBus();
+    QDBusConnection bus = connection;
     if (!bus.isConnected())
         return false;
     if (!bus.registerObject(kObjectPath, this))
@@ -42,6 +42,7 @@ bool TMprisService::Register()
         bus.unregisterObject(kObjectPath);
         return false;
     }
+    Bus = bus;
     Registered_ = true;
     return true;
 }
@@ -187,7 +188,7 @@ void TMprisService::Update()
     QDBusMessage signal =
         QDBusMessage::createSignal(kObjectPath, "org.freedesktop.DBus.Properties", "PropertiesChanged");
     signal << QString("org.mpris.MediaPlayer2.Player") << changed << QStringList();
-    QDBusConnection::sessionBus().send(signal);
+    Bus.send(signal);
 }
 
 TMprisRootAdaptor::TMprisRootAdaptor(TMprisService* service) : QDBusAbstractAdaptor(service), Service(service)

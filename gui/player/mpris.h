@@ -2,6 +2,7 @@
 #include "player/transportcommands.h"
 
 #include <QDBusAbstractAdaptor>
+#include <QDBusConnection>
 #include <QDBusObjectPath>
 #include <QObject>
 #include <QStringList>
@@ -22,9 +23,9 @@ class TMprisService : public QObject {
 public:
     TMprisService(TPlayerState& state, TFo_Decoder& decoder, const TPlaylist& playlist, QObject* parent = nullptr);
 
-    // Registers "org.mpris.MediaPlayer2.marlixaudio" on the session bus; false (and
-    // nothing registered) when there is no session bus.
-    bool Register();
+    // Registers "org.mpris.MediaPlayer2.marlixaudio" on `bus` (the session bus); false
+    // (and nothing registered) when that bus is not there.
+    bool Register(const QDBusConnection& bus);
     bool Registered() const { return Registered_; }
     // Called by the main window's tick: announces changed status, metadata and volume.
     void Update();
@@ -54,6 +55,7 @@ private:
     TFo_Decoder& Decoder;
     const TPlaylist& Playlist;
     TTransportCommands Transport;
+    QDBusConnection Bus{QString()};
     bool Registered_ = false;
     QString LastStatus;
     QVariantMap LastMetadata;

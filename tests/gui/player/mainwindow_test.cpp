@@ -1,0 +1,308 @@
+// The main window offscreen with the process-wide cores and a program folder of its own.
+#include "gui/player/mainwindow.h"
+
+#include "app/clitest.h"
+#include "base/mainthread.h"
+#include "engine/alsafiledevice.h"
+#include "engine/waveoutput.h"
+#include "gui/player/layout.h"
+#include "gui/player/mpris.h"
+#include "gui/player/singleinstance.h"
+#include "player/pending.h"
+#include "player/playersession.h"
+#include "player/playerstate.h"
+#include "settings/inifile.h"
+#include "settings/settings.h"
+#include "support/testutil.h"
+
+#include <QApplication>
+#include <QDBusConnection>
+#include <QDropEvent>
+#include <QLabel>
+#include <QMdiArea>
+#include <QMdiSubWindow>
+#include <QMimeData>
+#include <QProcess>
+#include <QSignalSpy>
+#include <QTest>
+#include <QTimer>
+#include <QUrl>
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <memory>
+
+namespace marlix {
+namespace {
+
+// The wave output of this process plays into files (ALSA reads its configuration once).
+test::TempDir gAlsaFolder;
+test::TAlsaFileDevice gAlsa(gAlsaFolder.Path());
+const bool kAlsaExported = (gAlsa.Export(), true);
+
+class MainWindow : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ResetSettings(Folder.Path());
+        PendingAdditions().Clear();
+        TPlayerState& s = PlayerState();
+        s.Command.Take();
+        s.Paused = false;
+        s.EditRequest = 0;
+        s.Reserve = false;
+    }
+    void TearDown() override
+    {
+        if (Main)
+            Main->close();
+        Main.reset();
+        Session.reset();
+    }
+
+    void Open()
+    {
+        Session = std::make_unique<TPlayerSession>(Folder.Path(), Settings(), PlayerState(), PendingAdditions(),
+                                                   WaveOutput(), nullptr, TMainThread::Instance());
+        Session->Start({});
+        Main = std::make_unique<TFo_Main>(TMainCores{*Session, Settings(), PlayerState(), PendingAdditions(), nullptr,
+                                                     TMainThread::Instance(), Folder.Path()});
+        Main->resize(1200, 860);
+        Main->show();
+        QApplication::processEvents();
+    }
+    // Makes the MDI client exactly `client` large.
+    void SetClientSize(QSize client)
+    {
+        Main->resize(Main->size() + client - Main->MdiArea()->viewport()->size());
+        QApplication::processEvents();
+        ASSERT_EQ(Main->MdiArea()->viewport()->size(), client);
+    }
+    QMdiSubWindow* Sub(QWidget* w) const { return Main->SubWindowOf(w); }
+    void StopLoop() { Main->findChild<QTimer*>("Ti_Check")->stop(); }
+    std::vector<std::string> Pending() { return PendingAdditions().Take(); }
+
+    test::TempProgramFolder Folder;
+    std::unique_ptr<TPlayerSession> Session;
+    std::unique_ptr<TFo_Main> Main;
+};
+
+TEST_F(MainWindow, FirstRunGetsLayoutOneAndLayoutFourSplitsTheLeftColumn)
+{
+    Open();
+    const TChildWindows& w = Main->Children();
+    for (const char* name : {"Fo_Conductor", "Fo_Information", "Fo_Browser", "Fo_Playlist", "Fo_Spectrum",
+                             "Fo_Equalizer", "Fo_Tonkara"})
+        EXPECT_NE(Main->findChild<QWidget*>(name), nullptr) << name;
+    // No "setting.ini": layout 1, the library pane minimised, the transport in the corner.
+    EXPECT_TRUE(Sub(w.Tonkara)->isMinimized());
+    const QSize frame = Sub(w.Conductor)->size() - w.Conductor->size();
+    EXPECT_EQ(Sub(w.Conductor)->geometry(), QRect(QPoint(0, 0), QSize(388, 120) + frame));
+    const int H = Main->MdiArea()->viewport()->height();
+    EXPECT_EQ(Sub(w.Browser)->geometry().bottom() + 1, H - 4);
+    EXPECT_EQ(w.Information->size(), QSize(240, 320)) << "the client size the layout asked for";
+
+    SetClientSize({1000, 700});
+    Main->findChild<QAction*>("MVLP_4")->trigger();
+    EXPECT_EQ(Sub(w.Browser)->geometry().topLeft(), QPoint(0, 0));
+    EXPECT_EQ(Sub(w.Browser)->height(), 348);
+    EXPECT_EQ(Sub(w.Information)->height(), 348);
+    EXPECT_EQ(Sub(w.Information)->y(), 348);
+    EXPECT_EQ(w.Browser->width(), 240);
+}
+
+TEST_F(MainWindow, CloseWritesVersionAndSevenPlacementsWithNormalRectangles)
+{
+    Open();
+    const TChildWindows& w = Main->Children();
+    Sub(w.Spectrum)->showMinimized();
+    Sub(w.Playlist)->setGeometry(10, 20, 300, 200);
+    Sub(w.Playlist)->showMaximized();
+    QApplication::processEvents();
+    ASSERT_TRUE(Main->close());
+    const TIniFile ini(Folder.File("setting.ini"));
+    EXPECT_EQ(ini.ReadInteger("Global", "IniVersion", 0), 117);
+    for (const char* section : {"ConductorWnd", "InformationWnd", "BrowserWnd", "PlaylistWnd", "SpectrumWnd",
+                                "EqualizerWnd", "TonkaraWnd"})
+        EXPECT_TRUE(ini.ValueExists(section, "State")) << section;
+    EXPECT_EQ(ini.ReadInteger("PlaylistWnd", "Left", -1), 10);
+    EXPECT_EQ(ini.ReadInteger("PlaylistWnd", "Top", -1), 20);
+    EXPECT_EQ(ini.ReadInteger("PlaylistWnd", "Width", -1), 300);
+    EXPECT_EQ(ini.ReadInteger("PlaylistWnd", "Height", -1), 200);
+    EXPECT_EQ(ini.ReadInteger("PlaylistWnd", "State", -1), 2);
+    EXPECT_EQ(ini.ReadInteger("SpectrumWnd", "State", -1), 1);
+    EXPECT_EQ(ini.ReadInteger("TonkaraWnd", "State", -1), 1);
+    EXPECT_TRUE(std::filesystem::exists(Folder.File("current.m3u")));
+
+    // The next start puts every window back where it was.
+    const QRect conductor = Sub(w.Conductor)->geometry();
+    Main.reset();
+    Session.reset();
+    Open();
+    const TChildWindows& again = Main->Children();
+    EXPECT_TRUE(Sub(again.Playlist)->isMaximized());
+    EXPECT_TRUE(Sub(again.Spectrum)->isMinimized());
+    EXPECT_EQ(Sub(again.Conductor)->geometry(), conductor);
+}
+
+TEST_F(MainWindow, DropAddsFolderFilesAndFilesInDropOrder)
+{
+    Open();
+    StopLoop();
+    const std::string album = Folder.File("album");
+    std::filesystem::create_directories(album + "/disc 2");
+    for (const char* f : {"/10 ten.wav", "/2 two.mp3", "/cover.jpg", "/disc 2/1 one.wav"})
+        test::WriteText(album + f, "x");
+    test::WriteText(Folder.File("single.mp3"), "x");
+    auto* data = new QMimeData;
+    data->setUrls({QUrl::fromLocalFile(QString::fromStdString(album)),
+                   QUrl::fromLocalFile(QString::fromStdString(Folder.File("single.mp3"))),
+                   QUrl::fromLocalFile(QString::fromStdString(Folder.File("missing.wav")))});
+    QDragEnterEvent enter(QPoint(50, 50), Qt::CopyAction, data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(Main.get(), &enter);
+    EXPECT_TRUE(enter.isAccepted());
+    QDropEvent drop(QPointF(50, 50), Qt::CopyAction, data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(Main.get(), &drop);
+    delete data;
+    EXPECT_EQ(Pending(), (std::vector<std::string>{album + "/2 two.mp3", album + "/10 ten.wav",
+                                                   album + "/disc 2/1 one.wav", Folder.File("single.mp3")}));
+}
+
+TEST_F(MainWindow, SecondStartHandsOverWithinOneTick)
+{
+    TSingleInstance first(Folder.Path());
+    ASSERT_TRUE(first.Acquire());
+    QSignalSpy raised(&first, &TSingleInstance::RaiseRequested);
+    Open();
+    StopLoop();
+
+    TSingleInstance second(Folder.Path());
+    EXPECT_FALSE(second.Acquire()) << "the folder already has its player";
+    const std::vector<std::string> files{"/music/a.wav", "/music/b.mp3", "http://radio.example/c"};
+    ASSERT_TRUE(second.HandOver(files));
+    QTRY_COMPARE(raised.count(), 1);
+    Main->Ti_CheckTimer();
+    EXPECT_EQ(Pending(), files);
+    EXPECT_FALSE(std::filesystem::exists(Folder.File("reserved.txt")));
+
+    // Without arguments it only asks the first to come forward.
+    ASSERT_TRUE(second.HandOver({}));
+    QTRY_COMPARE(raised.count(), 2);
+    EXPECT_FALSE(std::filesystem::exists(Folder.File("reserved.txt")));
+}
+
+TEST_F(MainWindow, LockOfAKilledPlayerDoesNotBlockTheNextStart)
+{
+    const std::string lock = Folder.File("MarlixAudio.lock");
+    int status = -1;
+    const std::string pid = test::RunCommand("sh -c \"exec 9>'" + lock + "'; flock 9; exec sleep 30\" > /dev/null 2>&1 & echo $!", &status);
+    ASSERT_EQ(status, 0);
+    // Held by a live process: refused.
+    bool refused = false;
+    for (int i = 0; i < 100 && !refused; ++i) {
+        TSingleInstance probe(Folder.Path());
+        refused = !probe.Acquire();
+        if (!refused)
+            QTest::qWait(20);
+    }
+    EXPECT_TRUE(refused);
+    test::RunCommand("kill -KILL " + pid.substr(0, pid.find('\n')) + "; sleep 0.1");
+    TSingleInstance next(Folder.Path());
+    EXPECT_TRUE(next.Acquire());
+    // Nobody answers on a folder whose player is gone: nothing is handed over.
+    TSingleInstance other(Folder.File("elsewhere/"));
+    EXPECT_FALSE(other.HandOver({"/music/a.wav"}));
+    EXPECT_FALSE(std::filesystem::exists(Folder.File("elsewhere/reserved.txt")));
+}
+
+TEST_F(MainWindow, ShortcutsFollowTheSettingsAndEditRequestsOpenTheDSPPage)
+{
+    Open();
+    StopLoop();
+    QAction* play = Main->ShortCutItem(TSettingOperation::scPlay);
+    EXPECT_EQ(play->shortcut(), QKeySequence(Qt::Key_F5));
+    Settings().Operation.ShortCut[TSettingOperation::scPlay] = 0x4000 + 'K';
+    Settings().Operation.ShortCut[TSettingOperation::scVolDown] = 0x2000 + 40; // Shift+Down
+    Main->Ti_CheckTimer();
+    EXPECT_EQ(play->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_K));
+    Main->activateWindow();
+    QApplication::processEvents();
+    PlayerState().MasterVolume = -35;
+    QTest::keyClick(Main.get(), Qt::Key_Down, Qt::ShiftModifier);
+    EXPECT_EQ(PlayerState().MasterVolume.load(), -40);
+    QTest::keyClick(Main.get(), Qt::Key_K, Qt::ControlModifier);
+    EXPECT_EQ(PlayerState().Command.Peek(), "Play");
+
+    const TChildWindows& w = Main->Children();
+    Sub(w.Equalizer)->showMinimized();
+    PlayerState().EditRequest = 3;
+    Main->Ti_CheckTimer();
+    EXPECT_EQ(PlayerState().EditRequest.load(), 0);
+    EXPECT_FALSE(Sub(w.Equalizer)->isMinimized());
+    EXPECT_EQ(Main->MdiArea()->activeSubWindow(), Sub(w.Equalizer));
+    QStringList texts;
+    for (QLabel* l : w.Equalizer->findChildren<QLabel*>())
+        texts << l->text();
+    EXPECT_TRUE(texts.contains("マトリクス")) << texts.join(",").toStdString();
+}
+
+// A session bus of the test's own, stopped by PID.
+struct TPrivateBus {
+    TPrivateBus()
+    {
+        const std::string out = test::RunCommand("dbus-daemon --session --fork --print-address=1 --print-pid=1");
+        const auto nl = out.find('\n');
+        if (nl == std::string::npos)
+            return;
+        Address = out.substr(0, nl);
+        Pid = out.substr(nl + 1, out.find('\n', nl + 1) - nl - 1);
+    }
+    ~TPrivateBus()
+    {
+        if (!Pid.empty())
+            test::RunCommand("kill " + Pid);
+    }
+    // Calls a method of the player's MPRIS interface from a separate client.
+    void Send(const char* method) const
+    {
+        QProcess::startDetached("sh", {"-c", QString::fromStdString("DBUS_SESSION_BUS_ADDRESS='" + Address +
+                                                                     "' dbus-send --session --type=method_call "
+                                                                     "--dest=org.mpris.MediaPlayer2.marlixaudio "
+                                                                     "/org/mpris/MediaPlayer2 "
+                                                                     "org.mpris.MediaPlayer2.Player.") +
+                                                method});
+    }
+    std::string Address, Pid;
+};
+
+TEST_F(MainWindow, MprisPlayPauseAndNextReachTheMailboxAndTheLoopCarriesThemOut)
+{
+    if (!test::HaveProgram("dbus-daemon") || !test::HaveProgram("dbus-send"))
+        GTEST_SKIP() << "dbus-daemon or dbus-send is not installed";
+    TPrivateBus bus;
+    ASSERT_FALSE(bus.Address.empty());
+    test::WriteText(Folder.File("setting.ini"), "[MME]\nDevice0=-1\n[Status]\nAVC=0\n");
+    WriteWav(Folder.File("a.wav"), Noise(44100 * 20, 1), 44100);
+    WriteWav(Folder.File("b.wav"), Noise(44100 * 20, 2), 44100);
+    test::WriteText(Folder.File("current.m3u"), Folder.File("a.wav") + "\n" + Folder.File("b.wav") + "\n");
+    Open();
+    const QDBusConnection connection = QDBusConnection::connectToBus(QString::fromStdString(bus.Address), "mpris-test");
+    ASSERT_TRUE(Main->Mpris()->Register(connection));
+    TPlayerState& state = PlayerState();
+
+    bus.Send("PlayPause");
+    QTRY_VERIFY_WITH_TIMEOUT(state.OutputRunning && Session->Decoder.FileName == Folder.File("a.wav"), 10000);
+    EXPECT_FALSE(state.Paused);
+    bus.Send("PlayPause");
+    QTRY_VERIFY_WITH_TIMEOUT(state.Paused, 5000);
+    bus.Send("PlayPause");
+    QTRY_VERIFY_WITH_TIMEOUT(!state.Paused, 5000);
+    bus.Send("Next");
+    QTRY_VERIFY_WITH_TIMEOUT(Session->Decoder.FileName == Folder.File("b.wav"), 10000);
+    EXPECT_TRUE(state.Command.Empty());
+    EXPECT_EQ(Main->Mpris()->PlaybackStatus(), "Playing");
+    EXPECT_EQ(Main->Mpris()->Metadata().value("xesam:title").toString(), "b.wav");
+    QDBusConnection::disconnectFromBus("mpris-test");
+}
+
+} // namespace
+} // namespace marlix
