@@ -6,11 +6,14 @@
 #include "dsp/pluginhost.h"
 #include "engine/waveoutput.h"
 #include "gui/gallery.h"
+#include "gui/player/appicon.h"
 #include "gui/player/mainwindow.h"
+#include "gui/player/namelist.h"
 #include "gui/player/singleinstance.h"
 #include "player/pending.h"
 #include "player/playersession.h"
 #include "player/playerstate.h"
+#include "settings/inifile.h"
 #include "settings/settings.h"
 
 #include <QApplication>
@@ -83,6 +86,7 @@ int main(int argc, char** argv)
     QApplication app(argc, argv);
     QApplication::setApplicationName("Marlix Audio");
     QApplication::setDesktopFileName("marlixaudio");
+    QApplication::setWindowIcon(ApplicationIcon());
     QApplication::setFont(QFont(QStringLiteral("Noto Sans CJK JP"), 9));
 
     QStringList args = QApplication::arguments();
@@ -99,7 +103,9 @@ int main(int argc, char** argv)
     if (screens < 0)
         for (const QString& a : args)
             entries.push_back(a.toStdString());
-    entries = ResolveArguments(entries);
+    // Folders become their files, with the extensions the browser lists.
+    const TIniFile ini(folder + "setting.ini");
+    entries = ExpandNames(ResolveArguments(entries), ini.ReadString("Operation", "BrowseExts", TSettingOperation().BrowseExts), true);
 
     TSingleInstance instance(folder);
     if (screens < 0 && !instance.Acquire()) {

@@ -15,6 +15,7 @@ PACKAGES=(
   libcurl4-openssl-dev
   ladspa-sdk
   xvfb xauth fonts-noto-cjk
+  dbus-daemon dbus-bin
   python3
 )
 

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Saves pictures of the program's windows into DIR, drawn offscreen.
-# Builds a Release program folder if needed and runs it with a fresh program folder.
-# Until the main window exists, the picture is the drawing toolkit's gallery:
-# DIR/toolkit.png.
+# Builds a Release program folder if needed and runs it with a fresh program folder:
+# DIR/toolkit.png is the drawing toolkit's gallery, DIR/layout-1.png ... layout-6.png the
+# main window with every player window placed by that layout.
 set -euo pipefail
 if [ $# -ne 1 ]; then
   echo "usage: scripts/screens.sh DIR" >&2
@@ -26,8 +26,10 @@ if [ "$status" -ne 0 ]; then
   echo "screens: marlixaudio failed (exit $status)" >&2
   exit "$status"
 fi
-if [ ! -s "$out/toolkit.png" ]; then
-  echo "screens: no picture was written" >&2
-  exit 1
-fi
-echo "screens: $out/toolkit.png"
+for picture in toolkit layout-1 layout-2 layout-3 layout-4 layout-5 layout-6; do
+  if [ ! -s "$out/$picture.png" ]; then
+    echo "screens: $out/$picture.png was not written" >&2
+    exit 1
+  fi
+done
+echo "screens: $out/toolkit.png, $out/layout-1.png ... layout-6.png"

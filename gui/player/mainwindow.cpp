@@ -1,12 +1,12 @@
 #include "gui/player/mainwindow.h"
 
-#include "base/fileutil.h"
 #include "base/mainthread.h"
 #include "dsp/pluginhost.h"
 #include "gui/placement.h"
 #include "gui/player/constants.h"
 #include "gui/player/layout.h"
 #include "gui/player/mpris.h"
+#include "gui/player/namelist.h"
 #include "gui/shortcut.h"
 #include "player/pending.h"
 #include "player/playersession.h"
@@ -33,8 +33,6 @@
 
 #include <algorithm>
 #include <atomic>
-#include <cctype>
-#include <string_view>
 #include <cstdio>
 
 namespace marlix {
@@ -70,32 +68,6 @@ bool StartDesktopTool(bool soundSettings)
         return QProcess::startDetached(path, {option, alsamixer});
     }
     return false;
-}
-
-// Names with numbers in their natural order ("2 two" before "10 ten").
-bool NaturalLess(const std::string& a, const std::string& b)
-{
-    size_t i = 0, j = 0;
-    while (i < a.size() && j < b.size()) {
-        if (std::isdigit(static_cast<unsigned char>(a[i])) && std::isdigit(static_cast<unsigned char>(b[j]))) {
-            const size_t si = a.find_first_not_of("0123456789", i), sj = b.find_first_not_of("0123456789", j);
-            const std::string_view x = std::string_view(a).substr(i, si - i), y = std::string_view(b).substr(j, sj - j);
-            const std::string_view tx = x.substr(std::min(x.find_first_not_of('0'), x.size()));
-            const std::string_view ty = y.substr(std::min(y.find_first_not_of('0'), y.size()));
-            if (tx.size() != ty.size())
-                return tx.size() < ty.size();
-            if (tx != ty)
-                return tx < ty;
-            i = std::min(si, a.size());
-            j = std::min(sj, b.size());
-            continue;
-        }
-        if (a[i] != b[j])
-            return static_cast<unsigned char>(a[i]) < static_cast<unsigned char>(b[j]);
-        ++i;
-        ++j;
-    }
-    return a.size() - i < b.size() - j;
 }
 
 QRect FromEdges(int left, int top, int right, int bottom)
@@ -469,20 +441,10 @@ void TFo_Main::TakeEditRequest()
 
 void TFo_Main::AddDropped(const QStringList& names)
 {
-    QString exts = QString::fromStdString(Cores.Settings.Operation.BrowseExts).toLower();
-    exts.remove(' ');
-    for (const QString& name : names) {
-        const QFileInfo info(name);
-        if (info.isDir()) {
-            std::vector<std::string> files;
-            ListFolder(name.toStdString(), files, true, exts.toStdString());
-            // Track numbers in names put an album in its order.
-            std::sort(files.begin(), files.end(), NaturalLess);
-            Cores.Pending.Add(files);
-        } else if (info.isFile()) {
-            Cores.Pending.Add(name.toStdString());
-        }
-    }
+    std::vector<std::string> list;
+    for (const QString& name : names)
+        list.push_back(name.toStdString());
+    Cores.Pending.Add(ExpandNames(list, Cores.Settings.Operation.BrowseExts, false));
 }
 
 void TFo_Main::dragEnterEvent(QDragEnterEvent* e)
