@@ -22,6 +22,7 @@
 #include <QFont>
 #include <QMdiArea>
 #include <QStandardPaths>
+#include <QTemporaryDir>
 #include <csignal>
 #include <cstdio>
 #include <filesystem>
@@ -97,7 +98,13 @@ int main(int argc, char** argv)
         return 2;
     }
 
-    UseWritableProgramFolder();
+    // The pictures are made with default settings in a folder of their own, which the
+    // window's close saves into and which is removed afterwards.
+    QTemporaryDir screensFolder;
+    if (screens >= 0)
+        SetProgramFolder(screensFolder.path().toStdString());
+    else
+        UseWritableProgramFolder();
     const std::string folder = ProgramFolder();
     std::vector<std::string> entries;
     if (screens < 0)

@@ -12,7 +12,7 @@ cd "$root"
 
 scripts/install-deps.sh
 cmake -S . -B build-release -G Ninja -DCMAKE_BUILD_TYPE=Release -DMARLIX_TESTS=OFF -DMARLIX_BENCH=OFF >/dev/null
-cmake --build build-release -j "$(nproc)" --target marlixaudio marlixaudio-cli
+cmake --build build-release -j "$(nproc)"
 
 folder="$prefix/lib/marlixaudio"
 mkdir -p "$folder" "$prefix/bin" "$prefix/share/applications" "$prefix/share/icons/hicolor/scalable/apps"
