@@ -159,7 +159,7 @@ void TFo_Information::Repaint()
     const bool wanted = height() / RowHeight_ < Lines_.size();
     Fr_Scroll->setGeometry(width() - kScrollWidth, 0, kScrollWidth, height());
     PB_Info->setGeometry(0, 0, wanted ? width() - kScrollWidth : width(), height());
-    if (Fr_Scroll->isVisible() != wanted)
+    if (Fr_Scroll->isHidden() == wanted)
         Fr_Scroll->setVisible(wanted);
     Fr_Scroll->SetRowHeight(RowHeight_);
     Fr_Scroll->SetCount(int(Lines_.size()));

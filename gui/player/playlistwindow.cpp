@@ -146,7 +146,7 @@ void TFo_Playlist::BuildMenu()
     MenuItem("PM_Property", QStringLiteral("プロパティ(&R)"), QString(), &TFo_Playlist::PropertyClick);
 }
 
-int TFo_Playlist::FirstVisible() const { return Fr_Scroll->isVisible() ? Fr_Scroll->Position() : 0; }
+int TFo_Playlist::FirstVisible() const { return !Fr_Scroll->isHidden() ? Fr_Scroll->Position() : 0; }
 
 TPlaylistView TFo_Playlist::CurrentView() const
 {
@@ -183,7 +183,7 @@ void TFo_Playlist::PlaceFrame()
     const bool wanted = height() / RowHeight_ < Playlist.Count();
     Fr_Scroll->setGeometry(width() - kScrollWidth, 0, kScrollWidth, height());
     PB_List->setGeometry(0, 0, wanted ? width() - kScrollWidth : width(), height());
-    if (Fr_Scroll->isVisible() != wanted)
+    if (Fr_Scroll->isHidden() == wanted)
         Fr_Scroll->setVisible(wanted);
 }
 
