@@ -1,6 +1,8 @@
 // The desktop player. Until its windows exist it opens an empty main frame.
-// "--screens DIR" saves the drawing toolkit's gallery as DIR/toolkit.png and exits.
+// "--screens DIR" saves the drawing toolkit's gallery as DIR/toolkit.png and the player
+// windows as DIR/<object name>.png, and exits.
 #include "gui/gallery.h"
+#include "gui/player/windowshots.h"
 
 #include <QApplication>
 #include <QDir>
@@ -21,6 +23,11 @@ int SaveScreens(const QString& dir)
     const QString file = QDir(dir).filePath("toolkit.png");
     if (!gallery.SaveTo(file)) {
         std::fprintf(stderr, "marlixaudio: cannot write %s\n", qPrintable(file));
+        return 2;
+    }
+    QString error;
+    if (!marlix::SavePlayerWindowShots(dir, error)) {
+        std::fprintf(stderr, "marlixaudio: player windows: %s\n", qPrintable(error));
         return 2;
     }
     return 0;

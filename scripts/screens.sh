@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Saves pictures of the program's windows into DIR, drawn offscreen.
 # Builds a Release program folder if needed and runs it with a fresh program folder.
-# Until the main window exists, the picture is the drawing toolkit's gallery:
-# DIR/toolkit.png.
+# Pictures: the drawing toolkit's gallery (DIR/toolkit.png) and each player window alone
+# (DIR/Fo_Conductor.png, DIR/Fo_Playlist.png, DIR/Fo_Information.png,
+# DIR/Fo_Properties.png, DIR/Fo_About.png).
 set -euo pipefail
 if [ $# -ne 1 ]; then
   echo "usage: scripts/screens.sh DIR" >&2
@@ -26,8 +27,10 @@ if [ "$status" -ne 0 ]; then
   echo "screens: marlixaudio failed (exit $status)" >&2
   exit "$status"
 fi
-if [ ! -s "$out/toolkit.png" ]; then
-  echo "screens: no picture was written" >&2
-  exit 1
-fi
-echo "screens: $out/toolkit.png"
+for name in toolkit Fo_Conductor Fo_Playlist Fo_Information Fo_Properties Fo_About; do
+  if [ ! -s "$out/$name.png" ]; then
+    echo "screens: $name.png was not written" >&2
+    exit 1
+  fi
+  echo "screens: $out/$name.png"
+done

@@ -132,7 +132,7 @@ TFo_Conductor::TFo_Conductor(TPlayerState& state, TFo_Decoder& decoder, TPlaylis
     BuildModes();
     BuildMaster();
     BuildStages();
-    setFixedSize(642, 142);
+    setFixedSize(642, 150);
 
     Ti_Check->setObjectName("Ti_Check");
     Ti_Check->setInterval(50);
@@ -220,10 +220,10 @@ void TFo_Conductor::BuildModes()
          "BGM再生|BGM再生のON/OFFを切り替えます。プレイリストの再生が終わると、BGM用のプレイリストからランダムに選曲して再生します"},
     };
     auto* group = new QGroupBox(QStringLiteral("Playlist"), this);
-    group->setGeometry(6, 82, 196, 54);
+    group->setGeometry(6, 84, 196, 60);
     int x = 8;
     for (const TSpec& s : specs) {
-        QToolButton* b = MakeButton(s.Name, QString::fromUtf8(s.Hint), true, QRect(x, 20, 34, 26), group);
+        QToolButton* b = MakeButton(s.Name, QString::fromUtf8(s.Hint), true, QRect(x, 24, 34, 26), group);
         b->setIcon(GlyphIcon(s.Glyph));
         if (s.Glyph == TGlyph::BGM)
             connect(b, &QToolButton::clicked, this, [this] { Bu_BGMClick(); });
@@ -237,7 +237,7 @@ void TFo_Conductor::BuildMaster()
 {
     auto* group = new QGroupBox(QStringLiteral("Master"), this);
     group->setObjectName("GB_Master");
-    group->setGeometry(264, 4, 84, 132);
+    group->setGeometry(264, 4, 84, 140);
     PB_Master = new TPaintBox(group);
     PB_Master->setObjectName("PB_Master");
     PB_Master->setGeometry(16, 24, kDialSize, kDialSize);
@@ -288,7 +288,7 @@ void TFo_Conductor::BuildStages()
          nullptr, nullptr},
     };
     auto* group = new QGroupBox(QStringLiteral("DSP"), this);
-    group->setGeometry(354, 4, 282, 132);
+    group->setGeometry(354, 4, 282, 140);
     int x = 8;
     int tag = 1;
     for (const TSpec& s : specs) {

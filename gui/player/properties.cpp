@@ -56,7 +56,8 @@ TFo_Properties::TFo_Properties(const std::string& entry, QWidget* parent)
     auto* v = new QVBoxLayout(this);
     v->addLayout(Form);
     v->addWidget(buttons);
-    setMinimumWidth(420);
+    Form->setFieldGrowthPolicy(QFormLayout::AllNonFixedFieldsGrow);
+    v->setSizeConstraint(QLayout::SetFixedSize);
 }
 
 QString TFo_Properties::Value(const QString& key) const
@@ -73,6 +74,7 @@ void TFo_Properties::AddRow(const QString& key, const QString& value)
     auto* label = new QLabel(value);
     label->setTextInteractionFlags(Qt::TextSelectableByMouse);
     label->setWordWrap(true);
+    label->setMinimumWidth(300);
     Form->addRow(key + QStringLiteral(" :"), label);
 }
 
