@@ -60,12 +60,10 @@ QImage PaintPlaylist(const TPlaylistView& v)
     const QFont font = ListFont(v.FontSize);
     const QFontMetrics metrics(font);
     const int rowHeight = RowHeight(font);
-    const int count = static_cast<int>(v.Items.size());
-    for (int r = 0; r <= img.height() / rowHeight; ++r) {
+    const int shown = static_cast<int>(v.Items.size());
+    for (int r = 0; r <= img.height() / rowHeight && r < shown; ++r) {
         const int e = v.First + r;
-        if (e < 0 || e >= count)
-            break;
-        const TPlayItem& item = v.Items[size_t(e)];
+        const TPlayItem& item = v.Items[size_t(r)];
         const QRect row(0, r * rowHeight, img.width(), rowHeight);
         PaintRowBack(img, row, e == v.HoverIndex, item.Selected, e == v.PlayingIndex, e == v.CursorIndex);
         QPainter p(&img);
@@ -151,11 +149,15 @@ int TFo_Playlist::FirstVisible() const { return !Fr_Scroll->isHidden() ? Fr_Scro
 TPlaylistView TFo_Playlist::CurrentView() const
 {
     TPlaylistView v;
-    v.Items = Playlist.Items();
+    v.Count = Playlist.Count();
+    v.First = FirstVisible();
+    const int rows = std::max(PB_List->height(), 0) / RowHeight_ + 1;
+    const auto& all = Playlist.Items();
+    const auto begin = all.begin() + std::clamp(v.First, 0, v.Count);
+    v.Items.assign(begin, begin + std::clamp(rows, 0, int(all.end() - begin)));
     v.HoverIndex = Playlist.HoverIndex;
     v.CursorIndex = Playlist.CursorIndex;
     v.PlayingIndex = Playlist.PlayingIndex;
-    v.First = FirstVisible();
     v.Width = PB_List->width();
     v.Height = PB_List->height();
     v.FontSize = Settings_.View.nBrowserFontSize;

@@ -17,9 +17,11 @@ class TPaintBox;
 class TPlayerState;
 class TSettings;
 
-// What the playlist picture is made from.
+// What the playlist picture is made from: the visible rows only, so that a long list
+// costs nothing to compare or draw.
 struct TPlaylistView {
-    std::vector<TPlayItem> Items;
+    std::vector<TPlayItem> Items; // entries First, First + 1, … that fit the height
+    int Count = 0;                // entries in the whole list
     int HoverIndex = -1;
     int CursorIndex = -1;
     int PlayingIndex = -1;
