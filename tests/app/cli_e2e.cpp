@@ -8,6 +8,7 @@
 #include "base/flexfilebuf.h"
 #include "settings/settingconvolver.h"
 #include "settings/settingeq.h"
+#include "support/jackregistry.h"
 #include "support/testutil.h"
 #include "app/clitest.h"
 
@@ -379,6 +380,7 @@ TEST_F(Cli, PlayEndsWithStatus3WhenTheJackServerGoesAway)
         std::string Pattern;
         ~TRemoveAtEnd() { RunCommand("rm -f " + Pattern); }
     } leftovers{"'/dev/shm/jack_sem.0_" + name + "_'*"};
+    test::ReclaimDeadJackServers();
     TKillAtEnd server{FirstLine(RunCommand(jack + "jackd -n " + name + " -d dummy -r 48000 -p 256 > '" +
                                            home.File("jackd.log") + "' 2>&1 & echo $!"))};
     int status = -1;
