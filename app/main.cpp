@@ -1,6 +1,7 @@
 // The desktop player: one instance per program folder, the player session and its main
-// window. "--screens DIR" saves the drawing toolkit's gallery and the main window in
-// each of the six layouts as DIR/toolkit.png and DIR/layout-N.png, then exits.
+// window. "--screens DIR" saves the drawing toolkit's gallery (DIR/toolkit.png), each
+// player window alone (DIR/<object name>.png) and the main window in each of the six
+// layouts (DIR/layout-N.png), then exits.
 #include "base/mainthread.h"
 #include "base/programfolder.h"
 #include "dsp/pluginhost.h"
@@ -10,6 +11,7 @@
 #include "gui/player/mainwindow.h"
 #include "gui/player/namelist.h"
 #include "gui/player/singleinstance.h"
+#include "gui/player/windowshots.h"
 #include "player/pending.h"
 #include "player/playersession.h"
 #include "player/playerstate.h"
@@ -50,9 +52,16 @@ int SaveScreens(const QString& dir, TFo_Main& main)
         file = QDir(dir).filePath(QString("layout-%1.png").arg(n));
         ok = main.grab().save(file);
     }
-    if (!ok)
+    if (!ok) {
         std::fprintf(stderr, "marlixaudio: cannot write %s\n", qPrintable(file));
-    return ok ? 0 : 2;
+        return 2;
+    }
+    QString error;
+    if (!SavePlayerWindowShots(dir, error)) {
+        std::fprintf(stderr, "marlixaudio: player windows: %s\n", qPrintable(error));
+        return 2;
+    }
+    return 0;
 }
 
 // An installed program folder is read-only: settings and the other files the player

@@ -75,6 +75,20 @@ std::vector<uint8_t> BridgeBlock(const std::string& foreign)
     return block;
 }
 
+// The display name `base` told apart by the library's file name, or by its whole path
+// when another library of that label has the same file name.
+std::string Qualified(const std::string& base, const std::string& path, bool fileNameShared)
+{
+    return base + " (" + (fileNameShared ? path : fs::path(path).filename().string()) + ")";
+}
+
+// `plugName` with its display part replaced by `display`.
+std::string WithDisplayName(const std::string& plugName, const std::string& display)
+{
+    const auto bar = plugName.find('|');
+    return bar == std::string::npos ? display : plugName.substr(0, bar + 1) + display;
+}
+
 void ReportToStderr(const std::string& caption, const std::string& text)
 {
     std::fprintf(stderr, "%s: %s\n", caption.c_str(), text.c_str());
@@ -156,7 +170,14 @@ bool TPluginHost::LoadPlugin(int slot, const std::string& file, bool privateCopy
     if (slot < 0 || slot >= SlotCount)
         return false;
     UnloadPlugin(slot, true);
-    return LoadInto(Slot(slot), file, privateCopy);
+    TPluginSlot& s = Slot(slot);
+    if (!LoadInto(s, file, privateCopy))
+        return false;
+    const auto entry = std::find_if(Catalogue_.begin(), Catalogue_.end(),
+                                    [&](const TCatalogueEntry& e) { return e.Path == file; });
+    if (entry != Catalogue_.end() && entry->PlugName == s.Name)
+        s.Name = WithDisplayName(s.Name, entry->DisplayName);
+    return true;
 }
 
 void TPluginHost::Release(TPluginSlot& s, bool deleteCopy)
@@ -206,11 +227,36 @@ std::string TPluginHost::ProbePlugin(const std::string& file)
         return {};
     if (!probe.Entry.GetPlugName)
         Report(Caption, "\"GetPlugName\" is not exported\n" + file);
-    const std::string display = PlugDisplayName(probe.Name);
-    if (!probe.Name.empty() && Catalogue_.size() < MaxCatalogue)
-        Catalogue_.push_back({file, display, probe.IsSynth});
+    if (probe.Name.empty()) {
+        Release(probe, false);
+        return {};
+    }
+    if (Catalogue_.size() >= MaxCatalogue) {
+        Release(probe, false);
+        return PlugDisplayName(probe.Name);
+    }
+    AddToCatalogue({file, PlugDisplayName(probe.Name), probe.IsSynth, probe.Name});
     Release(probe, false);
-    return probe.Name.empty() ? std::string() : display;
+    return Catalogue_.back().DisplayName;
+}
+
+void TPluginHost::AddToCatalogue(TCatalogueEntry entry)
+{
+    const std::string base = entry.DisplayName;
+    Catalogue_.push_back(std::move(entry));
+    std::vector<TCatalogueEntry*> same;
+    for (TCatalogueEntry& e : Catalogue_)
+        if (PlugDisplayName(e.PlugName) == base)
+            same.push_back(&e);
+    if (same.size() < 2)
+        return;
+    for (TCatalogueEntry* e : same) {
+        const auto file = fs::path(e->Path).filename();
+        const bool shared = std::count_if(same.begin(), same.end(), [&](const TCatalogueEntry* o) {
+                                return fs::path(o->Path).filename() == file;
+                            }) > 1;
+        e->DisplayName = Qualified(base, e->Path, shared);
+    }
 }
 
 void TPluginHost::ProbeFolder(const std::string& folder, bool recursive, bool nativeToo)
@@ -263,8 +309,12 @@ bool TPluginHost::FindAndLoad(int slot, const std::string& name)
 {
     const std::string display = PlugDisplayName(name);
     const auto& catalogue = Catalogue();
-    const auto entry = std::find_if(catalogue.begin(), catalogue.end(),
-                                    [&](const TCatalogueEntry& e) { return e.DisplayName == display; });
+    auto entry = std::find_if(catalogue.begin(), catalogue.end(),
+                              [&](const TCatalogueEntry& e) { return e.DisplayName == display; });
+    // A name saved before its label was shared: the first library of that label.
+    if (entry == catalogue.end())
+        entry = std::find_if(catalogue.begin(), catalogue.end(),
+                             [&](const TCatalogueEntry& e) { return PlugDisplayName(e.PlugName) == display; });
     if (entry == catalogue.end()) {
         Report(Caption, display + " is not found.");
         return false;

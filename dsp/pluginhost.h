@@ -48,8 +48,9 @@ struct TPluginSlot {
 
 struct TCatalogueEntry {
     std::string Path;
-    std::string DisplayName;
+    std::string DisplayName; // unique: a label two libraries share gets the file's name
     int32_t IsSynth = 0;
+    std::string PlugName;    // as "GetPlugName" returned it
 };
 
 // Finds, loads, calls and unloads effect plug-ins. Every slot runs a private copy of its
@@ -75,6 +76,8 @@ public:
     void BuildCatalogue();
     const std::vector<TCatalogueEntry>& Catalogue();
 
+    // A file from the catalogue names its slot after the catalogue's unique display
+    // name, so saving and loading the slot finds the same file again.
     bool LoadPlugin(int slot, const std::string& file, bool privateCopy);
     void UnloadPlugin(int slot, bool deleteCopy);
     void UnloadAll();
@@ -102,6 +105,7 @@ private:
     void Release(TPluginSlot& s, bool deleteCopy);
     std::string MakeCopy(const std::string& module);
     void ProbeFolder(const std::string& folder, bool recursive, bool nativeToo);
+    void AddToCatalogue(TCatalogueEntry entry);
     static std::vector<std::string> LadspaFolders();
     static bool IsNative(const std::string& file);
 

@@ -89,6 +89,8 @@ int TOutputStage::Available()
         EmptyReads.store(0);
     } else {
         EmptyReads.fetch_add(1);
+        if (!Flag(Controls.Finished))
+            Underruns.fetch_add(1, std::memory_order_relaxed);
     }
     return a;
 }

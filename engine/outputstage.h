@@ -46,6 +46,9 @@ public:
 
     std::atomic<bool> Preroll{false};
     std::atomic<int> EmptyReads{0};
+    // Reads that found nothing while the source was still delivering: the chain fell
+    // behind the device. Counted over the life of the stage.
+    std::atomic<int> Underruns{0};
 
 private:
     int Available();

@@ -9,6 +9,8 @@
 #include "settings/settings.h"
 
 #include <chrono>
+#include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <optional>
 #include <thread>
@@ -30,7 +32,8 @@ void FeedDecoder(TFo_Decoder& decoder)
 
 // The output rate every input would need; an error when one cannot be opened or
 // two need different rates.
-TRenderResult PlanRates(const TRenderOptions& options, TSettings& settings, TFo_Decoder& decoder)
+TRenderResult PlanRates(const TRenderOptions& options, TSettings& settings, TFo_Decoder& decoder,
+                        double& inputSeconds)
 {
     TRenderResult result;
     std::optional<int> outRate;
@@ -50,6 +53,7 @@ TRenderResult PlanRates(const TRenderOptions& options, TSettings& settings, TFo_
             break;
         }
         outRate = plan.OutRate;
+        inputSeconds += decoder.GetLengthMs() / 1000;
         result.OutRate = plan.OutRate;
         result.UpFactor = plan.UpFactor;
     }
@@ -60,9 +64,10 @@ TRenderResult PlanRates(const TRenderOptions& options, TSettings& settings, TFo_
 
 class TRenderLoop {
 public:
-    TRenderLoop(const TRenderOptions& options, TSettings& settings, TPlayerState& state, TFo_Decoder& decoder)
+    TRenderLoop(const TRenderOptions& options, TSettings& settings, TPlayerState& state, TFo_Decoder& decoder,
+                double inputSeconds)
         : Options(options), State(state), Decoder(decoder), Chain(settings, state, decoder),
-          Left(options.BlockFrames), Right(options.BlockFrames)
+          Left(options.BlockFrames), Right(options.BlockFrames), Zeros(options.BlockFrames), InputSeconds(inputSeconds)
     {
     }
 
@@ -82,10 +87,16 @@ public:
             result.Message = "cannot write " + Options.Output;
             return result;
         }
-        result.Frames = Loop(file, result.OutRate);
+        InputFrames = std::llround(InputSeconds * result.OutRate);
+        result.Frames = Loop(file, result.OutRate) - Held;
         file.CloseFile(1);
         Chain.Stop();
         Decoder.CloseSource();
+        if (result.Frames == 0 && InputFrames > 0) {
+            std::remove(Options.Output.c_str());
+            result.Status = 3;
+            result.Message = "nothing was rendered from " + Options.Inputs[0];
+        }
         return result;
     }
 
@@ -101,19 +112,24 @@ private:
             int32_t* outputs[2] = {Left.data(), Right.data()};
             Chain.Stage.Render(outputs, block, 2);
             if (Chain.Stage.Preroll) {
-                if (++waits > 1000)
+                // A device's filter thread keeps topping up the buffer until pre-roll
+                // ends; a block in hand is not enough for the stage.
+                if (StepOnce())
+                    continue;
+                if (++waits > 20000)
                     break; // a source that never delivers
+                std::this_thread::sleep_for(std::chrono::microseconds(100));
                 continue;
             }
             int frames = block;
             if (limit >= 0)
                 frames = static_cast<int>(std::min<int64_t>(frames, limit - written));
-            Write(file, frames);
+            if (State.EndOfList) {
+                tail += frames;
+                quiet = Silent(frames) ? quiet + frames : 0;
+            }
+            WriteHoldingSilence(file, frames, written);
             written += frames;
-            if (!State.EndOfList)
-                continue;
-            tail += frames;
-            quiet = Silent(frames) ? quiet + frames : 0;
             if (quiet >= quietEnough || tail >= 10LL * outRate)
                 break;
         }
@@ -123,13 +139,8 @@ private:
     // Steps decoder and filter thread until a block is buffered, or nothing more comes.
     void Fill(int block)
     {
-        TFilterThread& filter = Chain.Filter();
-        for (int idle = 0; filter.OutFIFO->Available() < block;) {
-            NextTrackIfDone();
-            const int before = filter.OutFIFO->Available() + Decoder.FIFO.Available();
-            FeedDecoder(Decoder);
-            filter.Step();
-            if (filter.OutFIFO->Available() + Decoder.FIFO.Available() != before) {
+        for (int idle = 0; Chain.Filter().OutFIFO->Available() < block;) {
+            if (StepOnce()) {
                 idle = 0;
                 continue;
             }
@@ -139,6 +150,17 @@ private:
                 return;
             std::this_thread::sleep_for(std::chrono::microseconds(100));
         }
+    }
+
+    // One pass of the decoder's feed and the filter thread; true when samples moved.
+    bool StepOnce()
+    {
+        TFilterThread& filter = Chain.Filter();
+        NextTrackIfDone();
+        const int before = filter.OutFIFO->Available() + Decoder.FIFO.Available();
+        FeedDecoder(Decoder);
+        filter.Step();
+        return filter.OutFIFO->Available() + Decoder.FIFO.Available() != before;
     }
 
     void NextTrackIfDone()
@@ -165,9 +187,26 @@ private:
         return true;
     }
 
-    void Write(TFlexFileBuf& file, int frames)
+    // Once the input has ended, silent frames are held back and written only when sound
+    // follows, so the file ends with the tails' last sound. Frames within the inputs'
+    // own length are always written.
+    void WriteHoldingSilence(TFlexFileBuf& file, int frames, int64_t position)
     {
-        const void* channels[2] = {Left.data(), Right.data()};
+        int keep = frames;
+        if (State.EndOfList)
+            while (keep > 0 && Left[keep - 1] == 0 && Right[keep - 1] == 0 && position + keep > InputFrames)
+                --keep;
+        if (keep > 0) {
+            for (; Held > 0; Held -= std::min<int64_t>(Held, Options.BlockFrames))
+                Write(file, Zeros.data(), Zeros.data(), static_cast<int>(std::min<int64_t>(Held, Options.BlockFrames)));
+            Write(file, Left.data(), Right.data(), keep);
+        }
+        Held += frames - keep;
+    }
+
+    static void Write(TFlexFileBuf& file, const int32_t* left, const int32_t* right, int frames)
+    {
+        const void* channels[2] = {left, right};
         file.SetBuf(channels, 2, 32, frames);
         file.WriteBlock(0, frames);
     }
@@ -177,6 +216,10 @@ private:
     TFo_Decoder& Decoder;
     TOutputChain Chain;
     std::vector<int32_t> Left, Right;
+    const std::vector<int32_t> Zeros;
+    const double InputSeconds;
+    int64_t InputFrames = 0; // the inputs' length at the output rate
+    int64_t Held = 0;        // silent frames not yet written
     size_t Track = 0;
 };
 
@@ -192,10 +235,11 @@ TRenderResult RenderFiles(const TRenderOptions& options, TSettings& settings, TP
     }
     const auto start = std::chrono::steady_clock::now();
     TFo_Decoder decoder;
-    result = PlanRates(options, settings, decoder);
+    double inputSeconds = 0;
+    result = PlanRates(options, settings, decoder, inputSeconds);
     if (result.Status != 0)
         return result;
-    TRenderLoop loop(options, settings, state, decoder);
+    TRenderLoop loop(options, settings, state, decoder, inputSeconds);
     result = loop.Run(result);
     result.Seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     return result;

@@ -17,7 +17,7 @@ struct TRenderOptions {
 };
 
 struct TRenderResult {
-    int Status = 0; // 0 done, 3 an input or the output cannot be opened, 4 unsupported request
+    int Status = 0; // 0 done, 3 an input or the output cannot be opened or gave nothing, 4 unsupported request
     std::string Message;
     int OutRate = 0;
     int UpFactor = 1;
@@ -29,7 +29,9 @@ struct TRenderResult {
 // output render stage that playback uses, clocked by this loop instead of a device,
 // and writes what the device would receive, from the end of pre-roll until the input
 // is exhausted and the output has been silent for one buffer length (at most 10 s of
-// tail), as a 2-channel PCM WAV at the output rate. Runs on the main thread.
+// tail), as a 2-channel PCM WAV at the output rate. The file ends with the last sound
+// after the inputs' own length; that trailing silence is not written. Nothing rendered
+// from inputs that have frames is a failure (status 3). Runs on the main thread.
 TRenderResult RenderFiles(const TRenderOptions& options, TSettings& settings, TPlayerState& state);
 
 } // namespace marlix

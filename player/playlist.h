@@ -23,6 +23,8 @@ struct TPlayItem {
     std::string Location() const;
     // The title before the first "*", or else the location's file name.
     std::string DisplayName() const;
+
+    bool operator==(const TPlayItem&) const = default;
 };
 
 // The playlist: the main list with its cursor and playing entry, the hidden list of

@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # Saves pictures of the program's windows into DIR, drawn offscreen.
-# Builds a Release program folder if needed and runs it with a fresh program folder:
-# DIR/toolkit.png is the drawing toolkit's gallery, DIR/layout-1.png ... layout-6.png the
-# main window with every player window placed by that layout.
+# Builds a Release program folder if needed and runs it with a fresh program folder.
+# Pictures: the drawing toolkit's gallery (DIR/toolkit.png), each player window alone
+# (DIR/Fo_Conductor.png, DIR/Fo_Playlist.png, DIR/Fo_Information.png,
+# DIR/Fo_Properties.png, DIR/Fo_About.png) and the main window with every player window
+# placed by each of the six layouts (DIR/layout-1.png ... DIR/layout-6.png).
 set -euo pipefail
 if [ $# -ne 1 ]; then
   echo "usage: scripts/screens.sh DIR" >&2
@@ -26,10 +28,12 @@ if [ "$status" -ne 0 ]; then
   echo "screens: marlixaudio failed (exit $status)" >&2
   exit "$status"
 fi
-for picture in toolkit layout-1 layout-2 layout-3 layout-4 layout-5 layout-6; do
-  if [ ! -s "$out/$picture.png" ]; then
-    echo "screens: $out/$picture.png was not written" >&2
+for name in toolkit Fo_Conductor Fo_Playlist Fo_Information Fo_Properties Fo_About \
+            layout-1 layout-2 layout-3 layout-4 layout-5 layout-6; do
+  if [ ! -s "$out/$name.png" ]; then
+    echo "screens: $name.png was not written" >&2
     exit 1
   fi
+  echo "screens: $out/$name.png"
 done
-echo "screens: $out/toolkit.png, $out/layout-1.png ... layout-6.png"
+

@@ -74,8 +74,14 @@ void TEQ::Load(const TIniFile& ini, const std::string& section, int curve)
     Points.assign(static_cast<size_t>(count), TEQ1{});
     for (size_t i = 0; i < Points.size(); ++i) {
         const std::string key = PointKey(curve, i);
-        if (ini.ValueExists(section, key))
-            Points[i].Parse(ini.ReadString(section, key, {}));
+        if (!ini.ValueExists(section, key))
+            continue;
+        // A frequency that is not positive has no place on the log-frequency axis: the
+        // point keeps the loader's default.
+        TEQ1 point;
+        point.Parse(ini.ReadString(section, key, {}));
+        if (point.Freq > 0)
+            Points[i] = point;
     }
 }
 

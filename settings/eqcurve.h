@@ -48,7 +48,8 @@ public:
     // Keys of curve `curve`: curve + "_Count" and curve + "_" + i.
     void Save(TIniFile& ini, const std::string& section, int curve) const;
     // Replaces the points by those stored; leaves the curve as it is when the count key
-    // is missing or unreadable. A missing point key gives a default point.
+    // is missing or unreadable. A missing point key, or one whose frequency is not
+    // positive, gives a default point.
     void Load(const TIniFile& ini, const std::string& section, int curve);
 
     bool operator==(const TEQ&) const = default;

@@ -4,10 +4,12 @@
 #include "settings/inifile.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstdlib>
 #include <fstream>
 #include <pwd.h>
 #include <unistd.h>
+#include <utility>
 
 namespace marlix {
 namespace {
@@ -31,7 +33,12 @@ struct TReader {
     void operator()(const std::string& key, uint16_t& v) { v = static_cast<uint16_t>(ini.ReadInteger(section, key, v)); }
     void operator()(const std::string& key, bool& v) { v = ini.ReadBool(section, key, v); }
     void operator()(const std::string& key, double& v) { v = ini.ReadFloat(section, key, v); }
-    void operator()(const std::string& key, std::string& v) { v = ini.ReadString(section, key, v); }
+    // An empty value leaves the default, as for the other types.
+    void operator()(const std::string& key, std::string& v)
+    {
+        if (std::string read = ini.ReadString(section, key, v); !read.empty())
+            v = std::move(read);
+    }
 };
 
 std::string Key(const char* name, size_t i)
@@ -230,7 +237,20 @@ void TSettingMME::Load(const TIniFile& ini, const std::string& section) { LoadRe
 void TSettingASIO::Save(TIniFile& ini, const std::string& section) const { SaveRecord(*this, ini, section); }
 void TSettingASIO::Load(const TIniFile& ini, const std::string& section) { LoadRecord(*this, ini, section); }
 void TSettingFilter::Save(TIniFile& ini, const std::string& section) const { SaveRecord(*this, ini, section); }
-void TSettingFilter::Load(const TIniFile& ini, const std::string& section) { LoadRecord(*this, ini, section); }
+void TSettingFilter::Load(const TIniFile& ini, const std::string& section)
+{
+    const int taps = EQFilterTaps;
+    LoadRecord(*this, ini, section);
+    EQFilterTaps = EQFilterTaps < 1 ? taps : ValidEQTaps(EQFilterTaps);
+}
+
+int TSettingFilter::ValidEQTaps(int taps)
+{
+    const auto n = static_cast<unsigned>(std::clamp(taps, 1, MaxEQTaps));
+    if (std::has_single_bit(n) || std::has_single_bit(n + 1))
+        return static_cast<int>(n);
+    return static_cast<int>(std::bit_ceil(n) - 1);
+}
 void TSettingMatrix::Save(TIniFile& ini, const std::string& section) const { SaveRecord(*this, ini, section); }
 void TSettingMatrix::Load(const TIniFile& ini, const std::string& section) { LoadRecord(*this, ini, section); }
 void TSettingReSampler::Save(TIniFile& ini, const std::string& section) const { SaveRecord(*this, ini, section); }

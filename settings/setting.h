@@ -60,6 +60,12 @@ public:
     void Save(TIniFile& ini, const std::string& section) const;
     void Load(const TIniFile& ini, const std::string& section);
 
+    // The equaliser's length is 2^k or 2^k - 1 taps: any other count samples the curve
+    // on the wrong grid and cuts the top of the band. Other counts round up to the next
+    // 2^k - 1; the count is at most MaxEQTaps.
+    static constexpr int MaxEQTaps = (1 << 20) - 1;
+    static int ValidEQTaps(int taps);
+
     int Bufms = 500;
     int EQFilterTaps = 1023;
     int HSCMode = 2;

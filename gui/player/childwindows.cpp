@@ -1,5 +1,10 @@
 #include "gui/player/childwindows.h"
 
+#include "gui/player/conductor.h"
+#include "gui/player/information.h"
+#include "gui/player/playlistwindow.h"
+#include "player/playersession.h"
+
 #include <QLabel>
 #include <QVBoxLayout>
 
@@ -36,13 +41,13 @@ void TPlaceholderWindow::SetNote(const QString& note)
     Note->setText(note);
 }
 
-TChildWindows CreateChildWindows(const TChildWindowCores&)
+TChildWindows CreateChildWindows(const TChildWindowCores& c)
 {
     TChildWindows w;
-    w.Conductor = new TPlaceholderWindow("Fo_Conductor", "コンダクタ", QSize(388, 120));
-    w.Information = new TPlaceholderWindow("Fo_Information", "情報", QSize(240, 320));
+    w.Conductor = new TFo_Conductor(c.State, c.Session.Decoder, c.Session.Playlist);
+    w.Information = new TFo_Information(c.State, c.Session.Decoder, c.Session.Control.Chain, c.Settings);
     w.Browser = new TPlaceholderWindow("Fo_Browser", "ブラウザ", QSize(145, 400));
-    w.Playlist = new TPlaceholderWindow("Fo_Playlist", "プレイリスト", QSize(240, 400));
+    w.Playlist = new TFo_Playlist(c.State, c.Session.Playlist, c.Settings);
     w.Spectrum = new TPlaceholderWindow("Fo_Spectrum", "スペクトル", QSize(400, 320));
     auto* dsp = new TPlaceholderWindow("Fo_Equalizer", "DSP", QSize(600, 400));
     w.Equalizer = dsp;

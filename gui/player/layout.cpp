@@ -1,5 +1,7 @@
 #include "gui/player/layout.h"
 
+#include <algorithm>
+
 namespace marlix {
 namespace {
 
@@ -7,7 +9,9 @@ namespace {
 // and then the bounds, reading the outer sizes of the windows placed before it.
 class TLayoutBuilder {
 public:
-    TLayoutBuilder(QSize frame, const std::array<QSize, LayoutWindowCount>& current) : Frame(frame)
+    TLayoutBuilder(QSize frame, const std::array<QSize, LayoutWindowCount>& current,
+                   const std::array<QSize, LayoutWindowCount>& minimum)
+        : Frame(frame), Minimum(minimum)
     {
         for (int i = 0; i < LayoutWindowCount; ++i)
             Rects[i] = QRect(QPoint(0, 0), current[i]);
@@ -16,9 +20,9 @@ public:
     TLayoutBuilder& Client(TLayoutWindow w, int width, int height)
     {
         if (width >= 0)
-            Rects[w].setWidth(width + Frame.width());
+            Rects[w].setWidth(std::max(width, Minimum[w].width()) + Frame.width());
         if (height >= 0)
-            Rects[w].setHeight(height + Frame.height());
+            Rects[w].setHeight(std::max(height, Minimum[w].height()) + Frame.height());
         return *this;
     }
     TLayoutBuilder& At(TLayoutWindow w, int left, int top)
@@ -38,6 +42,7 @@ public:
 
 private:
     QSize Frame;
+    std::array<QSize, LayoutWindowCount> Minimum;
 };
 
 void Layout1(TLayoutBuilder& l, int W, int H)
@@ -145,11 +150,12 @@ void Layout6(TLayoutBuilder& l, int W, int H)
 
 } // namespace
 
-TLayoutRects ComputeLayout(int layout, QSize client, QSize frame, const std::array<QSize, LayoutWindowCount>& current)
+TLayoutRects ComputeLayout(int layout, QSize client, QSize frame, const std::array<QSize, LayoutWindowCount>& current,
+                           const std::array<QSize, LayoutWindowCount>& minimum)
 {
     using TStep = void (*)(TLayoutBuilder&, int, int);
     static constexpr TStep kLayouts[] = {Layout1, Layout2, Layout3, Layout4, Layout5, Layout6};
-    TLayoutBuilder builder(frame, current);
+    TLayoutBuilder builder(frame, current, minimum);
     if (layout >= 1 && layout <= 6)
         kLayouts[layout - 1](builder, client.width(), client.height());
     return builder.Rects;

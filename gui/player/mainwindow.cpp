@@ -14,6 +14,7 @@
 #include "settings/inifile.h"
 #include "settings/settings.h"
 
+#include <QAbstractButton>
 #include <QCloseEvent>
 #include <QDesktopServices>
 #include <QFileDialog>
@@ -103,7 +104,7 @@ QImage DefaultWallpaper()
 }
 
 TFo_Main::TFo_Main(const TMainCores& cores, QWidget* parent)
-    : QMainWindow(parent), Cores(cores), Transport(cores.State)
+    : QMainWindow(parent), Cores(cores)
 {
     setObjectName("Fo_Main");
     setWindowTitle("Marlix Audio");
@@ -241,39 +242,30 @@ void TFo_Main::CreateMenus()
 }
 
 // The invisible "shortcut" menu: its items belong to the window, so their keys work
-// while the menu is never shown.
+// while the menu is never shown. Each clicks its transport button (a switch changes its
+// down state, then acts) or moves the volume.
 void TFo_Main::CreateShortCutItems()
 {
-    using T = TTransportCommands;
     const struct {
         const char* Name;
-        std::function<void()> Act;
-    } items[] = {
-        {"rew", [this] { Transport.Back(); }},
-        {"stop", [this] { Transport.Stop(); }},
-        {"pause", [this] { Transport.TogglePause(); }},
-        {"play", [this] { Transport.TogglePlay(); }},
-        {"ff", [this] { Transport.Next(); }},
-        {"volup", [this] { Cores.State.VolumeUp(); }},
-        {"voldown", [this] { Cores.State.VolumeDown(); }},
-        {"play1", [this] { Transport.ToggleMode(T::mPlay1); }},
-        {"repeat", [this] { Transport.ToggleMode(T::mRepeat); }},
-        {"repeat1", [this] { Transport.ToggleMode(T::mRepeat1); }},
-        {"random", [this] { Transport.ToggleMode(T::mRandom); }},
-        {"bgm", [this] { Transport.ToggleMode(T::mBGM); }},
-        {"efx", [this] { Transport.ToggleStage(T::sEFX); }},
-        {"conv", [this] { Transport.ToggleStage(T::sConvolver); }},
-        {"matrix", [this] { Transport.ToggleStage(T::sMatrix); }},
-        {"eq", [this] { Transport.ToggleStage(T::sEQ); }},
-        {"hsc", [this] { Transport.ToggleStage(T::sHSC); }},
-    };
+        const char* Button;
+    } items[] = {{"rew", "Bu_Back"},     {"stop", "Bu_Stop"},       {"pause", "Bu_Pause"},   {"play", "Bu_Play"},
+                 {"ff", "Bu_Next"},      {"volup", nullptr},        {"voldown", nullptr},    {"play1", "Bu_Play1"},
+                 {"repeat", "Bu_Repeat"}, {"repeat1", "Bu_Repeat1"}, {"random", "Bu_Random"}, {"bgm", "Bu_BGM"},
+                 {"efx", "Bu_EFX"},      {"conv", "Bu_C"},          {"matrix", "Bu_Matrix"}, {"eq", "Bu_EQ"},
+                 {"hsc", "Bu_HSC"}};
     QMenu* menu = menuBar()->addMenu("shortcut");
     menu->setObjectName("MShortcut");
     menu->menuAction()->setVisible(false);
     for (size_t i = 0; i < ShortCutItems.size(); ++i) {
         QAction* a = menu->addAction(items[i].Name);
         a->setObjectName(items[i].Name);
-        connect(a, &QAction::triggered, this, items[i].Act);
+        if (i == TSettingOperation::scVolUp || i == TSettingOperation::scVolDown) {
+            const bool up = i == TSettingOperation::scVolUp;
+            connect(a, &QAction::triggered, this, [this, up] { up ? Cores.State.VolumeUp() : Cores.State.VolumeDown(); });
+        } else if (auto* button = Windows.Conductor->findChild<QAbstractButton*>(items[i].Button)) {
+            connect(a, &QAction::triggered, button, &QAbstractButton::click);
+        }
         addAction(a);
         ShortCutItems[i] = a;
     }
@@ -368,16 +360,18 @@ void TFo_Main::ApplyLayout(int layout)
 {
     SubWindowOf(Windows.Tonkara)->showMinimized();
     const auto order = LayoutOrder(Windows);
-    std::array<QSize, LayoutWindowCount> current;
-    QSize frame;
+    std::array<QSize, LayoutWindowCount> current, minimum;
     for (size_t i = 0; i < order.size(); ++i) {
         QMdiSubWindow* sub = SubWindowOf(order[i]);
         sub->setWindowState(Qt::WindowNoState);
         sub->show();
         current[i] = sub->size();
-        frame = sub->size() - order[i]->size();
+        minimum[i] = order[i]->minimumSize();
     }
-    const TLayoutRects rects = ComputeLayout(layout, Mdi->viewport()->size(), frame, current);
+    // The frame is what a child adds around its window (title bar and borders).
+    QMdiSubWindow* probe = SubWindowOf(Windows.Browser);
+    const QSize frame = probe->size() - probe->contentsRect().size();
+    const TLayoutRects rects = ComputeLayout(layout, Mdi->viewport()->size(), frame, current, minimum);
     for (size_t i = 0; i < order.size(); ++i)
         SubWindowOf(order[i])->setGeometry(rects[i]);
 }

@@ -1,6 +1,5 @@
 #pragma once
 #include "gui/player/childwindows.h"
-#include "player/transportcommands.h"
 
 #include <QAction>
 #include <QImage>
@@ -89,7 +88,6 @@ private:
     void Shutdown();
 
     TMainCores Cores;
-    TTransportCommands Transport;
     TChildWindows Windows;
     QMdiArea* Mdi = nullptr;
     QLabel* StatusPanel = nullptr;

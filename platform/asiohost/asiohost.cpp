@@ -323,6 +323,9 @@ __attribute__((visibility("default"))) void ASIOWakeup()
     gWakeup.Signal();
 }
 
+// The JACK library's version.
+__attribute__((visibility("default"))) const char* asioGetVersion() { return jack_get_version_string(); }
+
 __attribute__((visibility("default"))) void DestroyASIO()
 {
     Close();

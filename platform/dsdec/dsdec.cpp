@@ -6,6 +6,7 @@
 
 #include "base/dynlib.h"
 
+#include <algorithm>
 #include <string>
 
 namespace marlix {
@@ -19,6 +20,9 @@ struct TModule {
     double (*Position)(TDSDHandle) = nullptr;
     void (*SetPosition)(TDSDHandle, double) = nullptr;
     int32_t (*Finished)(TDSDHandle) = nullptr;
+    // Optional: a module without them still decodes.
+    int32_t (*Tags)(const char*, char*, int32_t) = nullptr;
+    const char* (*Version)() = nullptr;
 };
 
 TModule Load()
@@ -30,6 +34,8 @@ TModule Load()
             lib.Resolve("dsdGetWaveFormatEx", m.Format) && lib.Resolve("dsdGetLength", m.Length) &&
             lib.Resolve("dsdGetPosition", m.Position) && lib.Resolve("dsdSetPosition", m.SetPosition) &&
             lib.Resolve("dsdGetFinished", m.Finished)) {
+            lib.Resolve("dsdGetTags", m.Tags);
+            lib.Resolve("dsdGetVersion", m.Version);
             lib.Release(); // kept loaded for the life of the process
             return m;
         }
@@ -80,6 +86,40 @@ void dsdSetPosition(TDSDHandle handle, double ms)
 int32_t dsdGetFinished(TDSDHandle handle)
 {
     return handle && Module().Finished ? Module().Finished(handle) : 1;
+}
+
+bool dsdReadTags(const std::string& name, std::vector<std::pair<std::string, std::string>>& info)
+{
+    info.clear();
+    if (!Module().Tags)
+        return false;
+    std::string text(4096, '\0');
+    int32_t n = Module().Tags(name.c_str(), text.data(), int32_t(text.size()));
+    if (n >= int32_t(text.size())) {
+        text.assign(size_t(n) + 1, '\0');
+        n = Module().Tags(name.c_str(), text.data(), int32_t(text.size()));
+    }
+    if (n < 0)
+        return false;
+    text.resize(std::min(size_t(n), text.size() - 1));
+    size_t start = 0;
+    while (start < text.size()) {
+        size_t end = text.find('\n', start);
+        if (end == std::string::npos)
+            end = text.size();
+        const std::string line = text.substr(start, end - start);
+        const size_t tab = line.find('\t');
+        if (tab != std::string::npos)
+            info.emplace_back(line.substr(0, tab), line.substr(tab + 1));
+        start = end + 1;
+    }
+    return true;
+}
+
+std::string dsdVersion()
+{
+    const char* v = Module().Version ? Module().Version() : nullptr;
+    return v ? v : "";
 }
 
 } // namespace marlix

@@ -1,6 +1,9 @@
 #pragma once
 #include <atomic>
 #include <cstdint>
+#include <string>
+#include <utility>
+#include <vector>
 
 namespace marlix {
 
@@ -48,5 +51,16 @@ double dsdGetPosition(TDSDHandle handle);
 void dsdSetPosition(TDSDHandle handle, double ms);
 // 1 once the last block has been delivered, else 0.
 int32_t dsdGetFinished(TDSDHandle handle);
+
+// What a local file holds, read without decoding: "format" (the container's name),
+// "codec", "sample_rate", "channels", "duration_ms" and "bit_rate" where known, then
+// every tag as "tag:<name>". False when the file cannot be read (URLs are not read).
+bool dsdReadTags(const std::string& name, std::vector<std::pair<std::string, std::string>>& info);
+// The decoding library's version, or empty without the module.
+std::string dsdVersion();
+
+// The module's side of dsdReadTags: "key\tvalue\n" lines into `buffer` (cut to `size`
+// with a terminating zero); the length of the whole text, or -1.
+int32_t GetTags(const char* name, char* buffer, int32_t size);
 
 } // namespace marlix

@@ -277,6 +277,9 @@ __attribute__((visibility("default"))) int nspzFftMeasuring()
     return gMeasure.Idle() ? 0 : 1;
 }
 
+// The FFTW version the transforms run on.
+__attribute__((visibility("default"))) const char* nspGetVersion() { return fftw_version; }
+
 __attribute__((visibility("default"))) void nspzFft(std::complex<double>* buffer, int order, int flag)
 {
     if (order < 0 || order > kMaxOrder || flag < 1 || flag > 3)

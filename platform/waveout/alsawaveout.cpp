@@ -184,6 +184,8 @@ int TAlsaWaveOut::Reset()
     return WaveOk;
 }
 
+std::string TAlsaWaveOut::LibraryVersion() { return snd_asoundlib_version(); }
+
 int64_t TAlsaWaveOut::Underruns()
 {
     return gUnderruns.load(std::memory_order_relaxed);

@@ -62,6 +62,8 @@ public:
     // Playback PCMs of ALSA's hint list (at most 32, "null" skipped), then the PCM
     // named by MARLIX_AUDIO_ALSA_PCM when set. Looked up once per process.
     static const std::vector<std::string>& DeviceNames();
+    // The version of the ALSA library in use.
+    static std::string LibraryVersion();
     // Under-runs met by every device of this process so far.
     static int64_t Underruns();
     // The PCM name of a device id of `names`: -1 is "default"; "" when out of range.

@@ -8,6 +8,7 @@
 #include "base/flexfilebuf.h"
 #include "settings/settingconvolver.h"
 #include "settings/settingeq.h"
+#include "support/jackregistry.h"
 #include "support/testutil.h"
 #include "app/clitest.h"
 
@@ -51,7 +52,7 @@ TEST_F(Cli, RenderWithEveryStageOffIsBitExactAndGapless)
     Samples joined = a;
     joined.insert(joined.end(), b.begin(), b.end());
     const size_t frames = joined.size() / 2;
-    ASSERT_GE(o[0].size(), frames + 22050); // then at least one buffer (0.5 s) of silence
+    ASSERT_EQ(o[0].size(), frames); // the input ends the file: no trailing silence
     for (size_t i = 0; i < frames; ++i) {
         ASSERT_EQ(o[0][i], joined[2 * i] * 65536) << i;
         ASSERT_EQ(o[1][i], joined[2 * i + 1] * 65536) << i;
@@ -117,6 +118,10 @@ TEST_F(Cli, BrokenInputsGiveAMessageNotACrash)
     test::WriteAll(home.File("cut.wav"), std::vector<uint8_t>(bytes.begin(), bytes.begin() + 30000));
     EXPECT_EQ(Run("render '" + home.File("cut.wav") + "' '" + home.File("o.wav") + "'", &out), 0) << out;
     EXPECT_EQ(Run("render --bits 12 '" + home.File("a.wav") + "' '" + home.File("o.wav") + "'", &out), 4) << out;
+    // A limit too short for one frame renders nothing from an input that has frames.
+    EXPECT_EQ(Run("render --max-seconds 0.00001 '" + home.File("a.wav") + "' '" + home.File("o.wav") + "'", &out), 3)
+        << out;
+    EXPECT_NE(out.find("nothing was rendered"), std::string::npos) << out;
     EXPECT_EQ(Run("render '" + home.File("a.wav") + "'", &out), 2) << out;
 }
 
@@ -227,6 +232,51 @@ TEST_F(Cli, ConvolverWetAndDryMixAsComputedHere)
             wet -= 0.25 * x[2 * (t - 3)] / 32768.0;
         ASSERT_NEAR(o[0][t] / 2147483648.0, in0, 1e-9) << t;
         ASSERT_NEAR(o[1][t] / 2147483648.0, x[2 * t + 1] / 32768.0 + 0.5 * wet, 2e-6) << t;
+    }
+}
+
+// A response under 0.1 s runs on the filter thread itself; the input spans several
+// buffers. The file must hold the full convolution, tail included, and end there.
+TEST_F(Cli, ShortConvolverRendersTheWholeConvolutionAndNoTrailingSilence)
+{
+    constexpr int kIR = 1024, kFrames = 96000, kRate = 48000;
+    std::mt19937 rng(12);
+    std::normal_distribution<double> gauss(0, 0.03);
+    TSettingConvolver conv;
+    conv.DryWet = 2; // wet only
+    for (int i = 0; i < 2; ++i) {
+        auto& c = conv.Conv[i];
+        c.HasIR = true;
+        c.CutDS = false;
+        c.InCh = c.OutCh = i;
+        c.Level = 0;
+        c.IRLength = kIR;
+        c.IRRate = kRate;
+        c.IR.resize(kIR);
+        for (int k = 0; k < kIR; ++k)
+            c.IR[k] = gauss(rng) * std::exp(-k / 300.0);
+    }
+    ASSERT_TRUE(conv.Save(home.File("convolversetting.bin")));
+    Settings("[Status]\nConvolver=1\nAVC=0\n");
+    const Samples x = Noise(kFrames, 13, 4000);
+    WriteWav(home.File("x.wav"), x, kRate);
+    std::string out;
+    ASSERT_EQ(Run("render '" + home.File("x.wav") + "' '" + home.File("o.wav") + "'", &out), 0) << out;
+    const auto o = ReadWav(home.File("o.wav"));
+    // The file ends with the last sound: after the convolution's end only the transform's
+    // rounding noise of the last block may follow, never a silent stretch.
+    const size_t full = kFrames + kIR - 1;
+    ASSERT_GE(o[0].size(), full);
+    ASSERT_LE(o[0].size(), full + kIR);
+    EXPECT_NE(o[0].back() | o[1].back(), 0);
+    for (int c = 0; c < 2; ++c) {
+        const std::vector<double>& h = conv.Conv[c].IR;
+        for (int t = 0; t < static_cast<int>(o[c].size()); ++t) {
+            double y = 0;
+            for (int k = std::max(0, t - kFrames + 1); k < kIR && k <= t; ++k)
+                y += h[k] * x[2 * (t - k) + c] / 32768.0;
+            ASSERT_NEAR(o[c][t] / 2147483648.0, y, 1e-6) << "channel " << c << " frame " << t;
+        }
     }
 }
 
@@ -379,6 +429,7 @@ TEST_F(Cli, PlayEndsWithStatus3WhenTheJackServerGoesAway)
         std::string Pattern;
         ~TRemoveAtEnd() { RunCommand("rm -f " + Pattern); }
     } leftovers{"'/dev/shm/jack_sem.0_" + name + "_'*"};
+    test::ReclaimDeadJackServers();
     TKillAtEnd server{FirstLine(RunCommand(jack + "jackd -n " + name + " -d dummy -r 48000 -p 256 > '" +
                                            home.File("jackd.log") + "' 2>&1 & echo $!"))};
     int status = -1;

@@ -412,5 +412,47 @@ TEST_F(PluginHostTest, ForeignLadspaPluginsRunInsideTheBridge)
     }
 }
 
+// Two libraries whose plug-ins carry the same label: the catalogue tells them apart by
+// file, and a slot saved with the second one reloads the second one (which doubles).
+TEST_F(PluginHostTest, SameLabelInTwoLibrariesReloadsTheLibraryThatWasSaved)
+{
+    test::TempDir first, second;
+    fs::copy_file(TestPlugin("ladspa_amp.so"), first.File("amp.so"));
+    fs::copy_file(TestPlugin("ladspa_loud.so"), second.File("loud.so"));
+    setenv("LADSPA_PATH", (first.Path() + ":" + second.Path()).c_str(), 1);
+    {
+        auto host = MakeHost();
+        std::vector<std::string> names;
+        for (const TCatalogueEntry& e : host->Catalogue())
+            names.push_back(e.DisplayName);
+        std::sort(names.begin(), names.end());
+        EXPECT_EQ(names, (std::vector<std::string>{"Marlix Test Amplifier (amp.so)",
+                                                   "Marlix Test Amplifier (loud.so)", "Recorder",
+                                                   "Recorder Interleaved"}));
+        ASSERT_TRUE(host->LoadPlugin(1, second.File("loud.so"), true));
+        TSettingEFX efx;
+        efx.SetHost(host.get());
+        efx.Slots[1] = {true, true, host->Slot(1).Name, {}};
+        ASSERT_TRUE(efx.Save(home.File("efxsetting.bin")));
+    }
+    auto host = MakeHost();
+    TSettingEFX efx;
+    efx.SetHost(host.get());
+    efx.Load(home.File("efxsetting.bin"));
+    EXPECT_TRUE(reports.empty());
+    ASSERT_TRUE(host->Slot(1).Loaded.load());
+
+    TSettingEFX slots;
+    slots.Slots[1].On = true;
+    const std::vector<double> x = Ramp(256);
+    TStageRun run(2, x);
+    TEFXFilter stage(2, false, 44100, 4096, *host, slots);
+    stage.Process(run.in, *stage.OutFIFO, 256);
+    std::vector<double> y(256);
+    stage.OutFIFO->FIFOs[0]->Read(y.data(), 256);
+    for (size_t i = 0; i < x.size(); ++i)
+        ASSERT_FLOAT_EQ(static_cast<float>(y[i]), static_cast<float>(x[i] * 4)) << i;
+}
+
 } // namespace
 } // namespace marlix

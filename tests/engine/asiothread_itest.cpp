@@ -12,6 +12,7 @@
 #include "player/playlist.h"
 #include "settings/settings.h"
 
+#include "support/jackregistry.h"
 #include "support/testutil.h"
 
 #include <gtest/gtest.h>
@@ -109,6 +110,7 @@ public:
 private:
     void Start()
     {
+        test::ReclaimDeadJackServers();
         Pid = fork();
         if (Pid == 0) {
             setenv("JACK_NO_AUDIO_RESERVATION", "1", 1);

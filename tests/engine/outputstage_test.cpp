@@ -140,6 +140,13 @@ TEST_F(OutputStageTest, PrerollHoldsUntilTheBufferIsFullAndEmptyReadsCount)
     Feed({0.5}, {0.5});
     Render(10);
     EXPECT_EQ(stage->EmptyReads.load(), 0);
+    // Both empty reads came while the source still delivered: under-runs. Once it has
+    // finished, empty reads are the track's end and no longer count.
+    EXPECT_EQ(stage->Underruns.load(), 2);
+    finished = true;
+    Render(10);
+    EXPECT_EQ(stage->EmptyReads.load(), 1);
+    EXPECT_EQ(stage->Underruns.load(), 2);
 }
 
 TEST_F(OutputStageTest, PrerollEndsWhenTheSourceFinishedOrTheTrackIsBuffered)

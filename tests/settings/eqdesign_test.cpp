@@ -1,9 +1,12 @@
 #include "dsp/firfilter.h"
 #include "base/flexfilebuf.h"
+#include "settings/inifile.h"
 #include "settings/settingeq.h"
+#include "settings/settings.h"
 #include "support/testutil.h"
 
 #include <gtest/gtest.h>
+#include <algorithm>
 #include <cmath>
 #include <complex>
 #include <filesystem>
@@ -149,6 +152,54 @@ TEST(EQDesign, HighPassReachesTheFloorBelowItsKneeAndUnityAbove)
     EXPECT_LT(ResponseDb(taps, 50, 44100), -100);
     EXPECT_NEAR(ResponseDb(taps, 2000, 44100), 0, 0.05);
     EXPECT_NEAR(ResponseDb(taps, 10000, 44100), 0, 0.05);
+}
+
+// Hand-edited "setting.ini" values: what the loader keeps, and what the equaliser
+// designed from the loaded records does at 48 kHz (channel 0, by direct summation).
+TEST(EQDesign, BadFileValuesLeaveASoundEqualiser)
+{
+    struct TCase {
+        const char* Name;
+        std::string Ini;
+        int Taps;
+        std::vector<std::pair<double, double>> Response; // Hz, dB
+    };
+    const std::string peak = "[EQ]\n0_Count=2\n0_1=0/1000/1/0/-6\n";
+    const std::vector<TCase> cases = {
+        {"tap count neither 2^k nor 2^k - 1", "[Filter]\nEQFilterTaps=1500\n", 2047, {{18000, 0}, {100, 0}}},
+        {"tap count just above 2^k", "[Filter]\nEQFilterTaps=1025\n", 2047, {{18000, 0}}},
+        {"tap count 2^k kept", "[Filter]\nEQFilterTaps=1024\n", 1024, {{18000, 0}}},
+        {"tap count 2^k - 1 kept", "[Filter]\nEQFilterTaps=4095\n", 4095, {{18000, 0}}},
+        {"tap count zero", "[Filter]\nEQFilterTaps=0\n", 1023, {{18000, 0}}},
+        {"tap count negative", "[Filter]\nEQFilterTaps=-7\n", 1023, {{18000, 0}}},
+        {"tap count empty", "[Filter]\nEQFilterTaps=\n", 1023, {{18000, 0}}},
+        {"tap count beyond any use", "[Filter]\nEQFilterTaps=2000000000\n", 1048575, {}},
+        {"tap count 3 kept", "[Filter]\nEQFilterTaps=3\n", 3, {}},
+        {"point at 0 Hz", peak + "0_0=1/0/1/0/6\n", 1023, {{1000, -6}, {100, 0}, {18000, 0}}},
+        {"point below 0 Hz", peak + "0_0=-2/-50/0/0/0\n", 1023, {{1000, -6}, {100, 0}, {18000, 0}}},
+        {"point with an empty value", peak + "0_0=\n", 1023, {{1000, -6}, {100, 0}}},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.Name);
+        test::TempDir dir;
+        test::WriteText(dir.File("setting.ini"), c.Ini + "[Output]\nszChName0=\n[Operation]\nBrowseExts=\n");
+        TSettings s(dir.Path());
+        s.Load(TIniFile(dir.File("setting.ini")), dir.Path());
+        EXPECT_EQ(s.Filter.EQFilterTaps, c.Taps);
+        // Empty values leave the defaults in place.
+        EXPECT_EQ(s.Output.szChName[0], "L  ");
+        EXPECT_EQ(s.Operation.BrowseExts, TSettingOperation().BrowseExts);
+
+        TFIRFilter filter(1, false, false, 1 << 16, s.Filter.EQFilterTaps);
+        s.EQ.DesignEQ(filter, 48000, s.Filter.EQFilterTaps);
+        TFlexBuf block;
+        filter.GetTaps(0, block);
+        const double* t = static_cast<double*>(block.Data[0]);
+        const std::vector<double> taps(t, t + block.GetLength());
+        EXPECT_TRUE(std::all_of(taps.begin(), taps.end(), [](double v) { return std::isfinite(v); }));
+        for (const auto& [f, db] : c.Response)
+            EXPECT_NEAR(ResponseDb(taps, f, 48000), db, 0.2) << f << " Hz";
+    }
 }
 
 class Measurement : public ::testing::Test {

@@ -185,15 +185,17 @@ TEST(IniFileTest, ValuesRoundTripThroughTheFile)
     TempDir dir;
     const std::vector<std::string> values = {"", " lead", "trail ", "  both  ", "\"quoted\"", "\"", "a\"b\"",
                                              "x=y=z", "; not a comment", "[not a section]", "tab\tin", "日本語"};
+    // Appended rather than "k" + ...: g++ 12 at -O3 warns falsely about the prepending insert.
+    const auto key = [](size_t i) { return std::string("k").append(std::to_string(i)); };
     {
         TIniFile ini(dir.File("v.ini"));
         for (size_t i = 0; i < values.size(); ++i)
-            ASSERT_TRUE(ini.WriteString("V", "k" + std::to_string(i), values[i]));
+            ASSERT_TRUE(ini.WriteString("V", key(i), values[i]));
         ASSERT_TRUE(ini.UpdateFile());
     }
     TIniFile ini(dir.File("v.ini"));
     for (size_t i = 0; i < values.size(); ++i)
-        EXPECT_EQ(ini.ReadString("V", "k" + std::to_string(i), "?"), values[i]) << i;
+        EXPECT_EQ(ini.ReadString("V", key(i), "?"), values[i]) << i;
 }
 
 TEST(IniFileTest, RefusesWhatALineCannotHold)

@@ -394,6 +394,78 @@ int32_t dsdGetFinished(TDSDHandle handle) { return handle ? handle->Finished.loa
 
 } // namespace marlix
 
+namespace marlix {
+
+namespace {
+
+constexpr size_t MaxTagValue = 1024;
+
+// Tabs and line breaks would break the line format; a value is also kept short.
+std::string CleanTag(const char* text)
+{
+    std::string s(text ? text : "");
+    if (s.size() > MaxTagValue)
+        s.resize(MaxTagValue);
+    std::replace_if(s.begin(), s.end(), [](char c) { return c == '\t' || c == '\n' || c == '\r'; }, ' ');
+    return s;
+}
+
+void AddTags(std::string& out, const AVDictionary* dict)
+{
+    const AVDictionaryEntry* e = nullptr;
+    while ((e = av_dict_get(dict, "", e, AV_DICT_IGNORE_SUFFIX)))
+        out += "tag:" + CleanTag(e->key) + '\t' + CleanTag(e->value) + '\n';
+}
+
+std::string DescribeFile(const char* name)
+{
+    AVFormatContext* fmt = nullptr;
+    AVDictionary* options = nullptr;
+    av_dict_set(&options, "protocol_whitelist", "file", 0);
+    const int r = avformat_open_input(&fmt, name, nullptr, &options);
+    av_dict_free(&options);
+    if (r < 0)
+        return {};
+    std::string out;
+    if (avformat_find_stream_info(fmt, nullptr) >= 0) {
+        out += std::string("format\t") + CleanTag(fmt->iformat->long_name ? fmt->iformat->long_name : fmt->iformat->name) + '\n';
+        if (fmt->duration != AV_NOPTS_VALUE && fmt->duration > 0)
+            out += "duration_ms\t" + std::to_string(fmt->duration / 1000) + '\n';
+        if (fmt->bit_rate > 0)
+            out += "bit_rate\t" + std::to_string(fmt->bit_rate) + '\n';
+        const int index = av_find_best_stream(fmt, AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0);
+        if (index >= 0) {
+            const AVCodecParameters* par = fmt->streams[index]->codecpar;
+            out += std::string("codec\t") + CleanTag(avcodec_get_name(par->codec_id)) + '\n';
+            out += "sample_rate\t" + std::to_string(par->sample_rate) + '\n';
+            out += "channels\t" + std::to_string(par->ch_layout.nb_channels) + '\n';
+            AddTags(out, fmt->streams[index]->metadata);
+        }
+        AddTags(out, fmt->metadata);
+    }
+    avformat_close_input(&fmt);
+    return out.empty() ? std::string("format\t\n") : out;
+}
+
+} // namespace
+
+int32_t GetTags(const char* name, char* buffer, int32_t size)
+{
+    if (!name || std::strstr(name, "://"))
+        return -1;
+    const std::string text = DescribeFile(name);
+    if (text.empty())
+        return -1;
+    if (buffer && size > 0) {
+        const size_t n = std::min(text.size(), size_t(size - 1));
+        std::memcpy(buffer, text.data(), n);
+        buffer[n] = '\0';
+    }
+    return static_cast<int32_t>(text.size());
+}
+
+} // namespace marlix
+
 // The module's entry points, looked up by name when the player first needs a
 // decoder for something other than a PCM WAV file.
 extern "C" {
@@ -433,5 +505,15 @@ __attribute__((visibility("default"))) int32_t dsdGetFinished(marlix::TDSDHandle
 {
     return marlix::dsdGetFinished(handle);
 }
+
+// The container, the audio stream and the tags of a local file, as "key\tvalue\n" lines
+// (see dsdReadTags); the length of the whole text, or -1 when the file cannot be read.
+__attribute__((visibility("default"))) int32_t dsdGetTags(const char* name, char* buffer, int32_t size)
+{
+    return marlix::GetTags(name, buffer, size);
+}
+
+// The FFmpeg version this module runs with.
+__attribute__((visibility("default"))) const char* dsdGetVersion() { return av_version_info(); }
 
 } // extern "C"

@@ -16,6 +16,13 @@ TEST(Layout, FourOnAThousandBySevenHundred)
     EXPECT_EQ(r[lwPlaylist], QRect(248, 150, 396, 546));
     EXPECT_EQ(r[lwSpectrum], QRect(644, 0, 352, 350));
     EXPECT_EQ(r[lwEqualizer], QRect(644, 350, 352, 346));
+
+    // A transport that cannot be smaller than 642 x 150 widens its column instead.
+    std::array<QSize, LayoutWindowCount> minimum{};
+    minimum[lwConductor] = QSize(642, 150);
+    const TLayoutRects wide = ComputeLayout(4, QSize(1000, 700), QSize(8, 30), {}, minimum);
+    EXPECT_EQ(wide[lwConductor], QRect(248, 0, 650, 180));
+    EXPECT_EQ(wide[lwSpectrum], QRect(898, 0, 98, 350));
 }
 
 // Every layout tiles the client, less a 4-pixel margin at the right and bottom, with no
@@ -29,7 +36,9 @@ TEST(Layout, EveryLayoutTilesTheClient)
         for (int layout = 1; layout <= 6; ++layout) {
             std::array<QSize, LayoutWindowCount> before;
             before.fill(c.Before);
-            const TLayoutRects r = ComputeLayout(layout, c.Client, c.Frame, before);
+            std::array<QSize, LayoutWindowCount> minimum{};
+            minimum[lwConductor] = QSize(c.Client.width() / 3, 150);
+            const TLayoutRects r = ComputeLayout(layout, c.Client, c.Frame, before, minimum);
             const QRect area(0, 0, c.Client.width() - 4, c.Client.height() - 4);
             long long covered = 0;
             for (int i = 0; i < LayoutWindowCount; ++i) {

@@ -78,7 +78,7 @@ protected:
         ASSERT_EQ(Main->MdiArea()->viewport()->size(), client);
     }
     QMdiSubWindow* Sub(QWidget* w) const { return Main->SubWindowOf(w); }
-    void StopLoop() { Main->findChild<QTimer*>("Ti_Check")->stop(); }
+    void StopLoop() { Main->findChild<QTimer*>("Ti_Check", Qt::FindDirectChildrenOnly)->stop(); }
     std::vector<std::string> Pending() { return PendingAdditions().Take(); }
 
     test::TempProgramFolder Folder;
@@ -95,8 +95,10 @@ TEST_F(MainWindow, FirstRunGetsLayoutOneAndLayoutFourSplitsTheLeftColumn)
         EXPECT_NE(Main->findChild<QWidget*>(name), nullptr) << name;
     // No "setting.ini": layout 1, the library pane minimised, the transport in the corner.
     EXPECT_TRUE(Sub(w.Tonkara)->isMinimized());
-    const QSize frame = Sub(w.Conductor)->size() - w.Conductor->size();
-    EXPECT_EQ(Sub(w.Conductor)->geometry(), QRect(QPoint(0, 0), QSize(388, 120) + frame));
+    const QSize frame = Sub(w.Browser)->size() - w.Browser->size();
+    const QSize transport = QSize(388, 120).expandedTo(w.Conductor->minimumSize());
+    EXPECT_EQ(Sub(w.Conductor)->geometry(), QRect(QPoint(0, 0), transport + frame));
+    EXPECT_EQ(w.Conductor->size(), transport) << "the whole transport shows";
     const int H = Main->MdiArea()->viewport()->height();
     EXPECT_EQ(Sub(w.Browser)->geometry().bottom() + 1, H - 4);
     EXPECT_EQ(w.Information->size(), QSize(240, 320)) << "the client size the layout asked for";

@@ -1,0 +1,478 @@
+#include "gui/player/conductor.h"
+
+#include "engine/decoder.h"
+#include "gui/paintbox.h"
+#include "gui/player/glyphs.h"
+#include "gui/shading.h"
+#include "gui/speedbutton.h"
+#include "gui/sprites.h"
+#include "player/playerstate.h"
+#include "player/playlist.h"
+
+#include <QGroupBox>
+#include <QLabel>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QTimer>
+#include <QWheelEvent>
+#include <QToolButton>
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <numbers>
+
+namespace marlix {
+
+namespace {
+
+constexpr double kPi = std::numbers::pi;
+constexpr int kSeekWidth = 185;
+constexpr int kSeekHeight = 9;
+constexpr int kDialSize = 51;
+
+QString TwoDigits(int64_t n) { return QStringLiteral("%1").arg(n, 2, 10, QLatin1Char('0')); }
+
+QFont PositionFont()
+{
+    QFont f(QStringLiteral("Arial"));
+    f.setPixelSize(21);
+    f.setFixedPitch(true);
+    f.setStyleHint(QFont::TypeWriter);
+    return f;
+}
+
+} // namespace
+
+QString TimeText(int64_t ms)
+{
+    const int64_t s = (ms / 1000) % 60;
+    const int64_t m = (ms / 60000) % 60;
+    const int64_t h = (ms / 3600000) % 60;
+    return TwoDigits(h) + ':' + TwoDigits(m) + ':' + TwoDigits(s);
+}
+
+QString VolumeText(int tenths)
+{
+    const int a = std::abs(tenths);
+    return QStringLiteral("-%1.%2dB").arg(a / 10).arg(a % 10);
+}
+
+int SeekPixel(double p, double length, int width)
+{
+    if (length < 1000)
+        return 0;
+    return static_cast<int>(std::lround((p / 1000) * width / (length / 1000)));
+}
+
+double DialAngle(int tenths) { return (tenths / 360.0 * 270.0 / 360.0 + 0.375) * 2 * kPi; }
+
+int DialVolumeAt(double x, double y, int w, int h)
+{
+    double a = std::atan2(h / 2.0 - y, x - w / 2.0);
+    if (a < -kPi / 2)
+        a += 2 * kPi;
+    const double v = std::clamp(-((a / (2 * kPi) + 0.125) / 0.75) * 36, -36.0, 0.0);
+    return static_cast<int>(std::lround(v * 10));
+}
+
+QImage PaintSeekBar(int width, int height, int pixel)
+{
+    QImage img(width, height, QImage::Format_ARGB32);
+    img.fill(Qt::white);
+    pixel = std::clamp(pixel, 0, width);
+    if (pixel > 0)
+        DrawBar(img, QRect(0, 0, pixel, height), PixRGB(160, 160, 255), false, 0.5, PixRGB(96, 96, 255));
+    if (pixel < width)
+        DrawBar(img, QRect(pixel, 0, width - pixel, height), PixRGB(224, 224, 255), false, 0.5,
+                PixRGB(160, 160, 255));
+    return img;
+}
+
+TVolumeDial::TVolumeDial(int width, int height, TColor32 faceColour)
+    : Face(width, height)
+{
+    Face.FillColor(faceColour);
+    Face.OpaqueAll();
+    const int half = width / 2;
+    TDIVLine scale(37, 0, PixRGB(96, 96, 96), 2.5, 1.5, 1.5, 1.5, half - 2, 6, 9 * kPi / 4, 3 * kPi / 4);
+    scale.DrawOnto(Face, half, height / 2);
+    TDial3 knob(half - 2, 0.5, 5, 2, PixRGB(221, 214, 208), PixRGB(170, 165, 160), half - 4);
+    knob.DrawOnto(Face, half, height / 2);
+}
+
+QImage TVolumeDial::Paint(int tenths) const
+{
+    QImage img = Face.Image().copy();
+    const double theta = DialAngle(tenths);
+    const int w = img.width();
+    const double cx = img.width() / 2.0;
+    const double cy = img.height() / 2.0;
+    auto at = [&](double r) {
+        return QPointF(cx + std::lround(std::sin(theta) * r), cy - std::lround(std::cos(theta) * r));
+    };
+    QPainter p(&img);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setPen(QPen(QColor(128, 128, 128), 2));
+    p.drawLine(at(w / 2 - 4), at(w / 2 - 10));
+    return img;
+}
+
+TFo_Conductor::TFo_Conductor(TPlayerState& state, TFo_Decoder& decoder, TPlaylist& playlist, QWidget* parent)
+    : QWidget(parent)
+    , State(state)
+    , Decoder(decoder)
+    , Playlist(playlist)
+    , Ti_Check(new QTimer(this))
+{
+    setObjectName("Fo_Conductor");
+    setWindowTitle(QStringLiteral("コンダクタ"));
+    SetHint(this, QStringLiteral("|再生のコントロールを行います"));
+    setWindowFlags(windowFlags() & ~Qt::WindowMaximizeButtonHint);
+    BuildTransport();
+    BuildModes();
+    BuildMaster();
+    BuildStages();
+    setFixedSize(642, 150);
+
+    Ti_Check->setObjectName("Ti_Check");
+    Ti_Check->setInterval(50);
+    connect(Ti_Check, &QTimer::timeout, this, [this] { Ti_CheckTimer(); });
+    Ti_Check->start();
+    Ti_CheckTimer();
+}
+
+QToolButton* TFo_Conductor::MakeButton(const char* name, const QString& hint, bool toggle, const QRect& geometry,
+                                       QWidget* parent)
+{
+    auto* b = new QToolButton(parent);
+    b->setObjectName(name);
+    b->setCheckable(toggle);
+    b->setAutoRaise(false);
+    b->setGeometry(geometry);
+    SetHint(b, hint);
+    return b;
+}
+
+void TFo_Conductor::BuildTransport()
+{
+    struct TSpec {
+        const char* Name;
+        TGlyph Glyph;
+        const char* Hint;
+        bool Toggle;
+        void (TFo_Conductor::*Action)();
+    };
+    const TSpec specs[] = {
+        {"Bu_Back", TGlyph::Back, "前の曲|再生を前の曲に移動します", false, &TFo_Conductor::Bu_BackClick},
+        {"Bu_Stop", TGlyph::Stop, "停止|再生を停止します", false, &TFo_Conductor::Bu_StopClick},
+        {"Bu_Pause", TGlyph::Pause, "一時停止|再生を一時停止します", true, &TFo_Conductor::Bu_PauseClick},
+        {"Bu_Play", TGlyph::Play, "再生|再生します", true, &TFo_Conductor::Bu_PlayClick},
+        {"Bu_Next", TGlyph::Next, "次の曲|再生を次の曲へ移動します", false, &TFo_Conductor::Bu_NextClick},
+    };
+    int x = 8;
+    for (const TSpec& s : specs) {
+        QToolButton* b = MakeButton(s.Name, QString::fromUtf8(s.Hint), s.Toggle, QRect(x, 6, 36, 26), this);
+        b->setIcon(GlyphIcon(s.Glyph));
+        connect(b, &QToolButton::clicked, this, [this, a = s.Action] { (this->*a)(); });
+        x += 38;
+    }
+    La_Position = new QLabel(QStringLiteral("00:00:00 / 00:00:00"), this);
+    La_Position->setObjectName("La_Position");
+    La_Position->setFont(PositionFont());
+    La_Position->setGeometry(8, 36, 250, 28);
+    SetHint(La_Position, QStringLiteral("再生位置|現在の再生位置を表示します"));
+
+    PB_Seek = new TPaintBox(this);
+    PB_Seek->setObjectName("PB_Seek");
+    PB_Seek->setGeometry(10, 68, kSeekWidth, kSeekHeight);
+    SetHint(PB_Seek, QStringLiteral("シーク|ドラッグして再生位置を変更します"));
+    PB_Seek->OnMouseDown = [this](QMouseEvent* e) {
+        if (e->button() != Qt::LeftButton)
+            return;
+        SeekDragging = true;
+        SeekAt(e->position().x());
+    };
+    PB_Seek->OnMouseMove = [this](QMouseEvent* e) {
+        if (SeekDragging)
+            SeekAt(e->position().x());
+    };
+    PB_Seek->OnMouseUp = [this](QMouseEvent* e) {
+        if (e->button() == Qt::LeftButton)
+            SeekDragging = false;
+    };
+    RepaintSeek();
+}
+
+void TFo_Conductor::BuildModes()
+{
+    struct TSpec {
+        const char* Name;
+        TGlyph Glyph;
+        const char* Hint;
+    };
+    const TSpec specs[] = {
+        {"Bu_Play1", TGlyph::Play1,
+         "1曲再生|1曲再生のON/OFFを切り替えます。1曲の再生が終わるたびに停止し、プレイリストを連続して再生しません"},
+        {"Bu_Repeat", TGlyph::Repeat, "リピート再生|プレイリスト全体のリピート再生のON/OFFを切り替えます"},
+        {"Bu_Repeat1", TGlyph::Repeat1, "1曲ループ再生|1曲ループ再生のON/OFFを切り替えます"},
+        {"Bu_Random", TGlyph::Random, "ランダム再生|ランダム再生のON/OFFを切り替えます"},
+        {"Bu_BGM", TGlyph::BGM,
+         "BGM再生|BGM再生のON/OFFを切り替えます。プレイリストの再生が終わると、BGM用のプレイリストからランダムに選曲して再生します"},
+    };
+    auto* group = new QGroupBox(QStringLiteral("Playlist"), this);
+    group->setGeometry(6, 84, 196, 60);
+    int x = 8;
+    for (const TSpec& s : specs) {
+        QToolButton* b = MakeButton(s.Name, QString::fromUtf8(s.Hint), true, QRect(x, 24, 34, 26), group);
+        b->setIcon(GlyphIcon(s.Glyph));
+        if (s.Glyph == TGlyph::BGM)
+            connect(b, &QToolButton::clicked, this, [this] { Bu_BGMClick(); });
+        else
+            connect(b, &QToolButton::clicked, this, [this, b] { ModeClick(b); });
+        x += 37;
+    }
+}
+
+void TFo_Conductor::BuildMaster()
+{
+    auto* group = new QGroupBox(QStringLiteral("Master"), this);
+    group->setObjectName("GB_Master");
+    group->setGeometry(264, 4, 84, 140);
+    PB_Master = new TPaintBox(group);
+    PB_Master->setObjectName("PB_Master");
+    PB_Master->setGeometry(16, 24, kDialSize, kDialSize);
+    SetHint(PB_Master, QStringLiteral("マスターボリューム|マスターボリュームを調節します"));
+    const QColor face = palette().color(QPalette::Button);
+    Dial = std::make_unique<TVolumeDial>(kDialSize, kDialSize, PixRGB(face.red(), face.green(), face.blue()));
+    PB_Master->installEventFilter(this);
+    PB_Master->OnMouseDown = [this](QMouseEvent* e) {
+        if (e->button() == Qt::LeftButton)
+            DialDragging = true;
+    };
+    PB_Master->OnMouseMove = [this](QMouseEvent* e) {
+        if (DialDragging)
+            DialAt(e->position().x(), e->position().y());
+    };
+    PB_Master->OnMouseUp = [this](QMouseEvent* e) {
+        if (e->button() == Qt::LeftButton)
+            DialDragging = false;
+    };
+    La_MasterVolume = new QLabel(group);
+    La_MasterVolume->setObjectName("La_MasterVolume");
+    La_MasterVolume->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    La_MasterVolume->setGeometry(4, 86, 70, 20);
+    SetHint(La_MasterVolume, QStringLiteral("マスターボリューム|マスターボリュームを調節します"));
+}
+
+void TFo_Conductor::BuildStages()
+{
+    struct TSpec {
+        const char* Name;
+        const char* Label;
+        const char* Hint;
+        const char* Edit;
+        const char* EditHint;
+    };
+    const TSpec specs[] = {
+        {"Bu_Auto", "AVC", "自動ボリューム調節|自動ボリューム調節(再生音がクリップしないレベルまで自動的にボリュームを下げる機能)のON/OFFを切り替えます",
+         nullptr, nullptr},
+        {"Bu_EFX", "EFX", "エフェクタ|エフェクタのON/OFFを切り替えます", "Bu_EFXEdit",
+         "エフェクタの編集|エフェクタの編集画面を開きます"},
+        {"Bu_C", "Conv.", "コンボルバ|コンボルバのON/OFFを切り替えます", "Bu_CEdit",
+         "コンボルバの編集|コンボルバの編集画面を開きます"},
+        {"Bu_Matrix", "Matrix", "マトリクス|チャンネルマトリクスのON/OFFを切り替えます", "Bu_MatrixEdit",
+         "マトリクスの編集|マトリクスの編集画面を開きます"},
+        {"Bu_EQ", "EQ", "イコライザ|イコライザのON/OFFを切り替えます", "Bu_EQEdit",
+         "イコライザの編集|イコライザの編集画面を開きます"},
+        {"Bu_HSC", "HSC", "Rivor Edevu Vezirada|Rivor Edevu Vezirada（高域補完エフェクト）のON/OFFを切り替えます",
+         nullptr, nullptr},
+    };
+    auto* group = new QGroupBox(QStringLiteral("DSP"), this);
+    group->setGeometry(354, 4, 282, 140);
+    int x = 8;
+    int tag = 1;
+    for (const TSpec& s : specs) {
+        auto* label = new QLabel(QString::fromUtf8(s.Label), group);
+        label->setAlignment(Qt::AlignCenter);
+        label->setGeometry(x, 22, 42, 18);
+        QToolButton* on = MakeButton(s.Name, QString::fromUtf8(s.Hint), true, QRect(x, 42, 42, 30), group);
+        on->setText(QStringLiteral("ON"));
+        connect(on, &QToolButton::clicked, this, [this, on] { ModeClick(on); });
+        if (s.Edit) {
+            QToolButton* edit = MakeButton(s.Edit, QString::fromUtf8(s.EditHint), false, QRect(x, 80, 42, 24), group);
+            edit->setText(QStringLiteral("Edit"));
+            edit->setProperty("Tag", tag++);
+            connect(edit, &QToolButton::clicked, this, [this, edit] { EditClick(edit); });
+        }
+        x += 45;
+    }
+}
+
+void TFo_Conductor::Bu_BackClick()
+{
+    if (State.OutputRunning)
+        State.Command.Post("Back");
+}
+
+void TFo_Conductor::Bu_NextClick()
+{
+    if (State.OutputRunning)
+        State.Command.Post("Next");
+}
+
+void TFo_Conductor::Bu_StopClick()
+{
+    State.Command.Post("Stop");
+    State.BGMActive = false;
+}
+
+void TFo_Conductor::Bu_PlayClick()
+{
+    const bool down = findChild<QToolButton*>("Bu_Play")->isChecked();
+    State.Command.Post(down || State.Paused ? "Play" : "Stop");
+}
+
+void TFo_Conductor::Bu_PauseClick()
+{
+    auto* pause = findChild<QToolButton*>("Bu_Pause");
+    if (State.OutputRunning) {
+        State.Paused = pause->isChecked();
+        return;
+    }
+    // Nothing plays: the pause button starts playback instead and stays up.
+    pause->setChecked(false);
+    findChild<QToolButton*>("Bu_Play")->setChecked(true);
+    Bu_PlayClick();
+}
+
+void TFo_Conductor::Bu_BGMClick()
+{
+    const bool on = findChild<QToolButton*>("Bu_BGM")->isChecked();
+    State.BGM = on;
+    if (!State.OutputRunning && on) {
+        State.BGMActive = true;
+        if (!Playlist.NextTrack().empty())
+            State.Command.Post("Play");
+        else
+            State.BGMActive = false;
+    } else if (State.OutputRunning && State.BGMActive && !on) {
+        Bu_StopClick();
+    }
+}
+
+void TFo_Conductor::ModeClick(QToolButton* button)
+{
+    const QString name = button->objectName();
+    const bool down = button->isChecked();
+    struct TStage {
+        const char* Name;
+        std::atomic<bool> TPlayerState::*Flag;
+    };
+    static constexpr TStage stages[] = {
+        {"Bu_EFX", &TPlayerState::EFX}, {"Bu_C", &TPlayerState::Convolver}, {"Bu_Matrix", &TPlayerState::Matrix},
+        {"Bu_EQ", &TPlayerState::EQ},   {"Bu_HSC", &TPlayerState::HSC},
+    };
+    for (const TStage& s : stages) {
+        if (name == QLatin1String(s.Name)) {
+            (State.*s.Flag) = down;
+            State.DSPChangeCount.fetch_add(1);
+            return;
+        }
+    }
+    if (name == "Bu_Auto")
+        State.AVC = down;
+    else if (name == "Bu_Play1")
+        State.Play1 = down;
+    else if (name == "Bu_Repeat")
+        State.Repeat = down;
+    else if (name == "Bu_Repeat1")
+        State.Repeat1 = down;
+    else if (name == "Bu_Random")
+        State.Random = down;
+    else if (name == "Bu_BGM")
+        Bu_BGMClick();
+}
+
+void TFo_Conductor::EditClick(QToolButton* button) { State.EditRequest = button->property("Tag").toInt(); }
+
+void TFo_Conductor::MirrorButtons()
+{
+    const std::pair<const char*, bool> values[] = {
+        {"Bu_Play", State.OutputRunning},  {"Bu_Pause", State.Paused},  {"Bu_EFX", State.EFX},
+        {"Bu_C", State.Convolver},         {"Bu_Matrix", State.Matrix}, {"Bu_EQ", State.EQ},
+        {"Bu_HSC", State.HSC},             {"Bu_Play1", State.Play1},   {"Bu_Repeat", State.Repeat},
+        {"Bu_Repeat1", State.Repeat1},     {"Bu_Random", State.Random}, {"Bu_BGM", State.BGM},
+        {"Bu_Auto", State.AVC},
+    };
+    for (const auto& [name, on] : values)
+        SetLitSwitch(findChild<QToolButton*>(name), on);
+}
+
+void TFo_Conductor::Ti_CheckTimer()
+{
+    MirrorButtons();
+    double p = 0;
+    double length = 0;
+    QString text = QStringLiteral("00:00:00 / 00:00:00");
+    if (Decoder.IsOpen) {
+        p = std::round(Decoder.GetPositionMs());
+        length = std::round(Decoder.GetLengthMs());
+        text = TimeText(int64_t(p)) + QStringLiteral(" / ") + TimeText(int64_t(length));
+    }
+    if (La_Position->text() != text)
+        La_Position->setText(text);
+    const int x = SeekPixel(p, length, PB_Seek->width());
+    if (x != SeekDrawn) {
+        SeekDrawn = x;
+        RepaintSeek();
+    }
+    if (State.MasterVolume != DialDrawn) {
+        DialDrawn = State.MasterVolume;
+        RepaintDial();
+    }
+    const QString volume = VolumeText(State.MasterVolume);
+    if (La_MasterVolume->text() != volume)
+        La_MasterVolume->setText(volume);
+}
+
+void TFo_Conductor::SeekAt(double x)
+{
+    if (!Decoder.IsOpen)
+        return;
+    // Positions past either end of the bar go to the start or the end of the track.
+    const double length = Decoder.GetLengthMs();
+    const double ms = std::clamp(x, 0.0, double(PB_Seek->width())) * length / PB_Seek->width();
+    Decoder.SeekMs(ms);
+}
+
+void TFo_Conductor::DialAt(double x, double y)
+{
+    const int v = DialVolumeAt(x, y, PB_Master->width(), PB_Master->height());
+    State.MasterVolume = v;
+    DialDrawn = v;
+    RepaintDial();
+}
+
+bool TFo_Conductor::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == PB_Master && event->type() == QEvent::Wheel) {
+        const int delta = static_cast<QWheelEvent*>(event)->angleDelta().y();
+        if (delta > 0)
+            State.VolumeUp();
+        else if (delta < 0)
+            State.VolumeDown();
+        Ti_CheckTimer();
+        return true;
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void TFo_Conductor::RepaintSeek() { PB_Seek->SetImage(PaintSeekBar(PB_Seek->width(), PB_Seek->height(), SeekDrawn)); }
+
+void TFo_Conductor::RepaintDial()
+{
+    if (Dial)
+        PB_Master->SetImage(Dial->Paint(DialDrawn));
+}
+
+} // namespace marlix

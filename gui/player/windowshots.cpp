@@ -1,0 +1,109 @@
+#include "gui/player/windowshots.h"
+
+#include "base/flexfilebuf.h"
+#include "engine/decoder.h"
+#include "gui/player/about.h"
+#include "gui/player/conductor.h"
+#include "gui/player/information.h"
+#include "gui/player/playlistwindow.h"
+#include "gui/player/properties.h"
+#include "player/outputchain.h"
+#include "player/pending.h"
+#include "player/playerstate.h"
+#include "player/playlist.h"
+#include "settings/settings.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QTemporaryDir>
+#include <cstdint>
+
+namespace marlix {
+
+namespace {
+
+bool WriteTone(const std::string& path, int seconds, int rate)
+{
+    TFlexFileBuf file;
+    if (file.OpenFile(1, {path}, rate, 16, 1, 2) != 0)
+        return false;
+    const int frames = seconds * rate;
+    file.SetBuf(nullptr, 2, 16, frames);
+    for (int c = 0; c < 2; ++c)
+        for (int i = 0; i < frames; ++i)
+            static_cast<int16_t*>(file.Data[c])[i] = static_cast<int16_t>((i * 37) % 2000 - 1000);
+    const bool ok = file.WriteBlock(0, frames) == frames;
+    file.CloseFile(1);
+    return ok;
+}
+
+bool Save(QWidget& w, const QString& dir, QString& error)
+{
+    w.show();
+    QApplication::processEvents();
+    const QString file = QDir(dir).filePath(w.objectName() + QStringLiteral(".png"));
+    if (!w.grab().save(file, "PNG")) {
+        error += file + QStringLiteral(" ");
+        return false;
+    }
+    w.hide();
+    return true;
+}
+
+} // namespace
+
+bool SavePlayerWindowShots(const QString& dir, QString& error)
+{
+    QTemporaryDir media;
+    const std::string folder = media.path().toStdString() + "/";
+    const std::string track = folder + "03 Nocturne.wav";
+    if (!media.isValid() || !WriteTone(track, 200, 44100)) {
+        error = QStringLiteral("cannot make the sample track");
+        return false;
+    }
+    TPlayerState state;
+    TPendingAdditions pending;
+    TSettings settings;
+    settings.ReSampler.bUpSampling = true;
+    settings.ReSampler.nUpFreq = 176400;
+    settings.Output.bFreq[5] = true;
+    TPlaylist playlist(state, pending);
+    TFo_Decoder decoder;
+    TOutputChain chain(settings, state, decoder);
+
+    for (const std::string& e : {folder + "01 Prelude.mp3", "Aria (live)*" + folder + "02 Aria.flac", track,
+                                 folder + "04 Intermezzo.mp3", folder + "05 A very long title of a finale that does not fit the row.ogg",
+                                 std::string("http://radio.invalid/stream.mp3")})
+        playlist.Add(e);
+    playlist.Item(0).Played = true;
+    playlist.Item(1).Played = true;
+    playlist.Item(3).Selected = true;
+    playlist.Item(5).Failed = true;
+    playlist.PlayingIndex = playlist.CursorIndex = 2;
+    playlist.HoverIndex = 4;
+
+    decoder.OpenSource(track);
+    decoder.SeekMs(83500);
+    chain.Start(false);
+    state.OutputRunning = true;
+    state.EQ = true;
+    state.HSC = true;
+    state.Repeat = true;
+    state.MasterVolume = -125;
+
+    TFo_Conductor conductor(state, decoder, playlist);
+    TFo_Playlist list(state, playlist, settings);
+    list.resize(320, 200);
+    TFo_Information information(state, decoder, chain, settings);
+    information.resize(320, 480);
+    TFo_Properties properties(track);
+    TFo_About about;
+    bool ok = true;
+    for (QWidget* w : std::initializer_list<QWidget*>{&conductor, &list, &information, &properties, &about})
+        ok = Save(*w, dir, error) && ok;
+    chain.Stop();
+    decoder.CloseSource();
+    return ok;
+}
+
+} // namespace marlix
