@@ -21,6 +21,8 @@
 #include <QLabel>
 #include <QMdiArea>
 #include <QMdiSubWindow>
+#include <QMessageBox>
+#include <QStatusTipEvent>
 #include <QMimeData>
 #include <QProcess>
 #include <QSignalSpy>
@@ -110,6 +112,84 @@ TEST_F(MainWindow, FirstRunGetsLayoutOneAndLayoutFourSplitsTheLeftColumn)
     EXPECT_EQ(Sub(w.Information)->height(), 348);
     EXPECT_EQ(Sub(w.Information)->y(), 348);
     EXPECT_EQ(w.Browser->width(), 240);
+
+    // Closing a player window only minimises it.
+    Sub(w.Playlist)->close();
+    EXPECT_TRUE(Sub(w.Playlist)->isMinimized());
+    EXPECT_TRUE(Sub(w.Playlist)->isVisible());
+}
+
+// The wallpaper tiles from the client's top-left corner: the chosen picture, the
+// built-in one when the file is missing, none when the file is no picture.
+TEST_F(MainWindow, WallpaperTilesTheClient)
+{
+    QImage picture(3, 2, QImage::Format_ARGB32);
+    for (int y = 0; y < 2; ++y)
+        for (int x = 0; x < 3; ++x)
+            picture.setPixel(x, y, qRgb(40 * x + 20, 100 * y + 50, 7));
+    ASSERT_TRUE(picture.save(QString::fromStdString(Folder.File("paper.png"))));
+    test::WriteText(Folder.File("broken.png"), "not a picture");
+    const QImage builtIn = DefaultWallpaper();
+    const struct {
+        std::string File;
+        const QImage* Expected;
+    } cases[] = {{Folder.File("paper.png"), &picture}, {Folder.File("missing.png"), &builtIn}, {Folder.File("broken.png"), nullptr}};
+    Open();
+    for (const auto& c : cases) {
+        Settings().View.WallPaper = c.File;
+        Main.reset();
+        Session.reset();
+        Open();
+        for (QMdiSubWindow* sub : Main->MdiArea()->subWindowList())
+            sub->showMinimized();
+        QApplication::processEvents();
+        const QImage shot = Main->MdiArea()->viewport()->grab().toImage();
+        const QPoint at(Main->MdiArea()->viewport()->width() - 2, 1);
+        const QRgb got = shot.pixel(at);
+        if (c.Expected)
+            EXPECT_EQ(got, c.Expected->pixel(at.x() % c.Expected->width(), at.y() % c.Expected->height())) << c.File;
+        else
+            EXPECT_EQ(got, shot.pixel(at + QPoint(-1, 1))) << c.File << ": a plain background";
+    }
+}
+
+// Menu commands whose tool is missing answer with a message box.
+TEST_F(MainWindow, MeasurementWithoutProAudioAndToolsWithoutAMixerSaySo)
+{
+    Open();
+    StopLoop();
+    test::TempDir emptyPath;
+    const QByteArray path = qgetenv("PATH");
+    qputenv("PATH", QByteArray::fromStdString(emptyPath.Path()));
+    const struct {
+        const char* Item;
+        int DriverType;
+        QString Text; // empty: no message
+    } cases[] = {{"MS_Measure", 0, "音響特性の測定は現在ASIOドライバを使用した場合のみ実行することができます"},
+                 {"MS_Measure", 1, ""},
+                 {"MT_Volume", 0, "ミキサーを起動できません。pavucontrol または alsamixer をインストールしてください。"}};
+    for (const auto& c : cases) {
+        Settings().Output.nDriverType = c.DriverType;
+        QString shown;
+        QTimer::singleShot(0, [&shown] {
+            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+                shown = box->text();
+                box->accept();
+            }
+        });
+        Main->findChild<QAction*>(c.Item)->trigger();
+        QApplication::processEvents();
+        EXPECT_EQ(shown, c.Text) << c.Item;
+    }
+    qputenv("PATH", path);
+    // The long part of a hint shows in the status bar; no hint: "レディ".
+    auto* panel = Main->findChild<QLabel*>("StatusPanel");
+    QStatusTipEvent tip("再生のコントロールを行います");
+    QApplication::sendEvent(Main->Children().Conductor, &tip);
+    EXPECT_EQ(panel->text(), "再生のコントロールを行います");
+    QStatusTipEvent none("");
+    QApplication::sendEvent(Main.get(), &none);
+    EXPECT_EQ(panel->text(), "レディ");
 }
 
 TEST_F(MainWindow, CloseWritesVersionAndSevenPlacementsWithNormalRectangles)
