@@ -22,6 +22,7 @@ struct TWriter {
     void operator()(const std::string& key, const bool& v) { ini.WriteBool(section, key, v); }
     void operator()(const std::string& key, const double& v) { ini.WriteFloat(section, key, v); }
     void operator()(const std::string& key, const std::string& v) { ini.WriteString(section, key, v); }
+    template <class T> void operator()(const std::string& key, const TAtomicValue<T>& v) { (*this)(key, v.Load()); }
 };
 
 struct TReader {
@@ -32,6 +33,12 @@ struct TReader {
     void operator()(const std::string& key, bool& v) { v = ini.ReadBool(section, key, v); }
     void operator()(const std::string& key, double& v) { v = ini.ReadFloat(section, key, v); }
     void operator()(const std::string& key, std::string& v) { v = ini.ReadString(section, key, v); }
+    template <class T> void operator()(const std::string& key, TAtomicValue<T>& v)
+    {
+        T value = v.Load();
+        (*this)(key, value);
+        v.Store(value);
+    }
 };
 
 std::string Key(const char* name, size_t i)
