@@ -167,8 +167,8 @@ void TFIRFilter::FinishBlock()
     // No transform is outstanding here, so nothing reads the set being replaced.
     if (Swap.load(std::memory_order_acquire) == 1) {
         Active ^= 1;
-        ++SwitchCount;
-        SwitchSample = BlocksIn * n;
+        SwitchSample.store(BlocksIn * n, std::memory_order_relaxed);
+        SwitchCount.fetch_add(1, std::memory_order_release);
         Swap.store(0, std::memory_order_release);
     }
     ++BlocksIn;

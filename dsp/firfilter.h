@@ -39,8 +39,8 @@ public:
     void CommitStaged() { Swap.store(1, std::memory_order_release); }
     // Streaming side: how many switches happened, and the input sample the last one
     // took effect at (the first sample filtered by the new taps).
-    int Switches() const { return SwitchCount; }
-    int64_t SwitchedAt() const { return SwitchSample; }
+    int Switches() const { return SwitchCount.load(std::memory_order_acquire); }
+    int64_t SwitchedAt() const { return SwitchSample.load(std::memory_order_acquire); }
 
     // Moves up to `count` samples per channel from `in` through the filter into `out`.
     void Process(TMChFIFO& in, TMChFIFO& out, int count) override;
@@ -74,8 +74,8 @@ private:
     int Active = 0;
     std::atomic<int> Swap{0};
     TFFTTables SpareTables;
-    int SwitchCount = 0;
-    int64_t SwitchSample = 0;
+    std::atomic<int> SwitchCount{0};
+    std::atomic<int64_t> SwitchSample{0};
     int64_t BlocksIn = 0;
     std::vector<AlignedArray<double>> Overlap;
     AlignedArray<double> Discard;
