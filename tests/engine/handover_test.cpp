@@ -190,11 +190,42 @@ TEST_F(HandOverTest, EQRedesignsPlayOnWithoutAGapAndSwitchBetweenTwoBlocks)
     }
 }
 
-// What a window does many times a second, from the main thread, while the filter and
-// device threads play: EQ points, matrix, responses, trims, polarity, delay, effect
-// switches, BGM volume and the resampler's kernel. Run under ThreadSanitizer, any
-// unsynchronised access fails the test.
-TEST_F(HandOverTest, EditsFromAnotherThreadWhilePlayingAreHandedOverSafely)
+// What a window does many times a second: EQ points, matrix, responses, trims,
+// polarity, delay, effect switches, BGM volume and the resampler's kernel.
+void Edit(TSettings& settings, TLiveSettings& live, TConvolverSet& responses, std::atomic<bool>& eqChanged, int i)
+{
+    const size_t k = static_cast<size_t>(i % 2);
+    TEQ& curve = settings.EQ.Curves[static_cast<size_t>(i % 3)];
+    curve.Points.resize(static_cast<size_t>(i % 7)); // grows and shrinks: reallocates
+    for (size_t p = 0; p < curve.Points.size(); ++p)
+        curve.Points[p] = Peak(100.0 * static_cast<double>(p + 1 + i % 13), i % 12 - 6.0);
+    live.PublishEQ(settings.EQ);
+    settings.Matrix.bONOFF[0][1] = i % 2 == 0;
+    settings.Matrix.fLevel[0][0] = -(i % 40);
+    settings.Matrix.bInv[1][1] = i % 3 == 0;
+    live.PublishMatrix(settings.Matrix);
+    if (i % 25 == 0) {
+        TConvolverEntry& e = responses.Conv[k];
+        e.HasIR = true;
+        e.IRRate = 44100;
+        e.IRLength = 64 + i;
+        e.IR = Noise(e.IRLength, static_cast<unsigned>(i), 0.5);
+        live.PublishConvolver(responses);
+    }
+    settings.Output.fLevel[k] = -(i % 60);
+    settings.Output.bInvPhase[k] = i % 3 == 0;
+    settings.Output.fDelay[k] = i % 10;
+    settings.EFX.Slots[static_cast<size_t>(i % kEFXSlotCount)].On = i % 2 == 0;
+    settings.Function.BGMVolume = -(i % 30);
+    settings.ReSampler.RFType = i % 2;
+    settings.ReSampler.nRFFilterTaps = 5 + 2 * (i % 4);
+    if (i % 50 == 0)
+        eqChanged = true;
+}
+
+// Edits from the main thread while the filter and device threads play. Under
+// ThreadSanitizer any unsynchronised access fails the test.
+TEST_F(HandOverTest, EditsWhilePlayingAreHandedOverSafely)
 {
     settings.Filter.EQFilterTaps = 1023;
     conv = true;
@@ -202,33 +233,7 @@ TEST_F(HandOverTest, EditsFromAnotherThreadWhilePlayingAreHandedOverSafely)
     std::mt19937 rng(3);
     TConvolverSet responses;
     for (int i = 0; i < 300; ++i) {
-        const size_t k = static_cast<size_t>(i % 2);
-        TEQ& curve = settings.EQ.Curves[static_cast<size_t>(i % 3)];
-        curve.Points.resize(static_cast<size_t>(i % 7)); // grows and shrinks: reallocates
-        for (size_t p = 0; p < curve.Points.size(); ++p)
-            curve.Points[p] = Peak(100.0 * static_cast<double>(p + 1 + i % 13), i % 12 - 6.0);
-        live.PublishEQ(settings.EQ);
-        settings.Matrix.bONOFF[0][1] = i % 2 == 0;
-        settings.Matrix.fLevel[0][0] = -(i % 40);
-        settings.Matrix.bInv[1][1] = i % 3 == 0;
-        live.PublishMatrix(settings.Matrix);
-        if (i % 25 == 0) {
-            TConvolverEntry& e = responses.Conv[k];
-            e.HasIR = true;
-            e.IRRate = kRate;
-            e.IRLength = 64 + i;
-            e.IR = Noise(e.IRLength, static_cast<unsigned>(i), 0.5);
-            live.PublishConvolver(responses);
-        }
-        settings.Output.fLevel[k] = -(i % 60);
-        settings.Output.bInvPhase[k] = i % 3 == 0;
-        settings.Output.fDelay[k] = i % 10;
-        settings.EFX.Slots[static_cast<size_t>(i % kEFXSlotCount)].On = i % 2 == 0;
-        settings.Function.BGMVolume = -(i % 30);
-        settings.ReSampler.RFType = i % 2;
-        settings.ReSampler.nRFFilterTaps = 5 + 2 * (i % 4);
-        if (i % 50 == 0)
-            eqChanged = true;
+        Edit(settings, live, responses, eqChanged, i);
         std::this_thread::sleep_for(std::chrono::milliseconds(static_cast<int>(rng() % 4)));
     }
     const int played = rendered.load();
@@ -239,6 +244,56 @@ TEST_F(HandOverTest, EditsFromAnotherThreadWhilePlayingAreHandedOverSafely)
     EXPECT_LE(live.EQ.RetiredCount(), 1u);
     EXPECT_LE(live.Matrix.RetiredCount(), 1u);
     EXPECT_LE(live.Convolver.RetiredCount(), 1u);
+}
+
+// The same edits from an editor thread while one thread clocks the filter and renders
+// in turn, as the offline render does.
+TEST_F(HandOverTest, EditsWhileRenderingAreHandedOverSafely)
+{
+    settings.Filter.EQFilterTaps = 1023;
+    conv = true;
+    TChainSwitches switches{&eq, &efx, &conv, &matrix, &paused, &eqChanged};
+    filter = std::make_unique<TFilterThread>(2, 1 << 16, source, settings, switches);
+    filter->OutRate = 48000;
+    filter->BufferSec = 0.1;
+    live.PublishAll(settings);
+    filter->Live = &live;
+    TOutputControls c;
+    c.MasterVolume = &volume;
+    c.AVC = c.HSC = c.HSCWetOnly = c.BGMActive = c.EndOfList = &off;
+    stage = std::make_unique<TOutputStage>(settings, c);
+    stage->Start(filter.get(), 48000, 2);
+    stage->Preroll = false;
+    filter->Setup();
+    filter->Run();
+    source.State = 2;
+
+    std::atomic<bool> editing{true};
+    std::thread editor([&] {
+        TConvolverSet responses;
+        for (int i = 0; i < 300; ++i) {
+            Edit(settings, live, responses, eqChanged, i);
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        editing = false;
+    });
+    const auto noise = Noise(4096, 9, 0.1);
+    std::vector<int32_t> left(kBlock), right(kBlock);
+    int32_t* outs[2] = {left.data(), right.data()};
+    int64_t energy = 0;
+    while (editing.load()) {
+        if (source.Free() >= 4096)
+            for (int ch = 0; ch < 2; ++ch)
+                source.FIFOs[ch]->Write(noise.data(), 4096);
+        filter->Step();
+        while (filter->OutFIFO->Available() >= kBlock) {
+            stage->Render(outs, kBlock, 2);
+            energy += std::abs(static_cast<int64_t>(left[0] / 65536));
+        }
+    }
+    editor.join();
+    EXPECT_GT(energy, 0);
+    EXPECT_LE(live.EQ.RetiredCount(), 1u);
 }
 
 } // namespace
