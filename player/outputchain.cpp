@@ -75,6 +75,8 @@ bool TOutputChain::Start(bool ownThread, int channels, int deviceRate)
     Filter_->UpWindow = Settings_.ReSampler.IWindow;
     Filter_->BufferSec = seconds;
     Filter_->Plugins = dynamic_cast<TPluginHost*>(Settings_.EFX.Host());
+    Live.PublishAll(Settings_);
+    Filter_->Live = &Live;
     Filter_->OutFIFO->Reset();
     Stage.Start(Filter_.get(), Plan_.OutRate, Settings_.Filter.HSCMode);
     if (ownThread)

@@ -1,5 +1,6 @@
 #pragma once
 #include "engine/outputstage.h"
+#include "settings/livesettings.h"
 #include "settings/outputrate.h"
 
 #include <atomic>
@@ -40,7 +41,10 @@ public:
     int InRate() const { return InRate_; }
     const TRatePlan& Plan() const { return Plan_; }
 
-    // Raised by the equaliser editor when the curves change; the filter thread redesigns.
+    // What editors publish while the chain runs (EQ curves, responses, matrix); Start
+    // publishes the records' values first. The filter thread picks up new versions itself.
+    TLiveSettings Live;
+    // Asks the filter thread for an EQ redesign from the newest published curves.
     std::atomic<bool> EQChanged{false};
     // The HSC stage outputs only what it synthesises.
     std::atomic<bool> HSCWetOnly{false};
