@@ -38,12 +38,14 @@ QImage SwitchImage(bool polarity, bool lit)
         p.drawText(QRect(3, 2, 16, 12), Qt::AlignLeft | Qt::AlignVCenter, QStringLiteral("ON"));
         return img;
     }
+    // "o" with "/" struck through it, both centred on the face.
+    const QRect box(0, 0, TKnobSprites::SwitchWidth, TKnobSprites::SwitchHeight);
     f.setPixelSize(12);
     p.setFont(f);
-    p.drawText(QRect(7, 1, 10, 14), Qt::AlignLeft | Qt::AlignVCenter, QStringLiteral("o"));
+    p.drawText(box.adjusted(0, -1, 0, -1), Qt::AlignCenter, QStringLiteral("o"));
     f.setPixelSize(11);
     p.setFont(f);
-    p.drawText(QRect(7, 0, 10, 14), Qt::AlignLeft | Qt::AlignVCenter, QStringLiteral("/"));
+    p.drawText(box, Qt::AlignCenter, QStringLiteral("/"));
     return img;
 }
 
