@@ -83,7 +83,7 @@ void TMeasureTable::ApplyToMaster(TSettingOutput& output) const
             continue;
         const TMeasureResult& r = Results[static_cast<size_t>(c)];
         const auto i = static_cast<size_t>(c);
-        output.fLevel[i] = std::lround(std::max(minLevel - r.Level, -18.0) * 10);
+        output.fLevel[i] = static_cast<double>(std::lround(std::max(minLevel - r.Level, -18.0) * 10));
         output.fDelay[i] = std::min(maxDelay - r.Delay, 20.0);
         output.bInvPhase[i] = r.Inverted != 0;
     }
