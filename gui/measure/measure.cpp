@@ -8,6 +8,7 @@
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
@@ -269,7 +270,9 @@ void TFo_Measure::Bu_PlotClick()
 
 void TFo_Measure::Bu_SaveResultClick()
 {
-    Measure.SaveResults();
+    const std::vector<std::string> failed = Measure.SaveResults();
+    if (!failed.empty())
+        QMessageBox::warning(this, "周波数特性を保存", "ファイルを書き込めません: " + QString::fromStdString(failed.front()));
 }
 
 void TFo_Measure::Bu_ApplyToMasterClick()
