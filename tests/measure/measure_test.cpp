@@ -10,6 +10,7 @@
 
 #include <cmath>
 #include <complex>
+#include <algorithm>
 #include <numeric>
 
 namespace marlix {
@@ -54,21 +55,24 @@ TEST(MeasureSignal, PeaksAtTheAmplitudeWithTheMethodsSpectrum)
     }
 }
 
-TEST(MeasureSignal, MLSIsTheRegistersSequence)
+TEST(MeasureSignal, MLSRunsThroughEveryRegisterState)
 {
     for (int n : {8192, 16384, 32768, 65536}) {
         std::vector<double> x;
         MakeMLSSignal(x, n, 0.5);
+        ASSERT_EQ(x.size(), static_cast<size_t>(n));
+        EXPECT_EQ(x[0], -0.5) << n;
+        // Over one period of 2^bits - 1 samples a maximum-length register visits every
+        // non-zero state once; the sample is A (v - K) / (K - 1) for state v.
         const int period = n == 65536 ? 65535 : n - 1;
-        EXPECT_EQ(x[0], -0.5);
-        // A maximum-length sequence repeats after 2^bits - 1 samples and never sooner
-        // within the first half period; its values are balanced (one more "1" state).
-        for (int k = 1; k < n - period; ++k)
-            EXPECT_EQ(x[static_cast<size_t>(k)], x[static_cast<size_t>(k + period)]);
-        int high = 0;
-        for (int k = 0; k < period; ++k)
-            high += (static_cast<int>(std::lround((x[static_cast<size_t>(k)] / 0.5 * ((period + 1) / 2 - 1.0)) + (period + 1) / 2)) & 1);
-        EXPECT_EQ(high, (period + 1) / 2) << n;
+        const int k = (period + 1) / 2;
+        std::vector<int> states;
+        for (int i = 0; i < period; ++i)
+            states.push_back(static_cast<int>(std::lround(x[static_cast<size_t>(i)] / 0.5 * (k - 1) + k)));
+        std::sort(states.begin(), states.end());
+        std::vector<int> all(static_cast<size_t>(period));
+        std::iota(all.begin(), all.end(), 1);
+        EXPECT_EQ(states, all) << n;
     }
 }
 
@@ -137,6 +141,17 @@ TEST(MeasureState, PeakLevelAndPlaybackRouting)
     const int32_t none[] = {0, 0};
     EXPECT_EQ(PeakLevelDB(none, 2), -192);
 
+    // Peak hold: a louder block holds for one second (Rate samples), then the level follows.
+    {
+        TMeasureState s(kN, 1000, 1, {});
+        std::vector<int32_t> loud(256, 1 << 30), quiet(256, 1 << 27);
+        const double expected[] = {-6, -6, -6, -6, -24};
+        for (int b = 0; b < 5; ++b) {
+            int32_t* in[1] = {b == 0 ? loud.data() : quiet.data()};
+            s.BufferSwitch(256, 1, in, 0, nullptr);
+            EXPECT_NEAR(s.InputLevel.load(), expected[b], 1e-9) << "block " << b;
+        }
+    }
     // Device0 = 1: channel 1 plays on output 3; output pair 2 does not exist on 4 outputs.
     for (int device : {1, 2}) {
         TMeasureState s(kN, 48000, 1, {device, 0, 0});
