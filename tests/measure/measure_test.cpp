@@ -53,6 +53,9 @@ TEST(MeasureSignal, PeaksAtTheAmplitudeWithTheMethodsSpectrum)
         EXPECT_NEAR(peak, 0.5, 1e-12);
         EXPECT_NEAR(Bin(x, 4) / Bin(x, 1), c.RatioOf4To1, 1e-6);
     }
+    // Lengths from a hand-edited file become one the transforms take.
+    for (auto [given, used] : {std::pair{1000, 8192}, {20000, 32768}, {65536, 65536}, {1 << 22, 65536}})
+        EXPECT_EQ(ValidMeasureLen(given), used);
 }
 
 TEST(MeasureSignal, MLSRunsThroughEveryRegisterState)
