@@ -25,7 +25,7 @@ public:
     // Builds the test signals, enables the measured channels and starts the driver with
     // the measurement callback at "MeasureFreq" where the driver can run at it. A driver
     // that keeps its own rate is measured at that rate. False: the driver did not start.
-    bool Open();
+    [[nodiscard]] bool Open();
     void Close();
 
     // Page change: stage 1 … 4 with manual or automatic speaker switching.
@@ -40,7 +40,7 @@ public:
     bool AutomaticRunFinished() const;
     TMeasureTable Table() const;
     void ApplyToMaster();
-    std::vector<std::string> SaveResults();
+    [[nodiscard]] std::vector<std::string> SaveResults();
 
     int Stage() const { return CurrentStage; }
     bool Automatic() const { return Auto; }

@@ -29,8 +29,6 @@ struct TMeasureRouting {
 // leaves Sum alone, which is when the user interface may analyse it.
 class TMeasureState {
 public:
-    static constexpr int kMaxBlock = 16384; // the host's largest callback slice
-
     TMeasureState(int n, int rate, int addNum, TMeasureRouting routing);
 
     // Restarts the periodic excitation on `channel` with an empty sum, recording on.

@@ -40,7 +40,7 @@ public:
     // Writes "ir<n>.wav" (check: "ir_c<n>.wav") of the valid channels into `folder`; in
     // normal mode hands each response to the EQ design and deletes its stale check file.
     // Returns the files that could not be written.
-    std::vector<std::string> SaveResults(const std::array<std::vector<double>, 2>& responses, int rate,
+    [[nodiscard]] std::vector<std::string> SaveResults(const std::array<std::vector<double>, 2>& responses, int rate,
                                          const std::string& folder, bool check, TSettingEQ& eq) const;
 
     const std::array<std::string, 2> Names;

@@ -159,7 +159,8 @@ void TFo_Measure::showEvent(QShowEvent* e)
     const auto& names = Measure.RowNames();
     for (int r = 0; r < 2; ++r)
         SetCell(r, 0, QString::fromStdString(names[static_cast<size_t>(r)]));
-    Measure.Open();
+    // A driver that does not start leaves the wizard silent, its input level at -192.
+    [[maybe_unused]] const bool started = Measure.Open();
     ShowStage(1);
     PCChange(0);
     Ti_Check->start();
