@@ -7,6 +7,7 @@
 #include "engine/asiothread.h"
 #include "base/programfolder.h"
 #include "engine/waveoutput.h"
+#include "measure/measuresession.h"
 #include "platform/waveout/alsawaveout.h"
 #include "player/pending.h"
 #include "player/playbackcontrol.h"
@@ -233,6 +234,82 @@ int Render(const std::vector<std::string>& args)
     std::fprintf(stderr, "output rate: %d Hz\nup-sampling factor: %d\nspeed: %.1f x real time\n", result.OutRate,
                  result.UpFactor, result.Seconds > 0 ? audio / result.Seconds : 0.0);
     return 0;
+}
+
+int Measure(const std::vector<std::string>& args)
+{
+    bool check = false, save = false, apply = false;
+    for (const std::string& a : args) {
+        if (a == "--check")
+            check = true;
+        else if (a == "--save")
+            save = true;
+        else if (a == "--apply")
+            apply = true;
+        else
+            return Usage("measure [--check] [--save] [--apply]");
+    }
+    Prepare(false);
+    std::signal(SIGINT, OnSignal);
+    std::signal(SIGTERM, OnSignal);
+    const std::string folder = ProgramFolder();
+    const auto seed = static_cast<uint32_t>(std::chrono::steady_clock::now().time_since_epoch().count());
+    TMeasureSession session(Settings(), folder, check, seed);
+    if (!session.Open()) {
+        std::fprintf(stderr, "marlixaudio-cli: cannot open the pro-audio device '%s'\n",
+                     Settings().ASIO.DriverName.c_str());
+        return 3;
+    }
+    const TMeasureState& state = session.Measurement();
+    const double perChannel = static_cast<double>(state.AddNum + 1) * state.N / session.Rate() + 3;
+    const auto start = std::chrono::steady_clock::now();
+    const auto deadline = start + std::chrono::duration<double>(2 * perChannel);
+    const auto now = [&] {
+        return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
+    };
+    session.SetStage(3, true, now());
+    while (!session.AutomaticRunFinished() && !gInterrupted && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        session.Tick(now());
+    }
+    const bool finished = session.AutomaticRunFinished();
+    session.Close();
+    if (!finished) {
+        std::fprintf(stderr, "marlixaudio-cli: the measurement did not complete (no signal from the device)\n");
+        return 3;
+    }
+    const TMeasureTable table = session.Table();
+    bool allValid = true;
+    for (int c = 0; c < 2; ++c) {
+        if (!table.Valid(c)) {
+            allValid = false;
+            if (table.Named(c))
+                std::fprintf(stderr, "marlixaudio-cli: channel %d is too quiet (%.2f dB)\n", c, table.Results[c].Level);
+            else
+                std::fprintf(stderr, "marlixaudio-cli: channel %d is not routed to the measured outputs\n", c);
+            continue;
+        }
+        const TMeasureRow row = table.Row(c);
+        std::printf("ch %d: level %.2f dB, delay %.2f ms, polarity %s\n", c, row.Level, row.Delay,
+                    row.Inverted ? "inverted" : "normal");
+    }
+    std::fflush(stdout);
+    int status = allValid ? 0 : 3;
+    if (save)
+        for (const std::string& file : session.SaveResults()) {
+            std::fprintf(stderr, "marlixaudio-cli: cannot write %s\n", file.c_str());
+            status = 5;
+        }
+    if (apply) {
+        session.ApplyToMaster();
+        TIniFile ini(folder + "setting.ini");
+        Settings().Output.Save(ini, "Output");
+        if (!ini.UpdateFile()) {
+            std::fprintf(stderr, "marlixaudio-cli: cannot write %ssetting.ini\n", folder.c_str());
+            status = 5;
+        }
+    }
+    return status;
 }
 
 } // namespace marlix::cli

@@ -1,7 +1,8 @@
 // The desktop player: one instance per program folder, the player session and its main
 // window. "--screens DIR" saves the drawing toolkit's gallery (DIR/toolkit.png), each
-// player window alone (DIR/<object name>.png) and the main window in each of the six
-// layouts (DIR/layout-N.png) and the DSP window's pages (DIR/TFo_Equalizer-<page>.png), then exits.
+// player window alone (DIR/<object name>.png), the main window in each of the six
+// layouts (DIR/layout-N.png), the DSP window's pages (DIR/TFo_Equalizer-<page>.png) and
+// each page of the measurement wizard (DIR/Fo_Measure-N.png), then exits.
 #include "base/mainthread.h"
 #include "base/programfolder.h"
 #include "dsp/pluginhost.h"
@@ -12,6 +13,7 @@
 #include "gui/player/namelist.h"
 #include "gui/player/singleinstance.h"
 #include "gui/dspui/equalizershots.h"
+#include "gui/measure/measureshots.h"
 #include "gui/player/windowshots.h"
 #include "player/pending.h"
 #include "player/playersession.h"
@@ -64,6 +66,10 @@ int SaveScreens(const QString& dir, TFo_Main& main)
     }
     if (!SaveEqualizerShots(dir, error)) {
         std::fprintf(stderr, "marlixaudio: DSP window: %s\n", qPrintable(error));
+        return 2;
+    }
+    if (!SaveMeasureWizardShots(dir, error)) {
+        std::fprintf(stderr, "marlixaudio: measurement wizard: %s\n", qPrintable(error));
         return 2;
     }
     return 0;

@@ -65,6 +65,7 @@ public:
     std::atomic<bool> BGMActive{false};
     std::atomic<bool> EndOfList{false};
     std::atomic<int> EditRequest{0}; // 0, or 1 effects, 2 convolver, 3 matrix, 4 equaliser
+    std::atomic<bool> MeasureRequest{false}; // the DSP window asks for the measurement
     std::atomic<int> DSPChangeCount{0};
 };
 

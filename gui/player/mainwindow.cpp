@@ -2,6 +2,7 @@
 
 #include "base/mainthread.h"
 #include "dsp/pluginhost.h"
+#include "gui/measure/measure.h"
 #include "gui/placement.h"
 #include "gui/player/constants.h"
 #include "gui/player/layout.h"
@@ -414,6 +415,8 @@ void TFo_Main::Ti_CheckTimer()
     }
     Cores.Session.Tick();
     TakeEditRequest();
+    if (Cores.State.MeasureRequest.exchange(false))
+        MeasureCommand(false);
     UpdateShortCuts();
     Mpris_->Update();
 }
@@ -507,15 +510,17 @@ void TFo_Main::OpenWebPage(const char* url)
         QMessageBox::information(this, "Marlix Audio", QString("ページを開けません: ") + url);
 }
 
-void TFo_Main::MeasureCommand(bool /*corrected*/)
+void TFo_Main::MeasureCommand(bool corrected)
 {
     if (Cores.Settings.Output.nDriverType != 1) {
         QMessageBox::information(this, "音響特性の測定",
                                  "音響特性の測定は現在ASIOドライバを使用した場合のみ実行することができます");
         return;
     }
-    // With the pro-audio output the measurement dialog opens here once it exists.
     HidePluginEditors();
+    Cores.Session.Control.StopOutput(true);
+    TFo_Measure wizard(Cores.Settings, Cores.Folder, corrected, this);
+    wizard.exec();
 }
 
 void TFo_Main::closeEvent(QCloseEvent* e)

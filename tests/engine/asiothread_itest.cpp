@@ -101,7 +101,7 @@ protected:
         Name = "marlix-asio-" + std::to_string(getpid());
         setenv("JACK_DEFAULT_SERVER", Name.c_str(), 1);
         setenv("JACK_NO_START_SERVER", "1", 1);
-        Server = std::make_unique<TJackServer>(Name, LogFolder.File("jackd.log"), 256, kPorts);
+        Server = std::make_unique<TJackServer>(Name, LogFolder.File("jackd.log"), 256, 48000, kPorts);
         // jackd is installed (the scripts install it): a server that will not start is a fault.
         ASSERT_TRUE(Server->Ready()) << "a private JACK server (jackd -d dummy) did not start:\n"
                                      << Server->Output();
@@ -396,7 +396,7 @@ TEST_F(ASIOPlaybackTest, ALostServerStopsPlaybackAndPlayingAgainWorksOnceItIsBac
     EXPECT_TRUE(runUntil([&] { return !state.OutputRunning.load(); }));
     EXPECT_TRUE(control.DeviceLost());
 
-    Server = std::make_unique<TJackServer>(Name, LogFolder.File("jackd.log"), 256, kPorts);
+    Server = std::make_unique<TJackServer>(Name, LogFolder.File("jackd.log"), 256, 48000, kPorts);
     ASSERT_TRUE(Server->Ready()) << Server->Output();
     state.Command.Post("Play");
     ASSERT_TRUE(runUntil([&] { return state.OutputRunning && control.DeviceOpened(); }));

@@ -56,8 +56,8 @@ struct TJackApi {
 
 class TJackServer {
 public:
-    TJackServer(std::string name, std::string log, int period = 256, int playbackPorts = 2)
-        : Name(std::move(name)), Log(std::move(log))
+    TJackServer(std::string name, std::string log, int period = 256, int rate = 48000, int playbackPorts = 2)
+        : Name(std::move(name)), Log(std::move(log)), Rate(rate)
     {
         for (int attempt = 0; attempt < 3 && !Up; ++attempt) {
             Stop();
@@ -74,14 +74,15 @@ public:
 private:
     void Start(int period, int playbackPorts)
     {
-        const std::string p = std::to_string(period), ports = std::to_string(playbackPorts);
+        const std::string p = std::to_string(period), r = std::to_string(Rate);
+        const std::string ports = std::to_string(playbackPorts);
         ReclaimDeadJackServers();
         Pid = fork();
         if (Pid == 0) {
             setenv("JACK_NO_AUDIO_RESERVATION", "1", 1);
             if (FILE* out = std::freopen(Log.c_str(), "a", stdout))
                 dup2(fileno(out), 2);
-            execlp("jackd", "jackd", "-n", Name.c_str(), "-d", "dummy", "-r", "48000", "-p", p.c_str(), "-C", "2",
+            execlp("jackd", "jackd", "-n", Name.c_str(), "-d", "dummy", "-r", r.c_str(), "-p", p.c_str(), "-C", "2",
                    "-P", ports.c_str(), static_cast<char*>(nullptr));
             _exit(127);
         }
@@ -97,6 +98,7 @@ private:
     }
 
     std::string Name, Log;
+    int Rate;
     pid_t Pid = -1;
     bool Up = false;
 };

@@ -16,6 +16,7 @@
 #include "support/testutil.h"
 
 #include <QApplication>
+#include <QDialog>
 #include <QDBusConnection>
 #include <QDropEvent>
 #include <QLabel>
@@ -154,7 +155,8 @@ TEST_F(MainWindow, WallpaperTilesTheClient)
     }
 }
 
-// Menu commands whose tool is missing answer with a message box.
+// Menu commands whose tool is missing answer with a message box; with the pro-audio
+// output the measurement commands open the wizard.
 TEST_F(MainWindow, MeasurementWithoutProAudioAndToolsWithoutAMixerSaySo)
 {
     Open();
@@ -167,15 +169,20 @@ TEST_F(MainWindow, MeasurementWithoutProAudioAndToolsWithoutAMixerSaySo)
         int DriverType;
         QString Text; // empty: no message
     } cases[] = {{"MS_Measure", 0, "音響特性の測定は現在ASIOドライバを使用した場合のみ実行することができます"},
-                 {"MS_Measure", 1, ""},
+                 {"MS_Measure", 1, "音響特性の測定"},
+                 {"MS_MeasureCheck", 1, "音響特性補正結果の測定"},
                  {"MT_Volume", 0, "ミキサーを起動できません。pavucontrol または alsamixer をインストールしてください。"}};
     for (const auto& c : cases) {
         Settings().Output.nDriverType = c.DriverType;
         QString shown;
         QTimer::singleShot(0, [&shown] {
-            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+            QWidget* modal = QApplication::activeModalWidget();
+            if (auto* box = qobject_cast<QMessageBox*>(modal)) {
                 shown = box->text();
                 box->accept();
+            } else if (auto* wizard = qobject_cast<QDialog*>(modal); wizard && wizard->objectName() == "Fo_Measure") {
+                shown = wizard->windowTitle(); // the measurement wizard opened
+                wizard->reject();
             }
         });
         Main->findChild<QAction*>(c.Item)->trigger();
