@@ -2,6 +2,7 @@
 
 #include "base/mainthread.h"
 #include "dsp/pluginhost.h"
+#include "gui/dspui/setup.h"
 #include "gui/placement.h"
 #include "gui/player/constants.h"
 #include "gui/player/layout.h"
@@ -199,8 +200,7 @@ void TFo_Main::CreateMenus()
 
     QMenu* setting = menuBar()->addMenu("設定(&S)");
     setting->setObjectName("MS");
-    // The setup dialog is its own window, not part of this frame yet.
-    item(setting, "MS_Setup", "環境の設定(&S)...", [] {})->setEnabled(false);
+    item(setting, "MS_Setup", "環境の設定(&S)...", [this] { SetupCommand(); });
     item(setting, "MS_Measure", "音響特性の測定(&M)...", [this] { MeasureCommand(false); });
     MS_MeasureCheck = item(setting, "MS_MeasureCheck", "音響特性補正結果の測定(&C)...", [this] { MeasureCommand(true); });
 
@@ -516,6 +516,18 @@ void TFo_Main::MeasureCommand(bool /*corrected*/)
     }
     // With the pro-audio output the measurement dialog opens here once it exists.
     HidePluginEditors();
+}
+
+// The output stops (closing the track) before the dialog opens, so the next play builds
+// its chain from whatever the dialog wrote.
+void TFo_Main::SetupCommand()
+{
+    HidePluginEditors();
+    Cores.Session.Control.StopOutput(true);
+    TFo_Setup dialog(Cores.Settings, Cores.Folder, this);
+    dialog.exec();
+    LoadWallpaper();
+    update();
 }
 
 void TFo_Main::closeEvent(QCloseEvent* e)

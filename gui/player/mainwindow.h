@@ -84,6 +84,7 @@ private:
     void OpenHelp();
     void OpenWebPage(const char* url);
     void MeasureCommand(bool corrected);
+    void SetupCommand();
     void ArrangeMinimised();
     void Shutdown();
 
