@@ -6,6 +6,7 @@
 #include "base/programfolder.h"
 #include "dsp/pluginhost.h"
 #include "engine/waveoutput.h"
+#include "gui/dspui/analysisshots.h"
 #include "gui/gallery.h"
 #include "gui/player/appicon.h"
 #include "gui/player/mainwindow.h"
@@ -59,6 +60,10 @@ int SaveScreens(const QString& dir, TFo_Main& main)
     QString error;
     if (!SavePlayerWindowShots(dir, error)) {
         std::fprintf(stderr, "marlixaudio: player windows: %s\n", qPrintable(error));
+        return 2;
+    }
+    if (!SaveAnalysisWindowShots(dir, error)) {
+        std::fprintf(stderr, "marlixaudio: analysis windows: %s\n", qPrintable(error));
         return 2;
     }
     return 0;

@@ -200,6 +200,7 @@ TFo_Setup::TFo_Setup(TSettings& settings, std::string programFolder, QWidget* pa
 
     PC_Setup = new QTabWidget(this);
     PC_Setup->setObjectName("PC_Setup");
+    PC_Setup->setUsesScrollButtons(false); // every page's tab in sight
     PC_Setup->addTab(MakeOperationPage(), "操作");
     PC_Setup->addTab(MakeViewPage(), "表示");
     PC_Setup->addTab(MakeFunctionPage(), "機能");
@@ -501,9 +502,14 @@ QWidget* TFo_Setup::MakeReSampling1Page()
     SG_Table->verticalHeader()->hide();
     SG_Table->setEditTriggers(QAbstractItemView::NoEditTriggers);
     SG_Table->horizontalHeader()->setSectionResizeMode(QHeaderView::Stretch);
-    SG_Table->setMinimumSize(520, 7 * 26 + 30);
     for (int i = 0; i < 7; ++i)
         SG_Table->setItem(i, 0, new QTableWidgetItem(QString::number(RateTable[i])));
+    SG_Table->resizeRowsToContents();
+    int height = SG_Table->horizontalHeader()->sizeHint().height() + 2 * SG_Table->frameWidth();
+    for (int i = 0; i < 7; ++i)
+        height += SG_Table->rowHeight(i);
+    SG_Table->setMinimumSize(520, height);
+    SG_Table->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     for (QCheckBox* c : {Ch_UpSampling, Ch_Rational, Ch_FixFreq})
         connect(c, &QCheckBox::toggled, this, [this] { UpdateResamplingTable(); });
     for (QComboBox* c : {Co_UpFreq, Co_FixFreq})
@@ -808,8 +814,7 @@ void TFo_Setup::FillASIOLists()
     }
     Co_ASIODevice0->setCurrentIndex(device < Co_ASIODevice0->count() ? device : -1);
     Co_ASIOInDevice0->setCurrentIndex(input < Co_ASIOInDevice0->count() ? input : -1);
-    if (started)
-        asioStop();
+    asioStop(); // also a driver that failed to start leaves its host behind
 }
 
 void TFo_Setup::FreqListChange()

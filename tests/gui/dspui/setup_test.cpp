@@ -1,10 +1,12 @@
 #include "gui/dspui/setup.h"
+#include "gui/plot.h"
 #include "settings/inifile.h"
 #include "settings/settings.h"
 #include "support/jackrecorder.h"
 #include "support/jackregistry.h"
 #include "support/testutil.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QKeySequenceEdit>
@@ -86,6 +88,18 @@ TEST(SetupDialog, ResamplingRowsOfTheExamplesAreComputedLive)
         rates->item(i)->setCheckState(Qt::Unchecked);
     EXPECT_EQ(rates->item(1)->checkState(), Qt::Checked);
     EXPECT_EQ(Find<QComboBox>(dialog, "Co_FixFreq")->count(), 1);
+
+    // The filter check opens a plot window of the designed taps.
+    Find<QComboBox>(dialog, "Co_ITaps")->setCurrentText("255");
+    Find<QComboBox>(dialog, "Co_IWindow")->setCurrentIndex(3);
+    Find<QPushButton>(dialog, "Bu_PlotFilter")->click();
+    TFo_Plot* plot = nullptr;
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (auto* p = dynamic_cast<TFo_Plot*>(w))
+            plot = p;
+    ASSERT_NE(plot, nullptr);
+    EXPECT_EQ(plot->windowTitle().toStdString(), "プロット - リサンプリングフィルタ  255 taps  Blackman window");
+    delete plot;
 }
 
 TEST(SetupDialog, OkWritesTheRecordsCancelAndEscLeaveThemByteForByte)
