@@ -1,12 +1,13 @@
 // The desktop player: one instance per program folder, the player session and its main
 // window. "--screens DIR" saves the drawing toolkit's gallery (DIR/toolkit.png), each
 // player window alone (DIR/<object name>.png) and the main window in each of the six
-// layouts (DIR/layout-N.png), then exits.
+// layouts (DIR/layout-N.png) and the DSP window's pages (DIR/TFo_Equalizer-<page>.png), then exits.
 #include "base/mainthread.h"
 #include "base/programfolder.h"
 #include "dsp/pluginhost.h"
 #include "engine/waveoutput.h"
 #include "gui/dspui/analysisshots.h"
+#include "gui/dspui/equalizershots.h"
 #include "gui/gallery.h"
 #include "gui/player/appicon.h"
 #include "gui/player/mainwindow.h"
@@ -60,6 +61,10 @@ int SaveScreens(const QString& dir, TFo_Main& main)
     QString error;
     if (!SavePlayerWindowShots(dir, error)) {
         std::fprintf(stderr, "marlixaudio: player windows: %s\n", qPrintable(error));
+        return 2;
+    }
+    if (!SaveEqualizerShots(dir, error)) {
+        std::fprintf(stderr, "marlixaudio: DSP window: %s\n", qPrintable(error));
         return 2;
     }
     if (!SaveAnalysisWindowShots(dir, error)) {

@@ -48,7 +48,7 @@ double ToDateTime(std::chrono::system_clock::time_point when)
 
 double DateTimeNow() { return ToDateTime(std::chrono::system_clock::now()); }
 
-THistory::THistory(std::string folder) : folder_(std::move(folder)) {}
+THistory::THistory(std::string folder) : HistoryFolder(std::move(folder)) {}
 
 THistory::THistory() : THistory(ProgramFolder() + "history/") {}
 
@@ -59,13 +59,13 @@ std::string THistory::FileFor(const std::string& folder) const
         key.pop_back();
     std::replace(key.begin(), key.end(), '/', '_');
     std::replace(key.begin(), key.end(), ':', '_');
-    return folder_ + key + ".ini";
+    return HistoryFolder + key + ".ini";
 }
 
 bool THistory::RecordTrackPlay(const std::string& path, double when)
 {
     std::error_code ec;
-    std::filesystem::create_directories(folder_, ec);
+    std::filesystem::create_directories(HistoryFolder, ec);
     const auto [folder, name] = SplitPath(path);
     TIniFile ini(FileFor(folder));
     const int count = ini.ReadInteger(CountSection, name, 0);
@@ -119,7 +119,7 @@ void RecordOpenedTrack(const std::string& file)
 void THistory::Clear() const
 {
     std::error_code ec;
-    for (const auto& entry : std::filesystem::directory_iterator(folder_, ec))
+    for (const auto& entry : std::filesystem::directory_iterator(Folder(), ec))
         if (entry.is_regular_file(ec) && entry.path().extension() == ".ini")
             std::filesystem::remove(entry.path(), ec);
     std::filesystem::remove(LogFile(), ec);

@@ -19,7 +19,7 @@ class TSettings;
 // The device itself (wave output or pro-audio host) is the caller's.
 class TOutputChain {
     // Declared first: the render stage's controls point into them.
-    TSettings& Settings_;
+    TSettings& Config;
     TPlayerState& State;
     TFo_Decoder& Decoder;
 
@@ -36,11 +36,11 @@ public:
     // for it, so nothing plays at the wrong speed.
     bool Start(bool ownThread, int channels = 2, int deviceRate = 0);
     void Stop();
-    bool Running() const { return Filter_ != nullptr; }
+    bool Running() const { return Chain != nullptr; }
 
-    TFilterThread& Filter() { return *Filter_; }
-    int InRate() const { return InRate_; }
-    const TRatePlan& Plan() const { return Plan_; }
+    TFilterThread& Filter() { return *Chain; }
+    int InRate() const { return SourceRate; }
+    const TRatePlan& Plan() const { return RatePlan; }
 
     // What editors publish while the chain runs (EQ curves, responses, matrix); Start
     // publishes the records' values first. The filter thread picks up new versions itself.
@@ -57,9 +57,9 @@ private:
     TOutputControls Controls();
     TRatePlan PlanForDevice(int sourceRate, int deviceRate) const;
 
-    std::unique_ptr<TFilterThread> Filter_;
-    TRatePlan Plan_;
-    int InRate_ = 0;
+    std::unique_ptr<TFilterThread> Chain;
+    TRatePlan RatePlan;
+    int SourceRate = 0;
 };
 
 } // namespace marlix

@@ -4,9 +4,10 @@
 # Pictures: the drawing toolkit's gallery (DIR/toolkit.png), each player window alone
 # (DIR/Fo_Conductor.png, DIR/Fo_Playlist.png, DIR/Fo_Information.png,
 # DIR/Fo_Properties.png, DIR/Fo_About.png) and the main window with every player window
-# placed by each of the six layouts (DIR/layout-1.png ... DIR/layout-6.png), the spectrum
-# analyser with a running signal (DIR/Fo_Spectrum.png) and every page of the setup dialog
-# (DIR/Fo_Setup-Operation.png ... DIR/Fo_Setup-Measure.png).
+# placed by each of the six layouts (DIR/layout-1.png ... DIR/layout-6.png), the DSP
+# window's six pages (DIR/TFo_Equalizer-flow.png ... DIR/TFo_Equalizer-master.png), the
+# spectrum analyser with a running signal (DIR/Fo_Spectrum.png) and every page of the
+# setup dialog (DIR/Fo_Setup-Operation.png ... DIR/Fo_Setup-Measure.png).
 set -euo pipefail
 if [ $# -ne 1 ]; then
   echo "usage: scripts/screens.sh DIR" >&2
@@ -31,7 +32,9 @@ if [ "$status" -ne 0 ]; then
   exit "$status"
 fi
 for name in toolkit Fo_Conductor Fo_Playlist Fo_Information Fo_Properties Fo_About \
-            layout-1 layout-2 layout-3 layout-4 layout-5 layout-6 Fo_Spectrum \
+            layout-1 layout-2 layout-3 layout-4 layout-5 layout-6 \
+            TFo_Equalizer-flow TFo_Equalizer-effect TFo_Equalizer-convolver TFo_Equalizer-matrix \
+            TFo_Equalizer-equalizer TFo_Equalizer-master Fo_Spectrum \
             Fo_Setup-Operation Fo_Setup-View Fo_Setup-Function Fo_Setup-Output Fo_Setup-MME \
             Fo_Setup-ASIO Fo_Setup-Filter Fo_Setup-ReSampling1 Fo_Setup-ReSampling2 Fo_Setup-Measure; do
   if [ ! -s "$out/$name.png" ]; then

@@ -2,6 +2,7 @@
 
 #include "base/mainthread.h"
 #include "dsp/pluginhost.h"
+#include "gui/dspui/equalizer.h"
 #include "gui/dspui/setup.h"
 #include "gui/placement.h"
 #include "gui/player/constants.h"
@@ -147,6 +148,8 @@ TFo_Main::~TFo_Main()
 void TFo_Main::CreateChildren()
 {
     Windows = CreateChildWindows({Cores.Session, Cores.Settings, Cores.State, Cores.Pending});
+    if (auto* dsp = dynamic_cast<TFo_Equalizer*>(Windows.Equalizer))
+        dsp->OnReSamplerEdit = [this] { SetupCommand("TS_ReSampling1"); };
     for (QWidget* w : Windows.InSaveOrder()) {
         auto* sub = new TPlayerSubWindow;
         sub->setWidget(w);
@@ -520,11 +523,13 @@ void TFo_Main::MeasureCommand(bool /*corrected*/)
 
 // The output stops (closing the track) before the dialog opens, so the next play builds
 // its chain from whatever the dialog wrote.
-void TFo_Main::SetupCommand()
+void TFo_Main::SetupCommand(const QString& page)
 {
     HidePluginEditors();
     Cores.Session.Control.StopOutput(true);
     TFo_Setup dialog(Cores.Settings, Cores.Folder, this);
+    if (!page.isEmpty())
+        dialog.SelectPage(page);
     dialog.exec();
     LoadWallpaper();
     update();

@@ -24,7 +24,7 @@ namespace {
 std::string RecordsText(const TSettings& settings, const test::TempDir& dir)
 {
     TIniFile ini(dir.File("setting.ini"));
-    settings.SaveRecords(ini, dir.Path());
+    EXPECT_TRUE(settings.SaveRecords(ini, dir.Path()));
     return ini.Text();
 }
 
