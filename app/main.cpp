@@ -7,12 +7,13 @@
 #include "base/programfolder.h"
 #include "dsp/pluginhost.h"
 #include "engine/waveoutput.h"
+#include "gui/dspui/analysisshots.h"
+#include "gui/dspui/equalizershots.h"
 #include "gui/gallery.h"
 #include "gui/player/appicon.h"
 #include "gui/player/mainwindow.h"
 #include "gui/player/namelist.h"
 #include "gui/player/singleinstance.h"
-#include "gui/dspui/equalizershots.h"
 #include "gui/measure/measureshots.h"
 #include "gui/player/windowshots.h"
 #include "player/pending.h"
@@ -70,6 +71,10 @@ int SaveScreens(const QString& dir, TFo_Main& main)
     }
     if (!SaveMeasureWizardShots(dir, error)) {
         std::fprintf(stderr, "marlixaudio: measurement wizard: %s\n", qPrintable(error));
+        return 2;
+    }
+    if (!SaveAnalysisWindowShots(dir, error)) {
+        std::fprintf(stderr, "marlixaudio: analysis windows: %s\n", qPrintable(error));
         return 2;
     }
     return 0;

@@ -2,6 +2,7 @@
 
 #include "dsp/himanager.h"
 #include "engine/filterthread.h"
+#include "engine/spectrumanalyser.h"
 #include "settings/settings.h"
 
 #include <algorithm>
@@ -62,6 +63,8 @@ void TOutputStage::Start(TFilterThread* filter, int outRate, int hscMode)
 
 void TOutputStage::Stop()
 {
+    if (Controls.Spectrum)
+        Controls.Spectrum->Hook(0, OutRate);
     Filter.store(nullptr, std::memory_order_release);
     for (auto& h : HiManagers)
         h.reset();
@@ -112,9 +115,14 @@ void TOutputStage::RenderBlock(int32_t* const* outputs, int frames, int channels
 {
     const int available = std::min(Available(), frames);
     const bool hsc = Flag(Controls.HSC);
+    if (Controls.Spectrum)
+        Controls.Spectrum->Hook(channels, OutRate);
+    Tapping = Controls.Spectrum && Controls.Spectrum->BeginTap(frames);
     double peak = 0;
     for (int k = 0; k < channels; ++k)
         RenderChannel(k, outputs[k], frames, available, hsc, peak);
+    if (Tapping)
+        Controls.Spectrum->EndTap();
     if (!DelayRings[0].empty())
         DelayPos = static_cast<int>((DelayPos + frames) % DelayRings[0].size());
     HiWasOn = hsc;
@@ -185,6 +193,9 @@ void TOutputStage::RenderChannel(int k, int32_t* out, int frames, int available,
             Controls.MasterVolume->compare_exchange_strong(expected, std::max(lowered, -360), std::memory_order_acq_rel);
         }
     }
+
+    if (Tapping)
+        Controls.Spectrum->Tap(k, x, frames);
 
     for (int i = 0; i < frames; ++i) {
         double v = x[i];

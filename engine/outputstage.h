@@ -11,6 +11,7 @@ namespace marlix {
 class TFilterThread;
 class THiManager;
 class TSettings;
+class TSpectrumAnalyser;
 
 // Where the render stage finds the process-wide values it reads and writes.
 struct TOutputControls {
@@ -25,11 +26,13 @@ struct TOutputControls {
     const std::atomic<bool>* Finished = nullptr;
     std::atomic<bool>* TailActive = nullptr;
     const std::atomic<double>* TrackLengthMs = nullptr;
+    // Gets the final samples of every block while it is active.
+    TSpectrumAnalyser* Spectrum = nullptr;
 };
 
 // Turns the filter thread's output FIFO into blocks of 32-bit integers at the device
 // rate: fractional read, HSC, volume, trim and polarity, delay, automatic volume
-// control, clipping. It holds playback back until the FIFO has filled once and counts
+// control, the spectrum analyser's tap, clipping. It holds playback back until the FIFO has filled once and counts
 // the reads that found nothing. Runs on the driver's thread; allocates nothing there.
 class TOutputStage {
 public:
@@ -64,6 +67,7 @@ private:
     std::array<std::vector<double>, 2> DelayRings;
     int DelayPos = 0;
     bool HiWasOn = true;
+    bool Tapping = false; // this block goes to the spectrum analyser
     std::vector<double> Block;
 };
 

@@ -32,7 +32,37 @@ int KeyOf(int vk)
     return 0;
 }
 
+int VirtualKeyOf(int key)
+{
+    if ((key >= '0' && key <= '9') || (key >= 'A' && key <= 'Z'))
+        return key;
+    if (key >= Qt::Key_F1 && key <= Qt::Key_F24)
+        return 112 + (key - Qt::Key_F1);
+    for (const auto& [code, named] : kNamedKeys)
+        if (named == key)
+            return code;
+    return 0;
+}
+
 } // namespace
+
+uint16_t KeySequenceToShortCut(const QKeySequence& keys)
+{
+    if (keys.isEmpty())
+        return 0;
+    const QKeyCombination combo = keys[0];
+    const int vk = VirtualKeyOf(combo.key());
+    if (vk == 0)
+        return 0;
+    int code = vk;
+    if (combo.keyboardModifiers() & Qt::ShiftModifier)
+        code |= 0x2000;
+    if (combo.keyboardModifiers() & Qt::ControlModifier)
+        code |= 0x4000;
+    if (combo.keyboardModifiers() & Qt::AltModifier)
+        code |= 0x8000;
+    return static_cast<uint16_t>(code);
+}
 
 QKeySequence ShortCutToKeySequence(uint16_t code)
 {

@@ -116,4 +116,13 @@ void RecordOpenedTrack(const std::string& file)
         history.RecordTrackPlay(file);
 }
 
+void THistory::Clear() const
+{
+    std::error_code ec;
+    for (const auto& entry : std::filesystem::directory_iterator(Folder(), ec))
+        if (entry.is_regular_file(ec) && entry.path().extension() == ".ini")
+            std::filesystem::remove(entry.path(), ec);
+    std::filesystem::remove(LogFile(), ec);
+}
+
 } // namespace marlix

@@ -41,6 +41,8 @@ public:
     double Date(const std::string& path) const;
     // Every name the history file of `folder` knows, with its count and date.
     std::vector<THistoryEntry> ReadFolder(const std::string& folder) const;
+    // Deletes every ".ini" file of the history folder and the log; other files stay.
+    void Clear() const;
 
 private:
     std::string HistoryFolder;

@@ -1,5 +1,6 @@
 #include "player/outputchain.h"
 
+#include "base/mainthread.h"
 #include "dsp/pluginhost.h"
 #include "engine/decoder.h"
 #include "engine/filterthread.h"
@@ -11,7 +12,7 @@
 namespace marlix {
 
 TOutputChain::TOutputChain(TSettings& settings, TPlayerState& state, TFo_Decoder& decoder)
-    : Config(settings), State(state), Decoder(decoder), Stage(settings, Controls())
+    : Config(settings), State(state), Decoder(decoder), Spectrum(&TMainThread::Instance()), Stage(settings, Controls())
 {
 }
 
@@ -52,6 +53,7 @@ TOutputControls TOutputChain::Controls()
     c.Finished = &Decoder.Finished;
     c.TailActive = &Decoder.TailActive;
     c.TrackLengthMs = &Decoder.LengthMs;
+    c.Spectrum = &Spectrum;
     return c;
 }
 

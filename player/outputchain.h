@@ -1,5 +1,6 @@
 #pragma once
 #include "engine/outputstage.h"
+#include "engine/spectrumanalyser.h"
 #include "settings/livesettings.h"
 #include "settings/outputrate.h"
 
@@ -48,6 +49,8 @@ public:
     std::atomic<bool> EQChanged{false};
     // The HSC stage outputs only what it synthesises.
     std::atomic<bool> HSCWetOnly{false};
+    // Fed by the stage while its window shows; outlives the stage.
+    TSpectrumAnalyser Spectrum;
     TOutputStage Stage;
 
 private:

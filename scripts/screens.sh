@@ -5,8 +5,10 @@
 # (DIR/Fo_Conductor.png, DIR/Fo_Playlist.png, DIR/Fo_Information.png,
 # DIR/Fo_Properties.png, DIR/Fo_About.png) and the main window with every player window
 # placed by each of the six layouts (DIR/layout-1.png ... DIR/layout-6.png), the DSP
-# window's pages (DIR/TFo_Equalizer-<page>.png) and each page of the measurement wizard
-# (DIR/Fo_Measure-1.png ... DIR/Fo_Measure-4.png).
+# window's six pages (DIR/TFo_Equalizer-flow.png ... DIR/TFo_Equalizer-master.png), the
+# spectrum analyser with a running signal (DIR/Fo_Spectrum.png), every page of the setup
+# dialog (DIR/Fo_Setup-Operation.png ... DIR/Fo_Setup-Measure.png) and each page of the
+# measurement wizard (DIR/Fo_Measure-1.png ... DIR/Fo_Measure-4.png).
 set -euo pipefail
 if [ $# -ne 1 ]; then
   echo "usage: scripts/screens.sh DIR" >&2
@@ -33,7 +35,9 @@ fi
 for name in toolkit Fo_Conductor Fo_Playlist Fo_Information Fo_Properties Fo_About \
             layout-1 layout-2 layout-3 layout-4 layout-5 layout-6 \
             TFo_Equalizer-flow TFo_Equalizer-effect TFo_Equalizer-convolver TFo_Equalizer-matrix \
-            TFo_Equalizer-equalizer TFo_Equalizer-master \
+            TFo_Equalizer-equalizer TFo_Equalizer-master Fo_Spectrum \
+            Fo_Setup-Operation Fo_Setup-View Fo_Setup-Function Fo_Setup-Output Fo_Setup-MME \
+            Fo_Setup-ASIO Fo_Setup-Filter Fo_Setup-ReSampling1 Fo_Setup-ReSampling2 Fo_Setup-Measure \
             Fo_Measure-1 Fo_Measure-2 Fo_Measure-3 Fo_Measure-4; do
   if [ ! -s "$out/$name.png" ]; then
     echo "screens: $name.png was not written" >&2

@@ -1,6 +1,7 @@
 #include "gui/player/childwindows.h"
 
 #include "gui/dspui/equalizer.h"
+#include "gui/dspui/spectrum.h"
 #include "gui/player/conductor.h"
 #include "gui/player/information.h"
 #include "gui/player/playlistwindow.h"
@@ -49,7 +50,7 @@ TChildWindows CreateChildWindows(const TChildWindowCores& c)
     w.Information = new TFo_Information(c.State, c.Session.Decoder, c.Session.Control.Chain, c.Settings);
     w.Browser = new TPlaceholderWindow("Fo_Browser", "ブラウザ", QSize(145, 400));
     w.Playlist = new TFo_Playlist(c.State, c.Session.Playlist, c.Settings);
-    w.Spectrum = new TPlaceholderWindow("Fo_Spectrum", "スペクトル", QSize(400, 320));
+    w.Spectrum = new TFo_Spectrum(c.Session.Control.Chain.Spectrum, c.Settings);
     auto* dsp = new TFo_Equalizer({c.Settings, c.State, c.Session.Control.Chain, c.Session.Decoder,
                                    c.Session.EffectHost(), c.Session.ProgramFolderPath()});
     w.Equalizer = dsp;

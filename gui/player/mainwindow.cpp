@@ -3,6 +3,8 @@
 #include "base/mainthread.h"
 #include "dsp/pluginhost.h"
 #include "gui/measure/measure.h"
+#include "gui/dspui/equalizer.h"
+#include "gui/dspui/setup.h"
 #include "gui/placement.h"
 #include "gui/player/constants.h"
 #include "gui/player/layout.h"
@@ -147,6 +149,8 @@ TFo_Main::~TFo_Main()
 void TFo_Main::CreateChildren()
 {
     Windows = CreateChildWindows({Cores.Session, Cores.Settings, Cores.State, Cores.Pending});
+    if (auto* dsp = dynamic_cast<TFo_Equalizer*>(Windows.Equalizer))
+        dsp->OnReSamplerEdit = [this] { SetupCommand("TS_ReSampling1"); };
     for (QWidget* w : Windows.InSaveOrder()) {
         auto* sub = new TPlayerSubWindow;
         sub->setWidget(w);
@@ -200,8 +204,7 @@ void TFo_Main::CreateMenus()
 
     QMenu* setting = menuBar()->addMenu("設定(&S)");
     setting->setObjectName("MS");
-    // The setup dialog is its own window, not part of this frame yet.
-    item(setting, "MS_Setup", "環境の設定(&S)...", [] {})->setEnabled(false);
+    item(setting, "MS_Setup", "環境の設定(&S)...", [this] { SetupCommand(); });
     item(setting, "MS_Measure", "音響特性の測定(&M)...", [this] { MeasureCommand(false); });
     MS_MeasureCheck = item(setting, "MS_MeasureCheck", "音響特性補正結果の測定(&C)...", [this] { MeasureCommand(true); });
 
@@ -521,6 +524,20 @@ void TFo_Main::MeasureCommand(bool corrected)
     Cores.Session.Control.StopOutput(true);
     TFo_Measure wizard(Cores.Settings, Cores.Folder, corrected, this);
     wizard.exec();
+}
+
+// The output stops (closing the track) before the dialog opens, so the next play builds
+// its chain from whatever the dialog wrote.
+void TFo_Main::SetupCommand(const QString& page)
+{
+    HidePluginEditors();
+    Cores.Session.Control.StopOutput(true);
+    TFo_Setup dialog(Cores.Settings, Cores.Folder, this);
+    if (!page.isEmpty())
+        dialog.SelectPage(page);
+    dialog.exec();
+    LoadWallpaper();
+    update();
 }
 
 void TFo_Main::closeEvent(QCloseEvent* e)

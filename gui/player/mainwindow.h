@@ -84,6 +84,8 @@ private:
     void OpenHelp();
     void OpenWebPage(const char* url);
     void MeasureCommand(bool corrected);
+    // Opens the setup dialog, with the page of this object name in front when given.
+    void SetupCommand(const QString& page = {});
     void ArrangeMinimised();
     void Shutdown();
 

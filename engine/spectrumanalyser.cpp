@@ -1,0 +1,198 @@
+#include "engine/spectrumanalyser.h"
+
+#include "base/fifo.h"
+#include "engine/spectrumthread.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <numbers>
+#include <thread>
+
+namespace marlix {
+namespace {
+
+constexpr double kFloor = 0x1p-64;
+
+double Magnitude(const Complex& z)
+{
+    const double re = std::isnan(z.real()) ? 0.0 : z.real();
+    const double im = std::isnan(z.imag()) ? 0.0 : z.imag();
+    return std::hypot(re, im);
+}
+
+int64_t NowMs()
+{
+    using namespace std::chrono;
+    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
+} // namespace
+
+TSpectrumAnalyser::TSpectrumAnalyser(TMainThread* dispatcher) : Dispatcher(dispatcher) {}
+
+TSpectrumAnalyser::~TSpectrumAnalyser()
+{
+    Teardown();
+}
+
+void TSpectrumAnalyser::Hook(int channels, int rate)
+{
+    OutChannels.store(channels, std::memory_order_relaxed);
+    OutRate.store(rate, std::memory_order_relaxed);
+}
+
+bool TSpectrumAnalyser::BeginTap(int frames)
+{
+    // Announce the tap before looking at the FIFO, so Teardown either sees us or we see it gone.
+    InTap.store(true);
+    Tapping = TapFifo.load();
+    if (Tapping && Tapping->FIFOs[0]->Free() >= frames)
+        return true;
+    InTap.store(false);
+    return false;
+}
+
+void TSpectrumAnalyser::Tap(int channel, const double* x, int frames)
+{
+    if (channel < Tapping->Channels)
+        Tapping->FIFOs[channel]->Write(x, frames);
+}
+
+void TSpectrumAnalyser::EndTap()
+{
+    Tapping = nullptr;
+    InTap.store(false);
+}
+
+void TSpectrumAnalyser::Update(bool shown)
+{
+    const int channels = OutChannels.load(std::memory_order_relaxed);
+    const int rate = OutRate.load(std::memory_order_relaxed);
+    if (!shown) {
+        Teardown();
+    } else if (channels > 0 && (!Active() || channels != Channels())) {
+        Setup(channels, rate);
+    } else if (Active() && rate > 0) {
+        Rate_ = rate;
+    }
+}
+
+void TSpectrumAnalyser::Setup(int channels, int rate, int n)
+{
+    Teardown();
+    channels = std::clamp(channels, 1, 16);
+    NextPow2(n);
+    N = n;
+    Rate_ = rate;
+    Scale = 2.0 / N;
+    FFTInit(N, Tables);
+    Z.assign(N + 1, Complex());
+    A.assign(N / 2 + 1, Complex());
+    B.assign(N / 2 + 1, Complex());
+    Samples.assign(N, 0.0);
+    Window.resize(N);
+    for (int i = 0; i < N; ++i)
+        Window[i] = 0.5 + 0.5 * std::cos((i - (N - 1) / 2.0) * 2 * std::numbers::pi / (N + 1));
+    Spectrum_.assign(channels, std::vector<double>(N / 2 + 1, 0.0));
+    Peak_.assign(channels, std::vector<double>(N / 2 + 1, 0.0));
+    Hold.assign(channels, std::vector<int32_t>(N / 2 + 1, 0));
+    Fifo_ = std::make_unique<TMChFIFO>(channels, 2 * N + 8192);
+    TapFifo.store(Fifo_.get());
+    if (Dispatcher)
+        Thread = std::make_unique<TSpectrumThread>(*Dispatcher, [this] { Pass(NowMs()); });
+}
+
+void TSpectrumAnalyser::Teardown()
+{
+    TapFifo.store(nullptr);
+    while (InTap.load())
+        std::this_thread::yield();
+    if (Thread)
+        Thread->Stop();
+    Thread.reset();
+    Fifo_.reset();
+    FFTFree(Tables);
+    Spectrum_.clear();
+    Peak_.clear();
+    Hold.clear();
+    NewData = false;
+}
+
+void TSpectrumAnalyser::Pass(int64_t nowMs)
+{
+    const int64_t dt = nowMs - LastTime;
+    if (HasLastTime && dt >= 0 && dt < 100)
+        Decay(dt);
+    LastTime = nowMs;
+    HasLastTime = true;
+    if (!Active() || Fifo_->FIFOs[0]->Available() < N)
+        return;
+    // Only the newest block matters: the display never lags by more than one block.
+    while (Fifo_->FIFOs[0]->Available() >= 2 * N)
+        for (int c = 0; c < Fifo_->Channels; ++c)
+            Fifo_->FIFOs[c]->Skip(N);
+    for (int c = 0; c < Channels(); c += 2)
+        TransformPair(c);
+    HoldPeaks();
+    NewData = true;
+}
+
+void TSpectrumAnalyser::Decay(int64_t dt)
+{
+    const double d = std::pow(0.5, dt / 500.0);
+    for (int c = 0; c < Channels(); ++c) {
+        for (size_t k = 0; k < Peak_[c].size(); ++k) {
+            if (Hold[c][k] <= 0) {
+                Peak_[c][k] *= d;
+                if (Peak_[c][k] < kFloor)
+                    Peak_[c][k] = 0;
+            } else {
+                Hold[c][k] = static_cast<int32_t>(std::max<int64_t>(0, Hold[c][k] - dt));
+            }
+            double& s = Spectrum_[c][k];
+            s *= d * d;
+            if (s < kFloor)
+                s = 0;
+        }
+    }
+}
+
+// Two real channels in one complex transform: the first as real parts, the second
+// (when there is one) as imaginary parts, separated afterwards.
+void TSpectrumAnalyser::TransformPair(int first)
+{
+    std::fill(Z.begin(), Z.end(), Complex());
+    const bool second = first + 1 < Channels();
+    Fifo_->FIFOs[first]->Read(Samples.data(), N);
+    for (int i = 0; i < N; ++i)
+        Z[i].real(Samples[i] * Window[i]);
+    if (second) {
+        Fifo_->FIFOs[first + 1]->Read(Samples.data(), N);
+        for (int i = 0; i < N; ++i)
+            Z[i].imag(Samples[i] * Window[i]);
+    }
+    FFTForward(Z.data(), N, Tables);
+    ++Transforms_;
+    SplitPair(Z.data(), N, A.data(), second ? B.data() : nullptr);
+    for (int k = 0; k <= N / 2; ++k) {
+        double& a = Spectrum_[first][k];
+        a = std::max(a, Magnitude(A[k]) * Scale);
+        if (second) {
+            double& b = Spectrum_[first + 1][k];
+            b = std::max(b, Magnitude(B[k]) * Scale);
+        }
+    }
+}
+
+void TSpectrumAnalyser::HoldPeaks()
+{
+    for (int c = 0; c < Channels(); ++c)
+        for (size_t k = 0; k < Peak_[c].size(); ++k)
+            if (Spectrum_[c][k] > Peak_[c][k]) {
+                Peak_[c][k] = Spectrum_[c][k];
+                Hold[c][k] = kHoldMs;
+            }
+}
+
+} // namespace marlix

@@ -1,0 +1,87 @@
+#pragma once
+#include "dsp/fft.h"
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <utility>
+#include <vector>
+
+namespace marlix {
+
+class TMainThread;
+class TMChFIFO;
+class TSpectrumThread;
+
+// The running spectrum of every output channel, with a falling display and a 5 s peak
+// hold. The output stage taps its final samples into the analyser's FIFO on the
+// driver's thread (without allocating, locking or waiting); everything else runs on the
+// main thread. Set up only while its window shows, so a hidden analyser costs nothing.
+class TSpectrumAnalyser {
+public:
+    static constexpr int kDefaultSize = 512;
+    static constexpr int kHoldMs = 5000;
+
+    // With a dispatcher, set-up starts the pacing thread; without one the caller clocks Pass.
+    explicit TSpectrumAnalyser(TMainThread* dispatcher = nullptr);
+    ~TSpectrumAnalyser();
+    TSpectrumAnalyser(const TSpectrumAnalyser&) = delete;
+    TSpectrumAnalyser& operator=(const TSpectrumAnalyser&) = delete;
+
+    // Driver's thread, before each block: the output's channel count (0: output stopped) and rate.
+    void Hook(int channels, int rate);
+    // Driver's thread: BeginTap says whether this block of `frames` goes to the analyser
+    // (active and room for all of it, else the block is dropped); Tap copies one channel;
+    // EndTap must follow a BeginTap that answered true.
+    bool BeginTap(int frames);
+    void Tap(int channel, const double* x, int frames);
+    void EndTap();
+
+    // Main thread: sets up for the output's channels when shown, takes over a changed
+    // rate, tears down when hidden.
+    void Update(bool shown);
+    void Setup(int channels, int rate, int n = kDefaultSize);
+    void Teardown();
+    // One processing pass at time `nowMs` (decay, transform, peak hold).
+    void Pass(int64_t nowMs);
+
+    bool Active() const { return Fifo_ != nullptr; }
+    int Channels() const { return static_cast<int>(Spectrum_.size()); }
+    int Rate() const { return Rate_; }
+    int Size() const { return N; }
+    std::span<const double> Spectrum(int c) const { return Spectrum_[c]; }
+    std::span<const double> Peak(int c) const { return Peak_[c]; }
+    // True once after a pass that transformed new samples.
+    bool TakeNewData() { return std::exchange(NewData, false); }
+    uint64_t Transforms() const { return Transforms_; }
+
+private:
+    void Decay(int64_t dt);
+    void TransformPair(int first);
+    void HoldPeaks();
+
+    TMainThread* Dispatcher;
+    std::atomic<int> OutChannels{0};
+    std::atomic<int> OutRate{0};
+    std::atomic<TMChFIFO*> TapFifo{nullptr};
+    std::atomic<bool> InTap{false};
+    TMChFIFO* Tapping = nullptr; // the driver thread's FIFO between BeginTap and EndTap
+
+    std::unique_ptr<TMChFIFO> Fifo_;
+    std::unique_ptr<TSpectrumThread> Thread;
+    TFFTTables Tables;
+    std::vector<Complex> Z, A, B;
+    std::vector<double> Window, Samples;
+    std::vector<std::vector<double>> Spectrum_, Peak_;
+    std::vector<std::vector<int32_t>> Hold;
+    int N = kDefaultSize;
+    int Rate_ = 44100;
+    double Scale = 2.0 / kDefaultSize;
+    int64_t LastTime = 0;
+    bool HasLastTime = false;
+    bool NewData = false;
+    uint64_t Transforms_ = 0;
+};
+
+} // namespace marlix

@@ -1,0 +1,43 @@
+#include "engine/spectrumthread.h"
+
+#include "base/mainthread.h"
+
+#include <chrono>
+#include <pthread.h>
+#include <sched.h>
+
+namespace marlix {
+
+TSpectrumThread::TSpectrumThread(TMainThread& dispatcher, std::function<void()> pass)
+    : Dispatcher(dispatcher), Pass(std::move(pass)), Thread([this] { Run(); })
+{
+}
+
+TSpectrumThread::~TSpectrumThread()
+{
+    Stop();
+}
+
+void TSpectrumThread::Run()
+{
+    sched_param param{};
+    pthread_setschedparam(pthread_self(), SCHED_IDLE, &param);
+    while (!Terminated.load(std::memory_order_acquire)) {
+        if (!Dispatcher.Synchronize(Pass))
+            break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    Ended.store(true, std::memory_order_release);
+}
+
+void TSpectrumThread::Stop()
+{
+    if (!Thread.joinable())
+        return;
+    Terminated.store(true, std::memory_order_release);
+    if (Dispatcher.IsMainThread())
+        Dispatcher.WaitPumping([this] { return Ended.load(std::memory_order_acquire); });
+    Thread.join();
+}
+
+} // namespace marlix

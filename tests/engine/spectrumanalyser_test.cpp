@@ -1,0 +1,207 @@
+#include "base/fifo.h"
+#include "base/mainthread.h"
+#include "bench/alloccount.h"
+#include "engine/filterthread.h"
+#include "engine/outputstage.h"
+#include "engine/spectrumanalyser.h"
+#include "settings/settings.h"
+
+#include <gtest/gtest.h>
+#include <cmath>
+#include <complex>
+#include <functional>
+#include <numbers>
+#include <thread>
+#include <vector>
+
+namespace marlix {
+namespace {
+
+constexpr int kN = 512;
+constexpr int kRate = 48000;
+
+double Db(double v) { return 6 * std::log2(v); }
+
+std::vector<double> Signal(const std::function<double(int)>& f)
+{
+    std::vector<double> x(kN);
+    for (int i = 0; i < kN; ++i)
+        x[i] = f(i);
+    return x;
+}
+
+// Magnitudes the analyser should show for one channel: a direct DFT of the
+// Hann-windowed block, scaled so that a full-scale sine reads 1.
+std::vector<double> DirectSpectrum(const std::vector<double>& x)
+{
+    std::vector<double> out(kN / 2 + 1);
+    for (int k = 0; k <= kN / 2; ++k) {
+        std::complex<double> sum;
+        for (int i = 0; i < kN; ++i) {
+            const double w = 0.5 + 0.5 * std::cos((i - (kN - 1) / 2.0) * 2 * std::numbers::pi / (kN + 1));
+            sum += w * x[i] * std::polar(1.0, -2 * std::numbers::pi * i * k / kN);
+        }
+        out[k] = 4 * std::abs(sum) / kN;
+    }
+    return out;
+}
+
+void TapBlock(TSpectrumAnalyser& a, const std::vector<std::vector<double>>& channels)
+{
+    const int frames = static_cast<int>(channels[0].size());
+    ASSERT_TRUE(a.BeginTap(frames));
+    for (size_t c = 0; c < channels.size(); ++c)
+        a.Tap(static_cast<int>(c), channels[c].data(), frames);
+    a.EndTap();
+}
+
+TEST(SpectrumAnalyserTest, MatchesADirectTransformForEveryChannelPairing)
+{
+    const auto sine = [](double bin, double amp) {
+        return Signal([=](int i) { return amp * std::sin(2 * std::numbers::pi * bin * i / kN); });
+    };
+    struct TCase {
+        const char* name;
+        std::vector<std::vector<double>> channels;
+    };
+    const std::vector<TCase> cases = {
+        {"stereo", {sine(32, 1.0), sine(100.5, 0.25)}},
+        // DC in the second channel of a pair must not leak into the first.
+        {"dc beside a sine", {sine(7, 0.5), Signal([](int) { return 0.75; })}},
+        {"three channels, the third alone", {sine(3, 0.1), sine(200, 0.9), Signal([](int i) { return (i % 7) / 7.0 - 0.4; })}},
+        {"mono", {sine(255, 1.0)}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        TSpectrumAnalyser a;
+        a.Setup(static_cast<int>(c.channels.size()), kRate, kN);
+        TapBlock(a, c.channels);
+        a.Pass(1000);
+        EXPECT_TRUE(a.TakeNewData());
+        EXPECT_EQ(a.Transforms(), (c.channels.size() + 1) / 2);
+        for (size_t ch = 0; ch < c.channels.size(); ++ch) {
+            const auto expected = DirectSpectrum(c.channels[ch]);
+            const auto got = a.Spectrum(static_cast<int>(ch));
+            for (int k = 0; k <= kN / 2; ++k)
+                ASSERT_NEAR(got[k], expected[k], 1e-7) << "channel " << ch << " bin " << k;
+        }
+    }
+}
+
+// A stage over a filter thread whose output FIFO the test fills, tapping into an analyser.
+class SpectrumTapTest : public ::testing::Test {
+protected:
+    TSettings settings;
+    TMChFIFO decoderFifo{2, 1024};
+    std::atomic<int> volume{0};
+    std::unique_ptr<TFilterThread> filter;
+    TSpectrumAnalyser analyser;
+    std::unique_ptr<TOutputStage> stage;
+    std::vector<int32_t> left = std::vector<int32_t>(kN), right = std::vector<int32_t>(kN);
+    const std::vector<double> sine = Signal([](int i) { return std::sin(2 * std::numbers::pi * 32 * i / kN); });
+
+    void SetUp() override
+    {
+        filter = std::make_unique<TFilterThread>(2, 1 << 16, decoderFifo, settings, TChainSwitches{});
+        TOutputControls c;
+        c.MasterVolume = &volume;
+        c.Spectrum = &analyser;
+        stage = std::make_unique<TOutputStage>(settings, c);
+        stage->Start(filter.get(), kRate, 2);
+        stage->Preroll = false;
+    }
+
+    // Plays one block of a full-scale sine at the centre of bin 32 in both channels.
+    void PlaySine()
+    {
+        filter->OutFIFO->FIFOs[0]->Write(sine.data(), kN);
+        filter->OutFIFO->FIFOs[1]->Write(sine.data(), kN);
+        filter->OutFIFO->State = 2;
+        int32_t* out[2] = {left.data(), right.data()};
+        stage->Render(out, kN, 2);
+    }
+};
+
+TEST_F(SpectrumTapTest, SineReadsZeroDbHoldsItsPeakFiveSecondsAndFalls24DbPerSecond)
+{
+    PlaySine();
+    analyser.Update(true);
+    ASSERT_TRUE(analyser.Active());
+    PlaySine();
+    analyser.Pass(0);
+    ASSERT_EQ(analyser.Transforms(), 1u);
+    for (int c = 0; c < 2; ++c)
+        EXPECT_NEAR(Db(analyser.Spectrum(c)[32]), 0.0, 0.5);
+    const double start = analyser.Spectrum(0)[32];
+    const double peak = analyser.Peak(0)[32];
+
+    for (int t = 50; t <= 1000; t += 50)
+        analyser.Pass(t);
+    EXPECT_NEAR(Db(analyser.Spectrum(0)[32]) - Db(start), -24.0, 0.01);
+    for (int t = 1050; t <= 5000; t += 50)
+        analyser.Pass(t);
+    EXPECT_EQ(analyser.Peak(0)[32], peak);
+    for (int t = 5050; t <= 5500; t += 50)
+        analyser.Pass(t);
+    EXPECT_LT(analyser.Peak(0)[32], peak);
+    // A pass long after the previous one applies no decay.
+    const double held = analyser.Peak(0)[32];
+    analyser.Pass(9000);
+    EXPECT_EQ(analyser.Peak(0)[32], held);
+}
+
+TEST_F(SpectrumTapTest, HiddenAnalyserNeitherCopiesNorTransforms)
+{
+    PlaySine();
+    analyser.Update(false);
+    for (int t = 0; t < 10; ++t) {
+        PlaySine();
+        analyser.Pass(t * 10);
+    }
+    EXPECT_FALSE(analyser.Active());
+    EXPECT_EQ(analyser.Transforms(), 0u);
+
+    analyser.Update(true);
+    PlaySine();
+    analyser.Pass(200);
+    EXPECT_EQ(analyser.Transforms(), 1u);
+
+    analyser.Update(false);
+    PlaySine();
+    analyser.Pass(210);
+    EXPECT_EQ(analyser.Transforms(), 1u);
+}
+
+TEST_F(SpectrumTapTest, TapAllocatesNothingAndDropsWhenFull)
+{
+    PlaySine();
+    analyser.Update(true);
+    PlaySine(); // first use of every code path
+    const uint64_t before = bench::Allocations();
+    for (int i = 0; i < 40; ++i) // more than the analyser's FIFO holds, with no pass between
+        PlaySine();
+    EXPECT_EQ(bench::Allocations(), before);
+    analyser.Pass(0);
+    EXPECT_EQ(analyser.Transforms(), 1u);
+    EXPECT_NEAR(Db(analyser.Spectrum(1)[32]), 0.0, 0.5);
+}
+
+TEST(SpectrumAnalyserTest, PacingThreadRunsPassesAndStopsWhileItWaits)
+{
+    TMainThread& main = TMainThread::Instance();
+    main.SetMainThread(std::this_thread::get_id());
+    TSpectrumAnalyser a(&main);
+    a.Setup(2, kRate, kN);
+    TapBlock(a, {Signal([](int i) { return std::sin(i * 0.3); }), Signal([](int) { return 0.0; })});
+    for (int i = 0; i < 5000 && a.Transforms() == 0; ++i) {
+        main.Pump();
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    EXPECT_TRUE(a.TakeNewData());
+    a.Teardown();
+    EXPECT_FALSE(a.Active());
+    EXPECT_EQ(main.Pump(), 0);
+}
+
+} // namespace
+} // namespace marlix

@@ -1,0 +1,147 @@
+#include "engine/spectrumanalyser.h"
+#include "gui/dspui/spectrum.h"
+#include "gui/paintbox.h"
+#include "settings/settings.h"
+#include "../player/windowtest.h"
+
+#include <QComboBox>
+#include <QTest>
+#include <cmath>
+#include <gtest/gtest.h>
+#include <numbers>
+#include <vector>
+
+namespace marlix {
+namespace {
+
+// Rows of graph `g` in the painted image that hold a pixel of `colour` in the columns
+// around frequency bin 32 of 257 (3 kHz at 48 kHz on the linear axis).
+std::vector<int> RowsWith(const QImage& img, QRect g, uint32_t colour)
+{
+    std::vector<int> rows;
+    const int left = g.x() + 48, width = g.width() - 48;
+    const int x0 = left + width * 32 / 256 - 2;
+    for (int y = g.y() + 29; y <= g.bottom(); ++y)
+        for (int x = x0; x <= x0 + 4; ++x)
+            if (test::Rgb(img, x, y) == colour) {
+                rows.push_back(y - g.y() - 29);
+                break;
+            }
+    return rows;
+}
+
+TEST(SpectrumLayout, GraphsStackOrFormRowsAndAskForTheOtherLayoutWhenCramped)
+{
+    struct TCase {
+        int channels, w, h;
+        bool vertical;
+        bool expectSwitch;
+        std::vector<QRect> graphs;
+    };
+    const std::vector<TCase> cases = {
+        {2, 400, 300, true, false, {QRect(0, 0, 400, 149), QRect(0, 151, 400, 149)}},
+        {4, 399, 299, false, false, {QRect(0, 0, 199, 149), QRect(0, 150, 199, 149), QRect(200, 0, 199, 149), QRect(200, 150, 199, 149)}},
+        {3, 400, 300, false, false, {QRect(0, 0, 199, 149), QRect(0, 151, 199, 149), QRect(201, 0, 199, 149)}},
+        {1, 300, 200, false, false, {QRect(0, 0, 300, 200)}},
+        {4, 129, 300, false, true, {}}, // graphs 64 wide: stacked
+        {4, 130, 300, false, true, {}},
+        {4, 131, 300, false, false, {QRect(0, 0, 65, 149), QRect(0, 151, 65, 149), QRect(66, 0, 65, 149), QRect(66, 151, 65, 149)}},
+        {2, 64, 300, false, true, {}},
+        {4, 400, 131, true, true, {}}, // graphs 32 high: two rows
+        {2, 64, 300, true, false, {}}, // too narrow either way: nothing drawn
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.channels << " channels " << c.w << "x" << c.h);
+        const TSpectrumLayout l = LayoutSpectrum(c.channels, c.w, c.h, c.vertical);
+        EXPECT_EQ(l.Switch, c.expectSwitch);
+        ASSERT_EQ(l.Graphs.size(), c.graphs.size());
+        for (size_t i = 0; i < c.graphs.size(); ++i)
+            EXPECT_EQ(l.Graphs[i], c.graphs[i]) << "graph " << i;
+    }
+}
+
+class SpectrumWindowTest : public ::testing::Test {
+protected:
+    TSettings settings;
+    TSpectrumAnalyser analyser;
+    TFo_Spectrum window{analyser, settings};
+    TPaintBox* box = window.findChild<TPaintBox*>("PB_Spectrum");
+
+    void SetUp() override
+    {
+        settings.View.bSpectrumLog = false;
+        settings.View.nSpectrumDB = 48;
+        window.resize(500, 330);
+        window.show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+        analyser.Hook(2, 48000); // what the output stage reports for a running stereo output
+    }
+
+    void TapSine()
+    {
+        std::vector<double> x(512);
+        for (int i = 0; i < 512; ++i)
+            x[i] = std::sin(2 * std::numbers::pi * 32 * i / 512);
+        ASSERT_TRUE(analyser.BeginTap(512));
+        analyser.Tap(0, x.data(), 512);
+        analyser.Tap(1, x.data(), 512);
+        analyser.EndTap();
+    }
+};
+
+TEST_F(SpectrumWindowTest, ShowsTheRunningSignalAndItsPeakAndStopsWhenMinimised)
+{
+    window.Ti_RedrawTimer();
+    ASSERT_TRUE(analyser.Active()) << "a shown window sets the analyser up";
+    TapSine();
+    analyser.Pass(0);
+    for (int t = 50; t <= 1000; t += 50)
+        analyser.Pass(t); // the spectrum falls 24 dB, the peak holds
+    window.Ti_RedrawTimer();
+
+    const QImage img = box->Image();
+    const auto layout = LayoutSpectrum(2, box->width(), box->height(), true);
+    ASSERT_EQ(layout.Graphs.size(), 2u);
+    const int area = layout.Graphs[0].height() - 29;
+    for (const QRect& g : layout.Graphs) {
+        const auto red = RowsWith(img, g, 0xFF3010), blue = RowsWith(img, g, 0x1030FF);
+        ASSERT_FALSE(red.empty());
+        ASSERT_FALSE(blue.empty());
+        EXPECT_LE(red.front(), 1) << "the held peak stays at 0 dB";
+        // 24 dB down on a 48 dB range: half way.
+        EXPECT_NEAR(blue.front(), area / 2, 3);
+    }
+    EXPECT_EQ(test::Rgb(img, 10, layout.Graphs[1].y() - 1), 0x000000u) << "separator above the second graph";
+
+    const uint64_t transforms = analyser.Transforms();
+    window.showMinimized();
+    window.Ti_RedrawTimer();
+    EXPECT_FALSE(analyser.Active());
+    analyser.Pass(1100);
+    EXPECT_EQ(analyser.Transforms(), transforms);
+}
+
+TEST_F(SpectrumWindowTest, ControlsWriteTheSettingsAndNarrowGraphsStack)
+{
+    auto* db = window.findChild<QComboBox*>("Co_DB");
+    ASSERT_NE(db, nullptr);
+    db->clearFocus(); // a focused box is left alone
+    window.Ti_RedrawTimer();
+    EXPECT_EQ(db->currentText().toStdString(), "48") << "the timer mirrors the setting";
+    db->setCurrentIndex(4);
+    emit db->activated(4);
+    EXPECT_EQ(settings.View.nSpectrumDB, 192);
+
+    const bool vertical = settings.Operation.bSpectrumVertical;
+    test::SendMouse(box, QEvent::MouseButtonDblClick, QPointF(100, 100));
+    EXPECT_NE(settings.Operation.bSpectrumVertical, vertical);
+
+    settings.Operation.bSpectrumVertical = false;
+    window.resize(60, 330);
+    window.Ti_RedrawTimer();
+    EXPECT_LE(box->width(), 64);
+    EXPECT_TRUE(settings.Operation.bSpectrumVertical);
+}
+
+} // namespace
+} // namespace marlix
