@@ -2,6 +2,8 @@
 //   info FILE                                  what the decoder makes of a file
 //   play [--driver mme|asio] [FILE|URL|M3U …]  plays like the player
 //   render [--bits 16|24|32] [--max-seconds S] INPUT… OUTPUT.wav
+//   search [--artist A] [--title T] [--genre G] [--order random|new|rank] [--max N]
+//                                              searches the online library into "current.ini"
 // Exit status: 0 success, 2 usage, 3 input cannot be opened or the device failed,
 // 4 unsupported request, 5 the settings or playlist could not be saved at exit.
 #include "app/clicommands.h"
@@ -15,7 +17,8 @@ int main(int argc, char** argv)
     std::vector<std::string> args(argv + 1, argv + argc);
     if (args.empty()) {
         std::fprintf(stderr, "usage: marlixaudio-cli info FILE | play [--driver mme|asio] [FILE|URL|M3U ...] | "
-                             "render [--bits 16|24|32] [--max-seconds S] INPUT... OUTPUT.wav\n");
+                             "render [--bits 16|24|32] [--max-seconds S] INPUT... OUTPUT.wav | "
+                             "search [--artist A] [--title T] [--genre G] [--order random|new|rank] [--max N]\n");
         return 2;
     }
     const std::string command = args.front();
@@ -26,6 +29,8 @@ int main(int argc, char** argv)
         return marlix::cli::Render(args);
     if (command == "play")
         return marlix::cli::Play(args);
+    if (command == "search")
+        return marlix::cli::Search(args);
     std::fprintf(stderr, "marlixaudio-cli: unknown command '%s'\n", command.c_str());
     return 2;
 }

@@ -7,5 +7,6 @@ namespace marlix::cli {
 int Info(const std::vector<std::string>& args);
 int Render(const std::vector<std::string>& args);
 int Play(const std::vector<std::string>& args);
+int Search(const std::vector<std::string>& args);
 
 } // namespace marlix::cli

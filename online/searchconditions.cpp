@@ -8,8 +8,28 @@
 namespace marlix {
 
 namespace {
+
 const char* const kSection = "Favorite";
+
+// Bytes that would end or bend the query (separators, blanks, escapes, non-ASCII) as
+// "%XY"; plain text stays as typed.
+std::string QueryValue(const std::string& value)
+{
+    static const char* hex = "0123456789ABCDEF";
+    std::string out;
+    for (unsigned char c : value) {
+        if (c <= 0x20 || c >= 0x7f || std::string_view("%&=+#?").find(static_cast<char>(c)) != std::string_view::npos) {
+            out += '%';
+            out += hex[c >> 4];
+            out += hex[c & 15];
+        } else {
+            out += static_cast<char>(c);
+        }
+    }
+    return out;
 }
+
+} // namespace
 
 const std::vector<std::string>& TSearchConditions::Targets()
 {
@@ -31,11 +51,11 @@ std::string TSearchConditions::Query() const
     default: q += "&Sort=Random"; break;
     }
     if (!Artist.empty())
-        q += "&Artist=" + Artist;
+        q += "&Artist=" + QueryValue(Artist);
     if (!Title.empty())
-        q += "&Title=" + Title;
+        q += "&Title=" + QueryValue(Title);
     if (!Genre.empty())
-        q += "&Genre=" + Genre;
+        q += "&Genre=" + QueryValue(Genre);
     q += "&Open=" + std::to_string(Open());
     if (Target > 0 && Target < static_cast<int>(Targets().size()))
         q += "&Ext=" + Targets()[static_cast<size_t>(Target)];

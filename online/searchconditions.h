@@ -21,7 +21,8 @@ struct TSearchConditions {
 
     // 1 library only, 2 web only, 3 both; 0 when neither is searched.
     int Open() const;
-    // "Max=..&Sort=..[&Artist=..][&Title=..][&Genre=..]&Open=..[&Ext=..]", values as typed.
+    // "Max=..&Sort=..[&Artist=..][&Title=..][&Genre=..]&Open=..[&Ext=..]"; text values
+    // keep plain ASCII as typed and escape the rest.
     std::string Query() const;
     // Reads section "Favorite"; missing keys take the favourite defaults (Open 3, Max 100).
     void LoadFavourite(const std::string& file);
