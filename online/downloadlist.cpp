@@ -45,67 +45,67 @@ bool TDownloadRequest::SafeName() const
 void TDownloadlist::Add(std::string request)
 {
     {
-        std::lock_guard lock(mutex_);
+        std::lock_guard lock(Mutex);
         TDownloadItem item;
         item.Request = std::move(request);
-        item.Serial = nextSerial_++;
-        items_.push_back(std::move(item));
+        item.Serial = NextSerial++;
+        Entries.push_back(std::move(item));
     }
     ++ChangeCount;
 }
 
 size_t TDownloadlist::Count() const
 {
-    std::lock_guard lock(mutex_);
-    return items_.size();
+    std::lock_guard lock(Mutex);
+    return Entries.size();
 }
 
 std::optional<TDownloadItem> TDownloadlist::Item(size_t index) const
 {
-    std::lock_guard lock(mutex_);
-    if (index >= items_.size())
+    std::lock_guard lock(Mutex);
+    if (index >= Entries.size())
         return std::nullopt;
-    return items_[index];
+    return Entries[index];
 }
 
 std::vector<TDownloadItem> TDownloadlist::Items() const
 {
-    std::lock_guard lock(mutex_);
-    return items_;
+    std::lock_guard lock(Mutex);
+    return Entries;
 }
 
 size_t TDownloadlist::CountSelected() const
 {
-    std::lock_guard lock(mutex_);
-    return static_cast<size_t>(std::count_if(items_.begin(), items_.end(), [](const auto& i) { return i.Selected; }));
+    std::lock_guard lock(Mutex);
+    return static_cast<size_t>(std::count_if(Entries.begin(), Entries.end(), [](const auto& i) { return i.Selected; }));
 }
 
 void TDownloadlist::SetSelected(size_t index, bool selected)
 {
-    std::lock_guard lock(mutex_);
-    if (index < items_.size())
-        items_[index].Selected = selected;
+    std::lock_guard lock(Mutex);
+    if (index < Entries.size())
+        Entries[index].Selected = selected;
 }
 
 void TDownloadlist::SelectAll(bool selected)
 {
-    std::lock_guard lock(mutex_);
-    for (auto& i : items_)
+    std::lock_guard lock(Mutex);
+    for (auto& i : Entries)
         i.Selected = selected;
 }
 
 void TDownloadlist::InvertSelection()
 {
-    std::lock_guard lock(mutex_);
-    for (auto& i : items_)
+    std::lock_guard lock(Mutex);
+    for (auto& i : Entries)
         i.Selected = !i.Selected;
 }
 
 void TDownloadlist::RemoveSelected()
 {
     {
-        std::lock_guard lock(mutex_);
-        std::erase_if(items_, [](const TDownloadItem& i) { return i.Selected; });
+        std::lock_guard lock(Mutex);
+        std::erase_if(Entries, [](const TDownloadItem& i) { return i.Selected; });
     }
     ++ChangeCount;
 }
@@ -113,16 +113,16 @@ void TDownloadlist::RemoveSelected()
 void TDownloadlist::Clear()
 {
     {
-        std::lock_guard lock(mutex_);
-        items_.clear();
+        std::lock_guard lock(Mutex);
+        Entries.clear();
     }
     ++ChangeCount;
 }
 
 std::optional<TDownloadItem> TDownloadlist::FirstPending() const
 {
-    std::lock_guard lock(mutex_);
-    for (const auto& i : items_)
+    std::lock_guard lock(Mutex);
+    for (const auto& i : Entries)
         if (!i.Done && !i.Failed)
             return i;
     return std::nullopt;
@@ -130,8 +130,8 @@ std::optional<TDownloadItem> TDownloadlist::FirstPending() const
 
 void TDownloadlist::MarkOutcome(uint64_t serial, bool failed)
 {
-    std::lock_guard lock(mutex_);
-    for (auto& i : items_)
+    std::lock_guard lock(Mutex);
+    for (auto& i : Entries)
         if (i.Serial == serial) {
             (failed ? i.Failed : i.Done) = true;
             return;
@@ -140,8 +140,8 @@ void TDownloadlist::MarkOutcome(uint64_t serial, bool failed)
 
 bool TDownloadlist::NameQueued(const std::string& relativeName) const
 {
-    std::lock_guard lock(mutex_);
-    return std::any_of(items_.begin(), items_.end(), [&](const TDownloadItem& i) {
+    std::lock_guard lock(Mutex);
+    return std::any_of(Entries.begin(), Entries.end(), [&](const TDownloadItem& i) {
         return !i.Failed && TDownloadRequest::Split(i.Request).RelativeName == relativeName;
     });
 }

@@ -60,9 +60,9 @@ public:
     std::atomic<int> ChangeCount{0};
 
 private:
-    mutable std::mutex mutex_;
-    std::vector<TDownloadItem> items_;
-    uint64_t nextSerial_ = 1;
+    mutable std::mutex Mutex;
+    std::vector<TDownloadItem> Entries;
+    uint64_t NextSerial = 1;
 };
 
 // Turns finished library tracks (their URLs) into requests "artist/title.ext*URL", named

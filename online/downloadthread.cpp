@@ -22,13 +22,13 @@ TDownloadThread::~TDownloadThread()
 
 void TDownloadThread::Start()
 {
-    if (thread_.joinable())
+    if (Worker.joinable())
         return;
-    terminated_ = false;
-    thread_ = std::thread([this] {
-        while (!terminated_.load()) {
+    Terminated = false;
+    Worker = std::thread([this] {
+        while (!Terminated.load()) {
             Step();
-            for (int i = 0; i < 10 && !terminated_.load(); ++i)
+            for (int i = 0; i < 10 && !Terminated.load(); ++i)
                 std::this_thread::sleep_for(std::chrono::milliseconds(10));
         }
     });
@@ -36,22 +36,22 @@ void TDownloadThread::Start()
 
 void TDownloadThread::Terminate()
 {
-    terminated_ = true;
+    Terminated = true;
     Cancel = true;
-    if (thread_.joinable())
-        thread_.join();
+    if (Worker.joinable())
+        Worker.join();
 }
 
 std::string TDownloadThread::CurrentRequest() const
 {
-    std::lock_guard lock(mutex_);
-    return current_;
+    std::lock_guard lock(Mutex);
+    return Current;
 }
 
 void TDownloadThread::SetCurrent(std::string request)
 {
-    std::lock_guard lock(mutex_);
-    current_ = std::move(request);
+    std::lock_guard lock(Mutex);
+    Current = std::move(request);
 }
 
 bool TDownloadThread::Step()

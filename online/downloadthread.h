@@ -41,10 +41,10 @@ private:
     TDownloadlist& List;
     std::function<std::string()> Folder;
     TInetLimits Limits;
-    mutable std::mutex mutex_;
-    std::string current_;
-    std::atomic<bool> terminated_{false};
-    std::thread thread_;
+    mutable std::mutex Mutex;
+    std::string Current;
+    std::atomic<bool> Terminated{false};
+    std::thread Worker;
 };
 
 } // namespace marlix

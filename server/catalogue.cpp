@@ -50,13 +50,13 @@ const char* const kColumns = "t.id, t.title, t.artist, t.genre, t.date, t.locati
 
 TCatalogue::TCatalogue(const std::string& file)
 {
-    if (sqlite3_open_v2(file.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX,
+    if (sqlite3_open_v2(file.c_str(), &Db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX,
                         nullptr) != SQLITE_OK) {
-        const std::string why = db_ ? sqlite3_errmsg(db_) : "out of memory";
-        sqlite3_close(db_);
+        const std::string why = Db ? sqlite3_errmsg(Db) : "out of memory";
+        sqlite3_close(Db);
         throw std::runtime_error("cannot open " + file + ": " + why);
     }
-    sqlite3_busy_timeout(db_, 5000);
+    sqlite3_busy_timeout(Db, 5000);
     Exec("PRAGMA journal_mode=WAL");
     Exec("CREATE TABLE IF NOT EXISTS tracks (id TEXT PRIMARY KEY, title TEXT NOT NULL, artist TEXT NOT NULL,"
          " genre TEXT NOT NULL, date TEXT NOT NULL, location TEXT NOT NULL, page TEXT NOT NULL,"
@@ -67,13 +67,13 @@ TCatalogue::TCatalogue(const std::string& file)
 
 TCatalogue::~TCatalogue()
 {
-    sqlite3_close(db_);
+    sqlite3_close(Db);
 }
 
 void TCatalogue::Exec(const char* sql)
 {
     char* error = nullptr;
-    if (sqlite3_exec(db_, sql, nullptr, nullptr, &error) != SQLITE_OK) {
+    if (sqlite3_exec(Db, sql, nullptr, nullptr, &error) != SQLITE_OK) {
         const std::string why = error ? error : "?";
         sqlite3_free(error);
         throw std::runtime_error(why);
@@ -82,8 +82,8 @@ void TCatalogue::Exec(const char* sql)
 
 bool TCatalogue::Store(const std::vector<TCatalogueTrack>& tracks)
 {
-    std::lock_guard lock(mutex_);
-    if (sqlite3_exec(db_, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) != SQLITE_OK)
+    std::lock_guard lock(Mutex);
+    if (sqlite3_exec(Db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) != SQLITE_OK)
         return false;
     bool ok = true;
     const std::string sql =
@@ -91,18 +91,18 @@ bool TCatalogue::Store(const std::vector<TCatalogueTrack>& tracks)
         " VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, (SELECT COALESCE(MAX(added), 0) + 1 FROM tracks))"
         " ON CONFLICT(id) DO UPDATE SET title = ?2, artist = ?3, genre = ?4, date = ?5, location = ?6, page = ?7";
     for (const auto& t : tracks) {
-        TStmt s = Prepare(db_, sql, {t.Id, t.Title, t.Artist, t.Genre, t.Date, t.Location, t.Page});
+        TStmt s = Prepare(Db, sql, {t.Id, t.Title, t.Artist, t.Genre, t.Date, t.Location, t.Page});
         ok = ok && s && sqlite3_step(s.get()) == SQLITE_DONE;
     }
-    sqlite3_exec(db_, ok ? "COMMIT" : "ROLLBACK", nullptr, nullptr, nullptr);
+    sqlite3_exec(Db, ok ? "COMMIT" : "ROLLBACK", nullptr, nullptr, nullptr);
     return ok;
 }
 
 std::vector<TCatalogueTrack> TCatalogue::Query(const std::string& sql, const std::vector<std::string>& params)
 {
-    std::lock_guard lock(mutex_);
+    std::lock_guard lock(Mutex);
     std::vector<TCatalogueTrack> out;
-    TStmt s = Prepare(db_, sql, params);
+    TStmt s = Prepare(Db, sql, params);
     while (s && sqlite3_step(s.get()) == SQLITE_ROW)
         out.push_back({Text(s.get(), 0), Text(s.get(), 1), Text(s.get(), 2), Text(s.get(), 3), Text(s.get(), 4),
                        Text(s.get(), 5), Text(s.get(), 6), sqlite3_column_int(s.get(), 7)});
@@ -179,30 +179,30 @@ std::vector<std::string> TCatalogue::IdsStartingWith(const std::string& prefix)
 
 bool TCatalogue::CountPlay(const std::string& id, int week)
 {
-    std::lock_guard lock(mutex_);
-    if (sqlite3_exec(db_, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) != SQLITE_OK)
+    std::lock_guard lock(Mutex);
+    if (sqlite3_exec(Db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) != SQLITE_OK)
         return false;
-    TStmt a = Prepare(db_, "UPDATE tracks SET plays = plays + 1 WHERE id = ?", {id});
-    bool ok = a && sqlite3_step(a.get()) == SQLITE_DONE && sqlite3_changes(db_) == 1;
-    TStmt b = Prepare(db_, "INSERT INTO weekly (id, week, plays) VALUES (?1, ?2, 1)"
+    TStmt a = Prepare(Db, "UPDATE tracks SET plays = plays + 1 WHERE id = ?", {id});
+    bool ok = a && sqlite3_step(a.get()) == SQLITE_DONE && sqlite3_changes(Db) == 1;
+    TStmt b = Prepare(Db, "INSERT INTO weekly (id, week, plays) VALUES (?1, ?2, 1)"
                            " ON CONFLICT(id, week) DO UPDATE SET plays = plays + 1",
                       {id, std::to_string(week)});
     ok = ok && b && sqlite3_step(b.get()) == SQLITE_DONE;
-    sqlite3_exec(db_, ok ? "COMMIT" : "ROLLBACK", nullptr, nullptr, nullptr);
+    sqlite3_exec(Db, ok ? "COMMIT" : "ROLLBACK", nullptr, nullptr, nullptr);
     return ok;
 }
 
 int TCatalogue::WeekPlays(const std::string& id, int week)
 {
-    std::lock_guard lock(mutex_);
-    TStmt s = Prepare(db_, "SELECT plays FROM weekly WHERE id = ? AND week = ?", {id, std::to_string(week)});
+    std::lock_guard lock(Mutex);
+    TStmt s = Prepare(Db, "SELECT plays FROM weekly WHERE id = ? AND week = ?", {id, std::to_string(week)});
     return s && sqlite3_step(s.get()) == SQLITE_ROW ? sqlite3_column_int(s.get(), 0) : 0;
 }
 
 std::string TCatalogue::JournalMode()
 {
-    std::lock_guard lock(mutex_);
-    TStmt s = Prepare(db_, "PRAGMA journal_mode", {});
+    std::lock_guard lock(Mutex);
+    TStmt s = Prepare(Db, "PRAGMA journal_mode", {});
     return s && sqlite3_step(s.get()) == SQLITE_ROW ? Text(s.get(), 0) : "";
 }
 

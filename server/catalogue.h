@@ -49,8 +49,8 @@ private:
     void Exec(const char* sql);
     std::vector<TCatalogueTrack> Query(const std::string& sql, const std::vector<std::string>& params);
 
-    std::mutex mutex_;
-    sqlite3* db_ = nullptr;
+    std::mutex Mutex;
+    sqlite3* Db = nullptr;
 };
 
 } // namespace marlix
