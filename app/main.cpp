@@ -8,10 +8,12 @@
 #include "engine/waveoutput.h"
 #include "gui/gallery.h"
 #include "gui/player/appicon.h"
+#include "gui/online/webview.h"
 #include "gui/player/mainwindow.h"
 #include "gui/player/namelist.h"
 #include "gui/player/singleinstance.h"
 #include "gui/player/windowshots.h"
+#include "online/onlinelibrary.h"
 #include "player/pending.h"
 #include "player/playersession.h"
 #include "player/playerstate.h"
@@ -93,6 +95,7 @@ void OnSignal(int)
 
 int main(int argc, char** argv)
 {
+    PrepareWebEngine();
     QApplication app(argc, argv);
     QApplication::setApplicationName("Marlix Audio");
     QApplication::setDesktopFileName("marlixaudio");
@@ -136,7 +139,10 @@ int main(int argc, char** argv)
     TPlayerSession session(folder, Settings(), PlayerState(), PendingAdditions(), WaveOutput(), &PluginHost(),
                            TMainThread::Instance());
     session.Start(entries);
-    TFo_Main main({session, Settings(), PlayerState(), PendingAdditions(), &PluginHost(), TMainThread::Instance(), folder});
+    TOnlineLibrary online(folder, Settings().Function);
+    online.Start();
+    TFo_Main main({session, Settings(), PlayerState(), PendingAdditions(), &PluginHost(), TMainThread::Instance(), folder,
+                   &online});
     if (screens >= 0) {
         const int status = SaveScreens(args[screens + 1], main);
         main.close();

@@ -2,6 +2,8 @@
 
 #include "settings/setting.h"
 
+#include <filesystem>
+
 namespace marlix {
 
 TOnlineLibrary::TOnlineLibrary(std::string programFolder, TSettingFunction& function, TLibraryEndpoints endpoints)
@@ -33,6 +35,9 @@ TOnlineLibrary::~TOnlineLibrary()
 
 void TOnlineLibrary::Start()
 {
+    std::error_code ec;
+    std::filesystem::create_directories(Function.FavoritePath, ec);
+    std::filesystem::create_directories(Function.DownloadPath, ec);
     Downloads.LoadUnfinished(Folder + "download.txt");
     Thread.Start();
 }

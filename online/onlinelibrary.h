@@ -20,7 +20,8 @@ public:
                    TLibraryEndpoints endpoints = TLibraryEndpoints::FromEnvironment());
     ~TOnlineLibrary();
 
-    // Takes over "download.txt" and starts the download thread.
+    // Makes the favourites and download folders when missing, takes over
+    // "download.txt" and starts the download thread.
     void Start();
     // Stops the thread and keeps unfinished requests in "download.txt"; false when that
     // file could not be written.

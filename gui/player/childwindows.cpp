@@ -1,5 +1,6 @@
 #include "gui/player/childwindows.h"
 
+#include "gui/online/tonkara.h"
 #include "gui/player/conductor.h"
 #include "gui/player/information.h"
 #include "gui/player/playlistwindow.h"
@@ -51,7 +52,10 @@ TChildWindows CreateChildWindows(const TChildWindowCores& c)
     w.Spectrum = new TPlaceholderWindow("Fo_Spectrum", "スペクトル", QSize(400, 320));
     auto* dsp = new TPlaceholderWindow("Fo_Equalizer", "DSP", QSize(600, 400));
     w.Equalizer = dsp;
-    w.Tonkara = new TPlaceholderWindow("Fo_Tonkara", "Tonkara", QSize(600, 400));
+    if (c.Online)
+        w.Tonkara = new TFo_Tonkara(*c.Online, c.Pending);
+    else
+        w.Tonkara = new TPlaceholderWindow("Fo_Tonkara", "Tonkara", QSize(600, 400));
     w.SelectEqualizerPage = [dsp](int page) {
         static const char* const kPages[] = {"エフェクタ", "コンボルバ", "マトリクス", "イコライザ"};
         if (page >= 1 && page <= 4)
