@@ -8,6 +8,7 @@
 #include "engine/waveoutput.h"
 #include "gui/gallery.h"
 #include "gui/player/appicon.h"
+#include "gui/online/onlineshots.h"
 #include "gui/online/webview.h"
 #include "gui/player/mainwindow.h"
 #include "gui/player/namelist.h"
@@ -61,6 +62,10 @@ int SaveScreens(const QString& dir, TFo_Main& main)
     QString error;
     if (!SavePlayerWindowShots(dir, error)) {
         std::fprintf(stderr, "marlixaudio: player windows: %s\n", qPrintable(error));
+        return 2;
+    }
+    if (!SaveOnlineWindowShots(dir, error)) {
+        std::fprintf(stderr, "marlixaudio: online windows: %s\n", qPrintable(error));
         return 2;
     }
     return 0;
