@@ -1,6 +1,8 @@
 // The HTTP client against a small server of the test's own that answers oddly on purpose:
 // caps, time limits, request shapes, the port rule and download progress.
+#include "online/librarycontrol.h"
 #include "platform/inet/inet.h"
+#include "settings/inifile.h"
 #include "support/testutil.h"
 
 #include <gtest/gtest.h>
@@ -23,6 +25,7 @@ protected:
     std::mutex mutex;
     std::vector<httplib::Request> seen;
     std::atomic<bool> stopSlow{false};
+    std::string news = "<p>one</p>";
 
     std::string Url(const std::string& path) const { return "http://127.0.0.1:" + std::to_string(port) + path; }
     TInetHost Library() const { return TInetHost{"127.0.0.1:" + std::to_string(port)}; }
@@ -57,6 +60,12 @@ protected:
                 }
                 return sink.write(std::string(1000, 'n').data(), 1000);
             });
+        });
+        server.Get("/tonkara/info.html", [this](const httplib::Request&, httplib::Response& res) {
+            if (news.empty())
+                res.status = 404;
+            else
+                res.set_content(news, "text/html");
         });
         server.Get("/empty", [](const httplib::Request&, httplib::Response& res) { res.set_content("", "audio/mpeg"); });
         server.Get("/track", [](const httplib::Request&, httplib::Response& res) {
@@ -188,6 +197,25 @@ TEST_F(Inet, DownloadToFileTruncatesAndKeepsOnly200)
     EXPECT_EQ(test::ReadText(file), "");
     EXPECT_TRUE(InetDownloadToFile(file, Url("/lines")));
     EXPECT_EQ(test::ReadText(file), "[1]\r\nA=%41\nB=2\rC=3");
+}
+
+// The news window shows when the fetched page's size differs from the remembered one; a
+// failed fetch leaves an empty page, whose size 0 counts like any other.
+TEST_F(Inet, NewsCheckComparesSizes)
+{
+    test::TempDir dir;
+    const auto endpoints = TLibraryEndpoints::For("127.0.0.1:" + std::to_string(port));
+    TIniFile ini(dir.File("setting.ini"));
+    EXPECT_TRUE(CheckNews(endpoints, dir.Path(), ini));
+    EXPECT_EQ(ini.ReadInteger("Info", "InfoSize", 0), 10);
+    EXPECT_EQ(test::ReadText(dir.File("info.html")), "<p>one</p>");
+    EXPECT_FALSE(CheckNews(endpoints, dir.Path(), ini));
+    news = "<p>two!</p>";
+    EXPECT_TRUE(CheckNews(endpoints, dir.Path(), ini));
+    news.clear();
+    EXPECT_TRUE(CheckNews(endpoints, dir.Path(), ini));
+    EXPECT_EQ(ini.ReadInteger("Info", "InfoSize", -1), 0);
+    EXPECT_FALSE(CheckNews(endpoints, dir.Path(), ini));
 }
 
 } // namespace

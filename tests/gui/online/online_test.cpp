@@ -5,6 +5,9 @@
 #include "gui/online/search.h"
 #include "gui/online/tonkara.h"
 #include "gui/online/webview.h"
+#include "gui/player/playlistwindow.h"
+#include "player/playerstate.h"
+#include "player/playlist.h"
 #include "online/onlinelibrary.h"
 #include "player/pending.h"
 #include "settings/settings.h"
@@ -202,6 +205,30 @@ TEST(OnlineWindows, PaneTurnsAudioLinksIntoEntries)
 
     pane.PlayAllClick();
     EXPECT_EQ(pending.Take(), (std::vector<std::string>{server.Url("/dir/music/a.mp3"), server.Url("/dir/c.mp3")}));
+}
+
+TEST(OnlineWindows, PlaylistDownloadItemHandsOverSelectedLocations)
+{
+    TPlayerState state;
+    TPendingAdditions pending;
+    TSettings settings;
+    TPlaylist playlist(state, pending);
+    playlist.Add("Song*http://h/a.mp3");
+    playlist.Add("http://h/b.mp3");
+    playlist.Add("http://h/c.mp3");
+    playlist.Item(0).Selected = true;
+    playlist.Item(2).Selected = true;
+    TFo_Playlist window(state, playlist, settings);
+    QAction* item = window.findChild<QAction*>("PM_Download");
+    ASSERT_TRUE(item);
+    EXPECT_FALSE(item->isVisible());
+    std::vector<std::string> got;
+    window.EnableDownloads([&](const std::vector<std::string>& entries) { got = entries; });
+    window.Ti_CheckTimer();
+    EXPECT_TRUE(item->isVisible());
+    EXPECT_TRUE(item->isEnabled());
+    item->trigger();
+    EXPECT_EQ(got, (std::vector<std::string>{"http://h/a.mp3", "http://h/c.mp3"}));
 }
 
 } // namespace
