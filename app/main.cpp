@@ -82,7 +82,7 @@ void UseWritableProgramFolder()
     if (!QDir().mkpath(config))
         return;
     namespace fs = std::filesystem;
-    for (const char* shipped : {"help", "plugin", "nsp.so", "dsdec.so", "asiohost.so"}) {
+    for (const char* shipped : {"help", "plugin", "nsp.so", "dsdec.so", "asiohost.so", "notfound.html"}) {
         const fs::path target = fs::path(config.toStdString()) / shipped;
         std::error_code ec;
         if (fs::exists(fs::path(folder) / shipped, ec) && !fs::exists(fs::symlink_status(target, ec)))
