@@ -47,7 +47,8 @@ void Prepare(bool effects)
         Settings().EFX.SetHost(&PluginHost());
     Settings().Load(ini, folder);
     PlayerState().Load(ini);
-    LoadFFTLibrary(folder + "nsp.so");
+    // Without the module the built-in transform runs.
+    (void)LoadFFTLibrary(folder + "nsp.so");
 }
 
 int Usage(const char* text)
@@ -193,7 +194,7 @@ int Info(const std::vector<std::string>& args)
         std::fprintf(stderr, "marlixaudio-cli: cannot open %s\n", args[0].c_str());
         return 3;
     }
-    std::printf("source: %s\n", decoder.SourceKind == TFo_Decoder::WavSource ? "wav" : "library");
+    std::printf("source: %s\n", decoder.SourceKind == TSourceKind::Wav ? "wav" : "library");
     std::printf("rate: %u\n", static_cast<unsigned>(decoder.Format.nSamplesPerSec));
     std::printf("channels: %u\n", static_cast<unsigned>(decoder.Format.nChannels));
     std::printf("bits: %u\n", static_cast<unsigned>(decoder.Format.wBitsPerSample));
@@ -254,8 +255,8 @@ bool SearchOption(TSearchConditions& c, const std::string& option, const std::st
     else if (option == "--genre")
         c.Genre = value;
     else if (option == "--order" && (value == "random" || value == "new" || value == "rank"))
-        c.Order = value == "random" ? TSearchConditions::orRandom
-                                    : value == "new" ? TSearchConditions::orNew : TSearchConditions::orRank;
+        c.Order = value == "random" ? TSearchConditions::TOrder::Random
+                                    : value == "new" ? TSearchConditions::TOrder::New : TSearchConditions::TOrder::Rank;
     else if (option == "--max") {
         int n = 0;
         if (!ParseInteger(value, n) || n < 0 || n > TSearchConditions::MaxCount)

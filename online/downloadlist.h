@@ -52,7 +52,7 @@ public:
 
     // "download.txt": the requests neither done nor failed, one a line, written only when
     // there is one; read back as requests and then deleted.
-    bool SaveUnfinished(const std::string& file) const;
+    [[nodiscard]] bool SaveUnfinished(const std::string& file) const;
     void LoadUnfinished(const std::string& file);
 
     // Moved by the download thread and the window whenever the queue or the running

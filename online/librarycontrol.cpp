@@ -52,7 +52,8 @@ void TLibraryControl::MakeRequests()
 bool CheckNews(const TLibraryEndpoints& endpoints, const std::string& programFolder, TIniFile& ini)
 {
     const std::string file = programFolder + "info.html";
-    InetDownloadToFile(file, endpoints.BaseUrl + "info.html");
+    // A failed fetch leaves an empty page, whose size counts like any other.
+    (void)InetDownloadToFile(file, endpoints.BaseUrl + "info.html");
     std::error_code ec;
     const auto size = std::filesystem::file_size(file, ec);
     const int now = ec ? 0 : static_cast<int>(std::min<std::uintmax_t>(size, 0x7fffffff));

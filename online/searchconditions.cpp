@@ -46,8 +46,8 @@ std::string TSearchConditions::Query() const
 {
     std::string q = "Max=" + std::to_string(Max);
     switch (Order) {
-    case orNew: q += "&Sort=New"; break;
-    case orRank: q += "&Sort=Rank" + std::to_string(RankWeek); break;
+    case TOrder::New: q += "&Sort=New"; break;
+    case TOrder::Rank: q += "&Sort=Rank" + std::to_string(RankWeek); break;
     default: q += "&Sort=Random"; break;
     }
     if (!Artist.empty())
@@ -89,7 +89,7 @@ bool TSearchConditions::SaveFavourite(const std::string& file) const
     ini.WriteString(kSection, "Artist", Artist);
     ini.WriteString(kSection, "Title", Title);
     ini.WriteString(kSection, "Genre", Genre);
-    ini.WriteInteger(kSection, "Sort", Order);
+    ini.WriteInteger(kSection, "Sort", static_cast<int>(Order));
     ini.WriteInteger(kSection, "Rank", RankWeek);
     ini.WriteInteger(kSection, "Max", Max);
     return ini.UpdateFile();

@@ -7,12 +7,12 @@ namespace marlix {
 // The conditions of a library search, as the search dialog holds them, the query they
 // make, and the favourite search files (".mxp") that keep them.
 struct TSearchConditions {
-    enum TOrder { orRandom = 0, orNew = 1, orRank = 2 };
+    enum class TOrder { Random = 0, New = 1, Rank = 2 };
     static const std::vector<std::string>& Targets(); // "mp3", "wav", "mpg", "mid"
     static constexpr int MaxCount = 100;
 
     std::string Artist, Title, Genre;
-    TOrder Order = orRandom;
+    TOrder Order = TOrder::Random;
     int RankWeek = 0; // 0 latest .. 7 weeks ago
     int Max = 10;
     bool Library = true;
@@ -27,7 +27,7 @@ struct TSearchConditions {
     // Reads section "Favorite"; missing keys take the favourite defaults (Open 3, Max 100).
     void LoadFavourite(const std::string& file);
     // Creates the folder when missing; false when the file cannot be written.
-    bool SaveFavourite(const std::string& file) const;
+    [[nodiscard]] bool SaveFavourite(const std::string& file) const;
 };
 
 } // namespace marlix

@@ -115,7 +115,7 @@ std::vector<TCatalogueTrack> TCatalogue::Search(const TLibraryQuery& q, int week
         return {};
     std::string sql = std::string("SELECT ") + kColumns + " FROM tracks t";
     std::vector<std::string> params;
-    if (q.Sort == TLibraryQuery::soRank) {
+    if (q.Sort == TLibraryQuery::TSort::Rank) {
         sql += " JOIN weekly w ON w.id = t.id AND w.week = ?";
         params.push_back(std::to_string(week - q.RankWeek));
     }
@@ -135,8 +135,8 @@ std::vector<TCatalogueTrack> TCatalogue::Search(const TLibraryQuery& q, int week
         params.push_back("%." + q.Ext);
     }
     switch (q.Sort) {
-    case TLibraryQuery::soNew: sql += " ORDER BY t.date DESC, t.added DESC"; break;
-    case TLibraryQuery::soRank: sql += " ORDER BY w.plays DESC, t.id"; break;
+    case TLibraryQuery::TSort::New: sql += " ORDER BY t.date DESC, t.added DESC"; break;
+    case TLibraryQuery::TSort::Rank: sql += " ORDER BY w.plays DESC, t.id"; break;
     default: sql += " ORDER BY random()"; break;
     }
     sql += " LIMIT " + std::to_string(std::min(q.Max, TLibraryQuery::MaxResults));

@@ -30,7 +30,7 @@ public:
     TCatalogue& operator=(const TCatalogue&) = delete;
 
     // Adds or updates the tracks (plays are kept) in one transaction: all or nothing.
-    bool Store(const std::vector<TCatalogueTrack>& tracks);
+    [[nodiscard]] bool Store(const std::vector<TCatalogueTrack>& tracks);
     std::vector<TCatalogueTrack> Search(const TLibraryQuery& query, int week);
     std::optional<TCatalogueTrack> Track(const std::string& id);
     std::vector<TCatalogueTrack> Newest(int count);

@@ -40,11 +40,11 @@ bool SetSort(TLibraryQuery& q, const std::string& v)
 {
     const std::string s = Lower(v);
     if (s == "random")
-        q.Sort = TLibraryQuery::soRandom;
+        q.Sort = TLibraryQuery::TSort::Random;
     else if (s == "new")
-        q.Sort = TLibraryQuery::soNew;
+        q.Sort = TLibraryQuery::TSort::New;
     else if (s.starts_with("rank") && s.size() <= 5 && (s.size() == 4 || (s[4] >= '0' && s[4] <= '7'))) {
-        q.Sort = TLibraryQuery::soRank;
+        q.Sort = TLibraryQuery::TSort::Rank;
         q.RankWeek = s.size() == 5 ? s[4] - '0' : 0;
     } else
         return false;

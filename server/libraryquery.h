@@ -9,10 +9,10 @@ namespace marlix {
 // rejects the whole query.
 struct TLibraryQuery {
     static constexpr int MaxResults = 100;
-    enum TSort { soRandom, soNew, soRank };
+    enum class TSort { Random, New, Rank };
 
     int Max = 10;        // clamped to 0..MaxResults
-    TSort Sort = soRandom;
+    TSort Sort = TSort::Random;
     int RankWeek = 0;    // 0..7
     std::string Artist, Title, Genre;
     int Open = 3;        // bit 0 library, bit 1 web

@@ -172,17 +172,17 @@ void TFo_Download::Ti_CheckTimer()
 
 void TFo_Download::Repaint()
 {
-    RowHeight_ = marlix::RowHeight(ListFont(Settings_.View.nBrowserFontSize));
+    RowPixels = marlix::RowHeight(ListFont(Settings_.View.nBrowserFontSize));
     const auto items = List.Items();
     const int count = static_cast<int>(items.size());
-    const bool scroll = PB_List->height() / RowHeight_ < count;
+    const bool scroll = PB_List->height() / RowPixels < count;
     if (Fr_Scroll->isVisible() != scroll)
         Fr_Scroll->setVisible(scroll);
-    Fr_Scroll->SetRowHeight(RowHeight_);
+    Fr_Scroll->SetRowHeight(RowPixels);
     Fr_Scroll->SetCount(count);
     TDownloadView v;
     v.First = scroll ? Fr_Scroll->Position() : 0;
-    const int shown = PB_List->height() / RowHeight_ + 1;
+    const int shown = PB_List->height() / RowPixels + 1;
     for (int i = v.First; i < count && i < v.First + shown; ++i)
         v.Items.push_back(items[static_cast<size_t>(i)]);
     v.HoverIndex = HoverIndex;
@@ -197,7 +197,7 @@ void TFo_Download::Repaint()
 int TFo_Download::RowAt(int y) const
 {
     const int first = Fr_Scroll->isVisible() ? Fr_Scroll->Position() : 0;
-    const int row = first + y / std::max(RowHeight_, 1);
+    const int row = first + y / std::max(RowPixels, 1);
     return row < static_cast<int>(List.Count()) ? row : -1;
 }
 

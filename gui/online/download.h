@@ -39,7 +39,7 @@ public:
     TFo_Download(TDownloadlist& list, TDownloadThread& thread, TSettings& settings, QWidget* parent = nullptr);
 
     void Ti_CheckTimer();
-    int RowHeight() const { return RowHeight_; }
+    int RowHeight() const { return RowPixels; }
     void RemoveSelectedClick();
 
 protected:
@@ -60,7 +60,7 @@ private:
     TFr_Scroll* Fr_Scroll;
     QMenu* PM_Menu;
     QTimer* Ti_Check;
-    int RowHeight_ = 21;
+    int RowPixels = 21;
     int SeenChange = -1;
     int SeenProgress = -1;
     int RunningIndex = -1;

@@ -62,7 +62,7 @@ TFo_Search::TFo_Search(TMode mode, std::string programFolder, std::string favour
     Bevel->setFrameShape(QFrame::HLine);
     Bevel->setFrameShadow(QFrame::Sunken);
     form->addRow(Bevel);
-    const bool favourite = mode != smSearch;
+    const bool favourite = mode != TMode::Search;
     La_Name->setVisible(favourite);
     Ed_Name->setVisible(favourite);
     Bevel->setVisible(favourite);
@@ -146,8 +146,8 @@ TSearchConditions TFo_Search::Conditions() const
     c.Artist = Ed_Artist->text().toStdString();
     c.Title = Ed_Title->text().toStdString();
     c.Genre = Ed_Genre->currentText().toStdString();
-    c.Order = Ra_Rank->isChecked() ? TSearchConditions::orRank
-                                   : Ra_New->isChecked() ? TSearchConditions::orNew : TSearchConditions::orRandom;
+    c.Order = Ra_Rank->isChecked() ? TSearchConditions::TOrder::Rank
+                                   : Ra_New->isChecked() ? TSearchConditions::TOrder::New : TSearchConditions::TOrder::Random;
     c.RankWeek = Co_Rank->currentIndex();
     c.Max = SE_Max->value();
     c.Library = Ch_Tonkara->isChecked();
@@ -161,7 +161,7 @@ void TFo_Search::SetConditions(const TSearchConditions& c)
     Ed_Artist->setText(U(c.Artist));
     Ed_Title->setText(U(c.Title));
     Ed_Genre->setCurrentText(U(c.Genre));
-    (c.Order == TSearchConditions::orRank ? Ra_Rank : c.Order == TSearchConditions::orNew ? Ra_New : Ra_Random)
+    (c.Order == TSearchConditions::TOrder::Rank ? Ra_Rank : c.Order == TSearchConditions::TOrder::New ? Ra_New : Ra_Random)
         ->setChecked(true);
     Co_Rank->setCurrentIndex(std::clamp(c.RankWeek, 0, 7));
     SE_Max->setValue(c.Max);
@@ -181,8 +181,8 @@ void TFo_Search::LoadFavourite(const std::string& file)
 bool TFo_Search::SaveFavourite(const std::string& file) const
 {
     TSearchConditions c = Conditions();
-    c.Library = (Open_ & 1) != 0;
-    c.Web = (Open_ & 2) != 0;
+    c.Library = (OpenTargets & 1) != 0;
+    c.Web = (OpenTargets & 2) != 0;
     return c.SaveFavourite(file);
 }
 
@@ -207,19 +207,19 @@ bool TFo_Search::OkStep()
     const QString name = Ed_Name->text();
     const bool exists =
         !name.isEmpty() && std::filesystem::exists(FavouritesFolder + name.toStdString() + ".mxp");
-    if (Mode != smSearch && name.isEmpty()) {
+    if (Mode != TMode::Search && name.isEmpty()) {
         Ed_Name->setFocus();
         Warn(QStringLiteral("お気に入り名を入力してください"));
         return false;
     }
-    if (Mode == smNewFavourite && exists &&
+    if (Mode == TMode::NewFavourite && exists &&
         QMessageBox::question(this, windowTitle(),
                               QStringLiteral("指定された名前のお気に入りは既に存在します。\n上書きしますか？"),
                               QMessageBox::Ok | QMessageBox::Cancel) != QMessageBox::Ok) {
         Ed_Name->setFocus();
         return false;
     }
-    if (Mode == smEditFavourite && name != CurrentName && exists) {
+    if (Mode == TMode::EditFavourite && name != CurrentName && exists) {
         Warn(QStringLiteral("指定された名前のお気に入りは既に存在します。"));
         Ed_Name->setFocus();
         return false;
@@ -229,8 +229,8 @@ bool TFo_Search::OkStep()
         Warn(QStringLiteral("検索対象がありません。"));
         return false;
     }
-    Open_ = c.Open();
-    Query_ = c.Query();
+    OpenTargets = c.Open();
+    QueryText = c.Query();
     return true;
 }
 

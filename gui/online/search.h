@@ -23,7 +23,7 @@ struct TLibraryEndpoints;
 class TFo_Search : public QDialog {
     Q_OBJECT
 public:
-    enum TMode { smSearch = 0, smNewFavourite = 1, smEditFavourite = 2 };
+    enum class TMode { Search = 0, NewFavourite = 1, EditFavourite = 2 };
     // `programFolder` holds "genres.txt"; `favouritesFolder` the ".mxp" files.
     TFo_Search(TMode mode, std::string programFolder, std::string favouritesFolder, QWidget* parent = nullptr);
 
@@ -31,7 +31,7 @@ public:
     void SetConditions(const TSearchConditions& c);
     // Sets the controls from the file, then runs the OK step so the query is built.
     void LoadFavourite(const std::string& file);
-    bool SaveFavourite(const std::string& file) const;
+    [[nodiscard]] bool SaveFavourite(const std::string& file) const;
     // The OK step: checks the name (favourite modes) and the targets, builds the query.
     // False keeps the dialog open.
     bool OkStep();
@@ -39,8 +39,8 @@ public:
 
     QString FavouriteName() const;
     void SetFavouriteName(const QString& name); // mode 2: also the current name
-    const std::string& Query() const { return Query_; }
-    int Open() const { return Open_; }
+    const std::string& Query() const { return QueryText; }
+    int Open() const { return OpenTargets; }
 
 private:
     void Warn(const QString& text);
@@ -48,8 +48,8 @@ private:
     TMode Mode;
     std::string FavouritesFolder;
     QString CurrentName;
-    std::string Query_;
-    int Open_ = 3;
+    std::string QueryText;
+    int OpenTargets = 3;
     QLabel* La_Name;
     QLineEdit* Ed_Name;
     QFrame* Bevel;

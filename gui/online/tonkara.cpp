@@ -153,14 +153,14 @@ void TFo_Tonkara::Ti_CheckTimer()
 
 bool TFo_Tonkara::RunFavourite(const std::string& file)
 {
-    TFo_Search dialog(TFo_Search::smSearch, Library.Folder, Library.Function.FavoritePath, this);
+    TFo_Search dialog(TFo_Search::TMode::Search, Library.Folder, Library.Function.FavoritePath, this);
     dialog.LoadFavourite(file);
     return RunSearch(this, Library.Endpoints, dialog.Query(), Library.Function.SearchResultPath, Pending);
 }
 
 void TFo_Tonkara::QuickSearchClick()
 {
-    TFo_Search dialog(TFo_Search::smSearch, Library.Folder, Library.Function.FavoritePath, this);
+    TFo_Search dialog(TFo_Search::TMode::Search, Library.Folder, Library.Function.FavoritePath, this);
     dialog.LoadFavourite(Library.Folder + "default.mxp");
     TSearchConditions c = dialog.Conditions();
     c.Target = 0;
@@ -168,7 +168,7 @@ void TFo_Tonkara::QuickSearchClick()
     c.Artist = Ed_Artist->text().toStdString();
     c.Title = Ed_Title->text().toStdString();
     c.Genre = Ed_Genre->currentText().toStdString();
-    c.Order = Ra_New->isChecked() ? TSearchConditions::orNew : TSearchConditions::orRandom;
+    c.Order = Ra_New->isChecked() ? TSearchConditions::TOrder::New : TSearchConditions::TOrder::Random;
     dialog.SetConditions(c);
     if (dialog.OkStep())
         RunSearch(this, Library.Endpoints, dialog.Query(), Library.Function.SearchResultPath, Pending);

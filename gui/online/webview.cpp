@@ -84,9 +84,9 @@ TWebView::TWebView(QWidget* parent) : QWidget(parent)
 
 void TWebView::SetBusy(bool busy)
 {
-    if (busy == Busy_)
+    if (busy == Loading)
         return;
-    Busy_ = busy;
+    Loading = busy;
     emit BusyChanged(busy);
 }
 

@@ -28,7 +28,7 @@ public:
     void Stop();
     void Reload();
     QUrl Location() const;
-    bool Busy() const { return Busy_; }
+    bool Busy() const { return Loading; }
     bool CanGoBack() const;
     bool CanGoForward() const;
     // Runs script in the page (tests click links with it); nothing without QtWebEngine.
@@ -47,7 +47,7 @@ private:
     void SetBusy(bool busy);
     QWebEngineView* View = nullptr;
     QUrl Current;
-    bool Busy_ = false;
+    bool Loading = false;
     bool Vetoed = false;
     friend class TVetoPage;
 };

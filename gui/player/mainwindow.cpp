@@ -600,12 +600,13 @@ void TFo_Main::SearchCommand()
         return;
     HidePluginEditors();
     TOnlineLibrary& online = *Cores.Online;
-    TFo_Search dialog(TFo_Search::smSearch, Cores.Folder, online.Function.FavoritePath, this);
+    TFo_Search dialog(TFo_Search::TMode::Search, Cores.Folder, online.Function.FavoritePath, this);
     const std::string defaults = Cores.Folder + "default.mxp";
     dialog.LoadFavourite(defaults);
     if (dialog.exec() != QDialog::Accepted)
         return;
-    dialog.SaveFavourite(defaults);
+    if (!dialog.SaveFavourite(defaults))
+        std::fprintf(stderr, "marlixaudio: cannot write %s\n", defaults.c_str());
     statusBar()->showMessage(QStringLiteral("Tonkara - 検索中..."));
     RunSearch(this, online.Endpoints, dialog.Query(), online.Function.SearchResultPath, Cores.Pending);
     statusBar()->clearMessage();

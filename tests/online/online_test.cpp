@@ -67,7 +67,7 @@ TEST(Online, QueriesAndFavourites)
 {
     TSearchConditions c;
     EXPECT_EQ(c.Query(), "Max=10&Sort=Random&Open=1");
-    c.Order = TSearchConditions::orRank;
+    c.Order = TSearchConditions::TOrder::Rank;
     c.RankWeek = 3;
     c.Artist = "Bach";
     c.Genre = "Rock & Roll";

@@ -86,7 +86,7 @@ TEST(OnlineWindows, SearchDialogRules)
 {
     test::TempDir dir;
     test::WriteText(dir.File("genres.txt"), "Rock\r\nJazz\r\n");
-    TFo_Search dialog(TFo_Search::smNewFavourite, dir.Path(), dir.File("favorites/"));
+    TFo_Search dialog(TFo_Search::TMode::NewFavourite, dir.Path(), dir.File("favorites/"));
     auto* rank = dialog.findChild<QRadioButton*>("Ra_Rank");
     auto* library = dialog.findChild<QCheckBox*>("Ch_Tonkara");
     auto* weeks = dialog.findChild<QComboBox*>("Co_Rank");
@@ -119,7 +119,7 @@ TEST(OnlineWindows, SearchDialogRules)
     EXPECT_FALSE(dialog.OkStep());
     EXPECT_TRUE(said.startsWith(QStringLiteral("指定された名前のお気に入りは既に存在します。")));
 
-    TFo_Search replay(TFo_Search::smSearch, dir.Path(), dir.File("favorites/"));
+    TFo_Search replay(TFo_Search::TMode::Search, dir.Path(), dir.File("favorites/"));
     replay.LoadFavourite(file);
     EXPECT_EQ(replay.Query(), "Max=10&Sort=Random&Artist=Bach&Open=1");
 }
