@@ -84,6 +84,7 @@ TFo_Tonkara::TFo_Tonkara(TOnlineLibrary& library, TPendingAdditions& pending, QW
             [this](const QUrl& url) { Pending.Add(url.toString().toStdString()); });
     connect(WB_Browser, &TWebView::DocumentComplete, this, [this](bool ok) { DocumentComplete(ok); });
     connect(WB_Browser, &TWebView::StatusText, WB_Browser, &QWidget::setToolTip);
+    connect(WB_Browser, &TWebView::BusyChanged, this, [this] { Ti_CheckTimer(); });
     Ti_Check->setObjectName("Ti_Check");
     Ti_Check->setInterval(50);
     connect(Ti_Check, &QTimer::timeout, this, [this] { Ti_CheckTimer(); });
