@@ -7,6 +7,7 @@
 #include "support/testutil.h"
 
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 
 #include <algorithm>
 
@@ -135,6 +136,25 @@ TEST_F(Catalogue, AnswersEscapeWhatWouldBreakTheResultFile)
     ASSERT_TRUE(other);
     EXPECT_EQ(other->find("script"), std::string::npos);
     EXPECT_FALSE(server.SearchAnswer("Max=%zz", "h"));
+}
+
+// An import is one transaction: a track that cannot be stored (here a trigger refuses it,
+// as a full disk or a killed process would stop the write) leaves the catalogue as it was.
+TEST_F(Catalogue, ImportIsAllOrNothing)
+{
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(dir.File("lib.db").c_str(), &db), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(db, "CREATE TRIGGER refuse BEFORE INSERT ON tracks WHEN NEW.title = 'Bad'"
+                               " BEGIN SELECT RAISE(ABORT, 'refused'); END",
+                           nullptr, nullptr, nullptr),
+              SQLITE_OK);
+    sqlite3_close(db);
+    EXPECT_FALSE(cat.Store({{"00000000000000C1", "Good", "X", "", "", "/m/g.mp3", "", 0},
+                            {"00000000000000A1", "Renamed", "Bach", "", "", "/m/a.mp3", "", 0},
+                            {"00000000000000C2", "Bad", "X", "", "", "/m/b.mp3", "", 0}}));
+    EXPECT_FALSE(cat.Track("00000000000000C1"));
+    EXPECT_EQ(cat.Track("00000000000000A1")->Title, "Alpha");
+    EXPECT_TRUE(cat.Store({{"00000000000000C1", "Good", "X", "", "", "/m/g.mp3", "", 0}}));
 }
 
 } // namespace
