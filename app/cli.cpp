@@ -3,6 +3,8 @@
 //   play [--driver mme|asio] [FILE|URL|M3U …]  plays like the player
 //   render [--bits 16|24|32] [--max-seconds S] INPUT… OUTPUT.wav
 //   measure [--check] [--save] [--apply]       measures both speakers over the pro-audio driver
+//   search [--artist A] [--title T] [--genre G] [--order random|new|rank] [--max N]
+//                                              searches the online library into "current.ini"
 // Exit status: 0 success, 2 usage, 3 input cannot be opened, the device failed or a
 // measured channel is too quiet,
 // 4 unsupported request, 5 the settings or playlist could not be saved at exit.
@@ -18,7 +20,8 @@ int main(int argc, char** argv)
     if (args.empty()) {
         std::fprintf(stderr, "usage: marlixaudio-cli info FILE | play [--driver mme|asio] [FILE|URL|M3U ...] | "
                              "render [--bits 16|24|32] [--max-seconds S] INPUT... OUTPUT.wav | "
-                             "measure [--check] [--save] [--apply]\n");
+                             "measure [--check] [--save] [--apply] | "
+                             "search [--artist A] [--title T] [--genre G] [--order random|new|rank] [--max N]\n");
         return 2;
     }
     const std::string command = args.front();
@@ -31,6 +34,8 @@ int main(int argc, char** argv)
         return marlix::cli::Measure(args);
     if (command == "play")
         return marlix::cli::Play(args);
+    if (command == "search")
+        return marlix::cli::Search(args);
     std::fprintf(stderr, "marlixaudio-cli: unknown command '%s'\n", command.c_str());
     return 2;
 }

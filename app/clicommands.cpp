@@ -9,6 +9,10 @@
 #include "engine/waveoutput.h"
 #include "measure/measuresession.h"
 #include "platform/waveout/alsawaveout.h"
+#include "online/downloadlist.h"
+#include "online/librarycontrol.h"
+#include "online/librarysearch.h"
+#include "online/searchconditions.h"
 #include "player/pending.h"
 #include "player/playbackcontrol.h"
 #include "player/playlist.h"
@@ -18,6 +22,7 @@
 #include "settings/inifile.h"
 #include "settings/settings.h"
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cmath>
@@ -126,6 +131,10 @@ int Play(const std::vector<std::string>& args)
     TPlayerSession session(ProgramFolder(), Settings(), PlayerState(), PendingAdditions(), WaveOutput(),
                            &PluginHost(), TMainThread::Instance());
     session.Start(entries);
+    // Library tracks played to their end are reported to the library.
+    TDownloadlist downloads;
+    TLibraryControl library(TLibraryEndpoints::FromEnvironment(), Settings().Function, downloads);
+    session.Control.PlayedToEnd = [&library](const std::string& file) { library.PlayedToEnd(file); };
     if (!driver.empty())
         session.UseDriverForThisRun(driver == "asio" ? 1 : 0);
     // Files given here play at once, whatever "bPlayAtOpen" says.
@@ -310,6 +319,50 @@ int Measure(const std::vector<std::string>& args)
         }
     }
     return status;
+}
+
+namespace {
+
+bool SearchOption(TSearchConditions& c, const std::string& option, const std::string& value)
+{
+    if (option == "--artist")
+        c.Artist = value;
+    else if (option == "--title")
+        c.Title = value;
+    else if (option == "--genre")
+        c.Genre = value;
+    else if (option == "--order" && (value == "random" || value == "new" || value == "rank"))
+        c.Order = value == "random" ? TSearchConditions::TOrder::Random
+                                    : value == "new" ? TSearchConditions::TOrder::New : TSearchConditions::TOrder::Rank;
+    else if (option == "--max") {
+        int n = 0;
+        if (!ParseInteger(value, n) || n < 0 || n > TSearchConditions::MaxCount)
+            return false;
+        c.Max = n;
+    } else
+        return false;
+    return true;
+}
+
+} // namespace
+
+int Search(const std::vector<std::string>& args)
+{
+    const char* usage = "search [--artist A] [--title T] [--genre G] [--order random|new|rank] [--max N]";
+    TSearchConditions conditions;
+    for (size_t i = 0; i < args.size(); i += 2)
+        if (i + 1 >= args.size() || !SearchOption(conditions, args[i], args[i + 1]))
+            return Usage(usage);
+    const std::string resultFile = Settings().Function.SearchResultPath;
+    if (!TLibrarySearch::Search(TLibraryEndpoints::FromEnvironment(), conditions.Query(), resultFile)) {
+        std::string message = TLibrarySearch::FailureMessage;
+        std::replace(message.begin(), message.end(), '\r', '\n');
+        std::fprintf(stderr, "%s\n", message.c_str());
+        return 3;
+    }
+    for (const auto& r : TLibrarySearch::Results(resultFile))
+        std::printf("%s\t%s\t%s\t%s\n", r.Id.c_str(), r.Artist.c_str(), r.Title.c_str(), r.Mp3.c_str());
+    return 0;
 }
 
 } // namespace marlix::cli

@@ -11,11 +11,14 @@
 #include "gui/dspui/equalizershots.h"
 #include "gui/gallery.h"
 #include "gui/player/appicon.h"
+#include "gui/online/onlineshots.h"
+#include "gui/online/webview.h"
 #include "gui/player/mainwindow.h"
 #include "gui/player/namelist.h"
 #include "gui/player/singleinstance.h"
 #include "gui/measure/measureshots.h"
 #include "gui/player/windowshots.h"
+#include "online/onlinelibrary.h"
 #include "player/pending.h"
 #include "player/playersession.h"
 #include "player/playerstate.h"
@@ -65,6 +68,10 @@ int SaveScreens(const QString& dir, TFo_Main& main)
         std::fprintf(stderr, "marlixaudio: player windows: %s\n", qPrintable(error));
         return 2;
     }
+    if (!SaveOnlineWindowShots(dir, error)) {
+        std::fprintf(stderr, "marlixaudio: online windows: %s\n", qPrintable(error));
+        return 2;
+    }
     if (!SaveEqualizerShots(dir, error)) {
         std::fprintf(stderr, "marlixaudio: DSP window: %s\n", qPrintable(error));
         return 2;
@@ -91,7 +98,7 @@ void UseWritableProgramFolder()
     if (!QDir().mkpath(config))
         return;
     namespace fs = std::filesystem;
-    for (const char* shipped : {"help", "plugin", "nsp.so", "dsdec.so", "asiohost.so"}) {
+    for (const char* shipped : {"help", "plugin", "nsp.so", "dsdec.so", "asiohost.so", "notfound.html"}) {
         const fs::path target = fs::path(config.toStdString()) / shipped;
         std::error_code ec;
         if (fs::exists(fs::path(folder) / shipped, ec) && !fs::exists(fs::symlink_status(target, ec)))
@@ -109,6 +116,7 @@ void OnSignal(int)
 
 int main(int argc, char** argv)
 {
+    PrepareWebEngine();
     QApplication app(argc, argv);
     QApplication::setApplicationName("Marlix Audio");
     QApplication::setDesktopFileName("marlixaudio");
@@ -152,7 +160,10 @@ int main(int argc, char** argv)
     TPlayerSession session(folder, Settings(), PlayerState(), PendingAdditions(), WaveOutput(), &PluginHost(),
                            TMainThread::Instance());
     session.Start(entries);
-    TFo_Main main({session, Settings(), PlayerState(), PendingAdditions(), &PluginHost(), TMainThread::Instance(), folder});
+    TOnlineLibrary online(folder, Settings().Function);
+    online.Start();
+    TFo_Main main({session, Settings(), PlayerState(), PendingAdditions(), &PluginHost(), TMainThread::Instance(), folder,
+                   &online});
     if (screens >= 0) {
         const int status = SaveScreens(args[screens + 1], main);
         main.close();

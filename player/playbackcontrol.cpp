@@ -175,8 +175,11 @@ void TPlaybackControl::Advance()
         State.EndOfList = false;
         return;
     }
-    if (!Decoder.EndHandled && Decoder.GetPositionMs() > Decoder.GetLengthMs() - 1000)
+    if (!Decoder.EndHandled && Decoder.GetPositionMs() > Decoder.GetLengthMs() - 1000) {
+        if (PlayedToEnd)
+            PlayedToEnd(Decoder.FileName);
         Decoder.EndHandled = true;
+    }
     if (State.EndOfList)
         return;
     if (!State.Play1 && !Playlist.NextTrack().empty()) {

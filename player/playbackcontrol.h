@@ -1,6 +1,7 @@
 #pragma once
 #include "player/outputchain.h"
 
+#include <functional>
 #include <string>
 
 namespace marlix {
@@ -37,6 +38,9 @@ public:
     bool DeviceLost() const { return Lost; }
     // Whether opening a track records it in the history (the renderer does not).
     bool RecordHistory = true;
+    // Called once when a track was played to its end without a seek (the online
+    // library reports such plays).
+    std::function<void(const std::string& fileName)> PlayedToEnd;
 
     TOutputChain Chain;
 

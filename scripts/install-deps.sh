@@ -12,7 +12,8 @@ PACKAGES=(
   jackd2 libjack-jackd2-dev
   libavformat-dev libavcodec-dev libavutil-dev libswresample-dev ffmpeg sox
   libfftw3-dev
-  libcurl4-openssl-dev
+  libcurl4-openssl-dev libcpp-httplib-dev libsqlite3-dev
+  qt6-webengine-dev
   ladspa-sdk
   xvfb xauth fonts-noto-cjk
   dbus-daemon dbus-bin

@@ -17,7 +17,8 @@ cmake --build build-release -j "$(nproc)"
 folder="$prefix/lib/marlixaudio"
 mkdir -p "$folder" "$prefix/bin" "$prefix/share/applications" "$prefix/share/icons/hicolor/scalable/apps"
 # The shipped files only: settings and playlists of an earlier install stay as they are.
-for item in marlixaudio marlixaudio-cli asiohost.so dsdec.so nsp.so vstrack.aep plugin help; do
+for item in marlixaudio marlixaudio-cli marlixaudio-library asiohost.so dsdec.so nsp.so vstrack.aep plugin help \
+            notfound.html; do
   if [ -e "build-release/bin/$item" ]; then
     rm -rf "${folder:?}/$item"
     cp -R "build-release/bin/$item" "$folder/$item"
@@ -25,6 +26,7 @@ for item in marlixaudio marlixaudio-cli asiohost.so dsdec.so nsp.so vstrack.aep 
 done
 ln -sfn "$folder/marlixaudio" "$prefix/bin/marlixaudio"
 ln -sfn "$folder/marlixaudio-cli" "$prefix/bin/marlixaudio-cli"
+ln -sfn "$folder/marlixaudio-library" "$prefix/bin/marlixaudio-library"
 sed "s|^Exec=marlixaudio|Exec=$folder/marlixaudio|" share/marlixaudio.desktop \
   > "$prefix/share/applications/marlixaudio.desktop"
 cp share/marlixaudio.svg "$prefix/share/icons/hicolor/scalable/apps/marlixaudio.svg"

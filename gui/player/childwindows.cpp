@@ -2,6 +2,7 @@
 
 #include "gui/dspui/equalizer.h"
 #include "gui/dspui/spectrum.h"
+#include "gui/online/tonkara.h"
 #include "gui/player/conductor.h"
 #include "gui/player/information.h"
 #include "gui/player/playlistwindow.h"
@@ -54,7 +55,10 @@ TChildWindows CreateChildWindows(const TChildWindowCores& c)
     auto* dsp = new TFo_Equalizer({c.Settings, c.State, c.Session.Control.Chain, c.Session.Decoder,
                                    c.Session.EffectHost(), c.Session.ProgramFolderPath()});
     w.Equalizer = dsp;
-    w.Tonkara = new TPlaceholderWindow("Fo_Tonkara", "Tonkara", QSize(600, 400));
+    if (c.Online)
+        w.Tonkara = new TFo_Tonkara(*c.Online, c.Pending);
+    else
+        w.Tonkara = new TPlaceholderWindow("Fo_Tonkara", "Tonkara", QSize(600, 400));
     w.SelectEqualizerPage = [dsp](int page) { dsp->SelectPage(page); };
     return w;
 }

@@ -8,6 +8,7 @@ class QLabel;
 
 namespace marlix {
 
+class TOnlineLibrary;
 class TPendingAdditions;
 class TPlayerSession;
 class TPlayerState;
@@ -19,6 +20,7 @@ struct TChildWindowCores {
     TSettings& Settings;
     TPlayerState& State;
     TPendingAdditions& Pending;
+    TOnlineLibrary* Online = nullptr; // none: the library pane is a stand-in
 };
 
 // The seven MDI children of the main window, each with the object name of its window.

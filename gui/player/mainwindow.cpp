@@ -5,11 +5,18 @@
 #include "gui/measure/measure.h"
 #include "gui/dspui/equalizer.h"
 #include "gui/dspui/setup.h"
+#include "gui/online/download.h"
+#include "gui/online/getnew.h"
+#include "gui/online/search.h"
+#include "gui/online/tonkara.h"
 #include "gui/placement.h"
 #include "gui/player/constants.h"
 #include "gui/player/layout.h"
 #include "gui/player/mpris.h"
 #include "gui/player/namelist.h"
+#include "gui/player/playlistwindow.h"
+#include "online/onlinelibrary.h"
+#include "platform/inet/inet.h"
 #include "gui/shortcut.h"
 #include "player/pending.h"
 #include "player/playersession.h"
@@ -148,9 +155,18 @@ TFo_Main::~TFo_Main()
 
 void TFo_Main::CreateChildren()
 {
-    Windows = CreateChildWindows({Cores.Session, Cores.Settings, Cores.State, Cores.Pending});
+    Windows = CreateChildWindows({Cores.Session, Cores.Settings, Cores.State, Cores.Pending, Cores.Online});
     if (auto* dsp = dynamic_cast<TFo_Equalizer*>(Windows.Equalizer))
         dsp->OnReSamplerEdit = [this] { SetupCommand("TS_ReSampling1"); };
+    if (Cores.Online) {
+        TOnlineLibrary& online = *Cores.Online;
+        Cores.Session.Control.PlayedToEnd = [&online](const std::string& file) { online.Control.PlayedToEnd(file); };
+        static_cast<TFo_Playlist*>(Windows.Playlist)->EnableDownloads([this](const std::vector<std::string>& entries) {
+            for (const std::string& e : entries)
+                Cores.Online->Control.Candidates.push_back(e);
+            ShowDownloads();
+        });
+    }
     for (QWidget* w : Windows.InSaveOrder()) {
         auto* sub = new TPlayerSubWindow;
         sub->setWidget(w);
@@ -189,8 +205,7 @@ void TFo_Main::CreateMenus()
         for (const QString& n : names)
             Cores.Pending.Add(n.toStdString());
     });
-    // The library search arrives with the library pane.
-    item(file, "MF_Search", "Tonkaraで検索(&F)...", [] {})->setEnabled(false);
+    item(file, "MF_Search", "Tonkaraで検索(&F)...", [this] { SearchCommand(); })->setEnabled(Cores.Online != nullptr);
     file->addSeparator();
     item(file, "MF_Exit", "終了", [this] { close(); }, QKeySequence(Qt::ALT | Qt::Key_F4));
 
@@ -233,7 +248,7 @@ void TFo_Main::CreateMenus()
              QKeySequence(Qt::SHIFT | s.Key));
     }
     // The download queue is a window of the online library.
-    item(window, "MW_Download", "ダウンロードキュー(&U)", [] {})->setEnabled(false);
+    item(window, "MW_Download", "ダウンロードキュー(&U)", [this] { ShowDownloads(); })->setEnabled(Cores.Online != nullptr);
     item(window, "MW_Arrange", "最小化したウィンドウの整列(&A)", [this] { ArrangeMinimised(); });
 
     QMenu* help = menuBar()->addMenu("ヘルプ(&H)");
@@ -306,6 +321,7 @@ void TFo_Main::FirstShow()
     LoadWallpaper();
     MS_MeasureCheck->setVisible(false);
     Ti_Check->start();
+    CheckNewsAtStart();
 }
 
 void TFo_Main::LoadPlacements(const TIniFile& ini)
@@ -417,6 +433,7 @@ void TFo_Main::Ti_CheckTimer()
         return;
     }
     Cores.Session.Tick();
+    LibraryTick();
     TakeEditRequest();
     if (Cores.State.MeasureRequest.exchange(false))
         MeasureCommand(false);
@@ -557,16 +574,91 @@ void TFo_Main::Shutdown()
         SavePlacements(ini);
     });
     Cores.Dispatcher.SetWakeUp({});
-    if (report.Ok())
+    std::vector<std::string> unwritten = report.Unwritten;
+    if (Cores.Online && !Cores.Online->Shutdown())
+        unwritten.push_back(Cores.Folder + "download.txt");
+    if (unwritten.empty())
         return;
     QString text = "次のファイルを保存できませんでした:";
-    for (const std::string& file : report.Unwritten) {
+    for (const std::string& file : unwritten) {
         std::fprintf(stderr, "marlixaudio: cannot write %s\n", file.c_str());
         text += "\n" + QString::fromStdString(file);
     }
     // Offscreen nobody could answer a message box; stderr has said it.
     if (QGuiApplication::platformName() != "offscreen")
         QMessageBox::warning(nullptr, "Marlix Audio", text);
+}
+
+// The control loop's library duties: follow the playing track in the pane, run a
+// favourite search the playlist took, and queue download candidates.
+void TFo_Main::LibraryTick()
+{
+    if (!Cores.Online)
+        return;
+    TOnlineLibrary& online = *Cores.Online;
+    online.SetDownloadFolder(Cores.Settings.Function.DownloadPath);
+    auto* pane = dynamic_cast<TFo_Tonkara*>(Windows.Tonkara);
+    const int openCount = Cores.Session.Decoder.OpenCount.load();
+    if (pane && SubWindowOf(pane)->isVisible() && !SubWindowOf(pane)->isMinimized() && openCount != FollowedOpenCount) {
+        FollowedOpenCount = openCount;
+        const std::string home = online.Control.HomeOf(Cores.Session.Decoder.FileName);
+        if (!home.empty())
+            pane->Navigate(home);
+    }
+    const std::string favourite = Cores.Session.Playlist.TakeFavourite();
+    if (pane && !favourite.empty()) {
+        statusBar()->showMessage(QStringLiteral("Tonkara - 検索中..."));
+        pane->RunFavourite(favourite);
+        if (SubWindowOf(pane)->isMinimized())
+            SubWindowOf(pane)->showNormal();
+        statusBar()->clearMessage();
+    }
+    online.Control.MakeRequests();
+}
+
+void TFo_Main::SearchCommand()
+{
+    if (!Cores.Online)
+        return;
+    HidePluginEditors();
+    TOnlineLibrary& online = *Cores.Online;
+    TFo_Search dialog(TFo_Search::TMode::Search, Cores.Folder, online.Function.FavoritePath, this);
+    const std::string defaults = Cores.Folder + "default.mxp";
+    dialog.LoadFavourite(defaults);
+    if (dialog.exec() != QDialog::Accepted)
+        return;
+    if (!dialog.SaveFavourite(defaults))
+        std::fprintf(stderr, "marlixaudio: cannot write %s\n", defaults.c_str());
+    statusBar()->showMessage(QStringLiteral("Tonkara - 検索中..."));
+    RunSearch(this, online.Endpoints, dialog.Query(), online.Function.SearchResultPath, Cores.Pending);
+    statusBar()->clearMessage();
+}
+
+TFo_Download* TFo_Main::ShowDownloads()
+{
+    if (!Cores.Online)
+        return nullptr;
+    if (!DownloadWindow)
+        DownloadWindow = new TFo_Download(Cores.Online->Downloads, Cores.Online->Thread, Cores.Settings, this);
+    DownloadWindow->show();
+    DownloadWindow->raise();
+    return DownloadWindow;
+}
+
+// The news page is fetched once at start; a changed size shows it.
+void TFo_Main::CheckNewsAtStart()
+{
+    if (!Cores.Online || !Cores.Settings.Operation.bCheckNew || !InetConnected(Cores.Online->Endpoints.Host))
+        return;
+    TIniFile ini(Cores.Folder + "setting.ini");
+    if (!CheckNews(Cores.Online->Endpoints, Cores.Folder, ini))
+        return;
+    ini.UpdateFile();
+    auto* news = new TFo_GetNew(Cores.Folder);
+    auto* sub = Mdi->addSubWindow(news);
+    sub->setAttribute(Qt::WA_DeleteOnClose);
+    sub->resize(news->size() + QSize(8, 30));
+    sub->show();
 }
 
 } // namespace marlix

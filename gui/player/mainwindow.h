@@ -4,6 +4,7 @@
 #include <QAction>
 #include <QImage>
 #include <QMainWindow>
+#include <QPointer>
 #include <QTimer>
 #include <array>
 #include <string>
@@ -17,6 +18,8 @@ namespace marlix {
 class TIniFile;
 class TMainThread;
 class TMprisService;
+class TOnlineLibrary;
+class TFo_Download;
 class TPendingAdditions;
 class TPlayerSession;
 class TPlayerState;
@@ -32,6 +35,7 @@ struct TMainCores {
     TPluginHost* Plugins; // none: no effect plug-ins
     TMainThread& Dispatcher;
     std::string Folder;   // the program folder, with its trailing "/"
+    TOnlineLibrary* Online = nullptr; // none: no online library
 };
 
 // The player's MDI frame: the seven player windows, the menus, the six layouts, drops,
@@ -88,6 +92,13 @@ private:
     void SetupCommand(const QString& page = {});
     void ArrangeMinimised();
     void Shutdown();
+    void LibraryTick();
+    void SearchCommand();
+    void CheckNewsAtStart();
+public:
+    // Shows the download queue window, creating it when there is none.
+    TFo_Download* ShowDownloads();
+private:
 
     TMainCores Cores;
     TChildWindows Windows;
@@ -100,6 +111,8 @@ private:
     QAction* MS_MeasureCheck = nullptr;
     bool Shown = false;
     bool ShutDown = false;
+    QPointer<TFo_Download> DownloadWindow;
+    int FollowedOpenCount = 0;
 };
 
 // The built-in wallpaper tile.

@@ -130,7 +130,7 @@ void TFo_Playlist::BuildMenu()
     MenuItem("PM_Clear", QStringLiteral("クリア(&C)"), QStringLiteral("全ての項目を削除します"),
              &TFo_Playlist::ClearClick);
     MenuItem("PM_Save", QStringLiteral("保存(&S)..."), QString(), &TFo_Playlist::SaveClick);
-    // Downloads come with the online library; until then the item stays hidden.
+    // Shown by EnableDownloads when the online library is on.
     QAction* download = PM_Menu->addAction(QStringLiteral("ダウンロード(&O)"));
     download->setObjectName("PM_Download");
     download->setVisible(false);
@@ -371,6 +371,19 @@ void TFo_Playlist::PropertyClick()
         return;
     TFo_Properties dialog(Playlist.Item(Playlist.HoverIndex).FileName, this);
     dialog.exec();
+}
+
+void TFo_Playlist::EnableDownloads(std::function<void(const std::vector<std::string>&)> download)
+{
+    QAction* item = PM_Menu->findChild<QAction*>("PM_Download");
+    item->setVisible(true);
+    connect(item, &QAction::triggered, this, [this, download] {
+        std::vector<std::string> entries;
+        for (int i = 0; i < Playlist.Count(); ++i)
+            if (Playlist.Item(i).Selected)
+                entries.push_back(Playlist.Item(i).Location());
+        download(entries);
+    });
 }
 
 } // namespace marlix

@@ -3,6 +3,7 @@
 
 #include <QImage>
 #include <QWidget>
+#include <functional>
 #include <vector>
 
 class QAction;
@@ -57,6 +58,8 @@ public:
     void SelectNoneClick();
     void InvertSelectionClick();
     void PropertyClick();
+    // Shows "ダウンロード(&O)", which hands the selected entries' strings to `download`.
+    void EnableDownloads(std::function<void(const std::vector<std::string>&)> download);
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;

@@ -22,9 +22,9 @@ struct TLayer {
 // the player's and are loaded behind C interfaces.
 const std::vector<TLayer> kLayers = {
     {"base/", 0},           {"plugins/", 1},         {"platform/dsdec/", 1}, {"platform/waveout/", 1},
-    {"platform/asiohost/", 1}, {"platform/nsp/", 1}, {"dsp/", 2},            {"settings/", 3},
+    {"platform/asiohost/", 1}, {"platform/nsp/", 1}, {"platform/inet/", 1}, {"dsp/", 2},            {"settings/", 3},
     {"engine/", 4},         {"player/", 5},          {"measure/", 6},        {"online/", 6},
-    {"gui/", 7},            {"app/", 8},
+    {"gui/", 7},            {"server/", 7},         {"app/", 8},
 };
 
 const TLayer* LayerOf(const std::string& path)
