@@ -131,6 +131,7 @@ struct TBrowserGeometry {
     bool Paged = false;
     int Count = 0;
     int Scroll = 0;
+    bool operator==(const TBrowserGeometry&) const = default;
 
     int Rows() const;    // paged: rows of entries per column (the bottom row is for buttons)
     int Columns() const; // paged: columns; single list: 1

@@ -1,5 +1,6 @@
 #include "gui/player/childwindows.h"
 
+#include "gui/player/browser.h"
 #include "gui/player/conductor.h"
 #include "gui/player/information.h"
 #include "gui/player/playlistwindow.h"
@@ -46,7 +47,10 @@ TChildWindows CreateChildWindows(const TChildWindowCores& c)
     TChildWindows w;
     w.Conductor = new TFo_Conductor(c.State, c.Session.Decoder, c.Session.Playlist);
     w.Information = new TFo_Information(c.State, c.Session.Decoder, c.Session.Control.Chain, c.Settings);
-    w.Browser = new TPlaceholderWindow("Fo_Browser", "ブラウザ", QSize(145, 400));
+    auto* browser = new TFo_Browser(c.Settings, c.State, c.Pending);
+    w.Browser = browser;
+    w.LoadBrowserRoots = [browser](const TIniFile& ini) { browser->LoadRoots(ini); };
+    w.SaveBrowserRoots = [browser](TIniFile& ini) { browser->SaveRoots(ini); };
     w.Playlist = new TFo_Playlist(c.State, c.Session.Playlist, c.Settings);
     w.Spectrum = new TPlaceholderWindow("Fo_Spectrum", "スペクトル", QSize(400, 320));
     auto* dsp = new TPlaceholderWindow("Fo_Equalizer", "DSP", QSize(600, 400));

@@ -299,6 +299,8 @@ void TFo_Main::FirstShow()
         ApplyLayout(1);
     else
         LoadPlacements(ini);
+    if (Windows.LoadBrowserRoots)
+        Windows.LoadBrowserRoots(ini);
     LoadWallpaper();
     MS_MeasureCheck->setVisible(false);
     Ti_Check->start();
@@ -533,6 +535,8 @@ void TFo_Main::Shutdown()
     const TSaveReport report = Cores.Session.Shutdown([this](TIniFile& ini) {
         hide();
         SavePlacements(ini);
+        if (Windows.SaveBrowserRoots)
+            Windows.SaveBrowserRoots(ini);
     });
     Cores.Dispatcher.SetWakeUp({});
     if (report.Ok())

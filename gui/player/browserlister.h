@@ -1,0 +1,52 @@
+#pragma once
+#include "player/browsercore.h"
+#include "player/history.h"
+
+#include <QObject>
+#include <QString>
+#include <QThread>
+#include <functional>
+#include <optional>
+#include <vector>
+
+namespace marlix {
+
+// Lists folders and reads the play history on a worker thread, so that the browser's
+// windows never wait for the disk. Results are kept in a cache and announced through
+// Listed, which reaches the GUI thread queued.
+class TBrowserLister : public QObject {
+    Q_OBJECT
+public:
+    explicit TBrowserLister(THistory history = THistory(), QObject* parent = nullptr);
+    ~TBrowserLister() override;
+
+    std::optional<TBrowserListing> Cached(const TBrowserListingRequest& request) const;
+    // Lists in the background (again, when cached: the folder may have changed); Listed
+    // follows with the request's key.
+    void Request(const TBrowserListingRequest& request);
+    // Every playable file below `folder`, sorted, handed to `done` on the GUI thread unless
+    // `context` went away first.
+    void RequestAdditions(const std::string& folder, const std::string& extensions, TBrowserOrder order,
+                          bool jukeBox, QObject* context, std::function<void(std::vector<std::string>)> done);
+    // Counts folder plays in the background; cached listings are dropped afterwards
+    // because orders by play depend on them.
+    void RecordFolderPlays(std::vector<std::string> added, const std::string& root);
+    // Waits until the worker has done everything asked of it so far (tests, shut-down).
+    void Flush();
+
+    const THistory& History() const { return history_; }
+    TBrowserCache& Cache() { return cache_; }
+
+signals:
+    void Listed(const QString& key);
+
+private:
+    void Post(std::function<void()> job);
+
+    THistory history_;
+    TBrowserCache cache_;
+    QThread thread_;
+    QObject* worker_;
+};
+
+} // namespace marlix
