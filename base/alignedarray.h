@@ -12,16 +12,16 @@ class AlignedArray {
 public:
     AlignedArray() = default;
     explicit AlignedArray(size_t count) { Reset(count); }
-    ~AlignedArray() { std::free(data_); }
-    AlignedArray(AlignedArray&& other) noexcept : data_(other.data_), size_(other.size_)
+    ~AlignedArray() { std::free(Data); }
+    AlignedArray(AlignedArray&& other) noexcept : Data(other.Data), Size(other.Size)
     {
-        other.data_ = nullptr;
-        other.size_ = 0;
+        other.Data = nullptr;
+        other.Size = 0;
     }
     AlignedArray& operator=(AlignedArray&& other) noexcept
     {
-        std::swap(data_, other.data_);
-        std::swap(size_, other.size_);
+        std::swap(Data, other.Data);
+        std::swap(Size, other.Size);
         return *this;
     }
     AlignedArray(const AlignedArray&) = delete;
@@ -29,29 +29,29 @@ public:
 
     void Reset(size_t count)
     {
-        std::free(data_);
-        data_ = nullptr;
-        size_ = count;
+        std::free(Data);
+        Data = nullptr;
+        Size = count;
         if (count == 0)
             return;
         const size_t bytes = (count * sizeof(T) + kAlign - 1) / kAlign * kAlign;
-        data_ = static_cast<T*>(std::aligned_alloc(kAlign, bytes));
-        if (!data_)
+        Data = static_cast<T*>(std::aligned_alloc(kAlign, bytes));
+        if (!Data)
             throw std::bad_alloc();
-        std::memset(static_cast<void*>(data_), 0, bytes);
+        std::memset(static_cast<void*>(Data), 0, bytes);
     }
-    void Zero() { std::memset(static_cast<void*>(data_), 0, size_ * sizeof(T)); }
+    void Zero() { std::memset(static_cast<void*>(Data), 0, Size * sizeof(T)); }
 
-    T* data() { return data_; }
-    const T* data() const { return data_; }
-    size_t size() const { return size_; }
-    T& operator[](size_t i) { return data_[i]; }
-    const T& operator[](size_t i) const { return data_[i]; }
+    T* data() { return Data; }
+    const T* data() const { return Data; }
+    size_t size() const { return Size; }
+    T& operator[](size_t i) { return Data[i]; }
+    const T& operator[](size_t i) const { return Data[i]; }
 
 private:
     static constexpr size_t kAlign = 64;
-    T* data_ = nullptr;
-    size_t size_ = 0;
+    T* Data = nullptr;
+    size_t Size = 0;
 };
 
 } // namespace marlix

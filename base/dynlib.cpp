@@ -10,14 +10,14 @@
 namespace marlix {
 
 TDynLib::TDynLib(const std::string& path)
-    : Handle_(dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL)), Path_(path)
+    : Lib(dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL)), LibPath(path)
 {
 }
 
 TDynLib::~TDynLib() { Close(); }
 
 TDynLib::TDynLib(TDynLib&& other) noexcept
-    : Handle_(std::exchange(other.Handle_, nullptr)), Path_(std::move(other.Path_))
+    : Lib(std::exchange(other.Lib, nullptr)), LibPath(std::move(other.LibPath))
 {
 }
 
@@ -25,18 +25,18 @@ TDynLib& TDynLib::operator=(TDynLib&& other) noexcept
 {
     if (this != &other) {
         Close();
-        Handle_ = std::exchange(other.Handle_, nullptr);
-        Path_ = std::move(other.Path_);
+        Lib = std::exchange(other.Lib, nullptr);
+        LibPath = std::move(other.LibPath);
     }
     return *this;
 }
 
-void* TDynLib::Symbol(const char* name) const { return Handle_ ? dlsym(Handle_, name) : nullptr; }
+void* TDynLib::Symbol(const char* name) const { return Lib ? dlsym(Lib, name) : nullptr; }
 
 void TDynLib::Close()
 {
-    if (Handle_)
-        dlclose(std::exchange(Handle_, nullptr));
+    if (Lib)
+        dlclose(std::exchange(Lib, nullptr));
 }
 
 std::vector<std::string> ModuleCandidates(const std::string& fileName)

@@ -16,10 +16,10 @@ public:
     TDynLib(const TDynLib&) = delete;
     TDynLib& operator=(const TDynLib&) = delete;
 
-    [[nodiscard]] bool IsOpen() const { return Handle_ != nullptr; }
+    [[nodiscard]] bool IsOpen() const { return Lib != nullptr; }
     explicit operator bool() const { return IsOpen(); }
-    void* Handle() const { return Handle_; }
-    const std::string& Path() const { return Path_; }
+    void* Handle() const { return Lib; }
+    const std::string& Path() const { return LibPath; }
 
     void* Symbol(const char* name) const;
     // Sets `f` to the export `name` (null when absent); true when it was found.
@@ -31,11 +31,11 @@ public:
 
     void Close();
     // Keeps the library loaded after this object is gone.
-    void Release() { Handle_ = nullptr; }
+    void Release() { Lib = nullptr; }
 
 private:
-    void* Handle_ = nullptr;
-    std::string Path_;
+    void* Lib = nullptr;
+    std::string LibPath;
 };
 
 // Where the program's run-time modules ("dsdec.so", "asiohost.so", "nsp.so") are looked

@@ -317,10 +317,10 @@ void TMChFIFO::CopyParams()
     const int32_t state = State.load(kRelaxed);
     for (int32_t i = 0; i < Channels; ++i) {
         TFIFO& f = *FIFOs[i];
-        f.Step.store(Step, kRelaxed);
-        f.Interpolate.store(Interpolate, kRelaxed);
-        f.InterpType.store(InterpType, kRelaxed);
-        f.HalfWidth.store(HalfWidth, kRelaxed);
+        f.Step.store(Step.load(kRelaxed), kRelaxed);
+        f.Interpolate.store(Interpolate.load(kRelaxed), kRelaxed);
+        f.InterpType.store(InterpType.load(kRelaxed), kRelaxed);
+        f.HalfWidth.store(HalfWidth.load(kRelaxed), kRelaxed);
         f.State.store(state, kRelaxed);
     }
 }

@@ -91,10 +91,11 @@ public:
     std::array<std::unique_ptr<TFIFO>, MaxChannels> FIFOs;
     int32_t Channels;
     std::atomic<int32_t> State{0}; // 0 stopped, 1 paused, 2 playing
-    double Step = 1.0;
-    bool Interpolate = false;
-    int32_t InterpType = 1;
-    int32_t HalfWidth = 7;
+    // The reader parameters: the filter thread sets them while the device thread reads.
+    std::atomic<double> Step{1.0};
+    std::atomic<bool> Interpolate{false};
+    std::atomic<int32_t> InterpType{1};
+    std::atomic<int32_t> HalfWidth{7};
 
     // Channel i of the source goes to channel i; extra source channels are dropped; extra
     // FIFO channels get a copy of a mono source, else zeros.

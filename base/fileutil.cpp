@@ -34,7 +34,7 @@ bool Accepted(const std::string& name, const std::string& extensions)
 class TLister {
 public:
     TLister(std::vector<std::string>& list, bool recursive, const std::string& extensions)
-        : list_(list), recursive_(recursive), extensions_(extensions)
+        : Found(list), Recursive(recursive), Extensions(extensions)
     {
     }
 
@@ -42,9 +42,9 @@ public:
     void List(const std::string& folder)
     {
         std::error_code ec;
-        if (recursive_) {
+        if (Recursive) {
             const fs::path real = fs::canonical(folder, ec);
-            if (ec || !visited_.insert(real).second)
+            if (ec || !Visited.insert(real).second)
                 return;
         }
         for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec))
@@ -57,19 +57,19 @@ private:
         const std::string name = entry.path().filename().string();
         std::error_code ec;
         if (entry.is_directory(ec)) {
-            if (recursive_)
+            if (Recursive)
                 List(folder + name + "/");
             else
-                list_.push_back(name);
-        } else if (entry.is_regular_file(ec) && Accepted(name, extensions_)) {
-            list_.push_back(recursive_ ? folder + name : "!" + name);
+                Found.push_back(name);
+        } else if (entry.is_regular_file(ec) && Accepted(name, Extensions)) {
+            Found.push_back(Recursive ? folder + name : "!" + name);
         }
     }
 
-    std::vector<std::string>& list_;
-    const bool recursive_;
-    const std::string& extensions_;
-    std::set<fs::path> visited_;
+    std::vector<std::string>& Found;
+    const bool Recursive;
+    const std::string& Extensions;
+    std::set<fs::path> Visited;
 };
 
 // Entries are collected first, then removed; links are removed as links.

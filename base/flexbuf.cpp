@@ -160,19 +160,19 @@ public:
     TChannelArrays(int channels, int64_t size)
     {
         for (int c = 0; c < channels; ++c)
-            arrays_[c] = std::make_unique<uint8_t[]>(static_cast<size_t>(size));
+            Arrays[c] = std::make_unique<uint8_t[]>(static_cast<size_t>(size));
     }
-    uint8_t* operator[](int c) const { return arrays_[c].get(); }
+    uint8_t* operator[](int c) const { return Arrays[c].get(); }
     std::array<void*, TFlexBuf::MaxChannels> Release()
     {
         std::array<void*, TFlexBuf::MaxChannels> out{};
         for (size_t c = 0; c < out.size(); ++c)
-            out[c] = arrays_[c].release();
+            out[c] = Arrays[c].release();
         return out;
     }
 
 private:
-    std::array<std::unique_ptr<uint8_t[]>, TFlexBuf::MaxChannels> arrays_;
+    std::array<std::unique_ptr<uint8_t[]>, TFlexBuf::MaxChannels> Arrays;
 };
 
 int32_t CheckedSize(int64_t length, int bits)

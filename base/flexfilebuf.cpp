@@ -123,15 +123,15 @@ struct TWavFormat {
 // chunk sizes, so longer fmt chunks and chunks before "data" are passed over.
 class THeaderScanner {
 public:
-    explicit THeaderScanner(const std::vector<uint8_t>& bytes) : bytes_(bytes) {}
+    explicit THeaderScanner(const std::vector<uint8_t>& bytes) : Bytes(bytes) {}
 
     bool ScanFor(const char* tag, size_t limit)
     {
         const uint32_t wanted = uint32_t(uint8_t(tag[0])) << 24 | uint8_t(tag[1]) << 16 |
                                 uint8_t(tag[2]) << 8 | uint8_t(tag[3]);
         uint32_t window = 0;
-        for (size_t n = 0; n < limit && pos_ < bytes_.size(); ++n) {
-            window = window << 8 | bytes_[pos_++];
+        for (size_t n = 0; n < limit && Offset < Bytes.size(); ++n) {
+            window = window << 8 | Bytes[Offset++];
             if (window == wanted)
                 return true;
         }
@@ -140,17 +140,17 @@ public:
 
     const uint8_t* Take(size_t n)
     {
-        if (bytes_.size() - pos_ < n)
+        if (Bytes.size() - Offset < n)
             return nullptr;
-        pos_ += n;
-        return bytes_.data() + pos_ - n;
+        Offset += n;
+        return Bytes.data() + Offset - n;
     }
 
-    size_t Pos() const { return pos_; }
+    size_t Pos() const { return Offset; }
 
 private:
-    const std::vector<uint8_t>& bytes_;
-    size_t pos_ = 0;
+    const std::vector<uint8_t>& Bytes;
+    size_t Offset = 0;
 };
 
 std::optional<TWavFormat> ParseWavHeader(const std::vector<uint8_t>& head)

@@ -1,4 +1,6 @@
 #pragma once
+#include "base/atomicvalue.h"
+
 #include <array>
 #include <cstdint>
 #include <string>
@@ -22,7 +24,7 @@ std::string PlugDisplayName(const std::string& name);
 
 struct TEFXSlotSetting {
     bool Present = false; // the slot holds a plug-in
-    bool On = true;
+    TAtomicValue<bool> On = true; // the effect stage reads it on every block
     std::string Name;     // the plug-in's name, the key it is saved under (up to 255 bytes)
     std::vector<uint8_t> Data; // its saved state
 

@@ -16,8 +16,8 @@ TFIRFilter::TFIRFilter(int channels, bool secondFIFO, bool threaded, int capacit
     const size_t m = 2 * static_cast<size_t>(n);
     for (int c = 0; c < channels; ++c) {
         InBlock.emplace_back(n);
-        Spectrum.emplace_back(n + 1);
-        Taps.emplace_back(n);
+        Sets[0].Spectrum.emplace_back(n + 1);
+        Sets[0].Taps.emplace_back(n);
         Overlap.emplace_back(m);
     }
     for (int p = 0; p < (channels + 1) / 2; ++p)
@@ -38,6 +38,7 @@ TFIRFilter::~TFIRFilter()
         Worker.join();
     }
     FFTFree(Tables);
+    FFTFree(SpareTables);
 }
 
 void TFIRFilter::WorkerLoop()
@@ -65,28 +66,48 @@ void TFIRFilter::SetTaps(int channel, TFlexBuf& block)
         return;
     // The worker reads the spectra during a transform: let it finish first.
     WaitForTransform();
+    Install(Sets[Active], channel, block, Tables);
+}
+
+void TFIRFilter::StageTaps(int channel, TFlexBuf& block)
+{
+    if (channel < 0 || channel >= Channels || !SpareFree())
+        return;
+    TTapSet& spare = Sets[Active ^ 1];
+    if (spare.Taps.empty()) {
+        for (int c = 0; c < Channels; ++c) {
+            spare.Spectrum.emplace_back(BlockSize + 1);
+            spare.Taps.emplace_back(BlockSize);
+        }
+        FFTInit(2 * BlockSize, SpareTables);
+    }
+    Install(spare, channel, block, SpareTables);
+}
+
+void TFIRFilter::Install(TTapSet& set, int channel, TFlexBuf& block, TFFTTables& tables)
+{
     const int n = BlockSize;
     const int length = std::min(block.GetLength(), n);
     const double* src = block.GetChannels() > 0 ? static_cast<const double*>(block.GetData(65)[0]) : nullptr;
-    AlignedArray<double>& taps = Taps[channel];
+    AlignedArray<double>& taps = set.Taps[channel];
     taps.Zero();
     if (src)
         std::copy(src, src + length, taps.data());
     AlignedArray<Complex> work(2 * static_cast<size_t>(n) + 1);
     for (int i = 0; i < n; ++i)
         work[i] = Complex(taps[i], 0);
-    FFTForward(work.data(), 2 * n, Tables);
+    FFTForward(work.data(), 2 * n, tables);
     // The inverse transform's 1/2N lives here (a power of two: exact).
     const double scale = 1.0 / (2 * n);
     for (int k = 0; k <= n; ++k)
-        Spectrum[channel][k] = work[k] * scale;
+        set.Spectrum[channel][k] = work[k] * scale;
 }
 
 void TFIRFilter::GetTaps(int channel, TFlexBuf& block) const
 {
     block.SetBuf(nullptr, 1, 65, BlockSize);
     if (channel >= 0 && channel < Channels)
-        std::copy(Taps[channel].data(), Taps[channel].data() + BlockSize, static_cast<double*>(block.Data[0]));
+        std::copy(Sets[Active].Taps[channel].data(), Sets[Active].Taps[channel].data() + BlockSize, static_cast<double*>(block.Data[0]));
 }
 
 void TFIRFilter::Process(TMChFIFO& in, TMChFIFO& out, int count)
@@ -143,6 +164,14 @@ void TFIRFilter::FinishBlock()
             z[i] = Complex(a[i], b ? b[i] : 0.0);
     }
     Fill = 0;
+    // No transform is outstanding here, so nothing reads the set being replaced.
+    if (Swap.load(std::memory_order_acquire) == 1) {
+        Active ^= 1;
+        SwitchSample.store(BlocksIn * n, std::memory_order_relaxed);
+        SwitchCount.fetch_add(1, std::memory_order_release);
+        Swap.store(0, std::memory_order_release);
+    }
+    ++BlocksIn;
     if (Threaded) {
         Pending.store(1, std::memory_order_release);
         Pending.notify_one();
@@ -163,8 +192,9 @@ void TFIRFilter::TransformPair(int p)
     const int m = 2 * n;
     Complex* z = PairBuf[p].data();
     const int a = 2 * p, b = 2 * p + 1;
-    const Complex* sa = Spectrum[a].data();
-    const Complex* sb = b < Channels ? Spectrum[b].data() : nullptr;
+    const std::vector<AlignedArray<Complex>>& spectrum = Sets[Active].Spectrum;
+    const Complex* sa = spectrum[a].data();
+    const Complex* sb = b < Channels ? spectrum[b].data() : nullptr;
     std::fill(z + n, z + m + 1, Complex());
     FFTForward(z, m, Tables);
     for (int k = 0; k <= n; ++k) {

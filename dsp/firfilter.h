@@ -4,7 +4,9 @@
 #include "base/alignedarray.h"
 #include "base/fifo.h"
 
+#include <array>
 #include <atomic>
+#include <cstdint>
 #include <memory>
 #include <thread>
 #include <vector>
@@ -25,9 +27,20 @@ public:
     ~TFIRFilter() override;
 
     // Installs channel `channel`'s impulse response: the block's first channel,
-    // taken as doubles, at most BlockSize coefficients.
+    // taken as doubles, at most BlockSize coefficients. Not while another thread streams.
     void SetTaps(int channel, TFlexBuf& block);
     void GetTaps(int channel, TFlexBuf& block) const;
+
+    // New taps while streaming, from one background thread: once SpareFree, StageTaps
+    // fills the spare set channel by channel and CommitStaged hands it over; the
+    // streaming side switches to it at its next block boundary, between two blocks.
+    bool SpareFree() const { return Swap.load(std::memory_order_acquire) == 0; }
+    void StageTaps(int channel, TFlexBuf& block);
+    void CommitStaged() { Swap.store(1, std::memory_order_release); }
+    // Streaming side: how many switches happened, and the input sample the last one
+    // took effect at (the first sample filtered by the new taps).
+    int Switches() const { return SwitchCount.load(std::memory_order_acquire); }
+    int64_t SwitchedAt() const { return SwitchSample.load(std::memory_order_acquire); }
 
     // Moves up to `count` samples per channel from `in` through the filter into `out`.
     void Process(TMChFIFO& in, TMChFIFO& out, int count) override;
@@ -48,8 +61,22 @@ private:
     int Channels = 0;
     std::vector<AlignedArray<double>> InBlock;
     std::vector<AlignedArray<Complex>> PairBuf;
-    std::vector<AlignedArray<Complex>> Spectrum;
-    std::vector<AlignedArray<double>> Taps;
+    // One set of coefficients: per channel the taps and their scaled spectrum.
+    struct TTapSet {
+        std::vector<AlignedArray<Complex>> Spectrum;
+        std::vector<AlignedArray<double>> Taps;
+    };
+    void Install(TTapSet& set, int channel, TFlexBuf& block, TFFTTables& tables);
+
+    // Sets[Active] filters; the other is the spare a background thread fills. Swap is 1
+    // while a filled spare waits for the block boundary.
+    std::array<TTapSet, 2> Sets;
+    int Active = 0;
+    std::atomic<int> Swap{0};
+    TFFTTables SpareTables;
+    std::atomic<int> SwitchCount{0};
+    std::atomic<int64_t> SwitchSample{0};
+    int64_t BlocksIn = 0;
     std::vector<AlignedArray<double>> Overlap;
     AlignedArray<double> Discard;
     AlignedArray<double> Zeros;

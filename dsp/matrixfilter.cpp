@@ -7,7 +7,7 @@
 namespace marlix {
 
 TMatrixFilter::TMatrixFilter(int channels, bool secondFIFO, int rate, int capacity, const TMatrixRouting& routing)
-    : TFilterStage(channels, secondFIFO, capacity), Rate(rate), Routing(routing)
+    : TFilterStage(channels, secondFIFO, capacity), Rate(rate), Routing(&routing)
 {
     for (int c = 0; c < TMChFIFO::MaxChannels; ++c) {
         Input.emplace_back(kChunk);
@@ -41,10 +41,10 @@ void TMatrixFilter::ProcessChunk(TMChFIFO& in, TMChFIFO& out, int count, int m)
     }
     for (int j = 0; j < std::min(m, 2); ++j) {
         for (int k = 0; k < std::min(m, 2); ++k) {
-            if (!Routing.bONOFF[j][k])
+            if (!Routing->bONOFF[j][k])
                 continue;
-            double gain = std::exp2(Routing.fLevel[j][k] / 60.0);
-            if (Routing.bInv[j][k])
+            double gain = std::exp2(Routing->fLevel[j][k] / 60.0);
+            if (Routing->bInv[j][k])
                 gain = -gain;
             const double* x = Input[j].data();
             double* y = Sum[k].data();

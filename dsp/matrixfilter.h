@@ -15,6 +15,8 @@ class TMatrixFilter : public TFilterStage {
 public:
     TMatrixFilter(int channels, bool secondFIFO, int rate, int capacity, const TMatrixRouting& routing);
     void Process(TMChFIFO& in, TMChFIFO& out, int count) override;
+    // Reads `routing` from the next call on (the caller keeps it alive).
+    void SetRouting(const TMatrixRouting& routing) { Routing = &routing; }
 
     int Rate;
 
@@ -22,7 +24,7 @@ private:
     void ProcessChunk(TMChFIFO& in, TMChFIFO& out, int count, int m);
 
     static constexpr int kChunk = 4096;
-    const TMatrixRouting& Routing;
+    const TMatrixRouting* Routing;
     std::vector<AlignedArray<double>> Input;
     std::vector<AlignedArray<double>> Sum;
 };

@@ -96,7 +96,7 @@ void ReportToStderr(const std::string& caption, const std::string& text)
 
 } // namespace
 
-TPluginHost::TPluginHost(std::string programFolder) : Report(ReportToStderr), Folder_(std::move(programFolder))
+TPluginHost::TPluginHost(std::string programFolder) : Report(ReportToStderr), Folder(std::move(programFolder))
 {
     std::vector<std::string> stale;
     ListFolder(TempFolder(), stale, false, "so,part");
@@ -136,7 +136,7 @@ std::string TPluginHost::MakeCopy(const std::string& module)
 bool TPluginHost::LoadInto(TPluginSlot& s, const std::string& file, bool privateCopy)
 {
     const bool native = IsNative(file);
-    const std::string module = native ? file : Folder_ + "vstrack.aep";
+    const std::string module = native ? file : Folder + "vstrack.aep";
     std::vector<uint8_t> block;
     if (!native && (block = BridgeBlock(file)).empty())
         return false;
@@ -160,8 +160,8 @@ bool TPluginHost::LoadInto(TPluginSlot& s, const std::string& file, bool private
     s.Name = name ? std::string(name, strnlen(name, 255)) : std::string();
     s.IsSynth = s.Entry.GetIsSSynth ? s.Entry.GetIsSSynth() : 0;
     s.Loaded.store(true);
-    if (std::find(LoadedPaths_.begin(), LoadedPaths_.end(), s.ModulePath) == LoadedPaths_.end())
-        LoadedPaths_.push_back(s.ModulePath);
+    if (std::find(LoadedPaths.begin(), LoadedPaths.end(), s.ModulePath) == LoadedPaths.end())
+        LoadedPaths.push_back(s.ModulePath);
     return true;
 }
 
@@ -173,9 +173,9 @@ bool TPluginHost::LoadPlugin(int slot, const std::string& file, bool privateCopy
     TPluginSlot& s = Slot(slot);
     if (!LoadInto(s, file, privateCopy))
         return false;
-    const auto entry = std::find_if(Catalogue_.begin(), Catalogue_.end(),
+    const auto entry = std::find_if(CatalogueEntries.begin(), CatalogueEntries.end(),
                                     [&](const TCatalogueEntry& e) { return e.Path == file; });
-    if (entry != Catalogue_.end() && entry->PlugName == s.Name)
+    if (entry != CatalogueEntries.end() && entry->PlugName == s.Name)
         s.Name = WithDisplayName(s.Name, entry->DisplayName);
     return true;
 }
@@ -196,7 +196,7 @@ void TPluginHost::Release(TPluginSlot& s, bool deleteCopy)
     s.Module.Release();
     if (deleteCopy && !s.ModulePath.empty()) {
         std::remove(s.ModulePath.c_str());
-        std::erase(LoadedPaths_, s.ModulePath);
+        std::erase(LoadedPaths, s.ModulePath);
     }
     s.Entry = {};
     s.Name.clear();
@@ -231,21 +231,21 @@ std::string TPluginHost::ProbePlugin(const std::string& file)
         Release(probe, false);
         return {};
     }
-    if (Catalogue_.size() >= MaxCatalogue) {
+    if (CatalogueEntries.size() >= MaxCatalogue) {
         Release(probe, false);
         return PlugDisplayName(probe.Name);
     }
     AddToCatalogue({file, PlugDisplayName(probe.Name), probe.IsSynth, probe.Name});
     Release(probe, false);
-    return Catalogue_.back().DisplayName;
+    return CatalogueEntries.back().DisplayName;
 }
 
 void TPluginHost::AddToCatalogue(TCatalogueEntry entry)
 {
     const std::string base = entry.DisplayName;
-    Catalogue_.push_back(std::move(entry));
+    CatalogueEntries.push_back(std::move(entry));
     std::vector<TCatalogueEntry*> same;
-    for (TCatalogueEntry& e : Catalogue_)
+    for (TCatalogueEntry& e : CatalogueEntries)
         if (PlugDisplayName(e.PlugName) == base)
             same.push_back(&e);
     if (same.size() < 2)
@@ -291,8 +291,8 @@ std::vector<std::string> TPluginHost::LadspaFolders()
 
 void TPluginHost::BuildCatalogue()
 {
-    Catalogue_.clear();
-    CatalogueBuilt_ = true;
+    CatalogueEntries.clear();
+    CatalogueBuilt = true;
     ProbeFolder(PluginFolder(), true, true);
     for (const std::string& folder : LadspaFolders())
         ProbeFolder(folder, false, false);
@@ -300,9 +300,9 @@ void TPluginHost::BuildCatalogue()
 
 const std::vector<TCatalogueEntry>& TPluginHost::Catalogue()
 {
-    if (!CatalogueBuilt_)
+    if (!CatalogueBuilt)
         BuildCatalogue();
-    return Catalogue_;
+    return CatalogueEntries;
 }
 
 bool TPluginHost::FindAndLoad(int slot, const std::string& name)
@@ -356,7 +356,7 @@ std::vector<uint8_t> TPluginHost::GetData(int slot)
 
 void TPluginHost::HideAll()
 {
-    for (TPluginSlot& s : Slots_)
+    for (TPluginSlot& s : Slots)
         if (s.Loaded.load() && s.Entry.Hide)
             s.Entry.Hide();
 }

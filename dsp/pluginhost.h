@@ -93,9 +93,9 @@ public:
     std::vector<uint8_t> GetData(int slot) override;
     void Unload(int slot) override { UnloadPlugin(slot, true); }
 
-    TPluginSlot& Slot(int slot) { return Slots_[static_cast<size_t>(slot)]; }
-    std::string PluginFolder() const { return Folder_ + "plugin/"; }
-    std::string TempFolder() const { return Folder_ + "plugtemp/"; }
+    TPluginSlot& Slot(int slot) { return Slots[static_cast<size_t>(slot)]; }
+    std::string PluginFolder() const { return Folder + "plugin/"; }
+    std::string TempFolder() const { return Folder + "plugtemp/"; }
 
     // Where messages for the user go (caption, text); stderr unless replaced.
     std::function<void(const std::string&, const std::string&)> Report;
@@ -109,11 +109,11 @@ private:
     static std::vector<std::string> LadspaFolders();
     static bool IsNative(const std::string& file);
 
-    std::string Folder_;
-    std::array<TPluginSlot, SlotCount> Slots_;
-    std::vector<TCatalogueEntry> Catalogue_;
-    bool CatalogueBuilt_ = false;
-    std::vector<std::string> LoadedPaths_;
+    std::string Folder;
+    std::array<TPluginSlot, SlotCount> Slots;
+    std::vector<TCatalogueEntry> CatalogueEntries;
+    bool CatalogueBuilt = false;
+    std::vector<std::string> LoadedPaths;
 };
 
 // The process-wide host, made on first use for ProgramFolder().

@@ -6,6 +6,7 @@
 #include "dsp/firfilter.h"
 #include "dsp/matrixfilter.h"
 #include "base/threadpriority.h"
+#include "engine/eqdesigner.h"
 #include "settings/settings.h"
 
 #include <algorithm>
@@ -64,6 +65,10 @@ void TFilterThread::Terminate()
 void TFilterThread::Setup()
 {
     Busy.store(true);
+    if (!Live) {
+        OwnLive.PublishAll(Config);
+        Live = &OwnLive;
+    }
     Upsampling = UpFactor > 1 || InRate > OutRate;
     if (Upsampling)
         UpFilter = CreateInterpolationFilter(Channels, UpTaps, UpWindow, InRate, OutRate, UpFactor, BufferSec);
@@ -80,41 +85,23 @@ void TFilterThread::Setup()
 void TFilterThread::Teardown()
 {
     UpFilter.reset();
+    EQDesigner.reset();
     EQFilter.reset();
     ConvFilter.reset();
     MatrixFilter.reset();
+    if (Live) {
+        Live->Convolver.Release();
+        Live->Matrix.Release();
+    }
     EFXFilter.reset();
     SilenceFIFO.reset();
     Idle.store(true, std::memory_order_release);
 }
 
-void TFilterThread::RebuildEQ(int rate)
-{
-    if (EQFilter)
-        Config.EQ.DesignEQ(*EQFilter, rate, Config.Filter.EQFilterTaps);
-}
-
 void TFilterThread::StageUpkeep()
 {
     const int capacity = std::max(1, Nearest(InRate * BufferSec));
-    if (TChainSwitches::On(Switches.EQ)) {
-        if (!EQFilter) {
-            Busy.store(true);
-            const int taps = Config.Filter.EQFilterTaps;
-            EQFilter = std::make_unique<TFIRFilter>(Channels, false, static_cast<double>(taps) / InRate > 0.1, capacity,
-                                                    taps);
-            if (Switches.EQChanged)
-                Switches.EQChanged->store(true);
-            else
-                RebuildEQ(InRate);
-        }
-        if (Switches.EQChanged && Switches.EQChanged->exchange(false)) {
-            Busy.store(true);
-            RebuildEQ(InRate);
-        }
-    } else {
-        EQFilter.reset();
-    }
+    EQUpkeep(capacity);
     if (TChainSwitches::On(Switches.EFX) && Plugins) {
         if (!EFXFilter) {
             Busy.store(true);
@@ -123,20 +110,66 @@ void TFilterThread::StageUpkeep()
     } else {
         EFXFilter.reset();
     }
-    if (TChainSwitches::On(Switches.Convolver)) {
-        if (!ConvFilter) {
-            Busy.store(true);
-            ConvFilter = std::make_unique<TConvFilter>(Channels, false, InRate, capacity, Config.Convolver);
-        }
-    } else {
+    ConvolverUpkeep(capacity);
+    MatrixUpkeep(capacity);
+}
+
+// The first design mutes the output while it runs; later ones run on the designer's
+// thread and switch in between two blocks.
+void TFilterThread::EQUpkeep(int capacity)
+{
+    if (!TChainSwitches::On(Switches.EQ)) {
+        EQDesigner.reset();
+        EQFilter.reset();
+        return;
+    }
+    if (!EQFilter) {
+        Busy.store(true);
+        const int taps = Config.Filter.EQFilterTaps;
+        EQFilter = std::make_unique<TFIRFilter>(Channels, false, static_cast<double>(taps) / InRate > 0.1, capacity,
+                                                taps);
+        EQDesigner = std::make_unique<TEQDesigner>(*EQFilter, Live->EQ, InRate, taps);
+        if (Switches.EQChanged)
+            Switches.EQChanged->store(false);
+    }
+    const uint64_t version = Live->EQ.Version();
+    const bool forced = Switches.EQChanged && Switches.EQChanged->exchange(false);
+    if (forced || version != EQDesigner->RequestedVersion) {
+        EQDesigner->RequestedVersion = version;
+        EQDesigner->Request();
+    }
+}
+
+// The stage copies the responses in: a new version builds a new stage.
+void TFilterThread::ConvolverUpkeep(int capacity)
+{
+    if (!TChainSwitches::On(Switches.Convolver)) {
         ConvFilter.reset();
+        return;
     }
-    if (TChainSwitches::On(Switches.Matrix)) {
-        if (!MatrixFilter)
-            MatrixFilter = std::make_unique<TMatrixFilter>(Channels, false, InRate, capacity, Config.Matrix);
-    } else {
+    const uint64_t version = Live->Convolver.Version();
+    if (ConvFilter && version == ConvolverVersion)
+        return;
+    Busy.store(true);
+    ConvFilter.reset();
+    ConvFilter = std::make_unique<TConvFilter>(Channels, false, InRate, capacity, *Live->Convolver.Acquire());
+    Live->Convolver.Release();
+    ConvolverVersion = version;
+}
+
+// The stage reads the routing on every call: it gets the newest at every step.
+void TFilterThread::MatrixUpkeep(int capacity)
+{
+    if (!TChainSwitches::On(Switches.Matrix)) {
         MatrixFilter.reset();
+        Live->Matrix.Release();
+        return;
     }
+    const TMatrixRouting& routing = *Live->Matrix.Acquire();
+    if (!MatrixFilter)
+        MatrixFilter = std::make_unique<TMatrixFilter>(Channels, false, InRate, capacity, routing);
+    else
+        MatrixFilter->SetRouting(routing);
 }
 
 // Runs the switched-on stages in their fixed order; n becomes what the last one holds.

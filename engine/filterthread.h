@@ -1,7 +1,9 @@
 #pragma once
 #include "base/fifo.h"
+#include "settings/livesettings.h"
 
 #include <atomic>
+#include <cstdint>
 #include <memory>
 #include <thread>
 
@@ -11,6 +13,7 @@ class TFIRFilter;
 class TConvFilter;
 class TMatrixFilter;
 class TEFXFilter;
+class TEQDesigner;
 class TPluginHost;
 class TSettings;
 
@@ -50,15 +53,17 @@ public:
     void Step();
     void Teardown();
 
-    void RebuildEQ(int rate);
-
     std::atomic<bool> Idle{true};
     std::unique_ptr<TMChFIFO> OutFIFO;
     std::unique_ptr<TFIRFilter> UpFilter;
     std::unique_ptr<TFIRFilter> EQFilter;
+    std::unique_ptr<TEQDesigner> EQDesigner; // lives only with EQFilter
     std::unique_ptr<TConvFilter> ConvFilter;
     std::unique_ptr<TMatrixFilter> MatrixFilter;
     std::unique_ptr<TEFXFilter> EFXFilter;
+    // Where the curves, responses and matrix come from; set before Setup. Without it the
+    // thread publishes the settings' values once, at Setup, into its own.
+    TLiveSettings* Live = nullptr;
     // The effect slots; without a host the effect stage is never made.
     TPluginHost* Plugins = nullptr;
     bool Upsampling = false;
@@ -75,6 +80,9 @@ public:
 
 private:
     void StageUpkeep();
+    void EQUpkeep(int capacity);
+    void ConvolverUpkeep(int capacity);
+    void MatrixUpkeep(int capacity);
     TMChFIFO& RunStages(TMChFIFO& source, int& n);
     void RaiseRate(TMChFIFO& source, TMChFIFO& destination, int n);
     int Nearest(double x) const;
@@ -84,6 +92,8 @@ private:
     TChainSwitches Switches;
     std::thread Thread;
     std::atomic<bool> Stop{false};
+    TLiveSettings OwnLive;
+    uint64_t ConvolverVersion = 0;
     std::unique_ptr<double[]> Scratch;
     std::unique_ptr<double[]> Stuffed;
     int ScratchSize = 0;

@@ -161,7 +161,7 @@ void TOutputStage::RenderChannel(int k, int32_t* out, int frames, int available,
     }
 
     const int volume = Controls.MasterVolume ? Controls.MasterVolume->load(std::memory_order_acquire) : 0;
-    const double trim = k < 2 ? Config.Output.fLevel[k] : 0.0;
+    const double trim = k < 2 ? Config.Output.fLevel[k].Load() : 0.0;
     double gain = std::exp2((volume + trim) / 60.0);
     if (Flag(Controls.BGMActive))
         gain *= std::exp2(Config.Function.BGMVolume / 6.0);
@@ -179,8 +179,10 @@ void TOutputStage::RenderChannel(int k, int32_t* out, int frames, int available,
         for (int i = 0; i < frames; ++i)
             p = std::max(p, std::abs(x[i]));
         if (p >= 1) {
+            // Only from the volume this block was rendered with: a volume set meanwhile wins.
             const int lowered = volume + static_cast<int>(std::lround(10 * 6 * std::log2(1 / p)));
-            Controls.MasterVolume->store(std::max(lowered, -360), std::memory_order_release);
+            int expected = volume;
+            Controls.MasterVolume->compare_exchange_strong(expected, std::max(lowered, -360), std::memory_order_acq_rel);
         }
     }
 

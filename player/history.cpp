@@ -48,7 +48,7 @@ double ToDateTime(std::chrono::system_clock::time_point when)
 
 double DateTimeNow() { return ToDateTime(std::chrono::system_clock::now()); }
 
-THistory::THistory(std::string folder) : folder_(std::move(folder)) {}
+THistory::THistory(std::string folder) : HistoryFolder(std::move(folder)) {}
 
 THistory::THistory() : THistory(ProgramFolder() + "history/") {}
 
@@ -59,13 +59,13 @@ std::string THistory::FileFor(const std::string& folder) const
         key.pop_back();
     std::replace(key.begin(), key.end(), '/', '_');
     std::replace(key.begin(), key.end(), ':', '_');
-    return folder_ + key + ".ini";
+    return HistoryFolder + key + ".ini";
 }
 
 bool THistory::CountPlay(const std::string& path, double when)
 {
     std::error_code ec;
-    std::filesystem::create_directories(folder_, ec);
+    std::filesystem::create_directories(HistoryFolder, ec);
     const auto [folder, name] = SplitPath(path);
     TIniFile ini(FileFor(folder));
     const int count = ini.ReadInteger(CountSection, name, 0);

@@ -25,11 +25,11 @@ public:
     // program folder + "history/".
     THistory();
 
-    const std::string& Folder() const { return folder_; }
+    const std::string& Folder() const { return HistoryFolder; }
     // The history file of a folder: its path without the trailing "/", with every "/"
     // and ":" replaced by "_", plus ".ini".
     std::string FileFor(const std::string& folder) const;
-    std::string LogFile() const { return folder_ + "history.log"; }
+    std::string LogFile() const { return HistoryFolder + "history.log"; }
 
     // Counts a play of `path` at `when` in its folder's file and appends the log line
     // "<when>,<path>". False when something could not be written.
@@ -46,7 +46,7 @@ public:
     std::vector<THistoryEntry> ReadFolder(const std::string& folder) const;
 
 private:
-    std::string folder_;
+    std::string HistoryFolder;
 };
 
 // The history step after the decoder opened `file`: with "bSaveHistory" set, makes the

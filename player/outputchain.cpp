@@ -11,7 +11,7 @@
 namespace marlix {
 
 TOutputChain::TOutputChain(TSettings& settings, TPlayerState& state, TFo_Decoder& decoder)
-    : Settings_(settings), State(state), Decoder(decoder), Stage(settings, Controls())
+    : Config(settings), State(state), Decoder(decoder), Stage(settings, Controls())
 {
 }
 
@@ -23,9 +23,9 @@ TOutputChain::~TOutputChain()
 // The plan the settings would give if the device's rate were the only one allowed.
 TRatePlan TOutputChain::PlanForDevice(int sourceRate, int deviceRate) const
 {
-    TSettingOutput only = Settings_.Output;
+    TSettingOutput only = Config.Output;
     only.bFreq.fill(false);
-    TSettingReSampler resampler = Settings_.ReSampler;
+    TSettingReSampler resampler = Config.ReSampler;
     resampler.bFixFreq = false;
     for (size_t i = 0; i < RateTable.size(); ++i)
         if (RateTable[i] == deviceRate)
@@ -60,41 +60,43 @@ bool TOutputChain::Start(bool ownThread, int channels, int deviceRate)
     const int rate = static_cast<int>(Decoder.Format.nSamplesPerSec);
     if (Running() || rate <= 0)
         return false;
-    Plan_ = ChooseOutputRate(Settings_.ReSampler, Settings_.Output, rate);
-    if (deviceRate > 0 && deviceRate != Plan_.OutRate)
-        Plan_ = PlanForDevice(rate, deviceRate);
-    InRate_ = rate;
+    RatePlan = ChooseOutputRate(Config.ReSampler, Config.Output, rate);
+    if (deviceRate > 0 && deviceRate != RatePlan.OutRate)
+        RatePlan = PlanForDevice(rate, deviceRate);
+    SourceRate = rate;
     const double seconds = Decoder.BufferSec.load();
-    const int capacity = static_cast<int>(std::lround(seconds * 2 * rate * Plan_.UpFactor));
+    const int capacity = static_cast<int>(std::lround(seconds * 2 * rate * RatePlan.UpFactor));
     TChainSwitches switches{&State.EQ, &State.EFX, &State.Convolver, &State.Matrix, &State.Paused, &EQChanged};
-    Filter_ = std::make_unique<TFilterThread>(channels, capacity, Decoder.FIFO, Settings_, switches);
-    Filter_->UpFactor = Plan_.UpFactor;
-    Filter_->InRate = rate;
-    Filter_->OutRate = Plan_.OutRate;
-    Filter_->UpTaps = Settings_.ReSampler.nITaps;
-    Filter_->UpWindow = Settings_.ReSampler.IWindow;
-    Filter_->BufferSec = seconds;
-    Filter_->Plugins = dynamic_cast<TPluginHost*>(Settings_.EFX.Host());
-    Filter_->OutFIFO->Reset();
-    Stage.Start(Filter_.get(), Plan_.OutRate, Settings_.Filter.HSCMode);
+    Chain = std::make_unique<TFilterThread>(channels, capacity, Decoder.FIFO, Config, switches);
+    Chain->UpFactor = RatePlan.UpFactor;
+    Chain->InRate = rate;
+    Chain->OutRate = RatePlan.OutRate;
+    Chain->UpTaps = Config.ReSampler.nITaps;
+    Chain->UpWindow = Config.ReSampler.IWindow;
+    Chain->BufferSec = seconds;
+    Chain->Plugins = dynamic_cast<TPluginHost*>(Config.EFX.Host());
+    Live.PublishAll(Config);
+    Chain->Live = &Live;
+    Chain->OutFIFO->Reset();
+    Stage.Start(Chain.get(), RatePlan.OutRate, Config.Filter.HSCMode);
     if (ownThread)
-        Filter_->Resume();
+        Chain->Resume();
     else
-        Filter_->Setup();
-    Filter_->Run();
+        Chain->Setup();
+    Chain->Run();
     return true;
 }
 
 void TOutputChain::Stop()
 {
-    if (!Filter_)
+    if (!Chain)
         return;
-    Filter_->Halt();
+    Chain->Halt();
     Stage.Stop();
-    Filter_->Terminate();
-    if (!Filter_->Idle.load())
-        Filter_->Teardown();
-    Filter_.reset();
+    Chain->Terminate();
+    if (!Chain->Idle.load())
+        Chain->Teardown();
+    Chain.reset();
 }
 
 } // namespace marlix

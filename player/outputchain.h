@@ -1,5 +1,6 @@
 #pragma once
 #include "engine/outputstage.h"
+#include "settings/livesettings.h"
 #include "settings/outputrate.h"
 
 #include <atomic>
@@ -17,7 +18,7 @@ class TSettings;
 // The device itself (wave output or pro-audio host) is the caller's.
 class TOutputChain {
     // Declared first: the render stage's controls point into them.
-    TSettings& Settings_;
+    TSettings& Config;
     TPlayerState& State;
     TFo_Decoder& Decoder;
 
@@ -34,13 +35,16 @@ public:
     // for it, so nothing plays at the wrong speed.
     bool Start(bool ownThread, int channels = 2, int deviceRate = 0);
     void Stop();
-    bool Running() const { return Filter_ != nullptr; }
+    bool Running() const { return Chain != nullptr; }
 
-    TFilterThread& Filter() { return *Filter_; }
-    int InRate() const { return InRate_; }
-    const TRatePlan& Plan() const { return Plan_; }
+    TFilterThread& Filter() { return *Chain; }
+    int InRate() const { return SourceRate; }
+    const TRatePlan& Plan() const { return RatePlan; }
 
-    // Raised by the equaliser editor when the curves change; the filter thread redesigns.
+    // What editors publish while the chain runs (EQ curves, responses, matrix); Start
+    // publishes the records' values first. The filter thread picks up new versions itself.
+    TLiveSettings Live;
+    // Asks the filter thread for an EQ redesign from the newest published curves.
     std::atomic<bool> EQChanged{false};
     // The HSC stage outputs only what it synthesises.
     std::atomic<bool> HSCWetOnly{false};
@@ -50,9 +54,9 @@ private:
     TOutputControls Controls();
     TRatePlan PlanForDevice(int sourceRate, int deviceRate) const;
 
-    std::unique_ptr<TFilterThread> Filter_;
-    TRatePlan Plan_;
-    int InRate_ = 0;
+    std::unique_ptr<TFilterThread> Chain;
+    TRatePlan RatePlan;
+    int SourceRate = 0;
 };
 
 } // namespace marlix

@@ -19,8 +19,8 @@ public:
     size_t Count() const;
 
 private:
-    mutable std::mutex mutex_;
-    std::vector<std::string> entries_;
+    mutable std::mutex Lock;
+    std::vector<std::string> Entries;
 };
 
 // The process-wide pending additions.

@@ -22,7 +22,7 @@ namespace marlix {
 
 TPlaybackControl::TPlaybackControl(TSettings& settings, TPlayerState& state, TPlaylist& playlist,
                                    TFo_Decoder& decoder, TWaveOutput& output)
-    : Chain(settings, state, decoder), Settings_(settings), State(state), Playlist(playlist), Decoder(decoder),
+    : Chain(settings, state, decoder), Config(settings), State(state), Playlist(playlist), Decoder(decoder),
       Output(output)
 {
 }
@@ -45,9 +45,9 @@ void TPlaybackControl::Tick()
 // A lost device renders nothing more, so the list would never end: stop as for "Stop".
 void TPlaybackControl::NoticeDeviceLoss()
 {
-    if (!State.OutputRunning || Settings_.Output.nDriverType != 1 || DeviceLost_ || !asioDeviceLost())
+    if (!State.OutputRunning || Config.Output.nDriverType != 1 || Lost || !asioDeviceLost())
         return;
-    DeviceLost_ = true;
+    Lost = true;
     RestartPending = false;
     State.Command.Post("Stop");
 }
@@ -66,7 +66,7 @@ void TPlaybackControl::EndOfPlayback()
 
 int TPlaybackControl::QueuedBlocks() const
 {
-    return Settings_.Output.nDriverType == 1 ? 2 : Settings_.MME.nBufferNum;
+    return Config.Output.nDriverType == 1 ? 2 : Config.MME.nBufferNum;
 }
 
 void TPlaybackControl::TakeCommand()
@@ -184,7 +184,7 @@ void TPlaybackControl::Advance()
         AutoAdvance = true;
         return;
     }
-    if (State.BGM && !Settings_.Function.BGMPlaylist.empty()) {
+    if (State.BGM && !Config.Function.BGMPlaylist.empty()) {
         State.BGMActive = true;
         if (!Playlist.NextTrack().empty()) {
             State.Command.Post("Play");
@@ -227,8 +227,8 @@ void TPlaybackControl::StartOutput()
 {
     if (State.OutputRunning || Decoder.Format.nSamplesPerSec == 0)
         return;
-    DeviceLost_ = false;
-    if (Settings_.Output.nDriverType == 1) {
+    Lost = false;
+    if (Config.Output.nDriverType == 1) {
         StartASIO();
         return;
     }
@@ -236,7 +236,7 @@ void TPlaybackControl::StartOutput()
         return;
     SetRenderStage(&Chain.Stage);
     Output.SetRender(&RenderOutput);
-    DeviceOpened_ = Output.StartForChain(Settings_.MME.Device0, Settings_.MME.nBufferNum, Settings_.MME.nBufferSize,
+    Opened = Output.StartForChain(Config.MME.Device0, Config.MME.nBufferNum, Config.MME.nBufferSize,
                                          Chain.Plan().OutRate);
     State.OutputRunning = true;
 }
@@ -246,27 +246,27 @@ void TPlaybackControl::StartOutput()
 // the rate it runs at.
 void TPlaybackControl::StartASIO()
 {
-    const int pair = Settings_.ASIO.Device0;
-    const int channels = std::max(2, 2 * Settings_.ASIO.ChAssign0 + 2);
+    const int pair = Config.ASIO.Device0;
+    const int channels = std::max(2, 2 * Config.ASIO.ChAssign0 + 2);
     EnableChannels(false);
     if (pair >= 0) {
         SetOutputEnable(2 * pair, true);
         SetOutputEnable(2 * pair + 1, true);
     }
     SetRenderStage(nullptr);
-    TASIOPlayback::Prepare(channels, Settings_.ASIO.ChAssign0, pair);
-    const std::string driver = Settings_.ASIO.DriverName;
-    DeviceOpened_ = asioStart(driver.c_str(), &TASIOPlayback::Render);
-    const int wanted = ChooseOutputRate(Settings_.ReSampler, Settings_.Output,
+    TASIOPlayback::Prepare(channels, Config.ASIO.ChAssign0, pair);
+    const std::string driver = Config.ASIO.DriverName;
+    Opened = asioStart(driver.c_str(), &TASIOPlayback::Render);
+    const int wanted = ChooseOutputRate(Config.ReSampler, Config.Output,
                                         static_cast<int>(Decoder.Format.nSamplesPerSec))
                            .OutRate;
     int deviceRate = 0;
     double rate = 0;
-    if (DeviceOpened_ && ASIOGetSampleRate(&rate) == 0 && std::lround(rate) != wanted) {
+    if (Opened && ASIOGetSampleRate(&rate) == 0 && std::lround(rate) != wanted) {
         if (ASIOCanSampleRate(wanted) == 0) {
             ASIOSetSampleRate(wanted);
             asioStop();
-            DeviceOpened_ = asioStart(driver.c_str(), &TASIOPlayback::Render);
+            Opened = asioStart(driver.c_str(), &TASIOPlayback::Render);
         } else {
             deviceRate = static_cast<int>(std::lround(rate));
         }
@@ -285,7 +285,7 @@ void TPlaybackControl::StopOutput(bool closeDecoder)
         return;
     // Device, then chain, then decoder: each FIFO is reset only once neither its
     // writer nor its reader runs, so no stale block plays at the next start.
-    if (Settings_.Output.nDriverType == 1)
+    if (Config.Output.nDriverType == 1)
         asioStop();
     else
         Output.CloseOutput();

@@ -31,10 +31,10 @@ public:
     void StartASIO();
 
     // False when the last start could not open the device (the output stays silent).
-    bool DeviceOpened() const { return DeviceOpened_; }
+    bool DeviceOpened() const { return Opened; }
     // True once the running device went away; the loop then stopped the output.
     // Cleared by the next start.
-    bool DeviceLost() const { return DeviceLost_; }
+    bool DeviceLost() const { return Lost; }
     // Whether opening a track records it in the history (the renderer does not).
     bool RecordHistory = true;
 
@@ -52,13 +52,13 @@ private:
     int QueuedBlocks() const;
     void StopIfNothingOpen();
 
-    TSettings& Settings_;
+    TSettings& Config;
     TPlayerState& State;
     TPlaylist& Playlist;
     TFo_Decoder& Decoder;
     TWaveOutput& Output;
-    bool DeviceOpened_ = false;
-    bool DeviceLost_ = false;
+    bool Opened = false;
+    bool Lost = false;
     // The track opened by the end of the previous one needs another rate: it starts
     // once the previous track has played out of the chain.
     bool RestartPending = false;

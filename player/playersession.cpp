@@ -16,7 +16,7 @@ TPlayerSession::TPlayerSession(std::string programFolder, TSettings& settings, T
                                TPendingAdditions& pending, TWaveOutput& output, TPluginHost* plugins,
                                TMainThread& dispatcher)
     : Playlist(state, pending), Control(settings, state, Playlist, Decoder, output), Folder(std::move(programFolder)),
-      Settings_(settings), State(state), Pending(pending), Plugins(plugins), Dispatcher(dispatcher)
+      Config(settings), State(state), Pending(pending), Plugins(plugins), Dispatcher(dispatcher)
 {
 }
 
@@ -29,15 +29,15 @@ void TPlayerSession::Start(const std::vector<std::string>& entries)
 {
     Dispatcher.SetMainThread(std::this_thread::get_id());
     if (Plugins)
-        Settings_.EFX.SetHost(Plugins);
+        Config.EFX.SetHost(Plugins);
     const TIniFile ini(Folder + "setting.ini");
-    Settings_.Load(ini, Folder);
+    Config.Load(ini, Folder);
     State.Load(ini);
     LoadFFTLibrary(Folder + "nsp.so");
-    SavedDriverType = Settings_.Output.nDriverType;
-    SavedDriverName = Settings_.ASIO.DriverName;
-    if (Settings_.ASIO.DriverName.empty())
-        Settings_.ASIO.DriverName = "JACK"; // the one driver every installation has
+    SavedDriverType = Config.Output.nDriverType;
+    SavedDriverName = Config.ASIO.DriverName;
+    if (Config.ASIO.DriverName.empty())
+        Config.ASIO.DriverName = "JACK"; // the one driver every installation has
     if (entries.empty())
         Playlist.LoadCurrent();
     else
@@ -47,7 +47,7 @@ void TPlayerSession::Start(const std::vector<std::string>& entries)
 
 void TPlayerSession::UseDriverForThisRun(int driverType)
 {
-    Settings_.Output.nDriverType = driverType;
+    Config.Output.nDriverType = driverType;
 }
 
 void TPlayerSession::Tick()
@@ -69,13 +69,13 @@ TSaveReport TPlayerSession::Shutdown(const std::function<void(TIniFile&)>& write
     if (!Started)
         return report;
     Started = false;
-    Settings_.Output.nDriverType = SavedDriverType;
-    Settings_.ASIO.DriverName = SavedDriverName;
+    Config.Output.nDriverType = SavedDriverType;
+    Config.ASIO.DriverName = SavedDriverName;
     TIniFile ini(Folder + "setting.ini");
-    if (!Settings_.SaveRecords(ini, Folder))
+    if (!Config.SaveRecords(ini, Folder))
         report.Unwritten.push_back(Folder + "efxsetting.bin, convolversetting.bin");
     State.Save(ini);
-    Settings_.SaveGlobal(ini);
+    Config.SaveGlobal(ini);
     if (writeMore)
         writeMore(ini);
     if (!ini.UpdateFile())

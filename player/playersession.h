@@ -63,7 +63,7 @@ public:
 
 private:
     std::string Folder;
-    TSettings& Settings_;
+    TSettings& Config;
     TPlayerState& State;
     TPendingAdditions& Pending;
     TPluginHost* Plugins;

@@ -9,26 +9,26 @@ namespace marlix {
 
 void TPendingCommand::Post(std::string command)
 {
-    std::lock_guard lock(mutex_);
-    command_ = std::move(command);
+    std::lock_guard lock(Lock);
+    PendingCommand = std::move(command);
 }
 
 std::string TPendingCommand::Take()
 {
-    std::lock_guard lock(mutex_);
-    return std::exchange(command_, {});
+    std::lock_guard lock(Lock);
+    return std::exchange(PendingCommand, {});
 }
 
 std::string TPendingCommand::Peek() const
 {
-    std::lock_guard lock(mutex_);
-    return command_;
+    std::lock_guard lock(Lock);
+    return PendingCommand;
 }
 
 bool TPendingCommand::Empty() const
 {
-    std::lock_guard lock(mutex_);
-    return command_.empty();
+    std::lock_guard lock(Lock);
+    return PendingCommand.empty();
 }
 
 namespace {

@@ -18,8 +18,8 @@ public:
     bool Empty() const;
 
 private:
-    mutable std::mutex mutex_;
-    std::string command_;
+    mutable std::mutex Lock;
+    std::string PendingCommand;
 };
 
 // The player's process-wide state: the switches and modes kept in section "Status" and

@@ -104,18 +104,18 @@ std::string TPlayItem::DisplayName() const
 }
 
 TPlaylist::TPlaylist(TPlayerState& state, TPendingAdditions& pending)
-    : state_(state), pending_(pending),
-      random_(static_cast<uint32_t>(std::chrono::system_clock::now().time_since_epoch().count()))
+    : State(state), Pending(pending),
+      Rng(static_cast<uint32_t>(std::chrono::system_clock::now().time_since_epoch().count()))
 {
 }
 
 TPlaylist::TPlaylist() : TPlaylist(PlayerState(), PendingAdditions()) {}
 
-void TPlaylist::Add(const std::string& entry) { items_.push_back(TPlayItem{entry}); }
+void TPlaylist::Add(const std::string& entry) { Entries.push_back(TPlayItem{entry}); }
 
 void TPlaylist::Clear()
 {
-    items_.clear();
+    Entries.clear();
     HoverIndex = CursorIndex = PlayingIndex = AnchorIndex = -1;
 }
 
@@ -124,14 +124,14 @@ int TPlaylist::DeleteSelected()
     std::vector<TPlayItem> kept;
     int playing = -1;
     for (int i = 0; i < Count(); ++i) {
-        if (items_[i].Selected)
+        if (Entries[i].Selected)
             continue;
         if (i == PlayingIndex)
             playing = static_cast<int>(kept.size());
-        kept.push_back(std::move(items_[i]));
+        kept.push_back(std::move(Entries[i]));
     }
     const int removed = Count() - static_cast<int>(kept.size());
-    items_ = std::move(kept);
+    Entries = std::move(kept);
     HoverIndex = CursorIndex = AnchorIndex = -1;
     PlayingIndex = playing;
     return removed;
@@ -139,10 +139,10 @@ int TPlaylist::DeleteSelected()
 
 int TPlaylist::CountSelected() const
 {
-    return static_cast<int>(std::count_if(items_.begin(), items_.end(), [](const TPlayItem& i) { return i.Selected; }));
+    return static_cast<int>(std::count_if(Entries.begin(), Entries.end(), [](const TPlayItem& i) { return i.Selected; }));
 }
 
-int TPlaylist::Random(int below) { return std::uniform_int_distribution<int>(0, below - 1)(random_); }
+int TPlaylist::Random(int below) { return std::uniform_int_distribution<int>(0, below - 1)(Rng); }
 
 // Starting at `start`, the first entry that is not failed; past the end the scan goes on
 // with the entry whose index is the number of steps taken. When that finds nothing while
@@ -179,7 +179,7 @@ int TPlaylist::RandomUnplayed(std::vector<TPlayItem>& list, bool mainList)
         if (candidates.empty()) {
             if (mainList)
                 ClearPlayed(list);
-            if (refilled || (mainList && !state_.Repeat) || list.empty())
+            if (refilled || (mainList && !State.Repeat) || list.empty())
                 return -1;
             candidates.resize(list.size());
             for (int i = 0; i < static_cast<int>(list.size()); ++i)
@@ -196,13 +196,13 @@ int TPlaylist::RandomUnplayed(std::vector<TPlayItem>& list, bool mainList)
 int TPlaylist::NextInOrder()
 {
     for (int i = PlayingIndex + 1; i < Count(); ++i)
-        if (!items_[i].Failed)
+        if (!Entries[i].Failed)
             return i;
-    ClearPlayed(items_);
-    if (!state_.Repeat)
+    ClearPlayed(Entries);
+    if (!State.Repeat)
         return -1;
     for (int i = 0; i < Count(); ++i)
-        if (!items_[i].Failed)
+        if (!Entries[i].Failed)
             return i;
     return -1;
 }
@@ -210,19 +210,19 @@ int TPlaylist::NextInOrder()
 std::string TPlaylist::NextMain()
 {
     int index = -1;
-    if (!IsValid(PlayingIndex, items_.size())) {
-        ClearPlayed(items_);
+    if (!IsValid(PlayingIndex, Entries.size())) {
+        ClearPlayed(Entries);
         int start = CursorIndex;
-        if (state_.Random && !IsValid(start, items_.size()) && !items_.empty())
+        if (State.Random && !IsValid(start, Entries.size()) && !Entries.empty())
             start = Random(Count());
-        index = ScanFrom(items_, start);
-    } else if (state_.Repeat1 && !items_[PlayingIndex].Failed) {
+        index = ScanFrom(Entries, start);
+    } else if (State.Repeat1 && !Entries[PlayingIndex].Failed) {
         index = PlayingIndex;
     } else {
-        items_[PlayingIndex].Played = true;
-        index = state_.Random ? RandomUnplayed(items_, true) : NextInOrder();
+        Entries[PlayingIndex].Played = true;
+        index = State.Random ? RandomUnplayed(Entries, true) : NextInOrder();
     }
-    return index < 0 ? std::string() : items_[index].Location();
+    return index < 0 ? std::string() : Entries[index].Location();
 }
 
 void TPlaylist::ReloadBGM()
@@ -232,49 +232,49 @@ void TPlaylist::ReloadBGM()
     if (file.empty() || !std::filesystem::is_regular_file(file, ec))
         return;
     const auto age = std::filesystem::last_write_time(file, ec);
-    if (ec || (!bgm_.empty() && bgmAge_ == age))
+    if (ec || (!Bgm.empty() && BgmAge == age))
         return;
     std::vector<std::string> lines;
     if (!LoadM3U(file, lines))
         return;
-    bgm_.clear();
+    Bgm.clear();
     BGMPlayingIndex = -1;
-    bgmAge_ = age;
+    BgmAge = age;
     for (auto& line : lines)
-        bgm_.push_back(TPlayItem{std::move(line)});
+        Bgm.push_back(TPlayItem{std::move(line)});
 }
 
 std::string TPlaylist::NextBGM()
 {
     ReloadBGM();
     int index = -1;
-    if (!IsValid(BGMPlayingIndex, bgm_.size())) {
-        ClearPlayed(bgm_);
-        if (!bgm_.empty())
-            index = ScanFrom(bgm_, Random(static_cast<int>(bgm_.size())));
+    if (!IsValid(BGMPlayingIndex, Bgm.size())) {
+        ClearPlayed(Bgm);
+        if (!Bgm.empty())
+            index = ScanFrom(Bgm, Random(static_cast<int>(Bgm.size())));
     } else {
-        if (!state_.Repeat1)
-            bgm_[BGMPlayingIndex].Played = true;
-        index = RandomUnplayed(bgm_, false);
+        if (!State.Repeat1)
+            Bgm[BGMPlayingIndex].Played = true;
+        index = RandomUnplayed(Bgm, false);
     }
-    return index < 0 ? std::string() : bgm_[index].Location();
+    return index < 0 ? std::string() : Bgm[index].Location();
 }
 
-std::string TPlaylist::NextTrack() { return state_.BGMActive ? NextBGM() : NextMain(); }
+std::string TPlaylist::NextTrack() { return State.BGMActive ? NextBGM() : NextMain(); }
 
 std::string TPlaylist::PreviousTrack()
 {
-    if (!IsValid(PlayingIndex, items_.size()))
+    if (!IsValid(PlayingIndex, Entries.size()))
         return {};
     for (int i = PlayingIndex - 1; i >= 0; --i)
-        if (!items_[i].Failed)
-            return items_[i].Location();
+        if (!Entries[i].Failed)
+            return Entries[i].Location();
     return {};
 }
 
 void TPlaylist::MarkFailed(const std::string& location)
 {
-    for (auto* list : {&items_, &bgm_})
+    for (auto* list : {&Entries, &Bgm})
         for (auto& item : *list)
             if (item.Location() == location)
                 item.Failed = true;
@@ -282,7 +282,7 @@ void TPlaylist::MarkFailed(const std::string& location)
 
 void TPlaylist::AddPending()
 {
-    const std::vector<std::string> batch = pending_.Take();
+    const std::vector<std::string> batch = Pending.Take();
     std::string title;
     for (const auto& s : batch) {
         // An entry is one line of a playlist file.
@@ -296,7 +296,7 @@ void TPlaylist::AddPending()
         const std::string e = Extension(s);
         if (e == ".m3u" || e == ".mxp") {
             if (batch.size() == 1)
-                (e == ".m3u" ? waitingM3U_ : waitingFavourite_) = s;
+                (e == ".m3u" ? WaitingM3U : WaitingFavourite) = s;
             continue;
         }
         Add(title.empty() ? s : title + "*" + s);
@@ -306,33 +306,33 @@ void TPlaylist::AddPending()
 bool TPlaylist::TakePending()
 {
     bool changed = false;
-    if (!pending_.Empty()) {
-        state_.BGMActive = false;
+    if (!Pending.Empty()) {
+        State.BGMActive = false;
         const bool play = Settings().Operation.bPlayAtOpen;
-        if (!state_.Reserve) {
+        if (!State.Reserve) {
             Clear();
-        } else if (!state_.OutputRunning) {
-            HoverIndex = CursorIndex = state_.Random ? -1 : Count();
+        } else if (!State.OutputRunning) {
+            HoverIndex = CursorIndex = State.Random ? -1 : Count();
         }
-        if (play && !(state_.Reserve && state_.OutputRunning))
-            state_.Command.Post("Play");
+        if (play && !(State.Reserve && State.OutputRunning))
+            State.Command.Post("Play");
         AddPending();
         changed = true;
     }
-    if (!waitingM3U_.empty()) {
+    if (!WaitingM3U.empty()) {
         std::vector<std::string> lines;
-        LoadM3U(waitingM3U_, lines);
-        pending_.Add(lines);
-        waitingM3U_.clear();
+        LoadM3U(WaitingM3U, lines);
+        Pending.Add(lines);
+        WaitingM3U.clear();
     }
     return changed;
 }
 
 std::string TPlaylist::TakeFavourite()
 {
-    if (!waitingFavourite_.empty())
-        state_.BGMActive = false;
-    return std::exchange(waitingFavourite_, {});
+    if (!WaitingFavourite.empty())
+        State.BGMActive = false;
+    return std::exchange(WaitingFavourite, {});
 }
 
 int TPlaylist::LastIndexOf(const std::vector<TPlayItem>& list, const std::string& location) const
@@ -345,25 +345,25 @@ int TPlaylist::LastIndexOf(const std::vector<TPlayItem>& list, const std::string
 
 bool TPlaylist::FollowDecoder(const std::string& decoderFile)
 {
-    if (!state_.Command.Empty())
+    if (!State.Command.Empty())
         return false;
-    const bool bgm = state_.BGMActive;
-    const int index = bgm || decoderFile.empty() ? -1 : LastIndexOf(items_, decoderFile);
+    const bool bgm = State.BGMActive;
+    const int index = bgm || decoderFile.empty() ? -1 : LastIndexOf(Entries, decoderFile);
     bool changed = false;
     if (index != PlayingIndex) {
         PlayingIndex = index;
         if (index >= 0)
             CursorIndex = index;
         else
-            ClearPlayed(items_);
+            ClearPlayed(Entries);
         changed = true;
     }
     if (bgm) {
-        const int bgmIndex = decoderFile.empty() ? -1 : LastIndexOf(bgm_, decoderFile);
+        const int bgmIndex = decoderFile.empty() ? -1 : LastIndexOf(Bgm, decoderFile);
         if (bgmIndex != BGMPlayingIndex) {
             BGMPlayingIndex = bgmIndex;
             if (bgmIndex < 0)
-                ClearPlayed(bgm_);
+                ClearPlayed(Bgm);
         }
     }
     return changed;
@@ -401,7 +401,7 @@ bool TPlaylist::LoadM3U(const std::string& file, std::vector<std::string>& list)
 bool TPlaylist::SavePlaylist(const std::string& file) const
 {
     std::string text;
-    for (const auto& item : items_)
+    for (const auto& item : Entries)
         text += item.FileName + "\r\n";
     return WriteFileAtomic(file, text);
 }
@@ -414,7 +414,7 @@ void TPlaylist::LoadCurrent()
         return;
     std::vector<std::string> lines;
     LoadM3U(CurrentFile(), lines);
-    pending_.Add(lines);
+    Pending.Add(lines);
     HoverIndex = CursorIndex = PlayingIndex = AnchorIndex = -1;
     AddPending();
 }

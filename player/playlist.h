@@ -37,17 +37,17 @@ public:
 
     // The main list.
     void Add(const std::string& entry);
-    int Count() const { return static_cast<int>(items_.size()); }
-    TPlayItem& Item(int index) { return items_.at(static_cast<size_t>(index)); }
-    const TPlayItem& Item(int index) const { return items_.at(static_cast<size_t>(index)); }
-    const std::vector<TPlayItem>& Items() const { return items_; }
+    int Count() const { return static_cast<int>(Entries.size()); }
+    TPlayItem& Item(int index) { return Entries.at(static_cast<size_t>(index)); }
+    const TPlayItem& Item(int index) const { return Entries.at(static_cast<size_t>(index)); }
+    const std::vector<TPlayItem>& Items() const { return Entries; }
     // Empties the list; every index becomes -1.
     void Clear();
     // Removes the selected entries; hover, cursor and anchor become -1, the playing
     // index follows its entry (-1 when it was removed). Returns how many went.
     int DeleteSelected();
     int CountSelected() const;
-    const std::vector<TPlayItem>& BGMItems() const { return bgm_; }
+    const std::vector<TPlayItem>& BGMItems() const { return Bgm; }
 
     // Rows of the main list, -1 when unset.
     int HoverIndex = -1;
@@ -91,7 +91,7 @@ public:
     bool SaveCurrent() const;
     static std::string CurrentFile();
 
-    void SetRandomSeed(uint32_t seed) { random_.seed(seed); }
+    void SetRandomSeed(uint32_t seed) { Rng.seed(seed); }
 
 private:
     int Random(int below);
@@ -103,14 +103,14 @@ private:
     void ReloadBGM();
     int LastIndexOf(const std::vector<TPlayItem>& list, const std::string& location) const;
 
-    TPlayerState& state_;
-    TPendingAdditions& pending_;
-    std::vector<TPlayItem> items_;
-    std::vector<TPlayItem> bgm_;
-    std::optional<std::filesystem::file_time_type> bgmAge_;
-    std::string waitingM3U_;
-    std::string waitingFavourite_;
-    std::mt19937 random_;
+    TPlayerState& State;
+    TPendingAdditions& Pending;
+    std::vector<TPlayItem> Entries;
+    std::vector<TPlayItem> Bgm;
+    std::optional<std::filesystem::file_time_type> BgmAge;
+    std::string WaitingM3U;
+    std::string WaitingFavourite;
+    std::mt19937 Rng;
 };
 
 } // namespace marlix

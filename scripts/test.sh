@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds, and runs every test: the unit tests once more under
-# AddressSanitizer + UndefinedBehaviorSanitizer, then the whole suite (every label).
+# AddressSanitizer + UndefinedBehaviorSanitizer, the threaded tests under ThreadSanitizer,
+# then the whole suite (every label).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -16,12 +17,25 @@ asan_status=0
 (cd build-asan && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
    ctest -L unit -j "$jobs" --output-on-failure --timeout 600) || asan_status=$?
 
+echo "== thread sanitizer build (threaded tests)"
+# Only the libraries and tests that run threads; JACK servers stay out of it.
+cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMARLIX_TSAN=ON -DMARLIX_BENCH=OFF -DMARLIX_WERROR=ON >/dev/null
+cmake --build build-tsan -j "$jobs" --target test_base test_dsp test_engine
+tsan_status=0
+(cd build-tsan && TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
+   ctest -R 'HandOver|FIFOThreads|MainThread\.|FilterThreadTest\.|FIRFilterTest\.' -j "$jobs" \
+   --output-on-failure --timeout 600) || tsan_status=$?
+
 echo "== release build (all tests)"
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMARLIX_WERROR=ON >/dev/null
 cmake --build build -j "$jobs"
 main_status=0
 (cd build && ctest -j "$jobs" --output-on-failure --timeout 900) || main_status=$?
 
+if [ "$tsan_status" -ne 0 ]; then
+  echo "thread sanitizer run failed (status $tsan_status)" >&2
+  exit "$tsan_status"
+fi
 if [ "$asan_status" -ne 0 ]; then
   echo "sanitizer run failed (status $asan_status)" >&2
   exit "$asan_status"

@@ -210,9 +210,9 @@ bool WriteFileAtomic(const std::string& path, std::string_view bytes)
     return false;
 }
 
-TIniFile::TIniFile(std::string fileName) : fileName_(std::move(fileName))
+TIniFile::TIniFile(std::string fileName) : Path(std::move(fileName))
 {
-    std::ifstream in(fileName_, std::ios::binary);
+    std::ifstream in(Path, std::ios::binary);
     std::string text;
     if (in)
         text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
@@ -221,9 +221,9 @@ TIniFile::TIniFile(std::string fileName) : fileName_(std::move(fileName))
 
 void TIniFile::Parse(std::string_view text)
 {
-    sections_.assign(1, TSection{});
+    Sections.assign(1, TSection{});
     if (text.starts_with("\xEF\xBB\xBF")) {
-        bom_ = true;
+        Bom = true;
         text.remove_prefix(3);
     }
     bool firstBreak = true;
@@ -232,7 +232,7 @@ void TIniFile::Parse(std::string_view text)
         std::string_view line = text.substr(0, nl);
         text.remove_prefix(nl == std::string_view::npos ? text.size() : nl + 1);
         if (nl != std::string_view::npos && firstBreak) {
-            crlf_ = line.ends_with('\r');
+            Crlf = line.ends_with('\r');
             firstBreak = false;
         }
         while (line.ends_with('\r'))
@@ -243,21 +243,21 @@ void TIniFile::Parse(std::string_view text)
             s.name = Trim(t.substr(1, t.find(']') - 1));
             s.hasHeader = true;
             s.header = line;
-            sections_.push_back(std::move(s));
+            Sections.push_back(std::move(s));
             continue;
         }
         TLine l{std::string(line), {}};
         const auto eq = line.find('=');
         if (!t.empty() && t.front() != ';' && t.front() != '#' && eq != std::string_view::npos)
             l.key = Trim(line.substr(0, eq));
-        sections_.back().lines.push_back(std::move(l));
+        Sections.back().lines.push_back(std::move(l));
     }
 }
 
 const TIniFile::TSection* TIniFile::Find(std::string_view section) const
 {
     section = Trim(section);
-    for (const auto& s : sections_)
+    for (const auto& s : Sections)
         if (s.hasHeader && SameName(s.name, section))
             return &s;
     return nullptr;
@@ -284,7 +284,7 @@ std::vector<std::string> TIniFile::ReadSections() const
 {
     std::vector<std::string> names;
     std::unordered_set<std::string> seen;
-    for (const auto& s : sections_)
+    for (const auto& s : Sections)
         if (s.hasHeader && seen.insert(Folded(s.name)).second)
             names.push_back(s.name);
     return names;
@@ -340,7 +340,7 @@ double TIniFile::ReadFloat(std::string_view section, std::string_view key, doubl
 
 TIniFile::TSection& TIniFile::AddSection(std::string_view section)
 {
-    TSection& last = sections_.back();
+    TSection& last = Sections.back();
     const std::string_view lastText = !last.lines.empty() ? std::string_view(last.lines.back().text)
                                                           : std::string_view(last.header);
     if (!Trim(lastText).empty())
@@ -349,8 +349,8 @@ TIniFile::TSection& TIniFile::AddSection(std::string_view section)
     s.name = Trim(section);
     s.hasHeader = true;
     s.header = "[" + s.name + "]";
-    sections_.push_back(std::move(s));
-    return sections_.back();
+    Sections.push_back(std::move(s));
+    return Sections.back();
 }
 
 bool TIniFile::WriteString(std::string_view section, std::string_view key, std::string_view value)
@@ -388,7 +388,7 @@ bool TIniFile::WriteFloat(std::string_view section, std::string_view key, double
 void TIniFile::EraseSection(std::string_view section)
 {
     section = Trim(section);
-    std::erase_if(sections_, [&](const TSection& s) { return s.hasHeader && SameName(s.name, section); });
+    std::erase_if(Sections, [&](const TSection& s) { return s.hasHeader && SameName(s.name, section); });
 }
 
 void TIniFile::DeleteKey(std::string_view section, std::string_view key)
@@ -400,9 +400,9 @@ void TIniFile::DeleteKey(std::string_view section, std::string_view key)
 
 std::string TIniFile::Text() const
 {
-    const char* eol = crlf_ ? "\r\n" : "\n";
-    std::string out = bom_ ? "\xEF\xBB\xBF" : "";
-    for (const auto& s : sections_) {
+    const char* eol = Crlf ? "\r\n" : "\n";
+    std::string out = Bom ? "\xEF\xBB\xBF" : "";
+    for (const auto& s : Sections) {
         if (s.hasHeader)
             out += s.header + eol;
         for (const auto& l : s.lines)
@@ -413,7 +413,7 @@ std::string TIniFile::Text() const
 
 bool TIniFile::UpdateFile() const
 {
-    return WriteFileAtomic(fileName_, Text());
+    return WriteFileAtomic(Path, Text());
 }
 
 bool WriteFileAtomic(const std::string& path, const std::vector<uint8_t>& bytes)

@@ -20,7 +20,7 @@ class TIniFile {
 public:
     explicit TIniFile(std::string fileName);
 
-    const std::string& FileName() const { return fileName_; }
+    const std::string& FileName() const { return Path; }
 
     std::vector<std::string> ReadSections() const;
     std::vector<std::string> ReadSection(std::string_view section) const;
@@ -67,10 +67,10 @@ private:
     template <class Section> static auto* FindKey(Section& s, std::string_view key);
     TSection& AddSection(std::string_view section);
 
-    std::string fileName_;
-    std::vector<TSection> sections_; // sections_[0] holds the lines before the first header
-    bool bom_ = false;
-    bool crlf_ = false;
+    std::string Path;
+    std::vector<TSection> Sections; // Sections[0] holds the lines before the first header
+    bool Bom = false;
+    bool Crlf = false;
 };
 
 // Number texts shared by the INI file and the values stored inside strings.

@@ -24,6 +24,7 @@ struct TWriter {
     void operator()(const std::string& key, const bool& v) { ini.WriteBool(section, key, v); }
     void operator()(const std::string& key, const double& v) { ini.WriteFloat(section, key, v); }
     void operator()(const std::string& key, const std::string& v) { ini.WriteString(section, key, v); }
+    template <class T> void operator()(const std::string& key, const TAtomicValue<T>& v) { (*this)(key, v.Load()); }
 };
 
 struct TReader {
@@ -38,6 +39,12 @@ struct TReader {
     {
         if (std::string read = ini.ReadString(section, key, v); !read.empty())
             v = std::move(read);
+    }
+    template <class T> void operator()(const std::string& key, TAtomicValue<T>& v)
+    {
+        T value = v.Load();
+        (*this)(key, value);
+        v.Store(value);
     }
 };
 

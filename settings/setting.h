@@ -1,4 +1,5 @@
 #pragma once
+#include "base/atomicvalue.h"
 #include "dsp/matrixrouting.h"
 
 #include <array>
@@ -29,9 +30,10 @@ public:
     int nDriverType = 0; // 0 wave-out, 1 ASIO
     std::array<bool, 7> bFreq{true, true, true, false, false, false, false};
     std::array<std::string, 2> szChName{ChannelName(0), ChannelName(1)};
-    std::array<double, 2> fLevel{0, 0}; // tenths of a dB
-    std::array<bool, 2> bInvPhase{false, false};
-    std::array<double, 2> fDelay{0, 0}; // ms
+    // Read by the device callback while the windows edit them.
+    std::array<TAtomicValue<double>, 2> fLevel{0.0, 0.0}; // tenths of a dB
+    std::array<TAtomicValue<bool>, 2> bInvPhase{false, false};
+    std::array<TAtomicValue<double>, 2> fDelay{0.0, 0.0}; // ms
 };
 
 class TSettingMME {
@@ -97,8 +99,9 @@ public:
     int IWindow = 4;
     int nDTaps = 1023;
     int DWindow = 4;
-    int RFType = 1;
-    int nRFFilterTaps = 11;
+    // Read by the filter thread on every step.
+    TAtomicValue<int> RFType = 1;
+    TAtomicValue<int> nRFFilterTaps = 11;
     bool bAutoTapLen = true;
     int ICutoff = -6; // edited, never saved
 };
@@ -115,7 +118,7 @@ public:
     bool bDownload = false;
     bool bDownloadTonkaraOnly = false;
     std::string DownloadPath;
-    int BGMVolume = -18;
+    TAtomicValue<int> BGMVolume = -18; // read by the device callback
     std::string BGMPlaylist;
     bool bSaveHistory = true;
     bool bSavePlaylist = true;

@@ -15,15 +15,15 @@ constexpr size_t NameBlockSize = 256;
 
 class TReader {
 public:
-    explicit TReader(const std::vector<uint8_t>& bytes) : bytes_(bytes) {}
+    explicit TReader(const std::vector<uint8_t>& bytes) : Bytes(bytes) {}
 
-    size_t Remaining() const { return bytes_.size() - pos_; }
+    size_t Remaining() const { return Bytes.size() - Pos; }
 
     bool Flag(bool& v)
     {
         if (Remaining() < 1)
             return false;
-        v = bytes_[pos_++] != 0;
+        v = Bytes[Pos++] != 0;
         return true;
     }
     bool Int32(int32_t& v)
@@ -46,9 +46,9 @@ public:
     {
         if (Remaining() < NameBlockSize)
             return false;
-        const auto* block = bytes_.data() + pos_;
+        const auto* block = Bytes.data() + Pos;
         name.assign(block + 1, block + 1 + block[0]);
-        pos_ += NameBlockSize;
+        Pos += NameBlockSize;
         return true;
     }
 
@@ -58,12 +58,12 @@ private:
         if (Remaining() < static_cast<size_t>(count))
             return false;
         for (int i = 0; i < count; ++i)
-            v |= static_cast<uint64_t>(bytes_[pos_++]) << (8 * i);
+            v |= static_cast<uint64_t>(Bytes[Pos++]) << (8 * i);
         return true;
     }
 
-    const std::vector<uint8_t>& bytes_;
-    size_t pos_ = 0;
+    const std::vector<uint8_t>& Bytes;
+    size_t Pos = 0;
 };
 
 void PutBits(std::vector<uint8_t>& out, uint64_t v, int count)

@@ -13,13 +13,13 @@ constexpr size_t NameBlockSize = 256;
 
 class TReader {
 public:
-    explicit TReader(const std::vector<uint8_t>& bytes) : bytes_(bytes) {}
+    explicit TReader(const std::vector<uint8_t>& bytes) : Data(bytes) {}
 
     bool Byte(uint8_t& v)
     {
         if (Remaining() < 1)
             return false;
-        v = bytes_[pos_++];
+        v = Data[Pos++];
         return true;
     }
     bool UInt32(uint32_t& v)
@@ -28,32 +28,32 @@ public:
             return false;
         v = 0;
         for (int i = 0; i < 4; ++i)
-            v |= static_cast<uint32_t>(bytes_[pos_++]) << (8 * i);
+            v |= static_cast<uint32_t>(Data[Pos++]) << (8 * i);
         return true;
     }
     bool Name(std::string& name)
     {
         if (Remaining() < NameBlockSize)
             return false;
-        const auto* block = bytes_.data() + pos_;
+        const auto* block = Data.data() + Pos;
         name.assign(block + 1, block + 1 + block[0]);
-        pos_ += NameBlockSize;
+        Pos += NameBlockSize;
         return true;
     }
     bool Bytes(size_t count, std::vector<uint8_t>& out)
     {
         if (Remaining() < count)
             return false;
-        out.assign(bytes_.begin() + static_cast<std::ptrdiff_t>(pos_), bytes_.begin() + static_cast<std::ptrdiff_t>(pos_ + count));
-        pos_ += count;
+        out.assign(Data.begin() + static_cast<std::ptrdiff_t>(Pos), Data.begin() + static_cast<std::ptrdiff_t>(Pos + count));
+        Pos += count;
         return true;
     }
 
 private:
-    size_t Remaining() const { return bytes_.size() - pos_; }
+    size_t Remaining() const { return Data.size() - Pos; }
 
-    const std::vector<uint8_t>& bytes_;
-    size_t pos_ = 0;
+    const std::vector<uint8_t>& Data;
+    size_t Pos = 0;
 };
 
 void PutUInt32(std::vector<uint8_t>& out, uint32_t v)
@@ -81,7 +81,7 @@ std::vector<uint8_t> TSettingEFX::Serialize() const
         out.push_back(slot.On ? 1 : 0);
         if (!slot.Present)
             continue;
-        const std::vector<uint8_t> data = host_ ? host_->GetData(i) : slot.Data;
+        const std::vector<uint8_t> data = SlotHost ? SlotHost->GetData(i) : slot.Data;
         PutName(out, slot.Name);
         PutUInt32(out, static_cast<uint32_t>(data.size()));
         out.insert(out.end(), data.begin(), data.end());
@@ -105,10 +105,10 @@ void TSettingEFX::Deserialize(const std::vector<uint8_t>& bytes)
         std::vector<uint8_t> data;
         if (!in.Name(name) || !in.UInt32(size) || !in.Bytes(size, data))
             return;
-        if (host_) {
-            if (!host_->FindAndLoad(i, name))
+        if (SlotHost) {
+            if (!SlotHost->FindAndLoad(i, name))
                 continue;
-            host_->SetData(i, data);
+            SlotHost->SetData(i, data);
         }
         slot.Present = true;
         slot.Name = std::move(name);
@@ -133,8 +133,8 @@ void TSettingEFX::Clear()
 {
     for (int i = 0; i < SlotCount; ++i) {
         TEFXSlotSetting& slot = Slots[static_cast<size_t>(i)];
-        if (slot.Present && host_)
-            host_->Unload(i);
+        if (slot.Present && SlotHost)
+            SlotHost->Unload(i);
         slot = TEFXSlotSetting{};
     }
 }

@@ -15,8 +15,8 @@ public:
     static constexpr int SlotCount = kEFXSlotCount;
     static constexpr size_t MaxNameLength = 255;
 
-    void SetHost(TEFXSlotHost* host) { host_ = host; }
-    TEFXSlotHost* Host() const { return host_; }
+    void SetHost(TEFXSlotHost* host) { SlotHost = host; }
+    TEFXSlotHost* Host() const { return SlotHost; }
 
     bool Save(const std::string& fileName) const;
     // Clears the slots, then reads the file (a missing file leaves them cleared). A slot
@@ -33,7 +33,7 @@ public:
     TEFXSlots Slots;
 
 private:
-    TEFXSlotHost* host_ = nullptr;
+    TEFXSlotHost* SlotHost = nullptr;
 };
 
 } // namespace marlix

@@ -62,27 +62,37 @@ void TSettingEQ::Load(const TIniFile& ini, const std::string& section)
     });
 }
 
+double CurvesEQ(const TEQCurves& curves, int channel, double freq)
+{
+    double db = curves[0].Response(freq);
+    if (channel >= 0 && channel <= 1)
+        db += curves[static_cast<size_t>(channel + 1)].Response(freq);
+    return db;
+}
+
+void DesignEQTaps(const TEQCurves& curves, int channel, int rate, int taps, TFlexBuf& block)
+{
+    const int k = taps / 2 + 1;
+    block.SetBuf(nullptr, 1, 65, k);
+    double* m = static_cast<double*>(block.Data[0]);
+    for (int j = 0; j < k; ++j) {
+        const double f = j == 0 ? 1.0 : static_cast<double>(rate) * j / taps;
+        m[j] = std::exp2(CurvesEQ(curves, channel, f) / 6);
+    }
+    LinearPhaseFIR(block);
+    block.WindowHann();
+}
+
 double TSettingEQ::GetEQ(int channel, double freq) const
 {
-    double db = Curve(-1).Response(freq);
-    if (channel >= 0 && channel <= 1)
-        db += Curve(channel).Response(freq);
-    return db;
+    return CurvesEQ(Curves, channel, freq);
 }
 
 void TSettingEQ::DesignEQ(TFIRFilter& filter, int rate, int taps) const
 {
-    const int k = taps / 2 + 1;
     TFlexBuf block;
     for (int ch = 0; ch < filter.GetChannels(); ++ch) {
-        block.SetBuf(nullptr, 1, 65, k);
-        double* m = static_cast<double*>(block.Data[0]);
-        for (int j = 0; j < k; ++j) {
-            const double f = j == 0 ? 1.0 : static_cast<double>(rate) * j / taps;
-            m[j] = std::exp2(GetEQ(ch, f) / 6);
-        }
-        LinearPhaseFIR(block);
-        block.WindowHann();
+        DesignEQTaps(Curves, ch, rate, taps, block);
         filter.SetTaps(ch, block);
     }
 }

@@ -9,6 +9,15 @@ namespace marlix {
 
 class TIniFile;
 class TFIRFilter;
+class TFlexBuf;
+
+// The three EQ curves, index c + 1 for curve c = -1 (master), 0, 1.
+using TEQCurves = std::array<TEQ, 3>;
+
+// Master curve plus channel c's curve (c = 0, 1; other channels get the master alone), dB.
+double CurvesEQ(const TEQCurves& curves, int channel, double freq);
+// Channel c's linear-phase FIR for input rate `rate` with `taps` coefficients, into `block`.
+void DesignEQTaps(const TEQCurves& curves, int channel, int rate, int taps, TFlexBuf& block);
 
 // The EQ curves (master -1, channels 0 and 1), the correction parameters per channel and
 // the measured responses the correction is derived from.
@@ -40,7 +49,7 @@ public:
     // Where the measurement files live; empty means the program folder.
     std::string Folder;
 
-    std::array<TEQ, 3> Curves; // index c + 1 for curve c = -1, 0, 1
+    TEQCurves Curves;
 
     std::array<double, 2> fSmoothness{0, 0};
     std::array<double, 2> fSmoothness2{1, 1};

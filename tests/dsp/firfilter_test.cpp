@@ -222,6 +222,69 @@ TEST_P(FIRFilterTest, NewTapsApplyFromTheNextBlock)
     EXPECT_NEAR(y2[0][2 * n], 2.0, 1e-5);
 }
 
+// Taps staged from another thread while the filter streams switch in at one block
+// boundary B: the output is exactly the old filter on the input before B plus the new
+// filter on the input from B on, with no sample lost or muted.
+TEST_P(FIRFilterTest, HandOverStagedTapsSwitchBetweenTwoBlocks)
+{
+    const int taps = 300, n = 512, length = 24 * n;
+    const auto x = RandomSignal(2, 16 * n, 41);
+    const auto oldTaps = RandomSignal(2, taps, 42), newTaps = RandomSignal(2, taps, 43);
+    for (const bool threaded : {false, true}) {
+        TFIRFilter filter(2, false, threaded, 1 << 15, taps);
+        for (int c = 0; c < 2; ++c)
+            LoadTaps(filter, c, oldTaps[c]);
+        TMChFIFO in(2, 1 << 16);
+        std::thread stager;
+        bool staged = false;
+        const int chunk = 333;
+        for (int fed = 0; fed < length; fed += chunk) {
+            if (fed >= 4 * n && !staged) {
+                staged = true;
+                stager = std::thread([&] {
+                    TFlexBuf block;
+                    ASSERT_TRUE(filter.SpareFree());
+                    for (int c = 0; c < 2; ++c) {
+                        block.SetBuf(nullptr, 1, 65, taps);
+                        std::copy(newTaps[c].begin(), newTaps[c].end(), static_cast<double*>(block.Data[0]));
+                        filter.StageTaps(c, block);
+                    }
+                    filter.CommitStaged();
+                });
+            }
+            if (fed >= 8 * n && stager.joinable())
+                stager.join();
+            for (int c = 0; c < 2; ++c)
+                for (int i = fed; i < fed + chunk; ++i) {
+                    const double v = i < static_cast<int>(x[c].size()) ? x[c][i] : 0.0;
+                    in.FIFOs[c]->Write(&v, 1);
+                }
+            while (in.Available() > 0 && filter.OutFIFO->Free() > 0) {
+                const int before = in.Available();
+                filter.Process(in, *filter.OutFIFO, chunk);
+                if (in.Available() == before)
+                    std::this_thread::yield();
+            }
+        }
+        ASSERT_EQ(filter.Switches(), 1);
+        const int b = static_cast<int>(filter.SwitchedAt());
+        ASSERT_GE(b, 4 * n);
+        ASSERT_LE(b, 10 * n);
+        ASSERT_EQ(b % n, 0);
+        for (int c = 0; c < 2; ++c) {
+            std::vector<double> before(x[c].begin(), x[c].begin() + b), after(x[c]);
+            std::fill_n(after.begin(), b, 0.0);
+            const auto y0 = DirectConvolution(before, oldTaps[c], 2 * n, length);
+            const auto y1 = DirectConvolution(after, newTaps[c], 2 * n, length);
+            std::vector<double> y(length);
+            filter.OutFIFO->FIFOs[c]->Read(y.data(), length - 2 * n);
+            const double scale = MaxAbs(y0) + MaxAbs(y1);
+            for (int t = 0; t < length - 2 * n; ++t)
+                ASSERT_NEAR(y[t], y0[t] + y1[t], Tolerance() * scale) << threaded << " " << c << " " << t;
+        }
+    }
+}
+
 INSTANTIATE_TEST_SUITE_P(Both, FIRFilterTest, ::testing::Bool(), test::FFTModeName);
 
 } // namespace

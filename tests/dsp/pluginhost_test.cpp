@@ -446,7 +446,7 @@ TEST_F(PluginHostTest, SameLabelInTwoLibrariesReloadsTheLibraryThatWasSaved)
     slots.Slots[1].On = true;
     const std::vector<double> x = Ramp(256);
     TStageRun run(2, x);
-    TEFXFilter stage(2, false, 44100, 4096, *host, slots);
+    TEFXFilter stage(2, false, 44100, 4096, *host, slots.Slots);
     stage.Process(run.in, *stage.OutFIFO, 256);
     std::vector<double> y(256);
     stage.OutFIFO->FIFOs[0]->Read(y.data(), 256);

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <cmath>
 #include <limits>
+#include <thread>
 #include <vector>
 
 namespace marlix {
@@ -200,6 +201,47 @@ TEST_F(OutputStageTest, WithoutAStageTheDriversGetSilence)
     RenderOutput(ptrs, 4, 2);
     EXPECT_EQ(a, std::vector<int32_t>(4, 1073741824));
     SetRenderStage(nullptr);
+}
+
+// A block of amplitude 4 clips at any volume above −120, and automatic volume control
+// then sets exactly −120. The main thread alternates between 0 (which AVC lowers) and a
+// volume below −120 (which AVC must leave alone): once the render thread has finished
+// two more blocks, the low volume must still be there. An AVC store computed from the
+// 0 it saw earlier would overwrite it.
+TEST_F(OutputStageTest, HandOverAutomaticVolumeNeverOverwritesAVolumeSetMeanwhile)
+{
+    avc = true;
+    const int frames = 2048;
+    const std::vector<double> loud(frames, 4.0);
+    std::atomic<bool> stop{false};
+    std::atomic<int> blocks{0};
+    std::thread device([&] {
+        while (!stop.load()) {
+            Feed(loud, loud);
+            Render(frames);
+            blocks.fetch_add(1);
+        }
+    });
+    const auto waitBlocks = [&](int n) {
+        for (const int target = blocks.load() + n; blocks.load() < target;)
+            std::this_thread::yield();
+    };
+    int lost = 0;
+    for (int i = 0; i < 3000; ++i) {
+        const int low = -130 - i % 200;
+        volume.store(0);
+        for (std::atomic<int> spin{0}; spin.fetch_add(1, std::memory_order_relaxed) < i % 97 * 20;) {
+        }
+        volume.store(low);
+        waitBlocks(2);
+        lost += volume.load() != low;
+    }
+    volume.store(0);
+    waitBlocks(2);
+    stop = true;
+    device.join();
+    EXPECT_EQ(lost, 0);
+    EXPECT_EQ(volume.load(), -120); // the reduction itself still works
 }
 
 } // namespace
