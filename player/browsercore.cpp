@@ -46,26 +46,26 @@ double FileAgeKey(const std::string& path)
 // History keys of one folder's names, read once per run of entries in the same folder.
 class THistoryKeys {
 public:
-    THistoryKeys(const THistory& history, bool byDate) : history_(history), byDate_(byDate) {}
+    THistoryKeys(const THistory& history, bool byDate) : History(history), ByDate(byDate) {}
 
     double Key(const std::string& path)
     {
         std::string folder = ParentFolder(path);
-        if (folder != folder_) {
-            folder_ = folder;
-            keys_.clear();
-            for (const auto& e : history_.ReadFolder(folder))
-                keys_[Lower(e.Name)] = byDate_ ? e.Date : e.Count;
+        if (folder != CurrentFolder) {
+            CurrentFolder = folder;
+            Keys.clear();
+            for (const auto& e : History.ReadFolder(folder))
+                Keys[Lower(e.Name)] = ByDate ? e.Date : e.Count;
         }
-        const auto it = keys_.find(Lower(WithoutSlash(path).substr(folder.size())));
-        return it == keys_.end() ? 0 : it->second;
+        const auto it = Keys.find(Lower(WithoutSlash(path).substr(folder.size())));
+        return it == Keys.end() ? 0 : it->second;
     }
 
 private:
-    const THistory& history_;
-    bool byDate_;
-    std::string folder_ = "\n";
-    std::unordered_map<std::string, double> keys_;
+    const THistory& History;
+    bool ByDate;
+    std::string CurrentFolder = "\n";
+    std::unordered_map<std::string, double> Keys;
 };
 
 } // namespace
@@ -192,78 +192,78 @@ void RecordFolderPlays(THistory& history, std::vector<std::string> added, const 
 
 std::optional<TBrowserListing> TBrowserCache::Find(const std::string& key) const
 {
-    std::lock_guard lock(mutex_);
-    const auto it = listings_.find(key);
-    if (it == listings_.end())
+    std::lock_guard lock(Lock);
+    const auto it = Listings.find(key);
+    if (it == Listings.end())
         return std::nullopt;
     return it->second;
 }
 
 void TBrowserCache::Store(const std::string& key, TBrowserListing listing)
 {
-    std::lock_guard lock(mutex_);
-    listings_[key] = std::move(listing);
+    std::lock_guard lock(Lock);
+    Listings[key] = std::move(listing);
 }
 
 void TBrowserCache::Clear()
 {
-    std::lock_guard lock(mutex_);
-    listings_.clear();
+    std::lock_guard lock(Lock);
+    Listings.clear();
 }
 
 size_t TBrowserCache::Size() const
 {
-    std::lock_guard lock(mutex_);
-    return listings_.size();
+    std::lock_guard lock(Lock);
+    return Listings.size();
 }
 
 TBrowserRoots::TBrowserRoots(std::string music, std::string download, std::string favorites)
-    : music_(WithSlash(std::move(music)))
-    , download_(WithSlash(std::move(download)))
-    , favorites_(WithSlash(std::move(favorites)))
+    : Music(WithSlash(std::move(music)))
+    , Download(WithSlash(std::move(download)))
+    , Favorites(WithSlash(std::move(favorites)))
 {
 }
 
 void TBrowserRoots::Load(const TIniFile& ini)
 {
-    entries_.clear();
-    if (!music_.empty())
-        entries_.push_back(music_);
-    if (!download_.empty() && download_ != music_)
-        entries_.push_back(download_);
-    if (!favorites_.empty())
-        entries_.push_back(favorites_);
-    fixed_ = entries_.size();
+    Folders.clear();
+    if (!Music.empty())
+        Folders.push_back(Music);
+    if (!Download.empty() && Download != Music)
+        Folders.push_back(Download);
+    if (!Favorites.empty())
+        Folders.push_back(Favorites);
+    FixedCount = Folders.size();
     for (int i = 0; ini.ValueExists(Section, std::to_string(i)); ++i) {
         const std::string folder = ini.ReadString(Section, std::to_string(i), "");
         if (!folder.empty())
-            entries_.push_back(WithSlash(folder));
+            Folders.push_back(WithSlash(folder));
     }
 }
 
 void TBrowserRoots::Save(TIniFile& ini) const
 {
     ini.EraseSection(Section);
-    for (size_t i = fixed_; i < entries_.size(); ++i)
-        ini.WriteString(Section, std::to_string(i - fixed_), entries_[i]);
+    for (size_t i = FixedCount; i < Folders.size(); ++i)
+        ini.WriteString(Section, std::to_string(i - FixedCount), Folders[i]);
 }
 
 bool TBrowserRoots::IsUserFolder(int index) const
 {
-    return index >= int(fixed_) && index < int(entries_.size());
+    return index >= int(FixedCount) && index < int(Folders.size());
 }
 
 void TBrowserRoots::AddFolder(const std::string& folder)
 {
     if (!folder.empty())
-        entries_.push_back(WithSlash(folder));
+        Folders.push_back(WithSlash(folder));
 }
 
 bool TBrowserRoots::Remove(int index)
 {
     if (!IsUserFolder(index))
         return false;
-    entries_.erase(entries_.begin() + index);
+    Folders.erase(Folders.begin() + index);
     return true;
 }
 
@@ -275,11 +275,11 @@ std::string TBrowserRoots::DisplayName(const std::string& path) const
         const long diff = long(path.size()) - long(known.size());
         return Lower(path).find(Lower(WithoutSlash(known))) != std::string::npos && diff > -2 && diff < 2;
     };
-    if (near(music_))
+    if (near(Music))
         return "マイミュージック";
-    if (near(download_))
+    if (near(Download))
         return "ダウンロード済";
-    if (!favorites_.empty() && WithSlash(path) == favorites_)
+    if (!Favorites.empty() && WithSlash(path) == Favorites)
         return "お気に入り検索";
     return path;
 }
@@ -287,7 +287,7 @@ std::string TBrowserRoots::DisplayName(const std::string& path) const
 bool TBrowserRoots::IsFavoritesFolder(const std::string& folder) const
 {
     const std::string f = WithSlash(folder);
-    return !f.empty() && (f == download_ || f == favorites_);
+    return !f.empty() && (f == Download || f == Favorites);
 }
 
 int TBrowserGeometry::Rows() const

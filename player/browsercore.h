@@ -79,8 +79,8 @@ public:
     size_t Size() const;
 
 private:
-    mutable std::mutex mutex_;
-    std::map<std::string, TBrowserListing> listings_;
+    mutable std::mutex Lock;
+    std::map<std::string, TBrowserListing> Listings;
 };
 
 // The root list: the music folder, the download folder when it differs, the favourites
@@ -95,7 +95,7 @@ public:
     // Rewrites the section with the user's folders only, numbered from "0".
     void Save(TIniFile& ini) const;
 
-    const std::vector<std::string>& Entries() const { return entries_; }
+    const std::vector<std::string>& Entries() const { return Folders; }
     bool IsUserFolder(int index) const;
     void AddFolder(const std::string& folder);
     bool Remove(int index);
@@ -106,9 +106,9 @@ public:
     bool IsFavoritesFolder(const std::string& folder) const;
 
 private:
-    std::string music_, download_, favorites_;
-    std::vector<std::string> entries_;
-    size_t fixed_ = 0;
+    std::string Music, Download, Favorites;
+    std::vector<std::string> Folders;
+    size_t FixedCount = 0;
 };
 
 // Where a pointer is in a list, and the page arithmetic of the paged style.

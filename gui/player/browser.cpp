@@ -15,7 +15,6 @@
 #include <QLabel>
 #include <QMenu>
 #include <QScreen>
-#include <QStandardPaths>
 #include <QTimer>
 #include <QToolButton>
 #include <QWheelEvent>
@@ -29,21 +28,13 @@ constexpr int kPanelHeight = 46;
 const char* const kSortCaptions[] = {"名前順", "新着順", "再生順", "頻度順"};
 const char* const kSortItems[] = {"名前順(&N)", "新着順(&E)", "再生順(&P)", "頻度順(&R)"};
 
-std::string MusicLocation()
-{
-    QString music = QStandardPaths::writableLocation(QStandardPaths::MusicLocation);
-    if (music.isEmpty())
-        music = QDir::homePath() + QStringLiteral("/Music");
-    return WithSlash(music.toStdString());
-}
-
 } // namespace
 
 TFo_Browser::TFo_Browser(TSettings& settings, TPlayerState& state, TPendingAdditions& pending, QWidget* parent,
                          THistory history, std::string music)
     : QWidget(parent)
     , Lister_(std::move(history))
-    , Music(music.empty() ? MusicLocation() : WithSlash(music))
+    , Music(music.empty() ? MusicFolder() : WithSlash(music))
     , Roots_(Music, settings.Function.DownloadPath, settings.Function.FavoritePath)
     , Context_{settings, state, pending, Lister_, Roots_}
     , Pa_Top(new QWidget(this))

@@ -478,6 +478,7 @@ void TFr_Browser::MouseDown(QMouseEvent* e)
 
 void TFr_Browser::OpenInPlace()
 {
+    Context.CloseRequest = false;
     if (!HoveredFolderReady()) {
         OpenWhenReady = true;
         return;

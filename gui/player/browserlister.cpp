@@ -8,36 +8,36 @@ namespace marlix {
 
 TBrowserLister::TBrowserLister(THistory history, QObject* parent)
     : QObject(parent)
-    , history_(std::move(history))
-    , worker_(new QObject)
+    , History_(std::move(history))
+    , Worker(new QObject)
 {
-    thread_.setObjectName("BrowserLister");
-    worker_->moveToThread(&thread_);
-    connect(&thread_, &QThread::finished, worker_, &QObject::deleteLater);
-    thread_.start(QThread::LowPriority);
+    Thread.setObjectName("BrowserLister");
+    Worker->moveToThread(&Thread);
+    connect(&Thread, &QThread::finished, Worker, &QObject::deleteLater);
+    Thread.start(QThread::LowPriority);
 }
 
 TBrowserLister::~TBrowserLister()
 {
-    thread_.quit();
-    thread_.wait();
+    Thread.quit();
+    Thread.wait();
 }
 
 void TBrowserLister::Post(std::function<void()> job)
 {
-    QMetaObject::invokeMethod(worker_, std::move(job), Qt::QueuedConnection);
+    QMetaObject::invokeMethod(Worker, std::move(job), Qt::QueuedConnection);
 }
 
 std::optional<TBrowserListing> TBrowserLister::Cached(const TBrowserListingRequest& request) const
 {
-    return cache_.Find(request.Key());
+    return Listings.Find(request.Key());
 }
 
 void TBrowserLister::Request(const TBrowserListingRequest& request)
 {
     Post([this, request] {
         const std::string key = request.Key();
-        cache_.Store(key, MakeListing(request, history_));
+        Listings.Store(key, MakeListing(request, History_));
         emit Listed(QString::fromStdString(key));
     });
 }
@@ -49,7 +49,7 @@ void TBrowserLister::RequestAdditions(const std::string& folder, const std::stri
     // The answer goes through the lister, which outlives the worker, and is dropped on
     // the GUI thread when the asking window is gone.
     Post([this, folder, extensions, order, jukeBox, context = QPointer<QObject>(context), done = std::move(done)] {
-        auto files = FolderAdditions(folder, extensions, order, history_, jukeBox);
+        auto files = FolderAdditions(folder, extensions, order, History_, jukeBox);
         QMetaObject::invokeMethod(
             this,
             [context, done, files = std::move(files)]() mutable {
@@ -65,8 +65,8 @@ void TBrowserLister::RecordFolderPlays(std::vector<std::string> added, const std
     if (root.empty() || added.empty())
         return;
     Post([this, added = std::move(added), root] {
-        marlix::RecordFolderPlays(history_, added, root, DateTimeNow());
-        cache_.Clear();
+        marlix::RecordFolderPlays(History_, added, root, DateTimeNow());
+        Listings.Clear();
     });
 }
 

@@ -34,8 +34,8 @@ public:
     // Waits until the worker has done everything asked of it so far (tests, shut-down).
     void Flush();
 
-    const THistory& History() const { return history_; }
-    TBrowserCache& Cache() { return cache_; }
+    const THistory& History() const { return History_; }
+    TBrowserCache& Cache() { return Listings; }
 
 signals:
     void Listed(const QString& key);
@@ -43,10 +43,10 @@ signals:
 private:
     void Post(std::function<void()> job);
 
-    THistory history_;
-    TBrowserCache cache_;
-    QThread thread_;
-    QObject* worker_;
+    THistory History_;
+    TBrowserCache Listings;
+    QThread Thread;
+    QObject* Worker;
 };
 
 } // namespace marlix
