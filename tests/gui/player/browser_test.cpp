@@ -293,6 +293,26 @@ TEST_F(BrowserWindow, PagedPopupFillsTheScreenAndTurnsPages)
     EXPECT_EQ(frame->Scroll, frame->Geometry().PageSize());
 }
 
+TEST_F(BrowserWindow, BackWithSkippedFoldersStopsAtTheChainsRoot)
+{
+    const std::string solo = home.Path() + "solo/";
+    for (const char* f : {"Only/Deep/a.wav", "Only/Deep/b.wav"}) {
+        fs::create_directories(fs::path(solo + f).parent_path());
+        WriteText(solo + f, "x");
+    }
+    window->AddFolder(solo);
+    settings.Operation.nBrowserType = 1;
+    Hover(window->Frame(), 3, true);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return window->Popup() != nullptr; }, 5000));
+    TFr_Browser* frame = window->Popup()->Frame();
+    EXPECT_EQ(frame->Folder, solo + "Only/Deep/");
+    const TBrowserGeometry g = frame->Geometry();
+    ASSERT_GT(g.Columns(), 2);
+    Click(frame, QPoint((g.Columns() - 1) * g.ColumnWidth + 10, g.Rows() * g.RowHeight + 5));
+    EXPECT_EQ(frame->Folder, solo) << "climbing past single folders stays inside the registered folder";
+    EXPECT_EQ(frame->Entries, Names{"Only"});
+}
+
 TEST_F(BrowserWindow, FavouritesMenuAndPaintedRows)
 {
     WriteText(settings.Function.FavoritePath + "jazz.mxp", "x");
