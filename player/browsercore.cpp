@@ -281,7 +281,10 @@ std::string TBrowserRoots::DisplayName(const std::string& path) const
         return "ダウンロード済";
     if (!Favorites.empty() && WithSlash(path) == Favorites)
         return "お気に入り検索";
-    return path;
+    // A user's folder by its own name: a full path would be cut to its common start.
+    const std::string bare = WithoutSlash(path);
+    const size_t slash = bare.rfind('/');
+    return slash == std::string::npos || bare.size() == 1 ? bare : bare.substr(slash + 1);
 }
 
 bool TBrowserRoots::IsFavoritesFolder(const std::string& folder) const

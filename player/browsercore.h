@@ -100,7 +100,7 @@ public:
     void AddFolder(const std::string& folder);
     bool Remove(int index);
 
-    // "マイミュージック", "ダウンロード済", "お気に入り検索" or the path itself.
+    // "マイミュージック", "ダウンロード済", "お気に入り検索", else the folder's own name.
     std::string DisplayName(const std::string& path) const;
     // The download and favourites folders show the favourites menu.
     bool IsFavoritesFolder(const std::string& folder) const;

@@ -62,6 +62,7 @@ TFo_Browser::TFo_Browser(TSettings& settings, TPlayerState& state, TPendingAddit
     Ti_Check->setInterval(50);
     connect(Ti_Check, &QTimer::timeout, this, [this] { Ti_CheckTimer(); });
     Ti_Check->start();
+    Ti_CheckTimer();
 }
 
 TFo_Browser::~TFo_Browser()

@@ -11,7 +11,9 @@
 #include "player/playerstate.h"
 #include "settings/settings.h"
 
+#include <QIcon>
 #include <QLabel>
+#include <QPixmap>
 #include <QMenu>
 #include <QMouseEvent>
 #include <QPainter>
@@ -40,6 +42,22 @@ QFont BrowserFont(int size, const QString& name)
 void HoverBar(QImage& img, const QRect& r)
 {
     DrawBar(img, r, PixRGB(224, 224, 255), false, 0.25, PixRGB(160, 160, 255));
+}
+
+// A drawing pin seen from the side: round head, collar and needle.
+QIcon PinIcon()
+{
+    QPixmap pin(16, 16);
+    pin.fill(Qt::transparent);
+    QPainter p(&pin);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setPen(QPen(QColor(96, 96, 96), 1.5));
+    p.drawLine(QPointF(8, 9), QPointF(8, 15));
+    p.setPen(Qt::NoPen);
+    p.setBrush(QColor(64, 64, 255));
+    p.drawEllipse(QRectF(4, 1, 8, 6));
+    p.drawRect(QRectF(6, 6, 4, 3));
+    return QIcon(pin);
 }
 
 QChar FirstLetter(const QString& s) { return s.isEmpty() ? QChar() : s[0].toUpper(); }
@@ -190,7 +208,7 @@ TFr_Browser::TFr_Browser(TBrowserContext& context, bool rootList, QWidget* paren
     Bu_Pin->setObjectName("Bu_Pin");
     Bu_Pin->setCheckable(true);
     Bu_Pin->setAutoRaise(true);
-    Bu_Pin->setText(QStringLiteral("📌"));
+    Bu_Pin->setIcon(PinIcon());
     SetHint(Bu_Pin, QStringLiteral("ピン|押している間はクリックしてもポップアップを閉じません (予約モード)"));
     connect(Bu_Pin, &QToolButton::clicked, this, [this](bool on) { Context.State.Reserve = on; });
     PB_Browser->setObjectName("PB_Browser");
