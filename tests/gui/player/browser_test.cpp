@@ -293,6 +293,29 @@ TEST_F(BrowserWindow, PagedPopupFillsTheScreenAndTurnsPages)
     EXPECT_EQ(frame->Scroll, frame->Geometry().PageSize());
 }
 
+TEST_F(BrowserWindow, TranslucencyAndFontFollowTheSettings)
+{
+    TFo_Browser2* popup = OpenMusic();
+    ASSERT_NE(popup, nullptr);
+    EXPECT_EQ(popup->windowOpacity(), 1.0);
+    settings.View.bBrowserAlphaBlend = true;
+    settings.View.nBrowserAlphaBlendValue = 51;
+    settings.View.nBrowserFontSize = 12; // 16 pixels
+    window->ClosePopups();
+    popup = OpenMusic();
+    ASSERT_NE(popup, nullptr);
+    EXPECT_NEAR(popup->windowOpacity(), 204 / 255.0, 0.01);
+    EXPECT_EQ(popup->Frame()->RowHeight, 25);
+    SendMouse(popup->Frame()->PaintBox(), QEvent::MouseMove, {20, 45}, Qt::NoButton);
+    EXPECT_EQ(popup->Frame()->HoverIndex, 1) << "rows follow the font's height (row 2 at 21 pixels)";
+    // A registered folder that is gone opens nothing.
+    window->AddFolder(home.Path() + "gone");
+    Hover(window->Frame(), 3, true);
+    window->Lister().Flush();
+    QApplication::processEvents();
+    EXPECT_EQ(window->Popup(), nullptr);
+}
+
 TEST_F(BrowserWindow, BackWithSkippedFoldersStopsAtTheChainsRoot)
 {
     const std::string solo = home.Path() + "solo/";
