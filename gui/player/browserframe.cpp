@@ -247,8 +247,12 @@ void TFr_Browser::BuildFavoritesMenu()
     PM_FavDelete->setObjectName("PM_FavDelete");
     PM_FavDelete->setShortcut(QKeySequence::Delete);
     connect(PM_FavDelete, &QAction::triggered, this, [this] {
+        // Only a saved search is ever deleted, whatever else is hovered.
+        const QString path = QString::fromStdString(HoverPath);
         std::error_code ec;
-        std::filesystem::remove(HoverPath, ec);
+        if (path.endsWith(QStringLiteral(".mxp"), Qt::CaseInsensitive) &&
+            std::filesystem::is_regular_file(HoverPath, ec))
+            std::filesystem::remove(HoverPath, ec);
         Context.CloseRequest = true;
     });
 }
