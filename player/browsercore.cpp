@@ -149,6 +149,24 @@ TBrowserListing MakeListing(const TBrowserListingRequest& request, const THistor
     return result;
 }
 
+TBrowserListing ListParent(const std::string& folder, const std::string& root, const std::string& extensions,
+                           bool skipSingleFolder)
+{
+    const std::string top = WithSlash(root);
+    const auto inside = [&](const std::string& f) { return !f.empty() && f.starts_with(top); };
+    TBrowserListing result{ParentFolder(folder), {}};
+    if (!inside(result.Folder))
+        return {};
+    result.Entries = ListOneLevel(result.Folder, extensions);
+    while (skipSingleFolder && result.Entries.size() == 1 && result.Entries[0][0] != '!') {
+        const std::string up = ParentFolder(result.Folder);
+        if (!inside(up))
+            break;
+        result = {up, ListOneLevel(up, extensions)};
+    }
+    return result;
+}
+
 std::string PreviewHint(const std::vector<std::string>& entries, const std::string& help)
 {
     std::string hint;

@@ -57,6 +57,12 @@ struct TBrowserListingRequest {
 
 TBrowserListing MakeListing(const TBrowserListingRequest& request, const THistory& history);
 
+// The folder above `folder` in name order, for going back: with `skipSingleFolder` it
+// climbs on while the folder holds a single sub-folder, never above `root`. Folder is
+// empty when the parent lies outside `root`.
+TBrowserListing ListParent(const std::string& folder, const std::string& root, const std::string& extensions,
+                           bool skipSingleFolder);
+
 // The hint of a preview: up to 10 entries (files without "!") on lines, "..." after the
 // tenth, then "|" and the help text.
 std::string PreviewHint(const std::vector<std::string>& entries, const std::string& help);

@@ -535,29 +535,24 @@ void TFr_Browser::Navigate(int code)
 
 void TFr_Browser::GoBack()
 {
-    std::string folder = ParentFolder(Folder);
-    const std::string root = WithSlash(RootFolder);
-    const auto outside = [&] { return folder.empty() || !folder.starts_with(root); };
-    if (outside()) {
+    const std::string parent = ParentFolder(Folder);
+    if (parent.empty() || !parent.starts_with(WithSlash(RootFolder))) {
         Context.CloseRequest = true;
         return;
     }
-    const std::string& exts = Context.Settings.Operation.BrowseExts;
-    std::vector<std::string> entries = ListOneLevel(folder, exts);
-    while (Context.Settings.Operation.bBrowserSkipSubFolder && entries.size() == 1 && entries[0][0] != '!') {
-        const std::string up = ParentFolder(folder);
-        if (up.empty() || !up.starts_with(root))
-            break;
-        folder = up;
-        entries = ListOneLevel(folder, exts);
-    }
-    Scroll = 0;
-    if (!ScrollStack.empty()) {
-        Scroll = ScrollStack.back();
-        ScrollStack.pop_back();
-    }
-    ShowFolder(folder, std::move(entries));
     Context.CloseRequest = false;
+    const TSettingOperation& op = Context.Settings.Operation;
+    Context.Lister.RequestParent(Folder, RootFolder, op.BrowseExts, op.bBrowserSkipSubFolder, this,
+                                 [this](TBrowserListing up) {
+                                     if (up.Folder.empty())
+                                         return;
+                                     Scroll = 0;
+                                     if (!ScrollStack.empty()) {
+                                         Scroll = ScrollStack.back();
+                                         ScrollStack.pop_back();
+                                     }
+                                     ShowFolder(up.Folder, std::move(up.Entries));
+                                 });
 }
 
 void TFr_Browser::AddEntry(const std::string& entry)

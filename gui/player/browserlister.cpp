@@ -42,22 +42,39 @@ void TBrowserLister::Request(const TBrowserListingRequest& request)
     });
 }
 
+template <typename T>
+void TBrowserLister::Answer(QObject* context, std::function<T()> work, std::function<void(T)> done)
+{
+    Post([this, context = QPointer<QObject>(context), work = std::move(work), done = std::move(done)] {
+        QMetaObject::invokeMethod(
+            this,
+            [context, done, result = work()]() mutable {
+                if (context)
+                    done(std::move(result));
+            },
+            Qt::QueuedConnection);
+    });
+}
+
 void TBrowserLister::RequestAdditions(const std::string& folder, const std::string& extensions, TBrowserOrder order,
                                       bool jukeBox, QObject* context,
                                       std::function<void(std::vector<std::string>)> done)
 {
-    // The answer goes through the lister, which outlives the worker, and is dropped on
-    // the GUI thread when the asking window is gone.
-    Post([this, folder, extensions, order, jukeBox, context = QPointer<QObject>(context), done = std::move(done)] {
-        auto files = FolderAdditions(folder, extensions, order, History_, jukeBox);
-        QMetaObject::invokeMethod(
-            this,
-            [context, done, files = std::move(files)]() mutable {
-                if (context)
-                    done(std::move(files));
-            },
-            Qt::QueuedConnection);
-    });
+    Answer<std::vector<std::string>>(
+        context, [this, folder, extensions, order, jukeBox] {
+            return FolderAdditions(folder, extensions, order, History_, jukeBox);
+        },
+        std::move(done));
+}
+
+void TBrowserLister::RequestParent(const std::string& folder, const std::string& root, const std::string& extensions,
+                                   bool skipSingleFolder, QObject* context, std::function<void(TBrowserListing)> done)
+{
+    Answer<TBrowserListing>(
+        context, [folder, root, extensions, skipSingleFolder] {
+            return ListParent(folder, root, extensions, skipSingleFolder);
+        },
+        std::move(done));
 }
 
 void TBrowserLister::RecordFolderPlays(std::vector<std::string> added, const std::string& root)

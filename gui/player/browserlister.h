@@ -28,6 +28,10 @@ public:
     // `context` went away first.
     void RequestAdditions(const std::string& folder, const std::string& extensions, TBrowserOrder order,
                           bool jukeBox, QObject* context, std::function<void(std::vector<std::string>)> done);
+    // The folder above `folder` for going back (see ListParent), handed to `done` on the
+    // GUI thread unless `context` went away first.
+    void RequestParent(const std::string& folder, const std::string& root, const std::string& extensions,
+                       bool skipSingleFolder, QObject* context, std::function<void(TBrowserListing)> done);
     // Counts folder plays in the background; cached listings are dropped afterwards
     // because orders by play depend on them.
     void RecordFolderPlays(std::vector<std::string> added, const std::string& root);
@@ -42,6 +46,10 @@ signals:
 
 private:
     void Post(std::function<void()> job);
+    // Runs `work` on the worker and hands its result to `done` on the GUI thread, through
+    // the lister (which outlives the worker), unless `context` is gone by then.
+    template <typename T>
+    void Answer(QObject* context, std::function<T()> work, std::function<void(T)> done);
 
     THistory History_;
     TBrowserCache Listings;

@@ -88,6 +88,11 @@ TEST_F(BrowserCoreTest, SkipsFoldersThatHoldOnlyOneFolder)
     };
     for (const Case& c : cases)
         EXPECT_EQ(MakeListing({c.Folder, "wav,mp3", c.Skip, {}}, history), c.Expected) << c.Folder;
+    // Going back climbs past single folders, but never above the root.
+    EXPECT_EQ(ListParent(music + "x/one/two/", music + "x/", "wav,mp3", true), (TBrowserListing{music + "x/", {"one"}}));
+    EXPECT_EQ(ListParent(music + "x/one/two/", music + "x/", "wav,mp3", false),
+              (TBrowserListing{music + "x/one/", {"two"}}));
+    EXPECT_EQ(ListParent(music + "x/", music + "x/", "wav", true).Folder, "") << "above the root";
     // A folder that contains itself ends the descent instead of hanging.
     const TBrowserListing loop = MakeListing({music + "loop", "wav", true, {}}, history);
     EXPECT_TRUE(loop.Folder.starts_with(music + "loop/self/"));
