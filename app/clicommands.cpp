@@ -42,7 +42,8 @@ void Prepare(bool effects)
         Settings().EFX.SetHost(&PluginHost());
     Settings().Load(ini, folder);
     PlayerState().Load(ini);
-    LoadFFTLibrary(folder + "nsp.so");
+    // Without the module the built-in transform runs.
+    (void)LoadFFTLibrary(folder + "nsp.so");
 }
 
 int Usage(const char* text)
@@ -184,7 +185,7 @@ int Info(const std::vector<std::string>& args)
         std::fprintf(stderr, "marlixaudio-cli: cannot open %s\n", args[0].c_str());
         return 3;
     }
-    std::printf("source: %s\n", decoder.SourceKind == TFo_Decoder::WavSource ? "wav" : "library");
+    std::printf("source: %s\n", decoder.SourceKind == TSourceKind::Wav ? "wav" : "library");
     std::printf("rate: %u\n", static_cast<unsigned>(decoder.Format.nSamplesPerSec));
     std::printf("channels: %u\n", static_cast<unsigned>(decoder.Format.nChannels));
     std::printf("bits: %u\n", static_cast<unsigned>(decoder.Format.wBitsPerSample));

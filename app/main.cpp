@@ -1,7 +1,7 @@
 // The desktop player: one instance per program folder, the player session and its main
 // window. "--screens DIR" saves the drawing toolkit's gallery (DIR/toolkit.png), each
 // player window alone (DIR/<object name>.png) and the main window in each of the six
-// layouts (DIR/layout-N.png), then exits.
+// layouts (DIR/layout-N.png) and the DSP window's pages (DIR/TFo_Equalizer-<page>.png), then exits.
 #include "base/mainthread.h"
 #include "base/programfolder.h"
 #include "dsp/pluginhost.h"
@@ -11,6 +11,7 @@
 #include "gui/player/mainwindow.h"
 #include "gui/player/namelist.h"
 #include "gui/player/singleinstance.h"
+#include "gui/dspui/equalizershots.h"
 #include "gui/player/windowshots.h"
 #include "player/pending.h"
 #include "player/playersession.h"
@@ -59,6 +60,10 @@ int SaveScreens(const QString& dir, TFo_Main& main)
     QString error;
     if (!SavePlayerWindowShots(dir, error)) {
         std::fprintf(stderr, "marlixaudio: player windows: %s\n", qPrintable(error));
+        return 2;
+    }
+    if (!SaveEqualizerShots(dir, error)) {
+        std::fprintf(stderr, "marlixaudio: DSP window: %s\n", qPrintable(error));
         return 2;
     }
     return 0;

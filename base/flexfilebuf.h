@@ -46,7 +46,7 @@ public:
     // channel. Headers are refused unless they describe 1..16 channels of 8/16/24/32-bit
     // PCM with a consistent block align and a non-zero rate; frame counts never exceed
     // what the files hold.
-    int OpenFile(int side, const std::vector<std::string>& names, int rate, int bits, int fileCount,
+    [[nodiscard]] int OpenFile(int side, const std::vector<std::string>& names, int rate, int bits, int fileCount,
                  int channels);
     // Closes the side's files; a written WAV gets its final sizes in the header first.
     void CloseFile(int side);

@@ -33,7 +33,7 @@ void FFTInverseUnscaled(Complex* buffer, int n, TFFTTables& tables);
 
 // The optional external transform ("nsp.so" in the program folder). Loading
 // returns false and keeps the built-in transform when the file is absent or unusable.
-bool LoadFFTLibrary(const std::string& path);
+[[nodiscard]] bool LoadFFTLibrary(const std::string& path);
 void UnloadFFTLibrary();
 bool FFTLibraryLoaded();
 

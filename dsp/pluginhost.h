@@ -78,7 +78,7 @@ public:
 
     // A file from the catalogue names its slot after the catalogue's unique display
     // name, so saving and loading the slot finds the same file again.
-    bool LoadPlugin(int slot, const std::string& file, bool privateCopy);
+    [[nodiscard]] bool LoadPlugin(int slot, const std::string& file, bool privateCopy);
     void UnloadPlugin(int slot, bool deleteCopy);
     void UnloadAll();
     std::string ProbePlugin(const std::string& file);

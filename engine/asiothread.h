@@ -112,7 +112,7 @@ private:
 // The exported operations of the pro-audio output. One host at most runs at a time.
 // asioStart is false when the driver does not stream within 3 s, and when the library
 // is missing or the driver fails to initialise (e.g. a busy or absent card).
-bool asioStart(const char* driverName, TASIORenderProc render);
+[[nodiscard]] bool asioStart(const char* driverName, TASIORenderProc render);
 // Buffer under-runs the drivers reported since the process started.
 int64_t ASIOUnderruns();
 // Stops the host; a library that has not returned after the stop timeout (5 s) is

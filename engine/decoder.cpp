@@ -74,7 +74,7 @@ void TFeedThread::Execute()
 
 TWavBufThread::TWavBufThread(TFo_Decoder& owner)
     : TFeedThread(
-          10ms, [&owner] { return owner.IsOpen.load() && owner.SourceKind.load() == TFo_Decoder::WavSource; },
+          10ms, [&owner] { return owner.IsOpen.load() && owner.SourceKind.load() == TSourceKind::Wav; },
           [&owner] { owner.WavFeedStep(); })
 {
 }
@@ -83,7 +83,7 @@ TMP3BufThread::TMP3BufThread(TFo_Decoder& owner)
     : TFeedThread(
           100ms,
           [&owner] {
-              return owner.IsOpen.load() && owner.SourceKind.load() == TFo_Decoder::LibrarySource &&
+              return owner.IsOpen.load() && owner.SourceKind.load() == TSourceKind::Library &&
                      owner.FIFO.State.load() > 0;
           },
           [&owner] { owner.LibraryEndStep(); })
@@ -190,7 +190,7 @@ void TFo_Decoder::OpenSource(const std::string& name)
     Busy = true;
     PauseFeeds();
     CloseSource();
-    SourceKind = WavSource;
+    SourceKind = TSourceKind::Wav;
     bool ok = HasWavExtension(name) && TryWavOpen();
     if (!ok)
         ok = TryLibraryOpen();
@@ -226,7 +226,7 @@ bool TFo_Decoder::TryWavOpen()
 
 bool TFo_Decoder::TryLibraryOpen()
 {
-    SourceKind = LibrarySource;
+    SourceKind = TSourceKind::Library;
     Callback.Active = true;
     LibPosMs = 0.0;
     LibHandle = dsdCreate(FileName.c_str(), 0, &Callback);
@@ -251,7 +251,7 @@ void TFo_Decoder::CloseSource()
     PauseFeeds();
     LengthMs.store(0.0, std::memory_order_release);
     IsOpen = false;
-    if (SourceKind == LibrarySource) {
+    if (SourceKind == TSourceKind::Library) {
         Callback.Active = false;
         dsdFree(LibHandle);
         LibHandle = nullptr;
@@ -276,7 +276,7 @@ void TFo_Decoder::SeekMs(double ms)
 {
     if (Busy || Paused() || !IsOpen)
         return;
-    if (SourceKind == LibrarySource) {
+    if (SourceKind == TSourceKind::Library) {
         dsdSetPosition(LibHandle, ms);
     } else if (FileBuf) {
         const double frame = std::max(0.0, std::round(Format.nSamplesPerSec * ms / 1000.0));
@@ -297,7 +297,7 @@ double TFo_Decoder::SourceLengthMs()
 {
     if (!IsOpen)
         return 0.0;
-    if (SourceKind == LibrarySource)
+    if (SourceKind == TSourceKind::Library)
         return dsdGetLength(LibHandle);
     return FileBuf ? double(FileBuf->GetFileLength(TFlexFileBuf::ReadSide)) * 1000.0 / Format.nSamplesPerSec : 0.0;
 }
@@ -306,7 +306,7 @@ double TFo_Decoder::GetPositionMs()
 {
     if (!IsOpen)
         return 0.0;
-    if (SourceKind == LibrarySource)
+    if (SourceKind == TSourceKind::Library)
         return std::max(dsdGetPosition(LibHandle), LibPosMs.load());
     return FileBuf ? double(FileBuf->GetFilePos(TFlexFileBuf::ReadSide)) * 1000.0 / Format.nSamplesPerSec : 0.0;
 }
@@ -331,7 +331,7 @@ void TFo_Decoder::WriteWavBlock(int32_t frames)
 
 void TFo_Decoder::WavFeedStep()
 {
-    if (WavThread.PauseCount > 0 || !IsOpen || SourceKind != WavSource || !FileBuf)
+    if (WavThread.PauseCount > 0 || !IsOpen || SourceKind != TSourceKind::Wav || !FileBuf)
         return;
     try {
         const int rate = int(Format.nSamplesPerSec);
@@ -364,7 +364,7 @@ void TFo_Decoder::WavFeedStep()
 
 void TFo_Decoder::LibraryEndStep()
 {
-    if (LibThread.PauseCount > 0 || !IsOpen || SourceKind != LibrarySource || !LibHandle || FIFO.State <= 0)
+    if (LibThread.PauseCount > 0 || !IsOpen || SourceKind != TSourceKind::Library || !LibHandle || FIFO.State <= 0)
         return;
     Finished = dsdGetFinished(LibHandle) > 0;
     const int32_t n = int32_t(std::lround(BufferSec * Format.nSamplesPerSec * 0.25));

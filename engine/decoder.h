@@ -72,12 +72,14 @@ public:
 
 // The decoder: one source at a time, a PCM WAV file read here or any other file or URL
 // decoded by the stream decoder, feeding the 2-channel decoder FIFO. OpenSource,
+// What feeds the decoder's FIFO: a PCM WAV file read here, or the decoder library.
+enum class TSourceKind : int32_t { Wav = 0, Library = 1 };
+
 // CloseSource, SeekMs and the feed steps belong to the main thread.
 class TFo_Decoder {
 public:
     static constexpr int32_t FIFOChannels = 2;
     static constexpr int32_t FIFOCapacity = 131072;
-    enum { WavSource = 0, LibrarySource = 1 };
 
     TFo_Decoder();
     ~TFo_Decoder();
@@ -101,7 +103,7 @@ public:
 
     std::string FileName;
     std::atomic<bool> IsOpen{false};
-    std::atomic<int32_t> SourceKind{WavSource};
+    std::atomic<TSourceKind> SourceKind{TSourceKind::Wav};
     TWaveFormatEx Format{};
     TMChFIFO FIFO{FIFOChannels, FIFOCapacity};
     std::unique_ptr<TFlexFileBuf> FileBuf;

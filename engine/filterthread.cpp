@@ -51,7 +51,7 @@ void TFilterThread::Resume()
 
 void TFilterThread::Halt()
 {
-    RunState.store(0, std::memory_order_release);
+    RunState.store(TRunState::Stopped, std::memory_order_release);
     OutFIFO->Reset();
 }
 
@@ -217,7 +217,7 @@ void TFilterThread::RaiseRate(TMChFIFO& source, TMChFIFO& destination, int n)
 void TFilterThread::Step()
 {
     StageUpkeep();
-    if (RunState.load(std::memory_order_acquire) > 0) {
+    if (RunState.load(std::memory_order_acquire) == TRunState::Running) {
         const int internal = InRate * UpFactor;
         const int deficit = Nearest(static_cast<double>(internal) * BufferSec - OutFIFO->Available());
         int n = deficit / UpFactor;

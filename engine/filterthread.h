@@ -30,6 +30,9 @@ struct TChainSwitches {
     static bool On(const std::atomic<bool>* flag) { return flag && flag->load(std::memory_order_acquire); }
 };
 
+// Stopped until Run; the values are those the thread's state word had.
+enum class TRunState : int32_t { Stopped = 0, Running = 2 };
+
 // The pipeline driver: every 10 ms it tops its output FIFO up to one buffer at the
 // internal rate, pulling decoded frames through the switched-on stages (effects →
 // convolver → matrix → equaliser), stuffing zeros for the integer up-sampling factor and running
@@ -43,7 +46,7 @@ public:
 
     // Starts the thread (set-up, then a step every 10 ms until Terminate).
     void Resume();
-    void Run() { RunState.store(2, std::memory_order_release); }
+    void Run() { RunState.store(TRunState::Running, std::memory_order_release); }
     void Halt();
     // Stops the loop, waits for the thread and frees the stages.
     void Terminate();
@@ -75,7 +78,7 @@ public:
     std::unique_ptr<TMChFIFO> SilenceFIFO;
     int Channels;
     double BufferSec = 0.5;
-    std::atomic<int> RunState{0};
+    std::atomic<TRunState> RunState{TRunState::Stopped};
     std::atomic<bool> Busy{false};
 
 private:

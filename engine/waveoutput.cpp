@@ -88,7 +88,7 @@ void TWaveOutput::ConvertPair(const int32_t* left, const int32_t* right, int fra
 
 void TWaveOutput::SetBuffers(int count, int frames)
 {
-    if (OutState.load() > 0)
+    if (OutState.load() != TOutState::Closed)
         return;
     BufCount = std::clamp(count, 1, TAlsaWaveOut::MaxQueued);
     BufLen = std::clamp(frames, 1, MaxBufLen);
@@ -96,7 +96,7 @@ void TWaveOutput::SetBuffers(int count, int frames)
 
 void TWaveOutput::SetFormat(int rate, int bits)
 {
-    if (OutState.load() > 0)
+    if (OutState.load() != TOutState::Closed)
         return;
     Format.Tag = 1;
     Format.Channels = 2;
@@ -109,14 +109,14 @@ void TWaveOutput::SetFormat(int rate, int bits)
 
 void TWaveOutput::SetPairDevice(int pair, int device)
 {
-    if (OutState.load() > 0 || pair < 0 || pair >= MaxPairs)
+    if (OutState.load() != TOutState::Closed || pair < 0 || pair >= MaxPairs)
         return;
     PairDevice[size_t(pair)] = device == 65535 ? -1 : device;
 }
 
 bool TWaveOutput::OpenOutput(int channels)
 {
-    if (OutState.load() > 0 || channels < 1 || channels > 2 * MaxPairs)
+    if (OutState.load() != TOutState::Closed || channels < 1 || channels > 2 * MaxPairs)
         return false;
     Channels = channels;
     Pairs = (channels + 1) / 2;
@@ -140,7 +140,7 @@ bool TWaveOutput::OpenOutput(int channels)
     ChannelPtrs.clear();
     for (auto& buf : ChannelBufs)
         ChannelPtrs.push_back(buf.data());
-    OutState.store(2);
+    OutState.store(TOutState::Open);
     StartTimer();
     return opened;
 }
@@ -148,7 +148,7 @@ bool TWaveOutput::OpenOutput(int channels)
 // Renders only when every device has a buffer to take it, so no rendered block is lost.
 void TWaveOutput::FillOne()
 {
-    if (OutState.load() < 2 || !AllPairsFree())
+    if (OutState.load() < TOutState::Open || !AllPairsFree())
         return;
     Filling.store(true);
     if (TRenderProc render = Render.load(std::memory_order_acquire))
@@ -170,7 +170,7 @@ bool TWaveOutput::AllPairsFree() const
 
 void TWaveOutput::PrepareBuffers()
 {
-    if (OutState.load() < 2 || !AllPairsFree())
+    if (OutState.load() < TOutState::Open || !AllPairsFree())
         return;
     const uint32_t bytes = uint32_t(Format.BlockAlign) * uint32_t(BufLen);
     for (int p = 0; p < Pairs; ++p) {
@@ -193,7 +193,7 @@ void TWaveOutput::PrepareBuffers()
 
 void TWaveOutput::Flush()
 {
-    if (OutState.load() < 2)
+    if (OutState.load() < TOutState::Open)
         return;
     while (Pending > 0) {
         --Pending;
@@ -204,12 +204,12 @@ void TWaveOutput::Flush()
         }
         WriteIndex = (WriteIndex + 1) % BufCount;
     }
-    OutState.store(3);
+    OutState.store(TOutState::Playing);
 }
 
 void TWaveOutput::Tick()
 {
-    if (OutState.load() < 3)
+    if (OutState.load() < TOutState::Playing)
         return;
     while (AllPairsFree())
         FillOne();
@@ -221,7 +221,7 @@ void TWaveOutput::Tick()
 void TWaveOutput::DoneProc(TAlsaWaveOut* handle, unsigned msg, void* instance, TWaveHeader*)
 {
     auto* self = static_cast<TWaveOutput*>(instance);
-    if (msg != WaveMsgDone || self->OutState.load() < 2)
+    if (msg != WaveMsgDone || self->OutState.load() < TOutState::Open)
         return;
     for (int p = 0; p < self->Pairs; ++p)
         if (self->PairData[size_t(p)].Handle == handle)
@@ -231,13 +231,13 @@ void TWaveOutput::DoneProc(TAlsaWaveOut* handle, unsigned msg, void* instance, T
 void TWaveOutput::CloseOutput()
 {
     StopTimer();
-    const int state = OutState.load();
-    if (state <= 0)
+    const TOutState state = OutState.load();
+    if (state == TOutState::Closed)
         return;
-    OutState.store(1);
+    OutState.store(TOutState::Closing);
     while (Filling.load())
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    if (state == 3)
+    if (state == TOutState::Playing)
         for (int p = 0; p < Pairs; ++p)
             if (PairData[size_t(p)].Handle)
                 PairData[size_t(p)].Handle->Reset();
@@ -246,7 +246,7 @@ void TWaveOutput::CloseOutput()
     ChannelBufs.clear();
     ChannelPtrs.clear();
     Pairs = 0;
-    OutState.store(0);
+    OutState.store(TOutState::Closed);
 }
 
 void TWaveOutput::ClosePair(TPair& pair)
@@ -276,7 +276,7 @@ void TWaveOutput::ClosePair(TPair& pair)
 
 bool TWaveOutput::StartForChain(int device, int bufferNum, int bufferSize, int outRate)
 {
-    if (OutState.load() > 0)
+    if (OutState.load() != TOutState::Closed)
         return false;
     SetPairDevice(0, device);
     const long long frames = (long long)bufferSize * BufferFactor(outRate);

@@ -16,10 +16,12 @@ namespace marlix {
 // The output render stage: fills `frames` samples of each of `channels` arrays.
 using TRenderProc = void (*)(int32_t* const* outputs, int frames, int channels);
 
+// Open is pre-filling the devices' buffers; ordered, so "at least open" reads as a comparison.
+enum class TOutState : int32_t { Closed = 0, Closing = 1, Open = 2, Playing = 3 };
+
 // The wave output: one stereo device per pair of channels, each with a ring of
 // buffers kept queued; a 20 ms timer thread refills every buffer a device has given
-// back by calling the render stage. States: 0 closed, 1 closing, 2 open (pre-filling),
-// 3 playing.
+// back by calling the render stage.
 class TWaveOutput {
 public:
     static constexpr int MaxPairs = 32;
@@ -53,7 +55,7 @@ public:
     void SetPairDevice(int pair, int device);
     // Opens a device per pair, allocates the buffers and starts the timer. True when
     // every device opened; a device that did not open stays silent.
-    bool OpenOutput(int channels);
+    [[nodiscard]] bool OpenOutput(int channels);
     void FillOne();
     void Flush();
     void CloseOutput();
@@ -83,7 +85,7 @@ public:
     int WriteIndex = 0;
     int Pending = 0;
     std::vector<std::vector<int32_t>> ChannelBufs;
-    std::atomic<int> OutState{0};
+    std::atomic<TOutState> OutState{TOutState::Closed};
     std::atomic<bool> Filling{false};
     std::atomic<TRenderProc> Render{nullptr};
 

@@ -34,6 +34,14 @@ void TPaintBox::mouseMoveEvent(QMouseEvent* e)
         OnMouseMove(e);
 }
 
+void TPaintBox::mouseDoubleClickEvent(QMouseEvent* e)
+{
+    if (OnDoubleClick)
+        OnDoubleClick(e);
+    else
+        mousePressEvent(e);
+}
+
 void TPaintBox::mouseReleaseEvent(QMouseEvent* e)
 {
     if (OnMouseUp)

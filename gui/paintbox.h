@@ -19,6 +19,8 @@ public:
     std::function<void(QMouseEvent*)> OnMouseDown;
     std::function<void(QMouseEvent*)> OnMouseMove;
     std::function<void(QMouseEvent*)> OnMouseUp;
+    // Without it a double click arrives as a second press.
+    std::function<void(QMouseEvent*)> OnDoubleClick;
     // Called after a size change so the owner can draw for the new size.
     std::function<void()> OnResize;
 
@@ -27,6 +29,7 @@ protected:
     void mousePressEvent(QMouseEvent* e) override;
     void mouseMoveEvent(QMouseEvent* e) override;
     void mouseReleaseEvent(QMouseEvent* e) override;
+    void mouseDoubleClickEvent(QMouseEvent* e) override;
     void resizeEvent(QResizeEvent*) override;
 
 private:

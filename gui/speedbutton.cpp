@@ -22,8 +22,10 @@ void SetLitSwitch(QAbstractButton* b, bool on)
     }
     const QColor text = on ? QColor(255, 0, 0) : QColor(0, 0, 0);
     if (b->palette().color(QPalette::ButtonText) != text) {
+        // Active and inactive only: a disabled switch keeps the style's grey text.
         QPalette p = b->palette();
-        p.setColor(QPalette::ButtonText, text);
+        p.setColor(QPalette::Active, QPalette::ButtonText, text);
+        p.setColor(QPalette::Inactive, QPalette::ButtonText, text);
         b->setPalette(p);
     }
 }

@@ -24,7 +24,7 @@ void FeedDecoder(TFo_Decoder& decoder)
     TMainThread::Instance().Pump();
     if (!decoder.IsOpen)
         return;
-    if (decoder.SourceKind == TFo_Decoder::WavSource)
+    if (decoder.SourceKind == TSourceKind::Wav)
         decoder.WavFeedStep();
     else
         decoder.LibraryEndStep();

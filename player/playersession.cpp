@@ -33,7 +33,8 @@ void TPlayerSession::Start(const std::vector<std::string>& entries)
     const TIniFile ini(Folder + "setting.ini");
     Config.Load(ini, Folder);
     State.Load(ini);
-    LoadFFTLibrary(Folder + "nsp.so");
+    // Without the module the built-in transform runs.
+    (void)LoadFFTLibrary(Folder + "nsp.so");
     SavedDriverType = Config.Output.nDriverType;
     SavedDriverName = Config.ASIO.DriverName;
     if (Config.ASIO.DriverName.empty())

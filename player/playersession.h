@@ -56,6 +56,10 @@ public:
     // adds its own keys to "setting.ini" (the window placements) before it is saved.
     [[nodiscard]] TSaveReport Shutdown(const std::function<void(TIniFile&)>& writeMore = {});
 
+    // The effect plug-ins' host (none: no effects) and the program folder, for the windows.
+    TPluginHost* EffectHost() const { return Plugins; }
+    const std::string& ProgramFolderPath() const { return Folder; }
+
     // Declared in construction order: the control works on the decoder and playlist.
     TFo_Decoder Decoder;
     TPlaylist Playlist;

@@ -84,11 +84,11 @@ public:
     // (nothing added) when the file cannot be read.
     static bool LoadM3U(const std::string& file, std::vector<std::string>& list);
     // Writes every entry, one per line (CR LF). False when the file could not be written.
-    bool SavePlaylist(const std::string& file) const;
+    [[nodiscard]] bool SavePlaylist(const std::string& file) const;
     // "current.m3u" in the program folder, read at start and written at exit when
     // "bSavePlaylist" is set.
     void LoadCurrent();
-    bool SaveCurrent() const;
+    [[nodiscard]] bool SaveCurrent() const;
     static std::string CurrentFile();
 
     void SetRandomSeed(uint32_t seed) { Rng.seed(seed); }

@@ -5,7 +5,8 @@
 # (DIR/Fo_Conductor.png, DIR/Fo_Playlist.png, DIR/Fo_Information.png,
 # DIR/Fo_Properties.png, DIR/Fo_About.png, DIR/Fo_Browser.png and its paged pop-up
 # DIR/Fo_Browser2.png) and the main window with every player window
-# placed by each of the six layouts (DIR/layout-1.png ... DIR/layout-6.png).
+# placed by each of the six layouts (DIR/layout-1.png ... DIR/layout-6.png), and the DSP
+# window's six pages (DIR/TFo_Equalizer-flow.png ... DIR/TFo_Equalizer-master.png).
 set -euo pipefail
 if [ $# -ne 1 ]; then
   echo "usage: scripts/screens.sh DIR" >&2
@@ -30,7 +31,9 @@ if [ "$status" -ne 0 ]; then
   exit "$status"
 fi
 for name in toolkit Fo_Conductor Fo_Playlist Fo_Information Fo_Properties Fo_About Fo_Browser Fo_Browser2 \
-            layout-1 layout-2 layout-3 layout-4 layout-5 layout-6; do
+            layout-1 layout-2 layout-3 layout-4 layout-5 layout-6 \
+            TFo_Equalizer-flow TFo_Equalizer-effect TFo_Equalizer-convolver TFo_Equalizer-matrix \
+            TFo_Equalizer-equalizer TFo_Equalizer-master; do
   if [ ! -s "$out/$name.png" ]; then
     echo "screens: $name.png was not written" >&2
     exit 1

@@ -212,11 +212,9 @@ bool WriteFileAtomic(const std::string& path, std::string_view bytes)
 
 TIniFile::TIniFile(std::string fileName) : Path(std::move(fileName))
 {
-    std::ifstream in(Path, std::ios::binary);
-    std::string text;
-    if (in)
-        text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    Parse(text);
+    std::vector<uint8_t> bytes;
+    (void)ReadFileBytes(Path, bytes); // missing or unreadable: an empty file
+    Parse(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
 }
 
 void TIniFile::Parse(std::string_view text)
@@ -424,10 +422,19 @@ bool WriteFileAtomic(const std::string& path, const std::vector<uint8_t>& bytes)
 bool ReadFileBytes(const std::string& path, std::vector<uint8_t>& bytes)
 {
     bytes.clear();
+    // A folder opens as a stream but throws on the first read.
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(path, ec))
+        return false;
     std::ifstream in(path, std::ios::binary);
     if (!in)
         return false;
-    bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    try {
+        bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    } catch (const std::ios_base::failure&) {
+        bytes.clear();
+        return false;
+    }
     return true;
 }
 

@@ -15,7 +15,7 @@ public:
 
     TSettingConvolver() { Clear(); }
 
-    bool Save(const std::string& fileName) const;
+    [[nodiscard]] bool Save(const std::string& fileName) const;
     // Clears, then reads the file; a missing file leaves the record cleared.
     void Load(const std::string& fileName);
     // Back to the defaults, without responses.

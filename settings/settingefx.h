@@ -18,7 +18,7 @@ public:
     void SetHost(TEFXSlotHost* host) { SlotHost = host; }
     TEFXSlotHost* Host() const { return SlotHost; }
 
-    bool Save(const std::string& fileName) const;
+    [[nodiscard]] bool Save(const std::string& fileName) const;
     // Clears the slots, then reads the file (a missing file leaves them cleared). A slot
     // whose plug-in the host cannot load is left empty. Reading stops at the first
     // incomplete slot.

@@ -26,7 +26,7 @@ public:
     void Load(const TIniFile& ini, const std::string& programFolder);
     // Writes every record in the loading order; false when a binary file could not be
     // written. The caller writes "Status" next, then SaveGlobal.
-    bool SaveRecords(TIniFile& ini, const std::string& programFolder) const;
+    [[nodiscard]] bool SaveRecords(TIniFile& ini, const std::string& programFolder) const;
     void SaveGlobal(TIniFile& ini) const;
 
     TSettingOutput Output;

@@ -1,5 +1,6 @@
 #include "gui/player/childwindows.h"
 
+#include "gui/dspui/equalizer.h"
 #include "gui/player/browser.h"
 #include "gui/player/conductor.h"
 #include "gui/player/information.h"
@@ -53,14 +54,11 @@ TChildWindows CreateChildWindows(const TChildWindowCores& c)
     w.SaveBrowserRoots = [browser](TIniFile& ini) { browser->SaveRoots(ini); };
     w.Playlist = new TFo_Playlist(c.State, c.Session.Playlist, c.Settings);
     w.Spectrum = new TPlaceholderWindow("Fo_Spectrum", "スペクトル", QSize(400, 320));
-    auto* dsp = new TPlaceholderWindow("Fo_Equalizer", "DSP", QSize(600, 400));
+    auto* dsp = new TFo_Equalizer({c.Settings, c.State, c.Session.Control.Chain, c.Session.Decoder,
+                                   c.Session.EffectHost(), c.Session.ProgramFolderPath()});
     w.Equalizer = dsp;
     w.Tonkara = new TPlaceholderWindow("Fo_Tonkara", "Tonkara", QSize(600, 400));
-    w.SelectEqualizerPage = [dsp](int page) {
-        static const char* const kPages[] = {"エフェクタ", "コンボルバ", "マトリクス", "イコライザ"};
-        if (page >= 1 && page <= 4)
-            dsp->SetNote(QString::fromUtf8(kPages[page - 1]));
-    };
+    w.SelectEqualizerPage = [dsp](int page) { dsp->SelectPage(page); };
     return w;
 }
 

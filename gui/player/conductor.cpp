@@ -8,6 +8,7 @@
 #include "gui/sprites.h"
 #include "player/playerstate.h"
 #include "player/playlist.h"
+#include "player/transportcommands.h"
 
 #include <QGroupBox>
 #include <QLabel>
@@ -308,23 +309,11 @@ void TFo_Conductor::BuildStages()
     }
 }
 
-void TFo_Conductor::Bu_BackClick()
-{
-    if (State.OutputRunning)
-        State.Command.Post("Back");
-}
+void TFo_Conductor::Bu_BackClick() { TTransportCommands(State).Back(); }
 
-void TFo_Conductor::Bu_NextClick()
-{
-    if (State.OutputRunning)
-        State.Command.Post("Next");
-}
+void TFo_Conductor::Bu_NextClick() { TTransportCommands(State).Next(); }
 
-void TFo_Conductor::Bu_StopClick()
-{
-    State.Command.Post("Stop");
-    State.BGMActive = false;
-}
+void TFo_Conductor::Bu_StopClick() { TTransportCommands(State).Stop(); }
 
 void TFo_Conductor::Bu_PlayClick()
 {

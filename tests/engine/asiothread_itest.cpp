@@ -12,6 +12,7 @@
 #include "player/playlist.h"
 #include "settings/settings.h"
 
+#include "support/jackrecorder.h"
 #include "support/jackregistry.h"
 #include "support/testutil.h"
 
@@ -40,33 +41,9 @@ namespace {
 constexpr int kPorts = 4;
 constexpr int kCapacity = 48000 * 4;
 
-// The libjack functions the recorder needs, looked up at run time.
-struct TJackApi {
-    decltype(&jack_client_open) ClientOpen = nullptr;
-    decltype(&jack_client_close) ClientClose = nullptr;
-    decltype(&jack_port_register) PortRegister = nullptr;
-    decltype(&jack_port_name) PortName = nullptr;
-    decltype(&jack_port_get_buffer) PortGetBuffer = nullptr;
-    decltype(&jack_set_process_callback) SetProcessCallback = nullptr;
-    decltype(&jack_activate) Activate = nullptr;
-    decltype(&jack_deactivate) Deactivate = nullptr;
-    decltype(&jack_connect) Connect = nullptr;
-    void* Handle = nullptr;
+using test::TJackApi;
+using test::TJackServer;
 
-    bool Load()
-    {
-        Handle = dlopen("libjack.so.0", RTLD_NOW | RTLD_LOCAL);
-        if (!Handle)
-            return false;
-        auto get = [this](auto& f, const char* name) { f = reinterpret_cast<std::decay_t<decltype(f)>>(dlsym(Handle, name)); return f != nullptr; };
-        return get(ClientOpen, "jack_client_open") && get(ClientClose, "jack_client_close") &&
-               get(PortRegister, "jack_port_register") && get(PortName, "jack_port_name") &&
-               get(PortGetBuffer, "jack_port_get_buffer") && get(SetProcessCallback, "jack_set_process_callback") &&
-               get(Activate, "jack_activate") && get(Deactivate, "jack_deactivate") && get(Connect, "jack_connect");
-    }
-};
-
-// Records what arrives on its input ports into preallocated arrays.
 struct TRecorder {
     TJackApi* Api = nullptr;
     jack_client_t* Client = nullptr;
@@ -88,59 +65,6 @@ struct TRecorder {
         self->Frames.store(at + n, std::memory_order_release);
         return 0;
     }
-};
-
-// A private JACK server, stopped by PID when the object goes.
-class TJackServer {
-public:
-    // Starts `jackd` and waits until it answers, up to three times; its output goes to
-    // `log`, so a failure can say why.
-    TJackServer(const std::string& name, const std::string& log) : Name(name), Log(log)
-    {
-        for (int attempt = 0; attempt < 3 && !Up; ++attempt) {
-            Stop();
-            Start();
-            Up = Answers();
-        }
-    }
-    ~TJackServer() { Stop(); }
-    bool Ready() const { return Up; }
-    std::string Output() const { return test::ReadText(Log); }
-
-private:
-    void Start()
-    {
-        test::ReclaimDeadJackServers();
-        Pid = fork();
-        if (Pid == 0) {
-            setenv("JACK_NO_AUDIO_RESERVATION", "1", 1);
-            if (FILE* out = std::freopen(Log.c_str(), "a", stdout))
-                dup2(fileno(out), 2);
-            execlp("jackd", "jackd", "-n", Name.c_str(), "-d", "dummy", "-r", "48000", "-p", "256", "-C", "2",
-                   "-P", "4", static_cast<char*>(nullptr));
-            _exit(127);
-        }
-    }
-    void Stop()
-    {
-        if (Pid > 0) {
-            kill(Pid, SIGTERM);
-            int status = 0;
-            waitpid(Pid, &status, 0);
-        }
-        Pid = -1;
-    }
-    bool Answers() const
-    {
-        int status = -1;
-        test::RunCommand("JACK_NO_START_SERVER=1 jack_wait -s '" + Name + "' -w -t 10 >/dev/null 2>&1", &status);
-        return Pid > 0 && status == 0;
-    }
-
-    std::string Name;
-    std::string Log;
-    pid_t Pid = -1;
-    bool Up = false;
 };
 
 // The render callback's ramp: pair 1 (outputs 2, 3) gets a ramp and its negation; output 0
@@ -177,7 +101,7 @@ protected:
         Name = "marlix-asio-" + std::to_string(getpid());
         setenv("JACK_DEFAULT_SERVER", Name.c_str(), 1);
         setenv("JACK_NO_START_SERVER", "1", 1);
-        Server = std::make_unique<TJackServer>(Name, LogFolder.File("jackd.log"));
+        Server = std::make_unique<TJackServer>(Name, LogFolder.File("jackd.log"), 256, kPorts);
         // jackd is installed (the scripts install it): a server that will not start is a fault.
         ASSERT_TRUE(Server->Ready()) << "a private JACK server (jackd -d dummy) did not start:\n"
                                      << Server->Output();
@@ -472,7 +396,7 @@ TEST_F(ASIOPlaybackTest, ALostServerStopsPlaybackAndPlayingAgainWorksOnceItIsBac
     EXPECT_TRUE(runUntil([&] { return !state.OutputRunning.load(); }));
     EXPECT_TRUE(control.DeviceLost());
 
-    Server = std::make_unique<TJackServer>(Name, LogFolder.File("jackd.log"));
+    Server = std::make_unique<TJackServer>(Name, LogFolder.File("jackd.log"), 256, kPorts);
     ASSERT_TRUE(Server->Ready()) << Server->Output();
     state.Command.Post("Play");
     ASSERT_TRUE(runUntil([&] { return state.OutputRunning && control.DeviceOpened(); }));

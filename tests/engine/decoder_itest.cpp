@@ -113,7 +113,7 @@ TEST_F(DecoderITest, MonoLibrarySourceFillsBothChannelsWithFfmpegsSamples)
     const std::string path = Make("mono.flac", 1, 1.0, "flac");
     D.OpenSource(path);
     ASSERT_TRUE(D.IsOpen);
-    EXPECT_EQ(D.SourceKind, TFo_Decoder::LibrarySource);
+    EXPECT_EQ(D.SourceKind, TSourceKind::Library);
     EXPECT_EQ(D.Format.nChannels, 1);
     EXPECT_EQ(D.Format.nSamplesPerSec, 44100u);
     EXPECT_NEAR(D.GetLengthMs(), 1000.0, 1.0);
@@ -148,7 +148,7 @@ TEST_F(DecoderITest, FloatWavIsRefusedByTheWavReaderAndPlaysThroughTheLibrary)
     const std::string path = Make("float.wav", 2, 1.0, "pcm_f32le");
     D.OpenSource(path);
     ASSERT_TRUE(D.IsOpen);
-    EXPECT_EQ(D.SourceKind, TFo_Decoder::LibrarySource);
+    EXPECT_EQ(D.SourceKind, TSourceKind::Library);
     EXPECT_EQ(D.FileBuf, nullptr);
     EXPECT_EQ(D.Format.wBitsPerSample, 16);
     std::vector<double> got[2];

@@ -97,7 +97,7 @@ TEST_F(DecoderTest, MonoWavFillsChannelZeroWithExactSamplesAndChannelOneWithZero
 {
     D.OpenSource(MakeWav("mono.WAV", 1, 44100, 30000));
     ASSERT_TRUE(D.IsOpen);
-    EXPECT_EQ(D.SourceKind, TFo_Decoder::WavSource);
+    EXPECT_EQ(D.SourceKind, TSourceKind::Wav);
     EXPECT_EQ(D.Format.nChannels, 1);
     EXPECT_EQ(D.Format.nSamplesPerSec, 44100u);
     EXPECT_EQ(D.Format.wBitsPerSample, 16);

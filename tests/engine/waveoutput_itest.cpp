@@ -12,6 +12,7 @@
 #include <thread>
 
 using marlix::TAlsaWaveOut;
+using marlix::TOutState;
 using marlix::TWaveFormat;
 using marlix::TWaveHeader;
 using marlix::TWaveOutput;
@@ -111,11 +112,11 @@ protected:
     {
         out.SetRender(&CounterRender);
         ASSERT_TRUE(out.StartForChain(device, 4, 2048, rate));
-        EXPECT_EQ(out.OutState.load(), 3);
+        EXPECT_EQ(out.OutState.load(), TOutState::Playing);
         const int64_t target = int64_t(buffers) * out.BufLen;
         EXPECT_TRUE(WaitFor([&] { return renderedFrames.load() >= target; }));
         out.CloseOutput();
-        EXPECT_EQ(out.OutState.load(), 0);
+        EXPECT_EQ(out.OutState.load(), TOutState::Closed);
     }
 };
 
@@ -189,7 +190,7 @@ TEST_F(WaveOutputDevice, MissingDeviceFailsCleanlyAndStaysSilent)
     out.Tick();
     EXPECT_EQ(renderedFrames.load(), prefilled);
     out.CloseOutput();
-    EXPECT_EQ(out.OutState.load(), 0);
+    EXPECT_EQ(out.OutState.load(), TOutState::Closed);
 
     TAlsaWaveOut* handle = reinterpret_cast<TAlsaWaveOut*>(&out);
     TWaveFormat format;

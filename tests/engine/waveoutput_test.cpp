@@ -4,6 +4,7 @@
 
 #include <vector>
 
+using marlix::TOutState;
 using marlix::TWaveOutput;
 
 namespace {
@@ -131,7 +132,7 @@ TEST_P(WaveOutputChain, BuffersAreSizedFromSettingsAndRate)
     EXPECT_EQ(out.Pending, 0);
     EXPECT_EQ(out.FillIndex, 0);
     out.CloseOutput();
-    EXPECT_EQ(out.OutState.load(), 0);
+    EXPECT_EQ(out.OutState.load(), TOutState::Closed);
 }
 
 INSTANTIATE_TEST_SUITE_P(Rates, WaveOutputChain,
@@ -165,7 +166,7 @@ TEST(WaveOutputFill, EachFillGoesToTheNextBufferUntilNoneIsFree)
     out.SetBuffers(3, 8);
     out.SetFormat(44100, 16);
     EXPECT_FALSE(out.OpenOutput(2));
-    EXPECT_EQ(out.OutState.load(), 2);
+    EXPECT_EQ(out.OutState.load(), TOutState::Open);
     for (int i = 0; i < 3; ++i)
         out.FillOne();
     for (int h = 0; h < 3; ++h)
@@ -184,7 +185,7 @@ TEST(WaveOutputFill, EachFillGoesToTheNextBufferUntilNoneIsFree)
     out.Flush();
     EXPECT_EQ(out.Pending, 0);
     EXPECT_EQ(out.WriteIndex, 0);
-    EXPECT_EQ(out.OutState.load(), 3);
+    EXPECT_EQ(out.OutState.load(), TOutState::Playing);
     const int calls = renderCalls;
     out.Tick();
     EXPECT_EQ(renderCalls, calls);
@@ -198,7 +199,7 @@ TEST(WaveOutputFill, MonoChainDuplicatesItsChannel)
     out.SetPairDevice(0, 7);
     out.SetRender(&StampRender);
     out.SetBuffers(2, 4);
-    out.OpenOutput(1);
+    EXPECT_FALSE(out.OpenOutput(1)); // no such device: the output runs on, silently
     out.FillOne();
     for (int f = 0; f < 4; ++f) {
         EXPECT_EQ(SampleAt(out, 0, f, 0), f);
@@ -214,7 +215,7 @@ TEST(WaveOutputFill, NoRenderFunctionMeansSilence)
     out.SetPairDevice(0, 7);
     out.SetRender(&StampRender);
     out.SetBuffers(2, 4);
-    out.OpenOutput(2);
+    EXPECT_FALSE(out.OpenOutput(2)); // no such device: the output runs on, silently
     out.FillOne();
     out.SetRender(nullptr);
     out.FillOne();
@@ -235,10 +236,10 @@ TEST(WaveOutputFill, SettingsAreFixedWhileOpenAndClosedOutputIgnoresCalls)
     out.FillOne();
     out.Flush();
     EXPECT_EQ(renderCalls, 0);
-    EXPECT_EQ(out.OutState.load(), 0);
+    EXPECT_EQ(out.OutState.load(), TOutState::Closed);
 
     out.SetBuffers(2, 16);
-    out.OpenOutput(2);
+    EXPECT_FALSE(out.OpenOutput(2)); // no such device: the output runs on, silently
     out.SetBuffers(8, 4096);
     out.SetFormat(192000, 32);
     out.SetPairDevice(0, 5);
@@ -250,7 +251,7 @@ TEST(WaveOutputFill, SettingsAreFixedWhileOpenAndClosedOutputIgnoresCalls)
     EXPECT_EQ(out.PairDevice[0], 7);
     out.CloseOutput();
     out.CloseOutput();
-    EXPECT_EQ(out.OutState.load(), 0);
+    EXPECT_EQ(out.OutState.load(), TOutState::Closed);
 }
 
 TEST(WaveOutputFill, BadChannelCountsAndBufferSizesAreRefusedOrClamped)
@@ -258,7 +259,7 @@ TEST(WaveOutputFill, BadChannelCountsAndBufferSizesAreRefusedOrClamped)
     TWaveOutput out(std::vector<std::string>{});
     EXPECT_FALSE(out.OpenOutput(0));
     EXPECT_FALSE(out.OpenOutput(65));
-    EXPECT_EQ(out.OutState.load(), 0);
+    EXPECT_EQ(out.OutState.load(), TOutState::Closed);
     out.SetBuffers(0, -5);
     EXPECT_EQ(out.BufCount, 1);
     EXPECT_EQ(out.BufLen, 1);
@@ -280,7 +281,7 @@ TEST(WaveOutputFill, CloseLeavesADeviceThatKeepsItsBuffersBehind)
     out.CloseOutput();
     const std::string errors = testing::internal::GetCapturedStderr();
     EXPECT_NE(errors.find("wave output device did not stop within 50 ms"), std::string::npos) << errors;
-    EXPECT_EQ(out.OutState.load(), 0);
+    EXPECT_EQ(out.OutState.load(), TOutState::Closed);
     EXPECT_EQ(out.PairData[0].Handle, nullptr);
     EXPECT_EQ(out.PairData[0].Headers, nullptr);
 }

@@ -28,13 +28,24 @@ TIniFile FromText(const TempDir& dir, const std::string& text)
     return TIniFile(dir.File("t.ini"));
 }
 
-TEST(IniFileTest, MissingFileIsEmpty)
+// A missing file, or a folder standing where the file should be, reads as empty and
+// fails to save; neither ends the program.
+TEST(IniFileTest, MissingOrUnreadableFileIsEmpty)
 {
     TempDir dir;
-    TIniFile ini(dir.File("none.ini"));
-    EXPECT_TRUE(ini.ReadSections().empty());
-    EXPECT_EQ(ini.ReadString("A", "b", "def"), "def");
-    EXPECT_EQ(ini.Text(), "");
+    std::filesystem::create_directory(dir.File("folder.ini"));
+    for (const char* name : {"none.ini", "folder.ini"}) {
+        TIniFile ini(dir.File(name));
+        EXPECT_TRUE(ini.ReadSections().empty()) << name;
+        EXPECT_EQ(ini.ReadString("A", "b", "def"), "def") << name;
+        EXPECT_EQ(ini.Text(), "") << name;
+        std::vector<uint8_t> bytes{1};
+        EXPECT_FALSE(ReadFileBytes(dir.File(name), bytes)) << name;
+        EXPECT_TRUE(bytes.empty()) << name;
+    }
+    TIniFile folder(dir.File("folder.ini"));
+    ASSERT_TRUE(folder.WriteString("A", "b", "c"));
+    EXPECT_FALSE(folder.UpdateFile());
 }
 
 TEST(IniFileTest, NamesMatchCaseInsensitivelyAndKeepTheirOrder)

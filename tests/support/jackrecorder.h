@@ -21,6 +21,8 @@
 #include <unistd.h>
 #include <vector>
 
+#include "support/jackregistry.h"
+
 namespace marlix::test {
 
 // The libjack functions a recorder needs.
@@ -54,11 +56,12 @@ struct TJackApi {
 
 class TJackServer {
 public:
-    TJackServer(std::string name, std::string log, int period = 256) : Name(std::move(name)), Log(std::move(log))
+    TJackServer(std::string name, std::string log, int period = 256, int playbackPorts = 2)
+        : Name(std::move(name)), Log(std::move(log))
     {
         for (int attempt = 0; attempt < 3 && !Up; ++attempt) {
             Stop();
-            Start(period);
+            Start(period, playbackPorts);
             int status = -1;
             RunCommand("JACK_NO_START_SERVER=1 jack_wait -s '" + Name + "' -w -t 10 >/dev/null 2>&1", &status);
             Up = Pid > 0 && status == 0;
@@ -69,16 +72,17 @@ public:
     std::string Output() const { return ReadText(Log); }
 
 private:
-    void Start(int period)
+    void Start(int period, int playbackPorts)
     {
-        const std::string p = std::to_string(period);
+        const std::string p = std::to_string(period), ports = std::to_string(playbackPorts);
+        ReclaimDeadJackServers();
         Pid = fork();
         if (Pid == 0) {
             setenv("JACK_NO_AUDIO_RESERVATION", "1", 1);
             if (FILE* out = std::freopen(Log.c_str(), "a", stdout))
                 dup2(fileno(out), 2);
             execlp("jackd", "jackd", "-n", Name.c_str(), "-d", "dummy", "-r", "48000", "-p", p.c_str(), "-C", "2",
-                   "-P", "2", static_cast<char*>(nullptr));
+                   "-P", ports.c_str(), static_cast<char*>(nullptr));
             _exit(127);
         }
     }

@@ -19,6 +19,7 @@
 #include <QDBusConnection>
 #include <QDropEvent>
 #include <QLabel>
+#include <QTabWidget>
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QMessageBox>
@@ -321,10 +322,9 @@ TEST_F(MainWindow, ShortcutsFollowTheSettingsAndEditRequestsOpenTheDSPPage)
     EXPECT_EQ(PlayerState().EditRequest.load(), 0);
     EXPECT_FALSE(Sub(w.Equalizer)->isMinimized());
     EXPECT_EQ(Main->MdiArea()->activeSubWindow(), Sub(w.Equalizer));
-    QStringList texts;
-    for (QLabel* l : w.Equalizer->findChildren<QLabel*>())
-        texts << l->text();
-    EXPECT_TRUE(texts.contains("マトリクス")) << texts.join(",").toStdString();
+    auto* pages = w.Equalizer->findChild<QTabWidget*>("PageControl");
+    ASSERT_NE(pages, nullptr);
+    EXPECT_EQ(pages->tabText(pages->currentIndex()), "マトリクス");
 }
 
 // A session bus of the test's own, stopped by PID.
