@@ -62,15 +62,20 @@ std::string THistory::FileFor(const std::string& folder) const
     return HistoryFolder + key + ".ini";
 }
 
-bool THistory::RecordTrackPlay(const std::string& path, double when)
+bool THistory::CountPlay(const std::string& path, double when)
 {
     std::error_code ec;
     std::filesystem::create_directories(HistoryFolder, ec);
     const auto [folder, name] = SplitPath(path);
     TIniFile ini(FileFor(folder));
     const int count = ini.ReadInteger(CountSection, name, 0);
-    const bool counted = ini.WriteInteger(CountSection, name, count + 1) &&
-                         ini.WriteFloat(DateSection, name, when) && ini.UpdateFile();
+    return ini.WriteInteger(CountSection, name, count + 1) && ini.WriteFloat(DateSection, name, when) &&
+           ini.UpdateFile();
+}
+
+bool THistory::RecordTrackPlay(const std::string& path, double when)
+{
+    const bool counted = CountPlay(path, when);
     std::ofstream log(LogFile(), std::ios::binary | std::ios::app);
     log << FormatFloat(when) << ',' << path << '\n';
     log.flush();

@@ -35,6 +35,9 @@ public:
     // "<when>,<path>". False when something could not be written.
     bool RecordTrackPlay(const std::string& path, double when);
     bool RecordTrackPlay(const std::string& path) { return RecordTrackPlay(path, DateTimeNow()); }
+    // Counts a play of the file or folder at `path` at `when` in its folder's file,
+    // without a log line (folder plays). False when the file could not be written.
+    bool CountPlay(const std::string& path, double when);
 
     // The recorded plays of the file or folder at `path`; 0 when none or unreadable.
     int Count(const std::string& path) const;

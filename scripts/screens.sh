@@ -3,7 +3,8 @@
 # Builds a Release program folder if needed and runs it with a fresh program folder.
 # Pictures: the drawing toolkit's gallery (DIR/toolkit.png), each player window alone
 # (DIR/Fo_Conductor.png, DIR/Fo_Playlist.png, DIR/Fo_Information.png,
-# DIR/Fo_Properties.png, DIR/Fo_About.png), the online library's windows (DIR/Fo_Search.png,
+# DIR/Fo_Properties.png, DIR/Fo_About.png, DIR/Fo_Browser.png and its paged pop-up
+# DIR/Fo_Browser2.png), the online library's windows (DIR/Fo_Search.png,
 # DIR/Fo_Download.png, DIR/Fo_Tonkara.png, DIR/Fo_GetNew.png), the main window with every
 # player window placed by each of the six layouts (DIR/layout-1.png ... DIR/layout-6.png), the
 # DSP window's six pages (DIR/TFo_Equalizer-flow.png ... DIR/TFo_Equalizer-master.png), the
@@ -33,7 +34,7 @@ if [ "$status" -ne 0 ]; then
   echo "screens: marlixaudio failed (exit $status)" >&2
   exit "$status"
 fi
-for name in toolkit Fo_Conductor Fo_Playlist Fo_Information Fo_Properties Fo_About \
+for name in toolkit Fo_Conductor Fo_Playlist Fo_Information Fo_Properties Fo_About Fo_Browser Fo_Browser2 \
             Fo_Search Fo_Download Fo_Tonkara Fo_GetNew \
             layout-1 layout-2 layout-3 layout-4 layout-5 layout-6 \
             TFo_Equalizer-flow TFo_Equalizer-effect TFo_Equalizer-convolver TFo_Equalizer-matrix \

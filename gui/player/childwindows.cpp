@@ -3,6 +3,7 @@
 #include "gui/dspui/equalizer.h"
 #include "gui/dspui/spectrum.h"
 #include "gui/online/tonkara.h"
+#include "gui/player/browser.h"
 #include "gui/player/conductor.h"
 #include "gui/player/information.h"
 #include "gui/player/playlistwindow.h"
@@ -49,7 +50,10 @@ TChildWindows CreateChildWindows(const TChildWindowCores& c)
     TChildWindows w;
     w.Conductor = new TFo_Conductor(c.State, c.Session.Decoder, c.Session.Playlist);
     w.Information = new TFo_Information(c.State, c.Session.Decoder, c.Session.Control.Chain, c.Settings);
-    w.Browser = new TPlaceholderWindow("Fo_Browser", "ブラウザ", QSize(145, 400));
+    auto* browser = new TFo_Browser(c.Settings, c.State, c.Pending);
+    w.Browser = browser;
+    w.LoadBrowserRoots = [browser](const TIniFile& ini) { browser->LoadRoots(ini); };
+    w.SaveBrowserRoots = [browser](TIniFile& ini) { browser->SaveRoots(ini); };
     w.Playlist = new TFo_Playlist(c.State, c.Session.Playlist, c.Settings);
     w.Spectrum = new TFo_Spectrum(c.Session.Control.Chain.Spectrum, c.Settings);
     auto* dsp = new TFo_Equalizer({c.Settings, c.State, c.Session.Control.Chain, c.Session.Decoder,

@@ -7,6 +7,10 @@
 class QLabel;
 
 namespace marlix {
+class TIniFile;
+}
+
+namespace marlix {
 
 class TOnlineLibrary;
 class TPendingAdditions;
@@ -34,6 +38,9 @@ struct TChildWindows {
     QWidget* Tonkara = nullptr;     // "Fo_Tonkara", the library pane
     // Opens the DSP window's page 1-4 ("エフェクタ", "コンボルバ", "マトリクス", "イコライザ").
     std::function<void(int)> SelectEqualizerPage;
+    // The browser's root list: loaded when the main window is first shown, saved at exit.
+    std::function<void(const TIniFile&)> LoadBrowserRoots;
+    std::function<void(TIniFile&)> SaveBrowserRoots;
 
     // In the order their placements are saved ("ConductorWnd" ... "TonkaraWnd").
     std::array<QWidget*, 7> InSaveOrder() const

@@ -318,6 +318,8 @@ void TFo_Main::FirstShow()
         ApplyLayout(1);
     else
         LoadPlacements(ini);
+    if (Windows.LoadBrowserRoots)
+        Windows.LoadBrowserRoots(ini);
     LoadWallpaper();
     MS_MeasureCheck->setVisible(false);
     Ti_Check->start();
@@ -572,6 +574,8 @@ void TFo_Main::Shutdown()
     const TSaveReport report = Cores.Session.Shutdown([this](TIniFile& ini) {
         hide();
         SavePlacements(ini);
+        if (Windows.SaveBrowserRoots)
+            Windows.SaveBrowserRoots(ini);
     });
     Cores.Dispatcher.SetWakeUp({});
     std::vector<std::string> unwritten = report.Unwritten;

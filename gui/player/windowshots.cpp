@@ -3,6 +3,9 @@
 #include "base/flexfilebuf.h"
 #include "engine/decoder.h"
 #include "gui/player/about.h"
+#include "gui/player/browser.h"
+#include "gui/player/browser2.h"
+#include "gui/paintbox.h"
 #include "gui/player/conductor.h"
 #include "gui/player/information.h"
 #include "gui/player/playlistwindow.h"
@@ -14,9 +17,12 @@
 #include "settings/settings.h"
 
 #include <QApplication>
+#include <QMouseEvent>
 #include <QDir>
 #include <QTemporaryDir>
 #include <cstdint>
+#include <filesystem>
+#include <fstream>
 
 namespace marlix {
 
@@ -51,6 +57,58 @@ bool Save(QWidget& w, const QString& dir, QString& error)
 }
 
 } // namespace
+
+// The browser with a root list of a music library, the music folder hovered, and its
+// paged pop-up (DIR/Fo_Browser.png, DIR/Fo_Browser2.png).
+bool SaveBrowserShots(const std::string& media, const QString& dir, QString& error)
+{
+    namespace fs = std::filesystem;
+    const std::string music = media + "Music/";
+    const char* const albums[] = {"Bach - Goldberg Variations", "Bill Evans - Waltz for Debby", "Brahms - Symphony No. 4",
+                                  "Chet Baker - Sings", "Coltrane - Blue Train", "Debussy - Préludes",
+                                  "Miles Davis - Kind of Blue", "Mozart - Requiem", "Ravel - Boléro",
+                                  "坂本龍一 - async", "Satie - Gymnopédies", "Sonny Rollins - Saxophone Colossus"};
+    std::error_code ec;
+    for (const char* album : albums) {
+        fs::create_directories(music + album, ec);
+        for (int t = 1; t <= 8; ++t)
+            std::ofstream(music + album + "/0" + std::to_string(t) + " Track.mp3") << 'x';
+    }
+    std::ofstream(music + "Intro.wav") << 'x';
+    fs::create_directories(media + "Downloads", ec);
+    fs::create_directories(media + "Archive/Live recordings", ec);
+    fs::create_directories(media + "Radio sessions", ec);
+    TSettings settings;
+    settings.Function.DownloadPath = media + "Downloads/";
+    settings.Operation.nBrowserType = 1;
+    TPlayerState state;
+    TPendingAdditions pending;
+    TFo_Browser browser(settings, state, pending, nullptr, THistory(media + "history/"), music);
+    browser.AddFolder(media + "Archive/Live recordings");
+    browser.AddFolder(media + "Radio sessions");
+    browser.resize(145, 400);
+    browser.move(0, 0);
+    browser.show();
+    TPaintBox* box = browser.Frame()->PaintBox();
+    const QPointF zone(box->width() - 5.0, 5);
+    QMouseEvent move(QEvent::MouseMove, zone, box->mapToGlobal(zone), Qt::NoButton, Qt::NoButton, Qt::NoModifier);
+    QApplication::sendEvent(box, &move);
+    for (int i = 0; i < 100 && !browser.Popup(); ++i) {
+        browser.Lister().Flush();
+        QApplication::processEvents();
+    }
+    if (!browser.Popup()) {
+        error += QStringLiteral("the browser's pop-up did not open ");
+        return false;
+    }
+    browser.Popup()->resize(std::min(browser.Popup()->width(), 600), 420);
+    QApplication::processEvents();
+    const QString popup = QDir(dir).filePath(QStringLiteral("Fo_Browser2.png"));
+    bool ok = browser.Popup()->grab().save(popup, "PNG");
+    if (!ok)
+        error += popup + QStringLiteral(" ");
+    return Save(browser, dir, error) && ok;
+}
 
 bool SavePlayerWindowShots(const QString& dir, QString& error)
 {
@@ -103,7 +161,7 @@ bool SavePlayerWindowShots(const QString& dir, QString& error)
         ok = Save(*w, dir, error) && ok;
     chain.Stop();
     decoder.CloseSource();
-    return ok;
+    return SaveBrowserShots(folder, dir, error) && ok;
 }
 
 } // namespace marlix

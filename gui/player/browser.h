@@ -1,0 +1,76 @@
+#pragma once
+#include "gui/player/browserframe.h"
+#include "gui/player/browserlister.h"
+#include "player/browsercore.h"
+
+#include <QWidget>
+#include <string>
+
+class QAction;
+class QCheckBox;
+class QMenu;
+class QTimer;
+class QToolButton;
+
+namespace marlix {
+
+class TFo_Browser2;
+class TIniFile;
+
+// The browser window: the root list of music folders, its pop-up chain, the reservation
+// switch and the sort order of every listing.
+class TFo_Browser : public QWidget {
+public:
+    // `music` is the user's music folder (the XDG one when empty).
+    TFo_Browser(TSettings& settings, TPlayerState& state, TPendingAdditions& pending, QWidget* parent = nullptr,
+                THistory history = THistory(), std::string music = {});
+    ~TFo_Browser() override;
+
+    // Rebuilds the root list from the settings and section "FolderList".
+    void LoadRoots(const TIniFile& ini);
+    void SaveRoots(TIniFile& ini) const;
+
+    void Ti_CheckTimer();
+    void Bu_AddFolderClick();
+    void AddFolder(const std::string& folder);
+    void PM_DeleteClick();
+    void SetSortMode(int mode);
+    void Bu_OrderClick();
+    void ClosePopups();
+
+    TFr_Browser* Frame() const { return Fr_Browser; }
+    TFo_Browser2* Popup() const { return Popup_; }
+    TBrowserContext& Context() { return Context_; }
+    TBrowserLister& Lister() { return Lister_; }
+    const TBrowserRoots& Roots() const { return Roots_; }
+    QSize sizeHint() const override { return {145, 400}; }
+
+protected:
+    void keyPressEvent(QKeyEvent* e) override;
+    void wheelEvent(QWheelEvent* e) override;
+    void resizeEvent(QResizeEvent*) override;
+
+private:
+    void BuildTopPanel();
+    void ShowRoots();
+    void FrameHovered();
+    void OpenPopup();
+
+    TBrowserLister Lister_;
+    std::string Music;
+    TBrowserRoots Roots_;
+    TBrowserContext Context_;
+    QWidget* Pa_Top;
+    QToolButton* Bu_AddFolder;
+    QCheckBox* Ch_Reserve;
+    QToolButton* Bu_Sort;
+    QToolButton* Bu_Order;
+    QMenu* PM_Sort;
+    QMenu* PM_Root;
+    QAction* PM_Delete;
+    TFr_Browser* Fr_Browser;
+    QTimer* Ti_Check;
+    TFo_Browser2* Popup_ = nullptr;
+};
+
+} // namespace marlix
