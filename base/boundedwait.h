@@ -4,6 +4,9 @@
 #include <chrono>
 #include <cstdio>
 #include <thread>
+#if defined(__SANITIZE_ADDRESS__)
+#include <sanitizer/lsan_interface.h>
+#endif
 
 namespace marlix {
 
@@ -26,6 +29,16 @@ inline void ReportAbandoned(const char* what, std::chrono::milliseconds timeout)
 {
     std::fprintf(stderr, "marlixaudio: %s did not stop within %lld ms; left behind\n", what,
                  static_cast<long long>(timeout.count()));
+}
+
+// Keeps what a wait gave up on alive for good; a leak checker is told that this is meant.
+template <class T>
+T* LeaveBehind(T* p)
+{
+#if defined(__SANITIZE_ADDRESS__)
+    __lsan_ignore_object(p);
+#endif
+    return p;
 }
 
 } // namespace marlix

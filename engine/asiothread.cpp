@@ -472,7 +472,9 @@ void StopHostLocked()
     const bool finished = HostFinished(*host);
     gHost.store(nullptr, std::memory_order_release);
     if (finished)
-        delete host; // else leaked with its thread: the callbacks find no host and stop asking
+        delete host;
+    else
+        LeaveBehind(host); // with its thread: the callbacks find no host and stop asking
 }
 
 } // namespace

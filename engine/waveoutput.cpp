@@ -261,8 +261,8 @@ void TWaveOutput::ClosePair(TPair& pair)
         if (!WaitUntilDone(allBack, CloseTimeout)) {
             // The driver still holds buffers: it keeps them, and its handle, for good.
             ReportAbandoned("a wave output device", CloseTimeout);
-            pair.Headers.release();
-            static_cast<void>(new std::vector<std::vector<uint8_t>>(std::move(pair.Buffers)));
+            LeaveBehind(pair.Headers.release());
+            LeaveBehind(new std::vector<std::vector<uint8_t>>(std::move(pair.Buffers)));
         } else if (TAlsaWaveOut::Close(pair.Handle) == WaveStillPlaying) {
             pair.Handle->Reset();
             TAlsaWaveOut::Close(pair.Handle);
