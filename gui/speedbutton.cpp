@@ -1,6 +1,7 @@
 #include "gui/speedbutton.h"
 
 #include <QAbstractButton>
+#include <QToolButton>
 #include <QPalette>
 
 namespace marlix {
@@ -34,6 +35,16 @@ void SetEnabledSwitch(QWidget* w, bool on)
 {
     if (w->isEnabled() != on)
         w->setEnabled(on);
+}
+
+QToolButton* MakeSpeedButton(QWidget* parent, const QString& name, const QString& text, const QString& hint, bool toggle)
+{
+    auto* b = new QToolButton(parent);
+    b->setObjectName(name);
+    b->setText(text);
+    b->setCheckable(toggle);
+    SetHint(b, hint);
+    return b;
 }
 
 } // namespace marlix

@@ -19,16 +19,6 @@ namespace marlix {
 
 namespace {
 
-QToolButton* Tool(QWidget* parent, const QString& name, const QString& text, const QString& hint, bool toggle)
-{
-    auto* b = new QToolButton(parent);
-    b->setObjectName(name);
-    b->setText(text);
-    b->setCheckable(toggle);
-    SetHint(b, hint);
-    return b;
-}
-
 QString DryWetCaption(int value)
 {
     switch (value) {
@@ -49,12 +39,12 @@ TConvolverPage::TConvolverPage(const TDSPContext& context, QWidget* parent)
     grid->addWidget(new QLabel("Impulse responce:", this), 0, 1);
     for (int k = 0; k < 2; ++k)
         BuildRow(k, grid);
-    Bu_DryWet = Tool(this, "Bu_DryWet", "Dry + Wet",
+    Bu_DryWet = MakeSpeedButton(this, "Bu_DryWet", "Dry + Wet",
                      QStringLiteral("直接音、間接音の切り替え|直接音+間接音、直接音のみ、間接音のみの切り替えを行います"), false);
     connect(Bu_DryWet, &QToolButton::clicked, this, [this] { ShowDryWetMenu(); });
     grid->addWidget(Bu_DryWet, 3, 1);
-    Bu_C2 = Tool(this, "Bu_C2", "ON", QStringLiteral("コンボルバー|コンボルバーのON/OFFを切り替えます"), true);
-    Bu_CReset = Tool(this, "Bu_CReset", QStringLiteral("初期化"), QStringLiteral("コンボルバの設定を初期化します"), false);
+    Bu_C2 = MakeSpeedButton(this, "Bu_C2", "ON", QStringLiteral("コンボルバー|コンボルバーのON/OFFを切り替えます"), true);
+    Bu_CReset = MakeSpeedButton(this, "Bu_CReset", QStringLiteral("初期化"), QStringLiteral("コンボルバの設定を初期化します"), false);
     connect(Bu_CReset, &QToolButton::clicked, this, [this] {
         Context.Settings.Convolver.Clear();
         Changed();
@@ -85,19 +75,19 @@ void TConvolverPage::BuildRow(int k, QGridLayout* grid)
     TRow& r = Rows[static_cast<size_t>(k)];
     const QString n = QString::number(k);
     grid->addWidget(new QLabel(QStringLiteral("Convolver %1:").arg(k + 1), this), k + 1, 0);
-    r.IR = Tool(this, "Bu_IR" + n, "No IR", QStringLiteral("インパルス応答|畳み込むインパルス応答を指定します"), false);
+    r.IR = MakeSpeedButton(this, "Bu_IR" + n, "No IR", QStringLiteral("インパルス応答|畳み込むインパルス応答を指定します"), false);
     r.IR->setMinimumWidth(150);
-    r.In = Tool(this, "Bu_In" + n, {}, QStringLiteral("入力チャンネル|このコンボルバーの入力チャンネルを選択します"), false);
-    r.Out = Tool(this, "Bu_Out" + n, {},
+    r.In = MakeSpeedButton(this, "Bu_In" + n, {}, QStringLiteral("入力チャンネル|このコンボルバーの入力チャンネルを選択します"), false);
+    r.Out = MakeSpeedButton(this, "Bu_Out" + n, {},
                  QStringLiteral("出力チャンネル|畳み込み結果をミックスするチャンネルを選択します"), false);
-    r.Cut = Tool(this, "Bu_Cut" + n, "Cut", QStringLiteral("直接音のカット|元のインパルス応答から直接音をカットします"), true);
-    r.No = Tool(this, "Bu_No" + n, "No", QStringLiteral("ディレイのカット|元のインパルス応答に含まれるディレイをカットします"), true);
+    r.Cut = MakeSpeedButton(this, "Bu_Cut" + n, "Cut", QStringLiteral("直接音のカット|元のインパルス応答から直接音をカットします"), true);
+    r.No = MakeSpeedButton(this, "Bu_No" + n, "No", QStringLiteral("ディレイのカット|元のインパルス応答に含まれるディレイをカットします"), true);
     r.Lv = new QSpinBox(this);
     r.Lv->setObjectName("Ed_Lv" + n);
     r.Lv->setRange(-96, 24);
     SetHint(r.Lv, QStringLiteral("ミックスレベル|畳み込んだ結果をミックスするレベルを指定します"));
-    r.On = Tool(this, "Bu_COn" + n, "ON", QStringLiteral("コンボルバ|このコンボルバのON/OFFを切り替えます"), true);
-    r.Plot = Tool(this, "Bu_Plot" + n, "Plot", QStringLiteral("インパルス応答をプロットして確認します"), false);
+    r.On = MakeSpeedButton(this, "Bu_COn" + n, "ON", QStringLiteral("コンボルバ|このコンボルバのON/OFFを切り替えます"), true);
+    r.Plot = MakeSpeedButton(this, "Bu_Plot" + n, "Plot", QStringLiteral("インパルス応答をプロットして確認します"), false);
     int col = 1;
     grid->addWidget(r.IR, k + 1, col++);
     for (auto [label, w] : {std::pair<const char*, QWidget*>{"In:", r.In}, {"Out:", r.Out}, {"CutDS:", r.Cut},

@@ -14,20 +14,6 @@
 
 namespace marlix {
 
-namespace {
-
-QToolButton* Tool(QWidget* parent, const QString& name, const QString& text, const QString& hint, bool toggle)
-{
-    auto* b = new QToolButton(parent);
-    b->setObjectName(name);
-    b->setText(text);
-    b->setCheckable(toggle);
-    SetHint(b, hint);
-    return b;
-}
-
-} // namespace
-
 TEffectPage::TEffectPage(const TDSPContext& context, QWidget* parent)
     : QWidget(parent), Context(context)
 {
@@ -40,12 +26,12 @@ TEffectPage::TEffectPage(const TDSPContext& context, QWidget* parent)
     for (int s = 0; s < Slots; ++s) {
         const auto i = static_cast<size_t>(s);
         grid->addWidget(new QLabel(QStringLiteral("EFX %1:").arg(s + 1), this), s + 1, 0);
-        Bu_Plug[i] = Tool(this, QStringLiteral("Bu_Plug%1").arg(s), "No Effect",
+        Bu_Plug[i] = MakeSpeedButton(this, QStringLiteral("Bu_Plug%1").arg(s), "No Effect",
                           QStringLiteral("エフェクタの選択|使用するエフェクタを選択します"), false);
         Bu_Plug[i]->setMinimumWidth(180);
-        Bu_On[i] = Tool(this, QStringLiteral("Bu_EFXOn%1").arg(s), "ON",
+        Bu_On[i] = MakeSpeedButton(this, QStringLiteral("Bu_EFXOn%1").arg(s), "ON",
                         QStringLiteral("エフェクタ|エフェクタのON/OFFを切り替えます"), true);
-        Bu_Edit[i] = Tool(this, QStringLiteral("Bu_EFXEdit%1").arg(s), "Edit",
+        Bu_Edit[i] = MakeSpeedButton(this, QStringLiteral("Bu_EFXEdit%1").arg(s), "Edit",
                           QStringLiteral("エフェクタ編集|エフェクタの設定を編集します"), false);
         grid->addWidget(Bu_Plug[i], s + 1, 1);
         grid->addWidget(Bu_On[i], s + 1, 2);
@@ -54,8 +40,8 @@ TEffectPage::TEffectPage(const TDSPContext& context, QWidget* parent)
         connect(Bu_On[i], &QToolButton::clicked, this, [this, s] { OnClick(s); });
         connect(Bu_Edit[i], &QToolButton::clicked, this, [this, s] { EditClick(s); });
     }
-    Bu_EFX2 = Tool(this, "Bu_EFX2", "ON", QStringLiteral("エフェクタ|エフェクタのON/OFFを切り替えます"), true);
-    Bu_EFXReset = Tool(this, "Bu_EFXReset", QStringLiteral("初期化"), QStringLiteral("エフェクタの設定を初期化します"),
+    Bu_EFX2 = MakeSpeedButton(this, "Bu_EFX2", "ON", QStringLiteral("エフェクタ|エフェクタのON/OFFを切り替えます"), true);
+    Bu_EFXReset = MakeSpeedButton(this, "Bu_EFXReset", QStringLiteral("初期化"), QStringLiteral("エフェクタの設定を初期化します"),
                        false);
     connect(Bu_EFXReset, &QToolButton::clicked, this, [this] { Context.Settings.EFX.Clear(); });
     TDSPPresets& p = Context.Presets;

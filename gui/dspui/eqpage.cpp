@@ -20,19 +20,6 @@
 
 namespace marlix {
 
-namespace {
-
-QToolButton* Button(QWidget* parent, const char* name, const QString& text, const QString& hint)
-{
-    auto* b = new QToolButton(parent);
-    b->setObjectName(name);
-    b->setText(text);
-    SetHint(b, hint);
-    return b;
-}
-
-} // namespace
-
 TEqualizerPage::TEqualizerPage(const TDSPContext& context, QWidget* parent)
     : QWidget(parent), PB_EQPaint(new TPaintBox(this)), Context(context)
 {
@@ -84,7 +71,7 @@ QWidget* TEqualizerPage::BuildPanel()
     grid->setHorizontalSpacing(6);
     grid->setVerticalSpacing(2);
 
-    Bu_EQ2 = Button(panel, "Bu_EQ2", "ON", QStringLiteral("イコライザ|イコライザのON/OFFを切り替えます"));
+    Bu_EQ2 = MakeSpeedButton(panel, "Bu_EQ2", "ON", QStringLiteral("イコライザ|イコライザのON/OFFを切り替えます"));
     Bu_EQ2->setCheckable(true);
     Co_Channel = new QComboBox(panel);
     Co_Channel->setObjectName("Co_Channel");
@@ -96,10 +83,10 @@ QWidget* TEqualizerPage::BuildPanel()
     La_Freq = new QLabel(panel);
     La_Freq->setObjectName("La_Freq");
     La_Freq->setMinimumWidth(56);
-    Bu_Reset = Button(panel, "Bu_Reset", QStringLiteral("初期化"),
+    Bu_Reset = MakeSpeedButton(panel, "Bu_Reset", QStringLiteral("初期化"),
                       QStringLiteral("このチャンネルのイコライザ設定を初期化します"));
     connect(Bu_Reset, &QToolButton::clicked, this, [this] { Bu_ResetClick(); });
-    Bu_Plot = Button(panel, "Bu_Plot", QStringLiteral("イコライザ係数の確認"),
+    Bu_Plot = MakeSpeedButton(panel, "Bu_Plot", QStringLiteral("イコライザ係数の確認"),
                      QStringLiteral("イコライザ係数の確認|選択中のチャンネルのイコライザ係数をプロットします"));
     connect(Bu_Plot, &QToolButton::clicked, this, [this] { Bu_PlotClick(); });
 
@@ -128,13 +115,13 @@ QWidget* TEqualizerPage::BuildPanel()
                                 [this, &p](const std::string& n) { return p.SaveEQAll(n, Context.Settings.EQ); },
                                 [&p](const std::string& n) { return p.DeleteEQAll(n); }},
                                panel);
-    auto* resetAll = Button(panel, "Bu_ResetAll", QStringLiteral("初期化"),
+    auto* resetAll = MakeSpeedButton(panel, "Bu_ResetAll", QStringLiteral("初期化"),
                             QStringLiteral("すべてのチャンネルのイコライザ設定を初期化します"));
     connect(resetAll, &QToolButton::clicked, this, [this] { Bu_ResetAllClick(); });
 
     // The parametric editor is the only mode; the measurement-based correction stays hidden.
-    auto* graphic = Button(panel, "Bu_Graphic", QStringLiteral("グラフィック"), {});
-    auto* parametric = Button(panel, "Bu_Parametric", QStringLiteral("パラメトリック"), {});
+    auto* graphic = MakeSpeedButton(panel, "Bu_Graphic", QStringLiteral("グラフィック"), {});
+    auto* parametric = MakeSpeedButton(panel, "Bu_Parametric", QStringLiteral("パラメトリック"), {});
     parametric->setCheckable(true);
     parametric->setChecked(true);
     graphic->hide();
@@ -153,7 +140,7 @@ QWidget* TEqualizerPage::BuildPanel()
                                    [&p](const std::string& n) { return p.DeleteMeasurement(n); }},
                                   Pa_Revise);
     revise->addWidget(PresetRevise, 0, 0);
-    revise->addWidget(Button(Pa_Revise, "Bu_Measure", QStringLiteral("音響特性の測定"), {}), 0, 1);
+    revise->addWidget(MakeSpeedButton(Pa_Revise, "Bu_Measure", QStringLiteral("音響特性の測定"), {}), 0, 1);
     Pa_Revise->hide();
 
     grid->addWidget(Bu_EQ2, 0, 0);
