@@ -1,38 +1,12 @@
 #include "dsp/firfilter.h"
 
+#include "dsp/packedspectrum.h"
 #include "base/flexbuf.h"
 
 #include <algorithm>
 #include <cstring>
 
 namespace marlix {
-namespace {
-
-// Separates the spectrum Z of two packed real channels (read at Z[k & mask]) into theirs,
-// multiplies each by its filter and packs the products back, for bins 0 … n of out.
-void MultiplyPacked(const Complex* zs, int mask, Complex* out, int n, const Complex* sa, const Complex* sb)
-{
-    const int m = 2 * n;
-    for (int k = 0; k <= n; ++k) {
-        const Complex zk = zs[k & mask], zm = zs[(m - k) & mask];
-        const double zr = zk.real(), zi = zk.imag(), mr = zm.real(), mi = zm.imag();
-        // A and B: twice the spectra of the two packed channels, times their filters.
-        double ar = zr + mr, ai = zi - mi;
-        const double tar = ar * sa[k].real() - ai * sa[k].imag();
-        ai = ar * sa[k].imag() + ai * sa[k].real();
-        ar = tar;
-        double br = 0, bi = 0;
-        if (sb) {
-            const double ur = zi + mi, ui = mr - zr;
-            br = ur * sb[k].real() - ui * sb[k].imag();
-            bi = ur * sb[k].imag() + ui * sb[k].real();
-        }
-        out[m - k] = Complex(0.5 * (ar + bi), 0.5 * (br - ai));
-        out[k] = Complex(0.5 * (ar - bi), 0.5 * (ai + br));
-    }
-}
-
-} // namespace
 
 TFIRFilter::TFIRFilter(int channels, bool secondFIFO, bool threaded, int capacity, int taps)
     : TFilterStage(channels, secondFIFO, capacity), Channels(channels), Threaded(threaded)
@@ -184,28 +158,15 @@ void TFIRFilter::FinishBlock()
     const int n = BlockSize;
     const int other = OutPos == 0 ? n : 0;
     for (size_t p = 0; p < PairBuf.size(); ++p) {
-        const Complex* z = PairBuf[p].data();
-        double* a = Overlap[2 * p].data();
         double* b = 2 * p + 1 < Overlap.size() ? Overlap[2 * p + 1].data() : nullptr;
-        for (int i = 0; i < n; ++i) {
-            a[OutPos + i] += z[i].real();
-            a[other + i] = z[n + i].real();
-        }
-        if (b)
-            for (int i = 0; i < n; ++i) {
-                b[OutPos + i] += z[i].imag();
-                b[other + i] = z[n + i].imag();
-            }
+        SplitOverlapAdd(PairBuf[p].data(), n, Overlap[2 * p].data() + OutPos, Overlap[2 * p].data() + other,
+                        b ? b + OutPos : nullptr, b ? b + other : nullptr);
     }
     // The first half carries the new block; the transform pads the rest with zeros,
     // on whichever thread runs it, so that half never crosses between threads.
-    for (size_t p = 0; p < PairBuf.size(); ++p) {
-        Complex* z = PairBuf[p].data();
-        const double* a = InBlock[2 * p].data();
-        const double* b = 2 * p + 1 < InBlock.size() ? InBlock[2 * p + 1].data() : nullptr;
-        for (int i = 0; i < n; ++i)
-            z[i] = Complex(a[i], b ? b[i] : 0.0);
-    }
+    for (size_t p = 0; p < PairBuf.size(); ++p)
+        PackPair(InBlock[2 * p].data(), 2 * p + 1 < InBlock.size() ? InBlock[2 * p + 1].data() : nullptr, n,
+                 PairBuf[p].data());
     Fill = 0;
     // No transform is outstanding here, so nothing reads the set being replaced.
     if (Swap.load(std::memory_order_acquire) == 1) {
