@@ -1,6 +1,7 @@
 #include "dsp/himanager.h"
 
 #include <algorithm>
+#include <immintrin.h>
 #include <cmath>
 #include <numbers>
 
@@ -32,9 +33,10 @@ struct TSums {
     double Power, Re, Im;
 };
 
-// x·x, x·wRe and x·wIm in one pass; four partial sums per total keep the
-// pipeline busy. count is a multiple of 4.
-TSums Sums(const double* x, const float* wRe, const float* wIm, int count)
+// x·x, x·wRe and x·wIm in one pass, each as four partial sums (element k feeds sum
+// k mod 4) added pairwise at the end. count is a multiple of 4. The AVX version holds
+// the four partial sums in one register and rounds every step alike.
+TSums SumsScalar(const double* x, const float* wRe, const float* wIm, int count)
 {
     double p[4] = {}, r[4] = {}, m[4] = {};
     for (int k = 0; k < count; k += 4) {
@@ -45,8 +47,68 @@ TSums Sums(const double* x, const float* wRe, const float* wIm, int count)
             m[l] += v * wIm[k + l];
         }
     }
-    return {(p[0] + p[1]) + (p[2] + p[3]), (r[0] + r[1]) + (r[2] + r[3]),
-            (m[0] + m[1]) + (m[2] + m[3])};
+    return {(p[0] + p[1]) + (p[2] + p[3]), (r[0] + r[1]) + (r[2] + r[3]), (m[0] + m[1]) + (m[2] + m[3])};
+}
+
+__attribute__((target("avx2"))) double PairwiseTotal(__m256d v)
+{
+    alignas(32) double l[4];
+    _mm256_store_pd(l, v);
+    return (l[0] + l[1]) + (l[2] + l[3]);
+}
+
+__attribute__((target("avx2"))) TSums SumsAvx2(const double* x, const float* wRe, const float* wIm, int count)
+{
+    __m256d p = _mm256_setzero_pd(), r = p, m = p;
+    for (int k = 0; k < count; k += 4) {
+        const __m256d v = _mm256_loadu_pd(x + k);
+        p = _mm256_add_pd(p, _mm256_mul_pd(v, v));
+        r = _mm256_add_pd(r, _mm256_mul_pd(v, _mm256_cvtps_pd(_mm_loadu_ps(wRe + k))));
+        m = _mm256_add_pd(m, _mm256_mul_pd(v, _mm256_cvtps_pd(_mm_loadu_ps(wIm + k))));
+    }
+    return {PairwiseTotal(p), PairwiseTotal(r), PairwiseTotal(m)};
+}
+
+// w += g·x, rounded to single precision element by element. count is a multiple of 4.
+void StepScalar(float* wRe, float* wIm, const double* x, double gRe, double gIm, int count)
+{
+    for (int k = 0; k < count; ++k) {
+        wRe[k] = static_cast<float>(wRe[k] + gRe * x[k]);
+        wIm[k] = static_cast<float>(wIm[k] + gIm * x[k]);
+    }
+}
+
+__attribute__((target("avx2"))) void StepAvx2(float* wRe, float* wIm, const double* x, double gRe, double gIm,
+                                               int count)
+{
+    const __m256d gr = _mm256_set1_pd(gRe), gi = _mm256_set1_pd(gIm);
+    for (int k = 0; k < count; k += 4) {
+        const __m256d v = _mm256_loadu_pd(x + k);
+        const __m256d re = _mm256_add_pd(_mm256_cvtps_pd(_mm_loadu_ps(wRe + k)), _mm256_mul_pd(gr, v));
+        const __m256d im = _mm256_add_pd(_mm256_cvtps_pd(_mm_loadu_ps(wIm + k)), _mm256_mul_pd(gi, v));
+        _mm_storeu_ps(wRe + k, _mm256_cvtpd_ps(re));
+        _mm_storeu_ps(wIm + k, _mm256_cvtpd_ps(im));
+    }
+}
+
+struct TKernels {
+    TSums (*Sums)(const double*, const float*, const float*, int);
+    void (*Step)(float*, float*, const double*, double, double, int);
+};
+
+TKernels PickKernels()
+{
+    __builtin_cpu_init();
+    if (__builtin_cpu_supports("avx2"))
+        return {SumsAvx2, StepAvx2};
+    return {SumsScalar, StepScalar};
+}
+
+const TKernels gKernels = PickKernels();
+
+TSums Sums(const double* x, const float* wRe, const float* wIm, int count)
+{
+    return gKernels.Sums(x, wRe, wIm, count);
 }
 
 Complex Predict(const double* x, const float* wRe, const float* wIm, int count)
@@ -444,10 +506,7 @@ void THiManager::Adapt(const double* x, int count, double targetRe, double targe
         return;
     const double gRe = mu * (targetRe - s.Re) / s.Power;
     const double gIm = mu * (targetIm - s.Im) / s.Power;
-    for (int k = 0; k < count; ++k) {
-        WeightsRe[k] = static_cast<float>(WeightsRe[k] + gRe * x[k]);
-        WeightsIm[k] = static_cast<float>(WeightsIm[k] + gIm * x[k]);
-    }
+    gKernels.Step(WeightsRe.data(), WeightsIm.data(), x, gRe, gIm, count);
 }
 
 void THiManager::Normalise(int count, double limit)
