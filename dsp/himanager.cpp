@@ -487,12 +487,14 @@ void THiManager::SynthesiseC(int a, float level)
         KeepWeightsFinite();
     }
     Normalise(48, 4);
+    // Bins from `top` on are cleared at the end: they are not predicted.
+    const int top = RoundClamped(half * static_cast<double>(TopRatio), 0, half);
     if (level > -96) {
         // The weights stay fixed from here: bins are predicted kBatch at a time.
         double rows[kBatch * 48] = {};
         Complex z[kBatch];
-        for (int i = std::max(1, a - 9); i < half; i += kBatch) {
-            const int bins = std::min(kBatch, half - i);
+        for (int i = std::max(1, a - 9); i < top; i += kBatch) {
+            const int bins = std::min(kBatch, top - i);
             for (int b = 0; b < bins; ++b)
                 FeaturesC(i + b, rows + 48 * b);
             gKernels.Predict(rows, WeightsRe.data(), WeightsIm.data(), 48, z);
@@ -504,7 +506,6 @@ void THiManager::SynthesiseC(int a, float level)
             }
         }
     }
-    const int top = RoundClamped(half * static_cast<double>(TopRatio), 0, half);
     const double taper = std::max(TopTaper, 1);
     for (int i = std::max(top - 6, 0); i < top; ++i)
         Synth[i] *= (top - i) / taper;
