@@ -57,6 +57,7 @@ void ConvolverProcess(benchmark::State& state, bool external)
     // Its long transforms run on the filter's worker thread: the time taken is the
     // whole process's CPU time, so the figure is still for one core's work.
     TConvFilter stage(2, false, kRate, 1 << 20, setting);
+    SettleMeasuredPlans();
     TMChFIFO in(2, 1 << 20);
     const auto input = Decaying(2 * kChunk, 3, 1e9);
     std::vector<double> sink(1 << 20);
@@ -91,6 +92,7 @@ void UpSampler(benchmark::State& state, bool stuffed)
     auto filter = CreateInterpolationFilter(2, 65535, 4, kRate, kRate * kFactor, kFactor, 1.0);
     if (!stuffed)
         filter->SetStuffing(1);
+    SettleMeasuredPlans();
     TMChFIFO in(2, 1 << 20);
     std::vector<double> input(2 * static_cast<size_t>(kChunk) * kFactor, 0.0);
     const auto noise = Decaying(2 * kChunk, 4, 1e9);
@@ -122,6 +124,7 @@ void HiManagerModeC(benchmark::State& state)
     }
     const double rate = static_cast<double>(state.range(0));
     THiManager hsc(3, rate);
+    SettleMeasuredPlans();
     std::vector<double> block = Decaying(4410, 5, 1e9);
     // A band-limited signal, so that the detector finds a cut-off and the predictor works.
     for (size_t i = 0; i < block.size(); ++i)

@@ -157,16 +157,15 @@ void TFIRFilter::FinishBlock()
 {
     const int n = BlockSize;
     const int other = OutPos == 0 ? n : 0;
+    // Adds the transform's output into the ring and loads the collected block, zero-padded,
+    // in one pass. No transform is pending here, so the buffers are this thread's.
     for (size_t p = 0; p < PairBuf.size(); ++p) {
-        double* b = 2 * p + 1 < Overlap.size() ? Overlap[2 * p + 1].data() : nullptr;
-        SplitOverlapAdd(PairBuf[p].data(), n, Overlap[2 * p].data() + OutPos, Overlap[2 * p].data() + other,
-                        b ? b + OutPos : nullptr, b ? b + other : nullptr);
+        const bool pair = 2 * p + 1 < InBlock.size();
+        double* a = Overlap[2 * p].data();
+        double* b = pair ? Overlap[2 * p + 1].data() : nullptr;
+        OverlapAddAndLoad(PairBuf[p].data(), n, a + OutPos, a + other, b ? b + OutPos : nullptr,
+                          b ? b + other : nullptr, InBlock[2 * p].data(), pair ? InBlock[2 * p + 1].data() : nullptr);
     }
-    // The first half carries the new block; the transform pads the rest with zeros,
-    // on whichever thread runs it, so that half never crosses between threads.
-    for (size_t p = 0; p < PairBuf.size(); ++p)
-        PackPair(InBlock[2 * p].data(), 2 * p + 1 < InBlock.size() ? InBlock[2 * p + 1].data() : nullptr, n,
-                 PairBuf[p].data());
     Fill = 0;
     // No transform is outstanding here, so nothing reads the set being replaced.
     if (Swap.load(std::memory_order_acquire) == 1) {
@@ -204,7 +203,6 @@ void TFIRFilter::TransformPair(int p)
     if (TransformStuffed(p)) {
         MultiplyPacked(Stuffed[p].data(), 2 * n / Stuffing - 1, z, n, sa, sb);
     } else {
-        std::fill(z + n, z + m + 1, Complex());
         FFTForward(z, m, Tables);
         MultiplyPacked(z, m - 1, z, n, sa, sb);
     }

@@ -77,13 +77,73 @@ __attribute__((target("avx2,fma"))) void RunAvx2(const Complex* srcLo, const Com
     RunScalar(srcLo + j, srcHi - j, outLo + j, outHi - j, sa + j, sb ? sb + j : nullptr, count - j);
 }
 
-TRunKernel PickRunKernel()
+using TOverlapKernel = void (*)(double* z, int n, double* a, double* aNext, double* b, double* bNext,
+                                const double* inA, const double* inB);
+
+// Elements from..n − 1 (scalar tail of the vector version, or all of them).
+void OverlapScalar(double* z, int n, double* a, double* aNext, double* b, double* bNext, const double* inA,
+                   const double* inB, int from)
 {
-    __builtin_cpu_init();
-    return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma") ? RunAvx2 : RunScalar;
+    double* tail = z + 2 * n;
+    for (int i = from; i < n; ++i) {
+        a[i] += z[2 * i];
+        aNext[i] = tail[2 * i];
+        if (b) {
+            b[i] += z[2 * i + 1];
+            bNext[i] = tail[2 * i + 1];
+        }
+        z[2 * i] = inA[i];
+        z[2 * i + 1] = inB ? inB[i] : 0.0;
+        tail[2 * i] = tail[2 * i + 1] = 0.0;
+    }
 }
 
-const TRunKernel gRun = PickRunKernel();
+void OverlapPlain(double* z, int n, double* a, double* aNext, double* b, double* bNext, const double* inA,
+                  const double* inB)
+{
+    OverlapScalar(z, n, a, aNext, b, bNext, inA, inB, 0);
+}
+
+// Four values per step: two complex loads split into real and imaginary halves, and back.
+__attribute__((target("avx2"))) void OverlapAvx2(double* z, int n, double* a, double* aNext, double* b,
+                                                 double* bNext, const double* inA, const double* inB)
+{
+    double* tail = z + 2 * n;
+    const __m256d zero = _mm256_setzero_pd();
+    int i = 0;
+    for (; i + 4 <= n; i += 4) {
+        const __m256d z0 = _mm256_loadu_pd(z + 2 * i), z1 = _mm256_loadu_pd(z + 2 * i + 4);
+        const __m256d t0 = _mm256_loadu_pd(tail + 2 * i), t1 = _mm256_loadu_pd(tail + 2 * i + 4);
+        // unpack gives r0 r2 r1 r3; the permute puts them in order.
+        const __m256d re = _mm256_permute4x64_pd(_mm256_unpacklo_pd(z0, z1), 0xD8);
+        const __m256d tre = _mm256_permute4x64_pd(_mm256_unpacklo_pd(t0, t1), 0xD8);
+        _mm256_storeu_pd(a + i, _mm256_add_pd(_mm256_loadu_pd(a + i), re));
+        _mm256_storeu_pd(aNext + i, tre);
+        if (b) {
+            const __m256d im = _mm256_permute4x64_pd(_mm256_unpackhi_pd(z0, z1), 0xD8);
+            const __m256d tim = _mm256_permute4x64_pd(_mm256_unpackhi_pd(t0, t1), 0xD8);
+            _mm256_storeu_pd(b + i, _mm256_add_pd(_mm256_loadu_pd(b + i), im));
+            _mm256_storeu_pd(bNext + i, tim);
+        }
+        // r0 r1 r2 r3 and i0 i1 i2 i3 back to r0 i0 r1 i1 | r2 i2 r3 i3.
+        const __m256d x = _mm256_permute4x64_pd(_mm256_loadu_pd(inA + i), 0xD8);
+        const __m256d y = inB ? _mm256_permute4x64_pd(_mm256_loadu_pd(inB + i), 0xD8) : zero;
+        _mm256_storeu_pd(z + 2 * i, _mm256_unpacklo_pd(x, y));
+        _mm256_storeu_pd(z + 2 * i + 4, _mm256_unpackhi_pd(x, y));
+        _mm256_storeu_pd(tail + 2 * i, zero);
+        _mm256_storeu_pd(tail + 2 * i + 4, zero);
+    }
+    OverlapScalar(z, n, a, aNext, b, bNext, inA, inB, i);
+}
+
+bool HasAvx2Fma()
+{
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
+}
+
+const TRunKernel gRun = HasAvx2Fma() ? RunAvx2 : RunScalar;
+const TOverlapKernel gOverlap = HasAvx2Fma() ? OverlapAvx2 : OverlapPlain;
 
 } // namespace
 
@@ -101,30 +161,10 @@ void MultiplyPacked(const Complex* zs, int mask, Complex* out, int n, const Comp
     PackedBin(zn, zn, out + n, out + n, sa[n], sb ? sb + n : nullptr);
 }
 
-__attribute__((target_clones("arch=x86-64-v3", "default")))
-void SplitOverlapAdd(const Complex* z, int n, double* a, double* aNext, double* b, double* bNext)
+void OverlapAddAndLoad(Complex* z, int n, double* a, double* aNext, double* b, double* bNext, const double* inA,
+                       const double* inB)
 {
-    const double* v = reinterpret_cast<const double*>(z);
-    for (int i = 0; i < n; ++i) {
-        a[i] += v[2 * i];
-        aNext[i] = v[2 * (n + i)];
-    }
-    if (!b)
-        return;
-    for (int i = 0; i < n; ++i) {
-        b[i] += v[2 * i + 1];
-        bNext[i] = v[2 * (n + i) + 1];
-    }
-}
-
-__attribute__((target_clones("arch=x86-64-v3", "default")))
-void PackPair(const double* a, const double* b, int n, Complex* z)
-{
-    double* v = reinterpret_cast<double*>(z);
-    for (int i = 0; i < n; ++i) {
-        v[2 * i] = a[i];
-        v[2 * i + 1] = b ? b[i] : 0.0;
-    }
+    gOverlap(reinterpret_cast<double*>(z), n, a, aNext, b, bNext, inA, inB);
 }
 
 } // namespace marlix

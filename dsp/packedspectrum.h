@@ -12,11 +12,11 @@ namespace marlix {
 // zs may be out itself (mask 2n − 1).
 void MultiplyPacked(const Complex* zs, int mask, Complex* out, int n, const Complex* sa, const Complex* sb);
 
-// Overlap-add of a transformed pair z (2n values): a[i] += Re z[i], b[i] += Im z[i] and
-// aNext[i] = Re z[n + i], bNext[i] = Im z[n + i] for i < n; b and bNext may be null.
-void SplitOverlapAdd(const Complex* z, int n, double* a, double* aNext, double* b, double* bNext);
-
-// z[i] = a[i] + i·b[i] for i < n; b null gives zero imaginary parts.
-void PackPair(const double* a, const double* b, int n, Complex* z);
+// One pass over a transformed pair z (2n values) that also loads the next block:
+// a[i] += Re z[i], b[i] += Im z[i], aNext[i] = Re z[n + i], bNext[i] = Im z[n + i], then
+// z[i] = inA[i] + i·inB[i] and z[n + i] = 0, for i < n. b, bNext and inB may be null
+// (a lone channel: the imaginary parts are dropped, and loaded as zeros).
+void OverlapAddAndLoad(Complex* z, int n, double* a, double* aNext, double* b, double* bNext, const double* inA,
+                       const double* inB);
 
 } // namespace marlix
