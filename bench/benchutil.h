@@ -3,7 +3,10 @@
 #include "dsp/fft.h"
 
 #include <benchmark/benchmark.h>
+#include <chrono>
+#include <dlfcn.h>
 #include <string>
+#include <thread>
 
 namespace marlix::bench {
 
@@ -15,6 +18,20 @@ inline bool UseExternalFFT(bool external)
         return true;
     }
     return LoadFFTLibrary(std::string(MARLIX_BENCH_BIN_DIR) + "nsp.so");
+}
+
+// Waits (two minutes at most) until nsp.so has measured the plans of every size prepared
+// so far, so that the figures are for the measured plans the program settles on, as the
+// FFTW reference loop's are; with the sizes in the wisdom cache this returns at once.
+inline void SettleMeasuredPlans()
+{
+    void* lib = dlopen((std::string(MARLIX_BENCH_BIN_DIR) + "nsp.so").c_str(), RTLD_NOW | RTLD_NOLOAD);
+    if (!lib)
+        return;
+    auto measuring = reinterpret_cast<int (*)()>(dlsym(lib, "nspzFftMeasuring"));
+    for (int i = 0; measuring && measuring() != 0 && i < 1200; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    dlclose(lib);
 }
 
 // Reports seconds of audio processed per second as "xRT", and heap allocations per

@@ -72,7 +72,7 @@ def main():
                     "pinknoise", "vol", "0.3"], check=True)
     write_convolver(os.path.join(home, "convolversetting.bin"), 44100, 3)
     out = os.path.join(work, "out.wav")
-    print("\n== render of 60 s of 44.1 kHz stereo, start to finish (goals: default 300 x, heavy 20 x)")
+    print("\n== render of 60 s of 44.1 kHz stereo, start to finish (goals: default 300 x, heavy 100 x)")
     for name, ini in SETTINGS.items():
         render(cli, home, ini, source, out)  # the first run also settles the transform plans
         times = sorted(t for t, _ in (render(cli, home, ini, source, out) for _ in range(3)) if t)

@@ -131,6 +131,7 @@ std::unique_ptr<TFIRFilter> CreateInterpolationFilter(int channels, int iTaps, i
     InterpolationTaps(taps, iTaps, window, inRate, outRate, factor);
     for (int c = 0; c < channels; ++c)
         filter->SetTaps(c, taps);
+    filter->SetStuffing(factor);
     return filter;
 }
 

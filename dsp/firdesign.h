@@ -24,8 +24,9 @@ void LowPassFIR(TFlexBuf& block, int order, double gain, double cutoff);
 // frequencies, shaped by the window numbered `window` ("IWindow").
 void InterpolationTaps(TFlexBuf& block, int iTaps, int window, int inRate, int outRate, int factor);
 
-// The up-sampler's filter with those taps on every channel; its transforms move to
-// a worker thread when the filter spans more than 100 ms at the up-sampled rate.
+// The up-sampler's filter with those taps on every channel, told that its input is
+// zero-stuffed by `factor`; its transforms move to a worker thread when the filter spans
+// more than 100 ms at the up-sampled rate.
 std::unique_ptr<TFIRFilter> CreateInterpolationFilter(int channels, int iTaps, int window, int inRate, int outRate,
                                                       int factor, double bufferSeconds);
 

@@ -1,5 +1,6 @@
 #include "dsp/firfilter.h"
 
+#include "dsp/packedspectrum.h"
 #include "base/flexbuf.h"
 
 #include <algorithm>
@@ -39,6 +40,7 @@ TFIRFilter::~TFIRFilter()
     }
     FFTFree(Tables);
     FFTFree(SpareTables);
+    FFTFree(StuffedTables);
 }
 
 void TFIRFilter::WorkerLoop()
@@ -67,6 +69,21 @@ void TFIRFilter::SetTaps(int channel, TFlexBuf& block)
     // The worker reads the spectra during a transform: let it finish first.
     WaitForTransform();
     Install(Sets[Active], channel, block, Tables);
+}
+
+void TFIRFilter::SetStuffing(int factor)
+{
+    WaitForTransform();
+    const bool usable = factor >= 2 && factor <= BlockSize / 2 && (factor & (factor - 1)) == 0;
+    FFTFree(StuffedTables);
+    Stuffed.clear();
+    Stuffing = usable ? factor : 1;
+    if (!usable)
+        return;
+    const int size = 2 * BlockSize / factor;
+    for (size_t p = 0; p < PairBuf.size(); ++p)
+        Stuffed.emplace_back(size + 1);
+    FFTInit(size, StuffedTables);
 }
 
 void TFIRFilter::StageTaps(int channel, TFlexBuf& block)
@@ -140,28 +157,14 @@ void TFIRFilter::FinishBlock()
 {
     const int n = BlockSize;
     const int other = OutPos == 0 ? n : 0;
+    // Adds the transform's output into the ring and loads the collected block, zero-padded,
+    // in one pass. No transform is pending here, so the buffers are this thread's.
     for (size_t p = 0; p < PairBuf.size(); ++p) {
-        const Complex* z = PairBuf[p].data();
+        const bool pair = 2 * p + 1 < InBlock.size();
         double* a = Overlap[2 * p].data();
-        double* b = 2 * p + 1 < Overlap.size() ? Overlap[2 * p + 1].data() : nullptr;
-        for (int i = 0; i < n; ++i) {
-            a[OutPos + i] += z[i].real();
-            a[other + i] = z[n + i].real();
-        }
-        if (b)
-            for (int i = 0; i < n; ++i) {
-                b[OutPos + i] += z[i].imag();
-                b[other + i] = z[n + i].imag();
-            }
-    }
-    // The first half carries the new block; the transform pads the rest with zeros,
-    // on whichever thread runs it, so that half never crosses between threads.
-    for (size_t p = 0; p < PairBuf.size(); ++p) {
-        Complex* z = PairBuf[p].data();
-        const double* a = InBlock[2 * p].data();
-        const double* b = 2 * p + 1 < InBlock.size() ? InBlock[2 * p + 1].data() : nullptr;
-        for (int i = 0; i < n; ++i)
-            z[i] = Complex(a[i], b ? b[i] : 0.0);
+        double* b = pair ? Overlap[2 * p + 1].data() : nullptr;
+        OverlapAddAndLoad(PairBuf[p].data(), n, a + OutPos, a + other, b ? b + OutPos : nullptr,
+                          b ? b + other : nullptr, InBlock[2 * p].data(), pair ? InBlock[2 * p + 1].data() : nullptr);
     }
     Fill = 0;
     // No transform is outstanding here, so nothing reads the set being replaced.
@@ -186,6 +189,8 @@ void TFIRFilter::BlockTransform()
         TransformPair(p);
 }
 
+// Spectrum Z of the packed pair, read as Z[k & mask] (periodic when mask < m − 1), times
+// the two channels' filters, written to z[0 … m] as the spectrum of the packed result.
 void TFIRFilter::TransformPair(int p)
 {
     const int n = BlockSize;
@@ -195,26 +200,35 @@ void TFIRFilter::TransformPair(int p)
     const std::vector<AlignedArray<Complex>>& spectrum = Sets[Active].Spectrum;
     const Complex* sa = spectrum[a].data();
     const Complex* sb = b < Channels ? spectrum[b].data() : nullptr;
-    std::fill(z + n, z + m + 1, Complex());
-    FFTForward(z, m, Tables);
-    for (int k = 0; k <= n; ++k) {
-        const int km = k == 0 ? 0 : m - k;
-        const double zr = z[k].real(), zi = z[k].imag(), mr = z[km].real(), mi = z[km].imag();
-        // A and B: twice the spectra of the two packed channels, times their filters.
-        double ar = zr + mr, ai = zi - mi;
-        const double tar = ar * sa[k].real() - ai * sa[k].imag();
-        ai = ar * sa[k].imag() + ai * sa[k].real();
-        ar = tar;
-        double br = 0, bi = 0;
-        if (sb) {
-            const double ur = zi + mi, ui = mr - zr;
-            br = ur * sb[k].real() - ui * sb[k].imag();
-            bi = ur * sb[k].imag() + ui * sb[k].real();
-        }
-        z[m - k] = Complex(0.5 * (ar + bi), 0.5 * (br - ai));
-        z[k] = Complex(0.5 * (ar - bi), 0.5 * (ai + br));
+    if (TransformStuffed(p)) {
+        MultiplyPacked(Stuffed[p].data(), 2 * n / Stuffing - 1, z, n, sa, sb);
+    } else {
+        FFTForward(z, m, Tables);
+        MultiplyPacked(z, m - 1, z, n, sa, sb);
     }
     FFTInverseUnscaled(z, m, Tables);
+}
+
+// A block of zero-stuffed input, zero-padded to 2N, has a spectrum of period 2N / L: that
+// of its every L-th sample, padded to 2N / L. False when the block breaks the pattern.
+bool TFIRFilter::TransformStuffed(int p)
+{
+    if (Stuffing < 2)
+        return false;
+    const int n = BlockSize, step = Stuffing;
+    const Complex* z = PairBuf[p].data();
+    for (int i = 0; i < n; i += step)
+        for (int j = 1; j < step; ++j)
+            if (z[i + j] != Complex())
+                return false;
+    Complex* s = Stuffed[p].data();
+    const int count = n / step;
+    for (int t = 0; t < count; ++t)
+        s[t] = z[t * step];
+    std::fill(s + count, s + 2 * count, Complex());
+    FFTForward(s, 2 * count, StuffedTables);
+    StuffedCount.fetch_add(1, std::memory_order_release);
+    return true;
 }
 
 } // namespace marlix

@@ -45,6 +45,15 @@ public:
     // Moves up to `count` samples per channel from `in` through the filter into `out`.
     void Process(TMChFIFO& in, TMChFIFO& out, int count) override;
 
+    // The input carries factor − 1 zeros after every sample, counted from its first one
+    // (the up-sampler's zero stuffing). Blocks that keep to that pattern are transformed
+    // without their zeros, at a fraction of the cost; the output stays the same. Takes a
+    // power of two up to BlockSize / 2; any other factor leaves every block on the full
+    // transform. Not while another thread streams.
+    void SetStuffing(int factor);
+    // Pair transforms that took the stuffed form.
+    int64_t StuffedTransforms() const { return StuffedCount.load(std::memory_order_acquire); }
+
     int GetChannels() const { return Channels; }
     bool IsPending() const { return Pending.load(std::memory_order_acquire) != 0; }
     // Blocks until no transform is outstanding (offline callers; never the pipeline).
@@ -56,6 +65,7 @@ private:
     void FinishBlock();
     void BlockTransform();
     void TransformPair(int p);
+    bool TransformStuffed(int p);
     void WorkerLoop();
 
     int Channels = 0;
@@ -83,6 +93,11 @@ private:
     int OutPos = 0;
     int Fill = 0;
     TFFTTables Tables;
+    // Zero-stuffed input: the factor, and per pair its samples without the zeros.
+    int Stuffing = 1;
+    std::vector<AlignedArray<Complex>> Stuffed;
+    TFFTTables StuffedTables;
+    std::atomic<int64_t> StuffedCount{0};
     bool Threaded = false;
     std::atomic<int> Pending{0};
     std::atomic<bool> Terminate{false};

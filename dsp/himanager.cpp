@@ -1,7 +1,9 @@
 #include "dsp/himanager.h"
 
 #include <algorithm>
+#include <immintrin.h>
 #include <cmath>
+#include <cstring>
 #include <numbers>
 
 namespace marlix {
@@ -32,9 +34,10 @@ struct TSums {
     double Power, Re, Im;
 };
 
-// x·x, x·wRe and x·wIm in one pass; four partial sums per total keep the
-// pipeline busy. count is a multiple of 4.
-TSums Sums(const double* x, const float* wRe, const float* wIm, int count)
+// x·x, x·wRe and x·wIm in one pass, each as four partial sums (element k feeds sum
+// k mod 4) added pairwise at the end. count is a multiple of 4. The AVX version holds
+// the four partial sums in one register and rounds every step alike.
+TSums SumsScalar(const double* x, const float* wRe, const float* wIm, int count)
 {
     double p[4] = {}, r[4] = {}, m[4] = {};
     for (int k = 0; k < count; k += 4) {
@@ -45,8 +48,101 @@ TSums Sums(const double* x, const float* wRe, const float* wIm, int count)
             m[l] += v * wIm[k + l];
         }
     }
-    return {(p[0] + p[1]) + (p[2] + p[3]), (r[0] + r[1]) + (r[2] + r[3]),
-            (m[0] + m[1]) + (m[2] + m[3])};
+    return {(p[0] + p[1]) + (p[2] + p[3]), (r[0] + r[1]) + (r[2] + r[3]), (m[0] + m[1]) + (m[2] + m[3])};
+}
+
+__attribute__((target("avx2"))) double PairwiseTotal(__m256d v)
+{
+    alignas(32) double l[4];
+    _mm256_store_pd(l, v);
+    return (l[0] + l[1]) + (l[2] + l[3]);
+}
+
+__attribute__((target("avx2"))) TSums SumsAvx2(const double* x, const float* wRe, const float* wIm, int count)
+{
+    __m256d p = _mm256_setzero_pd(), r = p, m = p;
+    for (int k = 0; k < count; k += 4) {
+        const __m256d v = _mm256_loadu_pd(x + k);
+        p = _mm256_add_pd(p, _mm256_mul_pd(v, v));
+        r = _mm256_add_pd(r, _mm256_mul_pd(v, _mm256_cvtps_pd(_mm_loadu_ps(wRe + k))));
+        m = _mm256_add_pd(m, _mm256_mul_pd(v, _mm256_cvtps_pd(_mm_loadu_ps(wIm + k))));
+    }
+    return {PairwiseTotal(p), PairwiseTotal(r), PairwiseTotal(m)};
+}
+
+// w += g·x, rounded to single precision element by element. count is a multiple of 4.
+void StepScalar(float* wRe, float* wIm, const double* x, double gRe, double gIm, int count)
+{
+    for (int k = 0; k < count; ++k) {
+        wRe[k] = static_cast<float>(wRe[k] + gRe * x[k]);
+        wIm[k] = static_cast<float>(wIm[k] + gIm * x[k]);
+    }
+}
+
+__attribute__((target("avx2"))) void StepAvx2(float* wRe, float* wIm, const double* x, double gRe, double gIm,
+                                               int count)
+{
+    const __m256d gr = _mm256_set1_pd(gRe), gi = _mm256_set1_pd(gIm);
+    for (int k = 0; k < count; k += 4) {
+        const __m256d v = _mm256_loadu_pd(x + k);
+        const __m256d re = _mm256_add_pd(_mm256_cvtps_pd(_mm_loadu_ps(wRe + k)), _mm256_mul_pd(gr, v));
+        const __m256d im = _mm256_add_pd(_mm256_cvtps_pd(_mm_loadu_ps(wIm + k)), _mm256_mul_pd(gi, v));
+        _mm_storeu_ps(wRe + k, _mm256_cvtpd_ps(re));
+        _mm_storeu_ps(wIm + k, _mm256_cvtpd_ps(im));
+    }
+}
+
+// Predictions for kBatch feature rows of `count` values each (x[b·count + k]), each
+// summed exactly as Sums sums it.
+constexpr int kBatch = 4;
+
+void PredictScalar(const double* x, const float* wRe, const float* wIm, int count, Complex* out)
+{
+    for (int b = 0; b < kBatch; ++b) {
+        const TSums s = SumsScalar(x + b * count, wRe, wIm, count);
+        out[b] = Complex(s.Re, s.Im);
+    }
+}
+
+// The rows share the weights' loads and keep eight sums in flight instead of three.
+__attribute__((target("avx2"))) void PredictAvx2(const double* x, const float* wRe, const float* wIm, int count,
+                                                  Complex* out)
+{
+    __m256d r[kBatch], m[kBatch];
+    for (int b = 0; b < kBatch; ++b)
+        r[b] = m[b] = _mm256_setzero_pd();
+    for (int k = 0; k < count; k += 4) {
+        const __m256d wr = _mm256_cvtps_pd(_mm_loadu_ps(wRe + k));
+        const __m256d wi = _mm256_cvtps_pd(_mm_loadu_ps(wIm + k));
+        for (int b = 0; b < kBatch; ++b) {
+            const __m256d v = _mm256_loadu_pd(x + b * count + k);
+            r[b] = _mm256_add_pd(r[b], _mm256_mul_pd(v, wr));
+            m[b] = _mm256_add_pd(m[b], _mm256_mul_pd(v, wi));
+        }
+    }
+    for (int b = 0; b < kBatch; ++b)
+        out[b] = Complex(PairwiseTotal(r[b]), PairwiseTotal(m[b]));
+}
+
+struct TKernels {
+    TSums (*Sums)(const double*, const float*, const float*, int);
+    void (*Step)(float*, float*, const double*, double, double, int);
+    void (*Predict)(const double*, const float*, const float*, int, Complex*);
+};
+
+TKernels PickKernels()
+{
+    __builtin_cpu_init();
+    if (__builtin_cpu_supports("avx2"))
+        return {SumsAvx2, StepAvx2, PredictAvx2};
+    return {SumsScalar, StepScalar, PredictScalar};
+}
+
+const TKernels gKernels = PickKernels();
+
+TSums Sums(const double* x, const float* wRe, const float* wIm, int count)
+{
+    return gKernels.Sums(x, wRe, wIm, count);
 }
 
 Complex Predict(const double* x, const float* wRe, const float* wIm, int count)
@@ -55,11 +151,30 @@ Complex Predict(const double* x, const float* wRe, const float* wIm, int count)
     return Complex(s.Re, s.Im);
 }
 
-double Sanitised(double v)
+// The analysis frame: samples, NaN as 0 and kept within ±kAnalysisLimit, times the window,
+// as complex values with zero imaginary parts.
+__attribute__((target_clones("arch=x86-64-v3", "default")))
+void WindowedFrame(const double* in, const double* window, int n, Complex* out)
 {
-    if (std::isnan(v))
-        return 0;
-    return std::clamp(v, -kAnalysisLimit, kAnalysisLimit);
+    double* v = reinterpret_cast<double*>(out);
+    for (int i = 0; i < n; ++i) {
+        double x = in[i];
+        x = x != x ? 0.0 : x;
+        x = x < -kAnalysisLimit ? -kAnalysisLimit : (x > kAnalysisLimit ? kAnalysisLimit : x);
+        v[2 * i] = x * window[i];
+        v[2 * i + 1] = 0.0;
+    }
+}
+
+// |z[k]| in single precision for k < count.
+__attribute__((target_clones("arch=x86-64-v3", "default")))
+void Magnitudes(const Complex* z, int count, float* mag)
+{
+    const double* v = reinterpret_cast<const double*>(z);
+    for (int k = 0; k < count; ++k) {
+        const double re = v[2 * k], im = v[2 * k + 1];
+        mag[k] = static_cast<float>(std::sqrt(re * re + im * im));
+    }
 }
 
 } // namespace
@@ -78,8 +193,7 @@ THiManager::THiManager(int mode, double rate)
     Fft.assign(n + 1, Complex());
     Mag.assign(half + 1, 0);
     LogSpec.assign(half + 1, kSilence);
-    IndexRe.assign(half + 2, 0);
-    IndexIm.assign(half + 2, 0);
+    Indexed.assign(half + 2, Complex());
     Window.resize(n);
     const double period = n - 2;
     for (int i = 0; i < n; ++i)
@@ -163,16 +277,12 @@ void THiManager::FrameStep(bool wetOnly)
 void THiManager::Analyse()
 {
     const int n = FrameSize;
-    for (int i = 0; i < n; ++i)
-        Fft[i] = Complex(Sanitised(InBuf[i]) * Window[i], 0);
+    WindowedFrame(InBuf.data(), Window.data(), n, Fft.data());
     FFTForward(Fft.data(), n, Tables);
+    Magnitudes(Fft.data(), n / 2 + 1, Mag.data());
     const float floorAmp = std::ldexp(1.0f, -32);
-    for (int k = 0; k <= n / 2; ++k) {
-        const double re = Fft[k].real(), im = Fft[k].imag();
-        const float m = static_cast<float>(std::sqrt(re * re + im * im));
-        Mag[k] = m;
-        LogSpec[k] = m >= floorAmp ? 6.0f * std::log2(m) : kSilence;
-    }
+    for (int k = 0; k <= n / 2; ++k)
+        LogSpec[k] = Mag[k] >= floorAmp ? 6.0f * std::log2(Mag[k]) : kSilence;
 }
 
 float THiManager::PeakLevel(const float* s, int from, int to)
@@ -346,26 +456,20 @@ void THiManager::FillIndexed()
 {
     const int half = FrameSize / 2;
     for (int q = 0; q < half; ++q) {
-        IndexRe[q + 1] = q * Fft[q].real();
-        IndexIm[q + 1] = q * Fft[q].imag();
+        Indexed[q + 1] = Complex(q * Fft[q].real(), q * Fft[q].imag());
     }
-    IndexRe[0] = IndexRe[1];
-    IndexIm[0] = IndexIm[1];
-    IndexRe[half + 1] = IndexRe[half];
-    IndexIm[half + 1] = IndexIm[half];
+    Indexed[0] = Indexed[1];
+    Indexed[half + 1] = Indexed[half];
 }
 
 void THiManager::FeaturesC(int i, double* x) const
 {
     for (int j = 0; j < kSubBins; ++j) {
-        const int p = SubBins[i * kSubBins + j] + 1;
+        const Complex* q = Indexed.data() + SubBins[i * kSubBins + j] + 1;
         double* f = x + 6 * j;
-        f[0] = IndexRe[p];
-        f[1] = IndexIm[p];
-        f[2] = IndexRe[p - 1];
-        f[3] = IndexIm[p - 1];
-        f[4] = IndexRe[p + 1];
-        f[5] = IndexIm[p + 1];
+        std::memcpy(f, q, sizeof(Complex));
+        std::memcpy(f + 2, q - 1, sizeof(Complex));
+        std::memcpy(f + 4, q + 1, sizeof(Complex));
     }
 }
 
@@ -378,21 +482,30 @@ void THiManager::SynthesiseC(int a, float level)
     if (level > -96) {
         for (int i = FrameSize / 8; i <= std::min(a - 10, half - 1); ++i) {
             FeaturesC(i, x);
-            Adapt(x, 48, IndexRe[i + 1], IndexIm[i + 1], MuC);
+            Adapt(x, 48, Indexed[i + 1].real(), Indexed[i + 1].imag(), MuC);
         }
         KeepWeightsFinite();
     }
     Normalise(48, 4);
+    // Bins from `top` on are cleared at the end: they are not predicted.
+    const int top = RoundClamped(half * static_cast<double>(TopRatio), 0, half);
     if (level > -96) {
-        for (int i = std::max(1, a - 9); i < half; ++i) {
-            FeaturesC(i, x);
-            Complex z = Predict(x, WeightsRe.data(), WeightsIm.data(), 48) / static_cast<double>(i);
-            if (i < a)
-                z *= (10.0 + i - a) / 10.0;
-            Synth[i] = z;
+        // The weights stay fixed from here: bins are predicted kBatch at a time.
+        double rows[kBatch * 48] = {};
+        Complex z[kBatch];
+        for (int i = std::max(1, a - 9); i < top; i += kBatch) {
+            const int bins = std::min(kBatch, top - i);
+            for (int b = 0; b < bins; ++b)
+                FeaturesC(i + b, rows + 48 * b);
+            gKernels.Predict(rows, WeightsRe.data(), WeightsIm.data(), 48, z);
+            for (int b = 0; b < bins; ++b) {
+                Complex v = z[b] / static_cast<double>(i + b);
+                if (i + b < a)
+                    v *= (10.0 + (i + b) - a) / 10.0;
+                Synth[i + b] = v;
+            }
         }
     }
-    const int top = RoundClamped(half * static_cast<double>(TopRatio), 0, half);
     const double taper = std::max(TopTaper, 1);
     for (int i = std::max(top - 6, 0); i < top; ++i)
         Synth[i] *= (top - i) / taper;
@@ -402,10 +515,7 @@ void THiManager::SynthesiseC(int a, float level)
 void THiManager::FeaturesD(int i, double* x) const
 {
     // Bins i − 48 … i − 1 sit at indices i − 47 … i.
-    for (int j = 0; j < 48; ++j) {
-        x[2 * j] = IndexRe[i - 47 + j];
-        x[2 * j + 1] = IndexIm[i - 47 + j];
-    }
+    std::memcpy(x, Indexed.data() + i - 47, 48 * sizeof(Complex));
 }
 
 void THiManager::SynthesiseD(int a, float level)
@@ -417,22 +527,21 @@ void THiManager::SynthesiseD(int a, float level)
     if (level > -96 && a - 10 >= 48) {
         for (int i = 48; i <= std::min(a - 10, half - 1); ++i) {
             FeaturesD(i, x);
-            Adapt(x, kWeights, IndexRe[i + 1], IndexIm[i + 1], MuD);
+            Adapt(x, kWeights, Indexed[i + 1].real(), Indexed[i + 1].imag(), MuD);
         }
         KeepWeightsFinite();
     }
     Normalise(kWeights, 1);
     if (!(level > -96))
         return;
-    // Later bins predict from the ones synthesised here, so they replace the input in IndexRe/Im.
+    // Later bins predict from the ones synthesised here, so they replace the input in Indexed.
     for (int i = std::max(48, a - 9); i < half; ++i) {
         FeaturesD(i, x);
         const double bin = i;
         Complex z = Predict(x, WeightsRe.data(), WeightsIm.data(), kWeights) / bin;
         if (i < a)
             z *= (10.0 + i - a) / 10.0;
-        IndexRe[i + 1] = i * z.real();
-        IndexIm[i + 1] = i * z.imag();
+        Indexed[i + 1] = Complex(i * z.real(), i * z.imag());
         Synth[i] = 4.0 * z;
     }
 }
@@ -444,10 +553,7 @@ void THiManager::Adapt(const double* x, int count, double targetRe, double targe
         return;
     const double gRe = mu * (targetRe - s.Re) / s.Power;
     const double gIm = mu * (targetIm - s.Im) / s.Power;
-    for (int k = 0; k < count; ++k) {
-        WeightsRe[k] = static_cast<float>(WeightsRe[k] + gRe * x[k]);
-        WeightsIm[k] = static_cast<float>(WeightsIm[k] + gIm * x[k]);
-    }
+    gKernels.Step(WeightsRe.data(), WeightsIm.data(), x, gRe, gIm, count);
 }
 
 void THiManager::Normalise(int count, double limit)

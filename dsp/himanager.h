@@ -90,9 +90,9 @@ private:
     std::vector<Complex> Fft;   // N + 1: the transform buffer
     std::vector<float> Mag;     // |Z[k]|, k = 0 … N/2
     std::vector<float> LogSpec; // S
-    // q × Re Z[q] and q × Im Z[q] at index q + 1; index 0 and N/2 + 1 repeat their neighbours.
-    std::vector<double> IndexRe;
-    std::vector<double> IndexIm;
+    // q × Z[q] at index q + 1; index 0 and N/2 + 1 repeat their neighbours. Real and
+    // imaginary parts side by side, as the feature rows take them.
+    std::vector<Complex> Indexed;
     std::vector<int32_t> SubBins; // ⌊i/(j + 2)⌋ for i = 0 … N/2 − 1, j = 0 … 7
     std::mt19937 Random;
     uint32_t SeedValue = 20240611u;

@@ -285,6 +285,50 @@ TEST_P(FIRFilterTest, HandOverStagedTapsSwitchBetweenTwoBlocks)
     }
 }
 
+// Input that carries factor − 1 zeros after each sample (the up-sampler's) is transformed
+// without its zeros; the output must still be the convolution of what was fed, also when
+// a block breaks the pattern, and also in threaded mode.
+TEST_P(FIRFilterTest, StuffedInputMatchesDirectConvolution)
+{
+    struct TCase {
+        int Factor, Taps, Chunk;
+        bool Threaded;
+        int Stray; // input index given a value off the pattern, −1 for none
+    };
+    const TCase cases[] = {{2, 255, 37, false, -1}, {4, 1023, 1024, false, -1}, {8, 1023, 333, true, -1},
+                           {4, 1023, 100, false, 1501}, {3, 255, 64, false, -1}, {512, 1023, 700, false, -1}};
+    for (const TCase& k : cases) {
+        const int channels = 3, n = 1 << static_cast<int>(std::ceil(std::log2(k.Taps)));
+        auto x = RandomSignal(channels, 5 * n, 31 + k.Factor);
+        for (auto& ch : x)
+            for (size_t i = 0; i < ch.size(); ++i)
+                if (i % k.Factor != 0)
+                    ch[i] = 0;
+        if (k.Stray >= 0)
+            x[1][k.Stray] = 0.75;
+        const auto h = RandomSignal(channels, k.Taps, 41 + k.Factor);
+        TFIRFilter filter(channels, false, k.Threaded, 1 << 15, k.Taps);
+        filter.SetStuffing(k.Factor);
+        for (int c = 0; c < channels; ++c)
+            LoadTaps(filter, c, h[c]);
+        filter.WaitForTransform();
+        const int length = 8 * n;
+        const auto y = Stream(filter, x, k.Chunk, length, channels);
+        for (int c = 0; c < channels; ++c) {
+            const auto expected = DirectConvolution(x[c], h[c], 2 * n, length);
+            const double scale = MaxAbs(expected);
+            for (int t = 0; t < length; ++t)
+                ASSERT_NEAR(y[c][t], expected[t], Tolerance() * scale)
+                    << "factor " << k.Factor << " stray " << k.Stray << " channel " << c << " t " << t;
+        }
+        filter.WaitForTransform();
+        const bool usable = k.Factor != 3 && k.Factor <= n / 2;
+        // Two pairs, eight blocks streamed: the stray breaks one block of one pair.
+        const int64_t expected = usable ? 2 * (length / n) - (k.Stray >= 0 ? 1 : 0) : 0;
+        EXPECT_EQ(filter.StuffedTransforms(), expected) << "factor " << k.Factor;
+    }
+}
+
 INSTANTIATE_TEST_SUITE_P(Both, FIRFilterTest, ::testing::Bool(), test::FFTModeName);
 
 } // namespace

@@ -127,6 +127,9 @@ TEST_F(FilterThreadTest, IntegerUpSamplingIsZeroStuffingThroughTheInterpolationF
         ASSERT_NEAR(out[0][t], expected, 1e-5) << t;
         ASSERT_NEAR(out[1][t], 0.0, 1e-6) << t;
     }
+    // Every block the chain stuffed kept to the pattern, so none needed the full transform.
+    f->UpFilter->WaitForTransform();
+    EXPECT_GE(f->UpFilter->StuffedTransforms(), 5000 / 256 - 1);
 }
 
 TEST_F(FilterThreadTest, AMonoSourceLeavesTheSecondStuffedChannelSilent)
