@@ -74,7 +74,7 @@ void TSpectrumAnalyser::Update(bool shown)
     } else if (channels > 0 && (!Active() || channels != Channels())) {
         Setup(channels, rate);
     } else if (Active() && rate > 0) {
-        Rate_ = rate;
+        SampleRate = rate;
     }
 }
 
@@ -84,7 +84,7 @@ void TSpectrumAnalyser::Setup(int channels, int rate, int n)
     channels = std::clamp(channels, 1, 16);
     NextPow2(n);
     N = n;
-    Rate_ = rate;
+    SampleRate = rate;
     Scale = 2.0 / N;
     FFTInit(N, Tables);
     Z.assign(N + 1, Complex());
@@ -94,11 +94,11 @@ void TSpectrumAnalyser::Setup(int channels, int rate, int n)
     Window.resize(N);
     for (int i = 0; i < N; ++i)
         Window[i] = 0.5 + 0.5 * std::cos((i - (N - 1) / 2.0) * 2 * std::numbers::pi / (N + 1));
-    Spectrum_.assign(channels, std::vector<double>(N / 2 + 1, 0.0));
-    Peak_.assign(channels, std::vector<double>(N / 2 + 1, 0.0));
+    Levels.assign(channels, std::vector<double>(N / 2 + 1, 0.0));
+    PeakLevels.assign(channels, std::vector<double>(N / 2 + 1, 0.0));
     Hold.assign(channels, std::vector<int32_t>(N / 2 + 1, 0));
-    Fifo_ = std::make_unique<TMChFIFO>(channels, 2 * N + 8192);
-    TapFifo.store(Fifo_.get());
+    TapFIFO = std::make_unique<TMChFIFO>(channels, 2 * N + 8192);
+    TapFifo.store(TapFIFO.get());
     if (Dispatcher)
         Thread = std::make_unique<TSpectrumThread>(*Dispatcher, [this] { Pass(NowMs()); });
 }
@@ -111,10 +111,10 @@ void TSpectrumAnalyser::Teardown()
     if (Thread)
         Thread->Stop();
     Thread.reset();
-    Fifo_.reset();
+    TapFIFO.reset();
     FFTFree(Tables);
-    Spectrum_.clear();
-    Peak_.clear();
+    Levels.clear();
+    PeakLevels.clear();
     Hold.clear();
     NewData = false;
 }
@@ -126,12 +126,12 @@ void TSpectrumAnalyser::Pass(int64_t nowMs)
         Decay(dt);
     LastTime = nowMs;
     HasLastTime = true;
-    if (!Active() || Fifo_->FIFOs[0]->Available() < N)
+    if (!Active() || TapFIFO->FIFOs[0]->Available() < N)
         return;
     // Only the newest block matters: the display never lags by more than one block.
-    while (Fifo_->FIFOs[0]->Available() >= 2 * N)
-        for (int c = 0; c < Fifo_->Channels; ++c)
-            Fifo_->FIFOs[c]->Skip(N);
+    while (TapFIFO->FIFOs[0]->Available() >= 2 * N)
+        for (int c = 0; c < TapFIFO->Channels; ++c)
+            TapFIFO->FIFOs[c]->Skip(N);
     for (int c = 0; c < Channels(); c += 2)
         TransformPair(c);
     HoldPeaks();
@@ -142,15 +142,15 @@ void TSpectrumAnalyser::Decay(int64_t dt)
 {
     const double d = std::pow(0.5, dt / 500.0);
     for (int c = 0; c < Channels(); ++c) {
-        for (size_t k = 0; k < Peak_[c].size(); ++k) {
+        for (size_t k = 0; k < PeakLevels[c].size(); ++k) {
             if (Hold[c][k] <= 0) {
-                Peak_[c][k] *= d;
-                if (Peak_[c][k] < kFloor)
-                    Peak_[c][k] = 0;
+                PeakLevels[c][k] *= d;
+                if (PeakLevels[c][k] < kFloor)
+                    PeakLevels[c][k] = 0;
             } else {
                 Hold[c][k] = static_cast<int32_t>(std::max<int64_t>(0, Hold[c][k] - dt));
             }
-            double& s = Spectrum_[c][k];
+            double& s = Levels[c][k];
             s *= d * d;
             if (s < kFloor)
                 s = 0;
@@ -164,22 +164,22 @@ void TSpectrumAnalyser::TransformPair(int first)
 {
     std::fill(Z.begin(), Z.end(), Complex());
     const bool second = first + 1 < Channels();
-    Fifo_->FIFOs[first]->Read(Samples.data(), N);
+    TapFIFO->FIFOs[first]->Read(Samples.data(), N);
     for (int i = 0; i < N; ++i)
         Z[i].real(Samples[i] * Window[i]);
     if (second) {
-        Fifo_->FIFOs[first + 1]->Read(Samples.data(), N);
+        TapFIFO->FIFOs[first + 1]->Read(Samples.data(), N);
         for (int i = 0; i < N; ++i)
             Z[i].imag(Samples[i] * Window[i]);
     }
     FFTForward(Z.data(), N, Tables);
-    ++Transforms_;
+    ++TransformCount;
     SplitPair(Z.data(), N, A.data(), second ? B.data() : nullptr);
     for (int k = 0; k <= N / 2; ++k) {
-        double& a = Spectrum_[first][k];
+        double& a = Levels[first][k];
         a = std::max(a, Magnitude(A[k]) * Scale);
         if (second) {
-            double& b = Spectrum_[first + 1][k];
+            double& b = Levels[first + 1][k];
             b = std::max(b, Magnitude(B[k]) * Scale);
         }
     }
@@ -188,9 +188,9 @@ void TSpectrumAnalyser::TransformPair(int first)
 void TSpectrumAnalyser::HoldPeaks()
 {
     for (int c = 0; c < Channels(); ++c)
-        for (size_t k = 0; k < Peak_[c].size(); ++k)
-            if (Spectrum_[c][k] > Peak_[c][k]) {
-                Peak_[c][k] = Spectrum_[c][k];
+        for (size_t k = 0; k < PeakLevels[c].size(); ++k)
+            if (Levels[c][k] > PeakLevels[c][k]) {
+                PeakLevels[c][k] = Levels[c][k];
                 Hold[c][k] = kHoldMs;
             }
 }

@@ -46,15 +46,15 @@ public:
     // One processing pass at time `nowMs` (decay, transform, peak hold).
     void Pass(int64_t nowMs);
 
-    bool Active() const { return Fifo_ != nullptr; }
-    int Channels() const { return static_cast<int>(Spectrum_.size()); }
-    int Rate() const { return Rate_; }
+    bool Active() const { return TapFIFO != nullptr; }
+    int Channels() const { return static_cast<int>(Levels.size()); }
+    int Rate() const { return SampleRate; }
     int Size() const { return N; }
-    std::span<const double> Spectrum(int c) const { return Spectrum_[c]; }
-    std::span<const double> Peak(int c) const { return Peak_[c]; }
+    std::span<const double> Spectrum(int c) const { return Levels[c]; }
+    std::span<const double> Peak(int c) const { return PeakLevels[c]; }
     // True once after a pass that transformed new samples.
     bool TakeNewData() { return std::exchange(NewData, false); }
-    uint64_t Transforms() const { return Transforms_; }
+    uint64_t Transforms() const { return TransformCount; }
 
 private:
     void Decay(int64_t dt);
@@ -68,20 +68,20 @@ private:
     std::atomic<bool> InTap{false};
     TMChFIFO* Tapping = nullptr; // the driver thread's FIFO between BeginTap and EndTap
 
-    std::unique_ptr<TMChFIFO> Fifo_;
+    std::unique_ptr<TMChFIFO> TapFIFO;
     std::unique_ptr<TSpectrumThread> Thread;
     TFFTTables Tables;
     std::vector<Complex> Z, A, B;
     std::vector<double> Window, Samples;
-    std::vector<std::vector<double>> Spectrum_, Peak_;
+    std::vector<std::vector<double>> Levels, PeakLevels;
     std::vector<std::vector<int32_t>> Hold;
     int N = kDefaultSize;
-    int Rate_ = 44100;
+    int SampleRate = 44100;
     double Scale = 2.0 / kDefaultSize;
     int64_t LastTime = 0;
     bool HasLastTime = false;
     bool NewData = false;
-    uint64_t Transforms_ = 0;
+    uint64_t TransformCount = 0;
 };
 
 } // namespace marlix

@@ -7,7 +7,7 @@
 namespace marlix {
 
 TFDIB::TFDIB(int width, int height)
-    : image_(std::max(width, 1), std::max(height, 1), QImage::Format_ARGB32)
+    : Bitmap(std::max(width, 1), std::max(height, 1), QImage::Format_ARGB32)
 {
     Clear();
 }
@@ -41,11 +41,11 @@ void TFDIB::ScaleAlpha(double f)
     }
 }
 
-void TFDIB::Clear() { image_.fill(0u); }
+void TFDIB::Clear() { Bitmap.fill(0u); }
 
 void TGUIDIB::Resize(int width, int height)
 {
-    image_ = QImage(std::max(width, 1), std::max(height, 1), QImage::Format_ARGB32);
+    Bitmap = QImage(std::max(width, 1), std::max(height, 1), QImage::Format_ARGB32);
     Clear();
 }
 
@@ -76,7 +76,7 @@ void TGUIDIB::FullDisc(double edge)
 
 void TGUIDIB::OpaqueRect(const QRect& r)
 {
-    const QRect c = r.intersected(image_.rect());
+    const QRect c = r.intersected(Bitmap.rect());
     for (int y = c.top(); y <= c.bottom(); ++y) {
         uint32_t* p = Row(y);
         for (int x = c.left(); x <= c.right(); ++x)
@@ -84,7 +84,7 @@ void TGUIDIB::OpaqueRect(const QRect& r)
     }
 }
 
-void TGUIDIB::OpaqueAll() { OpaqueRect(image_.rect()); }
+void TGUIDIB::OpaqueAll() { OpaqueRect(Bitmap.rect()); }
 
 void TGUIDIB::FillColor(TColor32 col)
 {

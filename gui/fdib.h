@@ -13,10 +13,10 @@ public:
     TFDIB(int width, int height);
     virtual ~TFDIB() = default;
 
-    int Width() const { return image_.width(); }
-    int Height() const { return image_.height(); }
-    const QImage& Image() const { return image_; }
-    QImage& Canvas() { return image_; }
+    int Width() const { return Bitmap.width(); }
+    int Height() const { return Bitmap.height(); }
+    const QImage& Image() const { return Bitmap; }
+    QImage& Canvas() { return Bitmap; }
     TColor32 Pixel(int x, int y) const { return Row(y)[x]; }
 
     int HotX = 0;
@@ -24,16 +24,16 @@ public:
 
     // Alpha-over of every pixel onto `target` at (x − HotX, y − HotY), clipped.
     void DrawOnto(QImage& target, int x, int y) const;
-    void DrawOnto(TFDIB& target, int x, int y) const { DrawOnto(target.image_, x, y); }
+    void DrawOnto(TFDIB& target, int x, int y) const { DrawOnto(target.Bitmap, x, y); }
     // Every alpha becomes the integer part of f × alpha.
     void ScaleAlpha(double f);
     void Clear();
 
 protected:
-    uint32_t* Row(int y) { return reinterpret_cast<uint32_t*>(image_.scanLine(y)); }
-    const uint32_t* Row(int y) const { return reinterpret_cast<const uint32_t*>(image_.constScanLine(y)); }
+    uint32_t* Row(int y) { return reinterpret_cast<uint32_t*>(Bitmap.scanLine(y)); }
+    const uint32_t* Row(int y) const { return reinterpret_cast<const uint32_t*>(Bitmap.constScanLine(y)); }
 
-    QImage image_;
+    QImage Bitmap;
 };
 
 // A TFDIB with the primitives the sprite generators build with.

@@ -84,35 +84,35 @@ QImage PaintSpriteSheet()
 
 TToolkitGallery::TToolkitGallery(QWidget* parent)
     : QWidget(parent)
-    , pbSprites_(new TPaintBox)
-    , pbList_(new TPaintBox)
-    , frScroll_(new TFr_Scroll(nullptr))
-    , foPlot_(new TFo_Plot)
+    , PB_Sprites(new TPaintBox)
+    , PB_List(new TPaintBox)
+    , Fr_Scroll(new TFr_Scroll(nullptr))
+    , Fo_Plot(new TFo_Plot)
 {
     setObjectName("Fo_ToolkitGallery");
     setWindowTitle(QStringLiteral("Marlix Audio — ツールキット"));
-    foPlot_->setAttribute(Qt::WA_DeleteOnClose, false);
-    pbSprites_->setObjectName("PB_Sprites");
-    pbSprites_->SetImage(PaintSpriteSheet());
-    pbSprites_->setFixedSize(pbSprites_->Image().size());
+    Fo_Plot->setAttribute(Qt::WA_DeleteOnClose, false);
+    PB_Sprites->setObjectName("PB_Sprites");
+    PB_Sprites->SetImage(PaintSpriteSheet());
+    PB_Sprites->setFixedSize(PB_Sprites->Image().size());
 
     auto* listBox = new QGroupBox(QStringLiteral("スクロール枠 (TFr_Scroll)"));
     auto* listLayout = new QHBoxLayout(listBox);
     listLayout->setSpacing(0);
-    pbList_->setObjectName("PB_List");
-    pbList_->setFixedSize(230, 10 * 21);
-    frScroll_->setFixedSize(16, 10 * 21);
-    listLayout->addWidget(pbList_);
-    listLayout->addWidget(frScroll_);
+    PB_List->setObjectName("PB_List");
+    PB_List->setFixedSize(230, 10 * 21);
+    Fr_Scroll->setFixedSize(16, 10 * 21);
+    listLayout->addWidget(PB_List);
+    listLayout->addWidget(Fr_Scroll);
 
     auto* top = new QHBoxLayout;
-    top->addWidget(pbSprites_);
+    top->addWidget(PB_Sprites);
     top->addWidget(listBox);
 
     auto* plotBox = new QGroupBox(QStringLiteral("プロット (TFo_Plot)"));
     auto* plotLayout = new QVBoxLayout(plotBox);
-    foPlot_->setMinimumSize(820, 380);
-    plotLayout->addWidget(foPlot_);
+    Fo_Plot->setMinimumSize(820, 380);
+    plotLayout->addWidget(Fo_Plot);
 
     auto* v = new QVBoxLayout(this);
     v->addLayout(top);
@@ -127,10 +127,10 @@ TToolkitGallery::TToolkitGallery(QWidget* parent)
         const double sinc = t == 0 ? 2 * fc : std::sin(2 * kPi * fc * t) / (kPi * t);
         taps[i] = sinc * (0.42 - 0.5 * std::cos(2 * kPi * i / (n - 1)) + 0.08 * std::cos(4 * kPi * i / (n - 1)));
     }
-    foPlot_->LoadBlock(taps);
-    foPlot_->SetSampleRate(48000);
-    foPlot_->SetFreqLog(true);
-    foPlot_->SetRangeIndex(2);
+    Fo_Plot->LoadBlock(taps);
+    Fo_Plot->SetSampleRate(48000);
+    Fo_Plot->SetFreqLog(true);
+    Fo_Plot->SetRangeIndex(2);
 }
 
 void TToolkitGallery::DrawList()
@@ -140,12 +140,12 @@ void TToolkitGallery::DrawList()
         "06 Gymnopédie No. 1", "07 さくらさくら", "08 Air on the G String", "09 月光",
         "10 Canon in D", "11 荒城の月", "12 Boléro", "13 故郷", "14 Adagio", "15 赤とんぼ"};
     const int count = int(std::size(kTitles));
-    frScroll_->SetCount(count);
-    QImage img(pbList_->size(), QImage::Format_ARGB32);
+    Fr_Scroll->SetCount(count);
+    QImage img(PB_List->size(), QImage::Format_ARGB32);
     img.fill(Qt::white);
     QPainter p(&img);
     p.setFont(CaptionFont());
-    const int first = frScroll_->Position();
+    const int first = Fr_Scroll->Position();
     for (int row = 0; row * 21 < img.height() && first + row < count; ++row) {
         const QRect r(0, row * 21, img.width(), 21);
         if ((first + row) % 2)
@@ -153,7 +153,7 @@ void TToolkitGallery::DrawList()
         p.drawText(r.adjusted(3, 3, -3, 0), Qt::AlignLeft | Qt::AlignTop, QString::fromUtf8(kTitles[first + row]));
     }
     p.end();
-    pbList_->SetImage(img);
+    PB_List->SetImage(img);
 }
 
 bool TToolkitGallery::SaveTo(const QString& fileName)
@@ -161,9 +161,9 @@ bool TToolkitGallery::SaveTo(const QString& fileName)
     setAttribute(Qt::WA_DontShowOnScreen, false);
     show();
     QApplication::processEvents();
-    frScroll_->SetCount(15);
+    Fr_Scroll->SetCount(15);
     // Scrolled a little, so the thumb shows away from the top.
-    frScroll_->SetPosition(3);
+    Fr_Scroll->SetPosition(3);
     DrawList();
     QApplication::processEvents();
     return grab().save(fileName, "PNG");

@@ -21,10 +21,10 @@ public:
 private:
     void DrawList();
 
-    TPaintBox* pbSprites_;
-    TPaintBox* pbList_;
-    TFr_Scroll* frScroll_;
-    TFo_Plot* foPlot_;
+    TPaintBox* PB_Sprites;
+    TPaintBox* PB_List;
+    TFr_Scroll* Fr_Scroll;
+    TFo_Plot* Fo_Plot;
 };
 
 // The sprites and bars of the gallery as one picture.

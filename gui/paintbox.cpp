@@ -12,14 +12,14 @@ TPaintBox::TPaintBox(QWidget* parent)
 
 void TPaintBox::SetImage(QImage image)
 {
-    image_ = std::move(image);
+    Bitmap = std::move(image);
     update();
 }
 
 void TPaintBox::paintEvent(QPaintEvent*)
 {
     QPainter p(this);
-    p.drawImage(0, 0, image_);
+    p.drawImage(0, 0, Bitmap);
 }
 
 void TPaintBox::mousePressEvent(QMouseEvent* e)

@@ -14,7 +14,7 @@ public:
     explicit TPaintBox(QWidget* parent = nullptr);
 
     void SetImage(QImage image);
-    const QImage& Image() const { return image_; }
+    const QImage& Image() const { return Bitmap; }
 
     std::function<void(QMouseEvent*)> OnMouseDown;
     std::function<void(QMouseEvent*)> OnMouseMove;
@@ -33,7 +33,7 @@ protected:
     void resizeEvent(QResizeEvent*) override;
 
 private:
-    QImage image_;
+    QImage Bitmap;
 };
 
 } // namespace marlix

@@ -56,48 +56,48 @@ QWidget* PlotArea(TPaintBox* box, QScrollBar* vertical, QScrollBar* horizontal)
 
 TFo_Plot::TFo_Plot(QWidget* parent)
     : QWidget(parent)
-    , pcPlot_(Named(new QTabWidget(this), "PC_Plot"))
-    , coFRLevel_(Named(new QComboBox, "Co_FRLevel"))
-    , rbFreqLin_(Named(new QRadioButton(QStringLiteral("リニア")), "RB_FreqLin"))
-    , rbFreqLog_(Named(new QRadioButton(QStringLiteral("ログ")), "RB_FreqLog"))
-    , chSmooth_(Named(new QCheckBox(QStringLiteral("平滑化")), "Ch_Smooth"))
-    , chDelay_(Named(new QCheckBox(QStringLiteral("群遅延")), "Ch_Delay"))
-    , buCopyFR_(Named(new QPushButton(QStringLiteral("クリップボードにコピー")), "Bu_CopyFR"))
-    , copyCoef_(Named(new QPushButton(QStringLiteral("CopyCoef")), "CopyCoef"))
-    , scSpectrumZoomA_(ZoomBar(Qt::Vertical, 12288, 16384, "Sc_SpectrumZoomA"))
-    , scSpectrumZoomF_(ZoomBar(Qt::Horizontal, 0, 0, "Sc_SpectrumZoomF"))
-    , scImpulseZoomT_(ZoomBar(Qt::Horizontal, 0, 0, "Sc_ImpulseZoomT"))
-    , scImpulseZoomA_(ZoomBar(Qt::Vertical, 0, 16384, "Sc_ImpulseZoomA"))
-    , pbSpectrum_(Named(new TPaintBox, "PB_Spectrum"))
-    , pbImpulse_(Named(new TPaintBox, "PB_Impulse"))
+    , PC_Plot(Named(new QTabWidget(this), "PC_Plot"))
+    , Co_FRLevel(Named(new QComboBox, "Co_FRLevel"))
+    , RB_FreqLin(Named(new QRadioButton(QStringLiteral("リニア")), "RB_FreqLin"))
+    , RB_FreqLog(Named(new QRadioButton(QStringLiteral("ログ")), "RB_FreqLog"))
+    , Ch_Smooth(Named(new QCheckBox(QStringLiteral("平滑化")), "Ch_Smooth"))
+    , Ch_Delay(Named(new QCheckBox(QStringLiteral("群遅延")), "Ch_Delay"))
+    , Bu_CopyFR(Named(new QPushButton(QStringLiteral("クリップボードにコピー")), "Bu_CopyFR"))
+    , Bu_CopyCoef(Named(new QPushButton(QStringLiteral("CopyCoef")), "CopyCoef"))
+    , Sc_SpectrumZoomA(ZoomBar(Qt::Vertical, 12288, 16384, "Sc_SpectrumZoomA"))
+    , Sc_SpectrumZoomF(ZoomBar(Qt::Horizontal, 0, 0, "Sc_SpectrumZoomF"))
+    , Sc_ImpulseZoomT(ZoomBar(Qt::Horizontal, 0, 0, "Sc_ImpulseZoomT"))
+    , Sc_ImpulseZoomA(ZoomBar(Qt::Vertical, 0, 16384, "Sc_ImpulseZoomA"))
+    , PB_Spectrum(Named(new TPaintBox, "PB_Spectrum"))
+    , PB_Impulse(Named(new TPaintBox, "PB_Impulse"))
 {
     setObjectName("Fo_Plot");
     setWindowTitle(QStringLiteral("プロット"));
     SetHint(this, QStringLiteral("プロット|フィルタの係数をプロットして表示します"));
     setAttribute(Qt::WA_DeleteOnClose);
-    copyCoef_->setParent(this);
-    copyCoef_->hide();
-    coFRLevel_->addItems({"6", "12", "24", "48", "96"});
-    coFRLevel_->setCurrentIndex(-1);
-    rbFreqLin_->setChecked(true);
+    Bu_CopyCoef->setParent(this);
+    Bu_CopyCoef->hide();
+    Co_FRLevel->addItems({"6", "12", "24", "48", "96"});
+    Co_FRLevel->setCurrentIndex(-1);
+    RB_FreqLin->setChecked(true);
 
-    pcPlot_->addTab(MakeFrequencyPage(), QStringLiteral("周波数特性"));
-    pcPlot_->addTab(MakeImpulsePage(), QStringLiteral("インパルス応答"));
+    PC_Plot->addTab(MakeFrequencyPage(), QStringLiteral("周波数特性"));
+    PC_Plot->addTab(MakeImpulsePage(), QStringLiteral("インパルス応答"));
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
-    layout->addWidget(pcPlot_);
+    layout->addWidget(PC_Plot);
 
-    for (QScrollBar* s : {scSpectrumZoomA_, scSpectrumZoomF_, scImpulseZoomT_, scImpulseZoomA_})
+    for (QScrollBar* s : {Sc_SpectrumZoomA, Sc_SpectrumZoomF, Sc_ImpulseZoomT, Sc_ImpulseZoomA})
         connect(s, &QScrollBar::valueChanged, this, [this] { Redraw(); });
     // A hand-moved level bar no longer matches a listed range.
-    connect(scSpectrumZoomA_, &QScrollBar::actionTriggered, this, [this] { coFRLevel_->setCurrentIndex(-1); });
-    connect(coFRLevel_, &QComboBox::activated, this, [this](int i) { SetRangeIndex(i); });
-    for (QAbstractButton* b : std::initializer_list<QAbstractButton*>{rbFreqLin_, rbFreqLog_, chSmooth_, chDelay_})
+    connect(Sc_SpectrumZoomA, &QScrollBar::actionTriggered, this, [this] { Co_FRLevel->setCurrentIndex(-1); });
+    connect(Co_FRLevel, &QComboBox::activated, this, [this](int i) { SetRangeIndex(i); });
+    for (QAbstractButton* b : std::initializer_list<QAbstractButton*>{RB_FreqLin, RB_FreqLog, Ch_Smooth, Ch_Delay})
         connect(b, &QAbstractButton::toggled, this, [this] { Redraw(); });
-    connect(buCopyFR_, &QPushButton::clicked, this, [this] { CopyFR(); });
-    connect(copyCoef_, &QPushButton::clicked, this, [this] { CopyCoef(); });
-    pbSpectrum_->OnResize = [this] { Redraw(); };
-    pbImpulse_->OnResize = [this] { Redraw(); };
+    connect(Bu_CopyFR, &QPushButton::clicked, this, [this] { CopyFR(); });
+    connect(Bu_CopyCoef, &QPushButton::clicked, this, [this] { CopyCoef(); });
+    PB_Spectrum->OnResize = [this] { Redraw(); };
+    PB_Impulse->OnResize = [this] { Redraw(); };
     resize(560, 360);
 }
 
@@ -107,21 +107,21 @@ QWidget* TFo_Plot::MakeFrequencyPage()
     page->setObjectName("TS_Frequency");
     auto* bar = new QHBoxLayout;
     bar->addWidget(new QLabel(QStringLiteral("レベル軸:")));
-    bar->addWidget(coFRLevel_);
+    bar->addWidget(Co_FRLevel);
     bar->addWidget(new QLabel(QStringLiteral("dB")));
     bar->addSpacing(12);
     bar->addWidget(new QLabel(QStringLiteral("周波数軸:")));
-    bar->addWidget(rbFreqLin_);
-    bar->addWidget(rbFreqLog_);
+    bar->addWidget(RB_FreqLin);
+    bar->addWidget(RB_FreqLog);
     bar->addSpacing(12);
-    bar->addWidget(chSmooth_);
-    bar->addWidget(chDelay_);
+    bar->addWidget(Ch_Smooth);
+    bar->addWidget(Ch_Delay);
     bar->addStretch();
-    bar->addWidget(buCopyFR_);
+    bar->addWidget(Bu_CopyFR);
     auto* v = new QVBoxLayout(page);
     v->setContentsMargins(4, 4, 4, 4);
     v->addLayout(bar);
-    v->addWidget(PlotArea(pbSpectrum_, scSpectrumZoomA_, scSpectrumZoomF_), 1);
+    v->addWidget(PlotArea(PB_Spectrum, Sc_SpectrumZoomA, Sc_SpectrumZoomF), 1);
     return page;
 }
 
@@ -131,57 +131,57 @@ QWidget* TFo_Plot::MakeImpulsePage()
     page->setObjectName("TS_Impulse");
     auto* v = new QVBoxLayout(page);
     v->setContentsMargins(4, 4, 4, 4);
-    v->addWidget(PlotArea(pbImpulse_, scImpulseZoomA_, scImpulseZoomT_), 1);
+    v->addWidget(PlotArea(PB_Impulse, Sc_ImpulseZoomA, Sc_ImpulseZoomT), 1);
     return page;
 }
 
 void TFo_Plot::LoadBlock(std::span<const double> block)
 {
-    data_.Load(block);
+    PlotData.Load(block);
     Redraw();
 }
 
 void TFo_Plot::SetSampleRate(double rate)
 {
     if (rate > 0)
-        data_.Rate = rate;
+        PlotData.Rate = rate;
     Redraw();
 }
 
-void TFo_Plot::SetFreqLog(bool on) { (on ? rbFreqLog_ : rbFreqLin_)->setChecked(true); }
+void TFo_Plot::SetFreqLog(bool on) { (on ? RB_FreqLog : RB_FreqLin)->setChecked(true); }
 
-void TFo_Plot::SetSmooth(bool on) { chSmooth_->setChecked(on); }
+void TFo_Plot::SetSmooth(bool on) { Ch_Smooth->setChecked(on); }
 
 void TFo_Plot::SetRangeIndex(int index)
 {
     if (index < 0 || index >= int(std::size(kRangeZoom))) {
-        coFRLevel_->setCurrentIndex(-1);
+        Co_FRLevel->setCurrentIndex(-1);
         return;
     }
-    coFRLevel_->setCurrentIndex(index);
-    scSpectrumZoomA_->setValue(kRangeZoom[index]);
+    Co_FRLevel->setCurrentIndex(index);
+    Sc_SpectrumZoomA->setValue(kRangeZoom[index]);
 }
 
 void TFo_Plot::ReadControls()
 {
-    view_.FreqLog = rbFreqLog_->isChecked();
-    view_.Smooth = chSmooth_->isChecked();
-    view_.Delay = chDelay_->isChecked();
-    view_.SpectrumZoomA = scSpectrumZoomA_->value();
-    view_.SpectrumZoomF = scSpectrumZoomF_->value();
-    view_.ImpulseZoomT = scImpulseZoomT_->value();
-    view_.ImpulseZoomA = scImpulseZoomA_->value();
+    PlotView.FreqLog = RB_FreqLog->isChecked();
+    PlotView.Smooth = Ch_Smooth->isChecked();
+    PlotView.Delay = Ch_Delay->isChecked();
+    PlotView.SpectrumZoomA = Sc_SpectrumZoomA->value();
+    PlotView.SpectrumZoomF = Sc_SpectrumZoomF->value();
+    PlotView.ImpulseZoomT = Sc_ImpulseZoomT->value();
+    PlotView.ImpulseZoomA = Sc_ImpulseZoomA->value();
 }
 
-QImage TFo_Plot::FrequencyImage(QSize size) const { return PaintFrequencyPage(data_, view_, size); }
+QImage TFo_Plot::FrequencyImage(QSize size) const { return PaintFrequencyPage(PlotData, PlotView, size); }
 
 void TFo_Plot::Redraw()
 {
     ReadControls();
-    if (pbSpectrum_->width() > 0)
-        pbSpectrum_->SetImage(PaintFrequencyPage(data_, view_, pbSpectrum_->size()));
-    if (pbImpulse_->width() > 0)
-        pbImpulse_->SetImage(PaintImpulsePage(data_, view_, pbImpulse_->size()));
+    if (PB_Spectrum->width() > 0)
+        PB_Spectrum->SetImage(PaintFrequencyPage(PlotData, PlotView, PB_Spectrum->size()));
+    if (PB_Impulse->width() > 0)
+        PB_Impulse->SetImage(PaintImpulsePage(PlotData, PlotView, PB_Impulse->size()));
 }
 
 void TFo_Plot::resizeEvent(QResizeEvent* e)
@@ -199,7 +199,7 @@ void TFo_Plot::CopyFR()
 void TFo_Plot::CopyCoef()
 {
     std::string text;
-    for (double v : data_.Time)
+    for (double v : PlotData.Time)
         text += FormatFloat(v) + "\r\n";
     QApplication::clipboard()->setText(QString::fromStdString(text));
 }

@@ -28,8 +28,8 @@ public:
     // 0 … 4 for "6" … "96" dB; −1 clears the selection.
     void SetRangeIndex(int index);
 
-    const TPlotData& Data() const { return data_; }
-    const TPlotView& View() const { return view_; }
+    const TPlotData& Data() const { return PlotData; }
+    const TPlotView& View() const { return PlotView; }
 
     // The frequency page redrawn at 512 × 256 and put on the clipboard.
     void CopyFR();
@@ -46,22 +46,22 @@ private:
     void ReadControls();
     void Redraw();
 
-    TPlotData data_;
-    TPlotView view_;
-    QTabWidget* pcPlot_;
-    QComboBox* coFRLevel_;
-    QRadioButton* rbFreqLin_;
-    QRadioButton* rbFreqLog_;
-    QCheckBox* chSmooth_;
-    QCheckBox* chDelay_;
-    QPushButton* buCopyFR_;
-    QPushButton* copyCoef_;
-    QScrollBar* scSpectrumZoomA_;
-    QScrollBar* scSpectrumZoomF_;
-    QScrollBar* scImpulseZoomT_;
-    QScrollBar* scImpulseZoomA_;
-    TPaintBox* pbSpectrum_;
-    TPaintBox* pbImpulse_;
+    TPlotData PlotData;
+    TPlotView PlotView;
+    QTabWidget* PC_Plot;
+    QComboBox* Co_FRLevel;
+    QRadioButton* RB_FreqLin;
+    QRadioButton* RB_FreqLog;
+    QCheckBox* Ch_Smooth;
+    QCheckBox* Ch_Delay;
+    QPushButton* Bu_CopyFR;
+    QPushButton* Bu_CopyCoef;
+    QScrollBar* Sc_SpectrumZoomA;
+    QScrollBar* Sc_SpectrumZoomF;
+    QScrollBar* Sc_ImpulseZoomT;
+    QScrollBar* Sc_ImpulseZoomA;
+    TPaintBox* PB_Spectrum;
+    TPaintBox* PB_Impulse;
 };
 
 } // namespace marlix

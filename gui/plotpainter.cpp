@@ -31,55 +31,55 @@ struct TColumn {
 class TColumnPlot {
 public:
     TColumnPlot(QPainter& p, bool smooth, std::function<double(double)> toY)
-        : p_(p), smooth_(smooth), toY_(std::move(toY)) {}
+        : Painter(p), Smooth(smooth), ToY(std::move(toY)) {}
 
     void Add(int x, double value)
     {
-        if (col_.Count > 0 && x != col_.X)
+        if (Column.Count > 0 && x != Column.X)
             Flush();
-        const double y = toY_(value);
-        if (col_.Count == 0) {
-            col_ = {x, y, y, y, y, 0, 0};
+        const double y = ToY(value);
+        if (Column.Count == 0) {
+            Column = {x, y, y, y, y, 0, 0};
         }
-        col_.MinY = std::min(col_.MinY, y);
-        col_.MaxY = std::max(col_.MaxY, y);
-        col_.LastY = y;
-        col_.Sum += value;
-        ++col_.Count;
+        Column.MinY = std::min(Column.MinY, y);
+        Column.MaxY = std::max(Column.MaxY, y);
+        Column.LastY = y;
+        Column.Sum += value;
+        ++Column.Count;
     }
 
     void Finish()
     {
-        if (col_.Count > 0)
+        if (Column.Count > 0)
             Flush();
     }
 
 private:
     void Flush()
     {
-        if (smooth_) {
-            const QPointF pt(col_.X, toY_(col_.Sum / col_.Count));
-            if (havePrev_)
-                p_.drawLine(prev_, pt);
+        if (Smooth) {
+            const QPointF pt(Column.X, ToY(Column.Sum / Column.Count));
+            if (HavePrevious)
+                Painter.drawLine(Previous, pt);
             else
-                p_.drawPoint(pt);
-            prev_ = pt;
+                Painter.drawPoint(pt);
+            Previous = pt;
         } else {
-            if (havePrev_)
-                p_.drawLine(prev_, QPointF(col_.X, col_.FirstY));
-            p_.drawLine(QPointF(col_.X, col_.MinY), QPointF(col_.X, col_.MaxY));
-            prev_ = QPointF(col_.X, col_.LastY);
+            if (HavePrevious)
+                Painter.drawLine(Previous, QPointF(Column.X, Column.FirstY));
+            Painter.drawLine(QPointF(Column.X, Column.MinY), QPointF(Column.X, Column.MaxY));
+            Previous = QPointF(Column.X, Column.LastY);
         }
-        havePrev_ = true;
-        col_.Count = 0;
+        HavePrevious = true;
+        Column.Count = 0;
     }
 
-    QPainter& p_;
-    bool smooth_;
-    std::function<double(double)> toY_;
-    TColumn col_;
-    QPointF prev_;
-    bool havePrev_ = false;
+    QPainter& Painter;
+    bool Smooth;
+    std::function<double(double)> ToY;
+    TColumn Column;
+    QPointF Previous;
+    bool HavePrevious = false;
 };
 
 void DrawWatermark(QImage& img, const QRect& rect)

@@ -43,25 +43,25 @@ QImage TScrollBarState::Paint() const
 
 TFr_Scroll::TFr_Scroll(const TSettingOperation* operation, QWidget* parent)
     : QWidget(parent)
-    , operation_(operation)
-    , pbScroll_(new TPaintBox(this))
+    , Operation(operation)
+    , PB_Scroll(new TPaintBox(this))
 {
     setObjectName("Fr_Scroll");
-    pbScroll_->setObjectName("PB_Scroll");
-    SetHint(pbScroll_, QStringLiteral("|マウスを上下に動かして表示をスクロールします"));
-    pbScroll_->setMouseTracking(true);
-    pbScroll_->OnMouseDown = [this](QMouseEvent* e) {
+    PB_Scroll->setObjectName("PB_Scroll");
+    SetHint(PB_Scroll, QStringLiteral("|マウスを上下に動かして表示をスクロールします"));
+    PB_Scroll->setMouseTracking(true);
+    PB_Scroll->OnMouseDown = [this](QMouseEvent* e) {
         if (e->button() == Qt::LeftButton) {
             Dragging = true;
             MouseMove(e->position().toPoint().y());
         }
     };
-    pbScroll_->OnMouseUp = [this](QMouseEvent* e) {
+    PB_Scroll->OnMouseUp = [this](QMouseEvent* e) {
         if (e->button() == Qt::LeftButton)
             Dragging = false;
     };
-    pbScroll_->OnMouseMove = [this](QMouseEvent* e) {
-        if (Dragging || (operation_ && operation_->bMouseScroll))
+    PB_Scroll->OnMouseMove = [this](QMouseEvent* e) {
+        if (Dragging || (Operation && Operation->bMouseScroll))
             MouseMove(e->position().toPoint().y());
     };
 }
@@ -69,48 +69,48 @@ TFr_Scroll::TFr_Scroll(const TSettingOperation* operation, QWidget* parent)
 void TFr_Scroll::SetCount(int n)
 {
     // The size is read here too: a hidden frame gets its resize event only when shown.
-    state_.Width = width();
-    state_.Height = height();
-    state_.Total = std::max(n, 0);
-    const int visible = state_.Visible();
-    if (visible < state_.Total) {
-        state_.MaxPosition = state_.Total - visible;
-        state_.Position = std::min(state_.Position, state_.MaxPosition);
+    Bar.Width = width();
+    Bar.Height = height();
+    Bar.Total = std::max(n, 0);
+    const int visible = Bar.Visible();
+    if (visible < Bar.Total) {
+        Bar.MaxPosition = Bar.Total - visible;
+        Bar.Position = std::min(Bar.Position, Bar.MaxPosition);
     } else {
-        state_.MaxPosition = 0;
-        state_.Position = 0;
+        Bar.MaxPosition = 0;
+        Bar.Position = 0;
     }
     Repaint();
 }
 
 void TFr_Scroll::SetRowHeight(int h)
 {
-    state_.RowHeight = std::max(h, 1);
-    SetCount(state_.Total);
+    Bar.RowHeight = std::max(h, 1);
+    SetCount(Bar.Total);
 }
 
 void TFr_Scroll::SetPosition(int p)
 {
-    state_.Position = std::clamp(p, 0, state_.MaxPosition);
+    Bar.Position = std::clamp(p, 0, Bar.MaxPosition);
     Repaint();
 }
 
 void TFr_Scroll::resizeEvent(QResizeEvent*)
 {
-    pbScroll_->setGeometry(rect());
-    SetCount(state_.Total);
+    PB_Scroll->setGeometry(rect());
+    SetCount(Bar.Total);
 }
 
 void TFr_Scroll::MouseMove(int y)
 {
-    const int p = state_.PositionAt(y);
-    if (p != state_.Position) {
-        state_.Position = p;
+    const int p = Bar.PositionAt(y);
+    if (p != Bar.Position) {
+        Bar.Position = p;
         Changed = true;
         Repaint();
     }
 }
 
-void TFr_Scroll::Repaint() { pbScroll_->SetImage(state_.Paint()); }
+void TFr_Scroll::Repaint() { PB_Scroll->SetImage(Bar.Paint()); }
 
 } // namespace marlix

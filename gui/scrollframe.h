@@ -36,9 +36,9 @@ public:
     void SetRowHeight(int h);
     // Clamped to 0 … MaxPosition; does not set Changed (the owner asked for it).
     void SetPosition(int p);
-    int Position() const { return state_.Position; }
-    int MaxPosition() const { return state_.MaxPosition; }
-    const TScrollBarState& State() const { return state_; }
+    int Position() const { return Bar.Position; }
+    int MaxPosition() const { return Bar.MaxPosition; }
+    const TScrollBarState& State() const { return Bar; }
 
     bool Changed = false;
     bool Dragging = false;
@@ -50,9 +50,9 @@ private:
     void MouseMove(int y);
     void Repaint();
 
-    const TSettingOperation* operation_;
-    TPaintBox* pbScroll_;
-    TScrollBarState state_;
+    const TSettingOperation* Operation;
+    TPaintBox* PB_Scroll;
+    TScrollBarState Bar;
 };
 
 } // namespace marlix

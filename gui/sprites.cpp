@@ -10,7 +10,7 @@ namespace marlix {
 TSoftSW::TSoftSW(int w, TColor32 face, int lit, int h)
     : TFDIB(w, h)
 {
-    image_.fill(face & 0xFFFFFFu);
+    Bitmap.fill(face & 0xFFFFFFu);
     if (lit > 0) {
         TGUIDIB glow(w, h);
         glow.FillColor(PixRGB(255, 128, 0));
@@ -73,7 +73,7 @@ TDIVLine::TDIVLine(int n, int style, TColor32 colour, double majorWidth, double 
     const double cx = (Width() - 1) / 2.0;
     const double cy = (Height() - 1) / 2.0;
     // The ticks go into the alpha channel; the colour is applied afterwards.
-    QImage mask(image_.size(), QImage::Format_ARGB32_Premultiplied);
+    QImage mask(Bitmap.size(), QImage::Format_ARGB32_Premultiplied);
     mask.fill(Qt::transparent);
     {
         QPainter p(&mask);

@@ -170,7 +170,7 @@ std::vector<TResamplingRow> ResamplingTable(const TResamplingChoice& c)
     for (int s : RateTable) {
         int o;
         if (c.FixFreq) {
-            o = c.FixFreq_;
+            o = c.FixFreqValue;
         } else if (c.UpSampling) {
             const int u = c.UpFreq;
             const int t = s >= u ? s : (c.Rational ? MultipleAtLeast(s, u) : u);
@@ -190,7 +190,7 @@ std::vector<TResamplingRow> ResamplingTable(const TResamplingChoice& c)
 }
 
 TFo_Setup::TFo_Setup(TSettings& settings, std::string programFolder, QWidget* parent)
-    : QDialog(parent), Settings_(settings), Folder(std::move(programFolder))
+    : QDialog(parent), Config(settings), Folder(std::move(programFolder))
 {
     setObjectName("Fo_Setup");
     setWindowTitle("環境の設定");
@@ -618,7 +618,7 @@ QWidget* TFo_Setup::MakeMeasurePage()
 void TFo_Setup::LoadControls()
 {
     Updating = true;
-    TSettings& s = Settings_;
+    TSettings& s = Config;
     EditedDriver = s.ASIO.DriverName;
     FillASIOLists();
 
@@ -706,7 +706,7 @@ void TFo_Setup::Bu_OKClick()
 
 void TFo_Setup::SaveControls()
 {
-    TSettings& s = Settings_;
+    TSettings& s = Config;
     TSettingOperation& op = s.Operation;
     op.bClickRoot = Ch_ClickRoot->isChecked();
     op.nBrowserType = Co_BrowserType->currentIndex();
@@ -792,8 +792,8 @@ void TFo_Setup::FillASIOLists()
         Co_ASIODriver->addItem(QString::fromStdString(ASIODriverName(i)));
     Co_ASIODriver->setCurrentIndex(Co_ASIODriver->findText(QString::fromStdString(EditedDriver)));
 
-    const int device = Co_ASIODevice0->currentIndex() >= 0 ? Co_ASIODevice0->currentIndex() : Settings_.ASIO.Device0;
-    const int input = Co_ASIOInDevice0->currentIndex() >= 0 ? Co_ASIOInDevice0->currentIndex() : Settings_.ASIO.InDevice0;
+    const int device = Co_ASIODevice0->currentIndex() >= 0 ? Co_ASIODevice0->currentIndex() : Config.ASIO.Device0;
+    const int input = Co_ASIOInDevice0->currentIndex() >= 0 ? Co_ASIOInDevice0->currentIndex() : Config.ASIO.InDevice0;
     Co_ASIODevice0->clear();
     Co_ASIOInDevice0->clear();
     Co_ASIOChAssign0->clear();
@@ -858,8 +858,8 @@ TResamplingChoice TFo_Setup::CurrentChoice(bool* valid) const
     c.FixFreq = Ch_FixFreq->isChecked();
     bool upOk = false, fixOk = false;
     c.UpFreq = Co_UpFreq->currentText().toInt(&upOk);
-    c.FixFreq_ = Co_FixFreq->currentText().toInt(&fixOk);
-    *valid = (!c.UpSampling || (upOk && c.UpFreq > 0)) && (!c.FixFreq || (fixOk && c.FixFreq_ > 0));
+    c.FixFreqValue = Co_FixFreq->currentText().toInt(&fixOk);
+    *valid = (!c.UpSampling || (upOk && c.UpFreq > 0)) && (!c.FixFreq || (fixOk && c.FixFreqValue > 0));
     return c;
 }
 

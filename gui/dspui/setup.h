@@ -28,7 +28,7 @@ struct TResamplingChoice {
     int UpFreq = 96000;
     bool Rational = true;
     bool FixFreq = false;
-    int FixFreq_ = 48000;
+    int FixFreqValue = 48000;
 };
 
 // One row: internal rate ("アップサンプリング"), band limit and output rate, "←" where
@@ -77,7 +77,7 @@ private:
     void UpdateResamplingTable();
     TResamplingChoice CurrentChoice(bool* valid) const;
 
-    TSettings& Settings_;
+    TSettings& Config;
     std::string Folder;
     std::string EditedDriver;
     bool Updating = false;

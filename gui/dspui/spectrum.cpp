@@ -99,7 +99,7 @@ QImage PaintSpectrum(const TSpectrumPicture& p, const TSpectrumLayout& layout)
 }
 
 TFo_Spectrum::TFo_Spectrum(TSpectrumAnalyser& analyser, TSettings& settings, QWidget* parent)
-    : QWidget(parent), Analyser(analyser), Settings_(settings)
+    : QWidget(parent), Analyser(analyser), Config(settings)
 {
     setObjectName("Fo_Spectrum");
     setWindowTitle("スペクトル");
@@ -170,9 +170,9 @@ bool TFo_Spectrum::Showing() const
 void TFo_Spectrum::MirrorSettings()
 {
     Updating = true;
-    if (!Co_DB->hasFocus() && Co_DB->currentIndex() != RangeIndex(Settings_.View.nSpectrumDB))
-        Co_DB->setCurrentIndex(RangeIndex(Settings_.View.nSpectrumDB));
-    (Settings_.View.bSpectrumLog ? RB_Log : RB_Lin)->setChecked(true);
+    if (!Co_DB->hasFocus() && Co_DB->currentIndex() != RangeIndex(Config.View.nSpectrumDB))
+        Co_DB->setCurrentIndex(RangeIndex(Config.View.nSpectrumDB));
+    (Config.View.bSpectrumLog ? RB_Log : RB_Lin)->setChecked(true);
     Updating = false;
 }
 
@@ -181,7 +181,7 @@ void TFo_Spectrum::Ti_RedrawTimer()
     Analyser.Update(Showing());
     if (!Showing())
         return;
-    if (!Co_DB->hasFocus() && Co_DB->currentIndex() != RangeIndex(Settings_.View.nSpectrumDB))
+    if (!Co_DB->hasFocus() && Co_DB->currentIndex() != RangeIndex(Config.View.nSpectrumDB))
         MirrorSettings();
     if (Analyser.TakeNewData() || Analyser.Active())
         Redraw();
@@ -191,7 +191,7 @@ void TFo_Spectrum::Co_DBChange()
 {
     if (Updating)
         return;
-    Settings_.View.nSpectrumDB = kRanges[std::clamp(Co_DB->currentIndex(), 0, 4)];
+    Config.View.nSpectrumDB = kRanges[std::clamp(Co_DB->currentIndex(), 0, 4)];
     Redraw();
 }
 
@@ -199,14 +199,14 @@ void TFo_Spectrum::AxisClick()
 {
     if (Updating)
         return;
-    Settings_.View.bSpectrumLog = RB_Log->isChecked();
+    Config.View.bSpectrumLog = RB_Log->isChecked();
     Redraw();
 }
 
 bool TFo_Spectrum::eventFilter(QObject* watched, QEvent* event)
 {
     if (watched == PB_Spectrum && event->type() == QEvent::MouseButtonDblClick) {
-        Settings_.Operation.bSpectrumVertical = !Settings_.Operation.bSpectrumVertical;
+        Config.Operation.bSpectrumVertical = !Config.Operation.bSpectrumVertical;
         Redraw();
         return true;
     }
@@ -218,14 +218,14 @@ void TFo_Spectrum::Redraw()
     TSpectrumPicture p;
     p.Width = PB_Spectrum->width();
     p.Height = PB_Spectrum->height();
-    p.Vertical = Settings_.Operation.bSpectrumVertical;
-    p.Log = Settings_.View.bSpectrumLog;
-    p.RangeDb = Settings_.View.nSpectrumDB;
+    p.Vertical = Config.Operation.bSpectrumVertical;
+    p.Log = Config.View.bSpectrumLog;
+    p.RangeDb = Config.View.nSpectrumDB;
     const int channels = Analyser.Active() ? Analyser.Channels() : 2;
     p.Rate = Analyser.Rate();
     p.Bins = Analyser.Size() / 2 + 1;
     for (int c = 0; c < channels; ++c) {
-        const std::string name = c < 2 ? Settings_.Output.szChName[c] : ChannelName(c);
+        const std::string name = c < 2 ? Config.Output.szChName[c] : ChannelName(c);
         p.Titles << QString::fromStdString(name).trimmed();
         if (Analyser.Active()) {
             p.Spectra.push_back(Analyser.Spectrum(c));
@@ -234,7 +234,7 @@ void TFo_Spectrum::Redraw()
     }
     const TSpectrumLayout layout = LayoutSpectrum(channels, p.Width, p.Height, p.Vertical);
     if (layout.Switch)
-        Settings_.Operation.bSpectrumVertical = !p.Vertical;
+        Config.Operation.bSpectrumVertical = !p.Vertical;
     PB_Spectrum->SetImage(PaintSpectrum(p, layout));
 }
 

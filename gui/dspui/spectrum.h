@@ -61,7 +61,7 @@ private:
     void MirrorSettings();
 
     TSpectrumAnalyser& Analyser;
-    TSettings& Settings_;
+    TSettings& Config;
     TPaintBox* PB_Spectrum;
     QComboBox* Co_DB;
     QRadioButton* RB_Lin;

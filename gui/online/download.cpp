@@ -75,7 +75,7 @@ TFo_Download::TFo_Download(TDownloadlist& list, TDownloadThread& thread, TSettin
     : QWidget(parent, Qt::Tool | Qt::WindowStaysOnTopHint),
       List(list),
       Thread(thread),
-      Settings_(settings),
+      Config(settings),
       PB_List(new TPaintBox(this)),
       Fr_Scroll(new TFr_Scroll(&settings.Operation, this)),
       PM_Menu(new QMenu(this)),
@@ -172,7 +172,7 @@ void TFo_Download::Ti_CheckTimer()
 
 void TFo_Download::Repaint()
 {
-    RowPixels = marlix::RowHeight(ListFont(Settings_.View.nBrowserFontSize));
+    RowPixels = marlix::RowHeight(ListFont(Config.View.nBrowserFontSize));
     const auto items = List.Items();
     const int count = static_cast<int>(items.size());
     const bool scroll = PB_List->height() / RowPixels < count;
@@ -190,7 +190,7 @@ void TFo_Download::Repaint()
     v.Progress = Thread.Progress.load();
     v.Width = PB_List->width();
     v.Height = PB_List->height();
-    v.FontSize = Settings_.View.nBrowserFontSize;
+    v.FontSize = Config.View.nBrowserFontSize;
     PB_List->SetImage(PaintDownloads(v));
 }
 

@@ -55,7 +55,7 @@ private:
 
     TDownloadlist& List;
     TDownloadThread& Thread;
-    TSettings& Settings_;
+    TSettings& Config;
     TPaintBox* PB_List;
     TFr_Scroll* Fr_Scroll;
     QMenu* PM_Menu;

@@ -33,12 +33,12 @@ const char* const kSortItems[] = {"名前順(&N)", "新着順(&E)", "再生順(&
 TFo_Browser::TFo_Browser(TSettings& settings, TPlayerState& state, TPendingAdditions& pending, QWidget* parent,
                          THistory history, std::string music)
     : QWidget(parent)
-    , Lister_(std::move(history))
+    , Worker(std::move(history))
     , Music(music.empty() ? MusicFolder() : WithSlash(music))
-    , Roots_(Music, settings.Function.DownloadPath, settings.Function.FavoritePath)
-    , Context_{settings, state, pending, Lister_, Roots_}
+    , RootList(Music, settings.Function.DownloadPath, settings.Function.FavoritePath)
+    , Shared{settings, state, pending, Worker, RootList}
     , Pa_Top(new QWidget(this))
-    , Fr_Browser(new TFr_Browser(Context_, true, this))
+    , Fr_Browser(new TFr_Browser(Shared, true, this))
     , Ti_Check(new QTimer(this))
 {
     setObjectName("Fo_Browser");
@@ -54,7 +54,7 @@ TFo_Browser::TFo_Browser(TSettings& settings, TPlayerState& state, TPendingAddit
     Fr_Browser->SetRootMenu(PM_Root);
     Fr_Browser->SetPaged(false);
     Fr_Browser->OnHover = [this] { FrameHovered(); };
-    Roots_.Load(TIniFile(""));
+    RootList.Load(TIniFile(""));
     ShowRoots();
     resize(sizeHint());
 
@@ -68,7 +68,7 @@ TFo_Browser::TFo_Browser(TSettings& settings, TPlayerState& state, TPendingAddit
 TFo_Browser::~TFo_Browser()
 {
     ClosePopups();
-    Lister_.Flush();
+    Worker.Flush();
 }
 
 void TFo_Browser::BuildTopPanel()
@@ -84,7 +84,7 @@ void TFo_Browser::BuildTopPanel()
     Ch_Reserve = new QCheckBox(QStringLiteral("予約"), Pa_Top);
     Ch_Reserve->setObjectName("Ch_Reserve");
     SetHint(Ch_Reserve, QStringLiteral("予約モード|予約モードにします。予約モードでは選択した曲がプレイリストに追加されます"));
-    connect(Ch_Reserve, &QCheckBox::clicked, this, [this](bool on) { Context_.State.Reserve = on; });
+    connect(Ch_Reserve, &QCheckBox::clicked, this, [this](bool on) { Shared.State.Reserve = on; });
     auto* label = new QLabel(QStringLiteral("ソート:"), Pa_Top);
     label->setObjectName("La_Sort");
     Bu_Sort = new QToolButton(Pa_Top);
@@ -102,7 +102,7 @@ void TFo_Browser::BuildTopPanel()
     }
     connect(Bu_Sort, &QToolButton::clicked, this, [this] {
         const auto items = PM_Sort->actions();
-        items[Context_.State.SortMode]->setChecked(true);
+        items[Shared.State.SortMode]->setChecked(true);
         PM_Sort->popup(Bu_Sort->mapToGlobal(QPoint(0, Bu_Sort->height())));
     });
     Bu_Order = new QToolButton(Pa_Top);
@@ -124,37 +124,37 @@ void TFo_Browser::resizeEvent(QResizeEvent*)
 
 void TFo_Browser::LoadRoots(const TIniFile& ini)
 {
-    const TSettingFunction& f = Context_.Settings.Function;
-    Roots_ = TBrowserRoots(Music, f.DownloadPath, f.FavoritePath);
-    Roots_.Load(ini);
+    const TSettingFunction& f = Shared.Settings.Function;
+    RootList = TBrowserRoots(Music, f.DownloadPath, f.FavoritePath);
+    RootList.Load(ini);
     ShowRoots();
 }
 
-void TFo_Browser::SaveRoots(TIniFile& ini) const { Roots_.Save(ini); }
+void TFo_Browser::SaveRoots(TIniFile& ini) const { RootList.Save(ini); }
 
 void TFo_Browser::ShowRoots()
 {
     ClosePopups();
-    Fr_Browser->ShowFolder("", Roots_.Entries());
+    Fr_Browser->ShowFolder("", RootList.Entries());
 }
 
 void TFo_Browser::Ti_CheckTimer()
 {
-    if (Context_.CloseRequest) {
+    if (Shared.CloseRequest) {
         ClosePopups();
-        Context_.CloseRequest = false;
+        Shared.CloseRequest = false;
     }
-    if (Ch_Reserve->isChecked() != Context_.State.Reserve)
-        Ch_Reserve->setChecked(Context_.State.Reserve);
-    const QString sort = QString::fromUtf8(kSortCaptions[std::clamp(Context_.State.SortMode, 0, 3)]);
+    if (Ch_Reserve->isChecked() != Shared.State.Reserve)
+        Ch_Reserve->setChecked(Shared.State.Reserve);
+    const QString sort = QString::fromUtf8(kSortCaptions[std::clamp(Shared.State.SortMode, 0, 3)]);
     if (Bu_Sort->text() != sort)
         Bu_Sort->setText(sort);
-    const QString order = Context_.State.SortInv ? QStringLiteral("降順") : QStringLiteral("昇順");
+    const QString order = Shared.State.SortInv ? QStringLiteral("降順") : QStringLiteral("昇順");
     if (Bu_Order->text() != order)
         Bu_Order->setText(order);
-    PM_Delete->setEnabled(Roots_.IsUserFolder(Fr_Browser->HoverIndex));
+    PM_Delete->setEnabled(RootList.IsUserFolder(Fr_Browser->HoverIndex));
     Fr_Browser->Tick();
-    for (TFo_Browser2* p = Popup_; p; p = p->Child())
+    for (TFo_Browser2* p = PopupForm; p; p = p->Child())
         p->Frame()->Tick();
 }
 
@@ -167,35 +167,35 @@ void TFo_Browser::Bu_AddFolderClick()
 
 void TFo_Browser::AddFolder(const std::string& folder)
 {
-    Roots_.AddFolder(folder);
+    RootList.AddFolder(folder);
     ShowRoots();
 }
 
 void TFo_Browser::PM_DeleteClick()
 {
-    if (Roots_.Remove(Fr_Browser->HoverIndex))
+    if (RootList.Remove(Fr_Browser->HoverIndex))
         ShowRoots();
 }
 
 void TFo_Browser::SetSortMode(int mode)
 {
-    Context_.State.SortMode = std::clamp(mode, 0, TPlayerState::SortModeCount - 1);
+    Shared.State.SortMode = std::clamp(mode, 0, TPlayerState::SortModeCount - 1);
     ClosePopups();
 }
 
 void TFo_Browser::Bu_OrderClick()
 {
-    Context_.State.SortInv = !Context_.State.SortInv;
+    Shared.State.SortInv = !Shared.State.SortInv;
     ClosePopups();
 }
 
 void TFo_Browser::ClosePopups()
 {
-    if (!Popup_)
+    if (!PopupForm)
         return;
-    Popup_->MarkClosing();
-    delete Popup_;
-    Popup_ = nullptr;
+    PopupForm->MarkClosing();
+    delete PopupForm;
+    PopupForm = nullptr;
 }
 
 void TFo_Browser::FrameHovered()
@@ -213,10 +213,10 @@ void TFo_Browser::OpenPopup()
     std::error_code ec;
     if (f.HoverIndex < 0 || !f.HoverInZone || !f.HoveredFolderReady() || !std::filesystem::is_directory(f.HoverPath, ec))
         return;
-    const bool paged = Context_.Settings.Operation.nBrowserType != 0;
+    const bool paged = Shared.Settings.Operation.nBrowserType != 0;
     const int columnWidth = f.width();
-    Popup_ = new TFo_Browser2(Context_, paged, columnWidth, WithSlash(f.HoverPath));
-    TFr_Browser* frame = Popup_->Frame();
+    PopupForm = new TFo_Browser2(Shared, paged, columnWidth, WithSlash(f.HoverPath));
+    TFr_Browser* frame = PopupForm->Frame();
     frame->ShowTopPanel(paged);
     const QPoint at = f.mapToGlobal(QPoint(0, 0));
     const int left = at.x() + f.width() + 1;
@@ -224,18 +224,18 @@ void TFo_Browser::OpenPopup()
         const QRect screen = (this->screen() ? this->screen() : QGuiApplication::primaryScreen())->geometry();
         const int top = at.y() - TFr_Browser::TopPanelHeight;
         const int width = std::max(128, ((screen.right() + 1 - left - 32) / columnWidth) * columnWidth + 2);
-        Popup_->setGeometry(left, top, width, std::max(64, screen.bottom() + 1 - top - 32));
+        PopupForm->setGeometry(left, top, width, std::max(64, screen.bottom() + 1 - top - 32));
     } else {
-        Popup_->setGeometry(left, at.y() - 1, f.width() + 2, f.height() + 2);
+        PopupForm->setGeometry(left, at.y() - 1, f.width() + 2, f.height() + 2);
     }
     frame->ShowFolder(f.Preview.Folder, f.Preview.Entries);
-    Popup_->show();
+    PopupForm->show();
 }
 
 void TFo_Browser::keyPressEvent(QKeyEvent* e)
 {
     if (e->key() == Qt::Key_Escape)
-        Context_.CloseRequest = true;
+        Shared.CloseRequest = true;
     else
         QWidget::keyPressEvent(e);
 }

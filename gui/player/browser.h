@@ -39,10 +39,10 @@ public:
     void ClosePopups();
 
     TFr_Browser* Frame() const { return Fr_Browser; }
-    TFo_Browser2* Popup() const { return Popup_; }
-    TBrowserContext& Context() { return Context_; }
-    TBrowserLister& Lister() { return Lister_; }
-    const TBrowserRoots& Roots() const { return Roots_; }
+    TFo_Browser2* Popup() const { return PopupForm; }
+    TBrowserContext& Context() { return Shared; }
+    TBrowserLister& Lister() { return Worker; }
+    const TBrowserRoots& Roots() const { return RootList; }
     QSize sizeHint() const override { return {145, 400}; }
 
 protected:
@@ -56,10 +56,10 @@ private:
     void FrameHovered();
     void OpenPopup();
 
-    TBrowserLister Lister_;
+    TBrowserLister Worker;
     std::string Music;
-    TBrowserRoots Roots_;
-    TBrowserContext Context_;
+    TBrowserRoots RootList;
+    TBrowserContext Shared;
     QWidget* Pa_Top;
     QToolButton* Bu_AddFolder;
     QCheckBox* Ch_Reserve;
@@ -70,7 +70,7 @@ private:
     QAction* PM_Delete;
     TFr_Browser* Fr_Browser;
     QTimer* Ti_Check;
-    TFo_Browser2* Popup_ = nullptr;
+    TFo_Browser2* PopupForm = nullptr;
 };
 
 } // namespace marlix

@@ -30,18 +30,18 @@ TFo_Browser2::~TFo_Browser2() { CloseChild(); }
 
 void TFo_Browser2::MarkClosing()
 {
-    Closing_ = true;
-    if (Child_)
-        Child_->MarkClosing();
+    CloseRequested = true;
+    if (ChildPopup)
+        ChildPopup->MarkClosing();
 }
 
 void TFo_Browser2::CloseChild()
 {
-    if (!Child_)
+    if (!ChildPopup)
         return;
-    Child_->MarkClosing();
-    delete Child_;
-    Child_ = nullptr;
+    ChildPopup->MarkClosing();
+    delete ChildPopup;
+    ChildPopup = nullptr;
 }
 
 void TFo_Browser2::FrameHovered()
@@ -55,16 +55,16 @@ void TFo_Browser2::FrameHovered()
     std::error_code ec;
     if (!std::filesystem::is_directory(Fr_Browser->HoverPath, ec))
         return;
-    Child_ = new TFo_Browser2(Context, false, Fr_Browser->ColumnWidth, Fr_Browser->RootFolder);
-    Child_->Frame()->ShowFolder(Fr_Browser->Preview.Folder, Fr_Browser->Preview.Entries);
-    Child_->setGeometry(QRect(geometry().topRight() + QPoint(1, 0), size()));
-    Child_->show();
+    ChildPopup = new TFo_Browser2(Context, false, Fr_Browser->ColumnWidth, Fr_Browser->RootFolder);
+    ChildPopup->Frame()->ShowFolder(Fr_Browser->Preview.Folder, Fr_Browser->Preview.Entries);
+    ChildPopup->setGeometry(QRect(geometry().topRight() + QPoint(1, 0), size()));
+    ChildPopup->show();
 }
 
 void TFo_Browser2::changeEvent(QEvent* e)
 {
     QWidget::changeEvent(e);
-    if (e->type() == QEvent::ActivationChange && !isActiveWindow() && !Child_ && !Closing_)
+    if (e->type() == QEvent::ActivationChange && !isActiveWindow() && !ChildPopup && !CloseRequested)
         Context.CloseRequest = true;
 }
 

@@ -16,12 +16,12 @@ public:
     ~TFo_Browser2() override;
 
     TFr_Browser* Frame() const { return Fr_Browser; }
-    TFo_Browser2* Child() const { return Child_; }
+    TFo_Browser2* Child() const { return ChildPopup; }
     // Marks this pop-up and every one after it as closing, so that losing the focus on
     // the way out posts no further close request.
     void MarkClosing();
     void CloseChild();
-    bool Closing() const { return Closing_; }
+    bool Closing() const { return CloseRequested; }
 
 protected:
     void changeEvent(QEvent* e) override;
@@ -34,8 +34,8 @@ private:
 
     TBrowserContext& Context;
     TFr_Browser* Fr_Browser;
-    TFo_Browser2* Child_ = nullptr;
-    bool Closing_ = false;
+    TFo_Browser2* ChildPopup = nullptr;
+    bool CloseRequested = false;
 };
 
 } // namespace marlix

@@ -8,7 +8,7 @@ namespace marlix {
 
 TBrowserLister::TBrowserLister(THistory history, QObject* parent)
     : QObject(parent)
-    , History_(std::move(history))
+    , FolderHistory(std::move(history))
     , Worker(new QObject)
 {
     Thread.setObjectName("BrowserLister");
@@ -37,7 +37,7 @@ void TBrowserLister::Request(const TBrowserListingRequest& request)
 {
     Post([this, request] {
         const std::string key = request.Key();
-        Listings.Store(key, MakeListing(request, History_));
+        Listings.Store(key, MakeListing(request, FolderHistory));
         emit Listed(QString::fromStdString(key));
     });
 }
@@ -62,7 +62,7 @@ void TBrowserLister::RequestAdditions(const std::string& folder, const std::stri
 {
     Answer<std::vector<std::string>>(
         context, [this, folder, extensions, order, jukeBox] {
-            return FolderAdditions(folder, extensions, order, History_, jukeBox);
+            return FolderAdditions(folder, extensions, order, FolderHistory, jukeBox);
         },
         std::move(done));
 }
@@ -82,7 +82,7 @@ void TBrowserLister::RecordFolderPlays(std::vector<std::string> added, const std
     if (root.empty() || added.empty())
         return;
     Post([this, added = std::move(added), root] {
-        marlix::RecordFolderPlays(History_, added, root, DateTimeNow());
+        marlix::RecordFolderPlays(FolderHistory, added, root, DateTimeNow());
         Listings.Clear();
     });
 }

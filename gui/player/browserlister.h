@@ -38,7 +38,7 @@ public:
     // Waits until the worker has done everything asked of it so far (tests, shut-down).
     void Flush();
 
-    const THistory& History() const { return History_; }
+    const THistory& History() const { return FolderHistory; }
     TBrowserCache& Cache() { return Listings; }
 
 signals:
@@ -51,7 +51,7 @@ private:
     template <typename T>
     void Answer(QObject* context, std::function<T()> work, std::function<void(T)> done);
 
-    THistory History_;
+    THistory FolderHistory;
     TBrowserCache Listings;
     QThread Thread;
     QObject* Worker;

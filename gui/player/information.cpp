@@ -56,7 +56,7 @@ TFo_Information::TFo_Information(TPlayerState& state, TFo_Decoder& decoder, TOut
     , State(state)
     , Decoder(decoder)
     , Chain(chain)
-    , Settings_(settings)
+    , Config(settings)
     , PB_Info(new TPaintBox(this))
     , Fr_Scroll(new TFr_Scroll(&settings.Operation, this))
     , Ti_Check(new QTimer(this))
@@ -89,7 +89,7 @@ TFo_Information::TStamps TFo_Information::CurrentStamps() const
     s.DSPChangeCount = State.DSPChangeCount;
     s.BGMActive = State.BGMActive;
     s.Underruns = Chain.Stage.Underruns.load(std::memory_order_relaxed);
-    s.DriverType = Settings_.Output.nDriverType;
+    s.DriverType = Config.Output.nDriverType;
     return s;
 }
 
@@ -103,16 +103,16 @@ void TFo_Information::Ti_CheckTimer()
     if (now == Seen)
         return;
     Seen = now;
-    Lines_ = BuildLines();
+    Text = BuildLines();
     Repaint();
 }
 
 QString TFo_Information::DeviceText() const
 {
-    if (Settings_.Output.nDriverType == 1)
-        return QStringLiteral("ASIO : ") + QString::fromStdString(Settings_.ASIO.DriverName);
+    if (Config.Output.nDriverType == 1)
+        return QStringLiteral("ASIO : ") + QString::fromStdString(Config.ASIO.DriverName);
     const auto& names = TAlsaWaveOut::DeviceNames();
-    const std::string pcm = TAlsaWaveOut::PcmName(names, Settings_.MME.Device0);
+    const std::string pcm = TAlsaWaveOut::PcmName(names, Config.MME.Device0);
     return QStringLiteral("MME : ") + QString::fromStdString(pcm.empty() ? std::string("default") : pcm);
 }
 
@@ -155,17 +155,17 @@ QStringList TFo_Information::BuildLines() const
 
 void TFo_Information::Repaint()
 {
-    RowHeight_ = RowHeight(ListFont(Settings_.View.nBrowserFontSize));
-    const bool wanted = height() / RowHeight_ < Lines_.size();
+    RowPixels = RowHeight(ListFont(Config.View.nBrowserFontSize));
+    const bool wanted = height() / RowPixels < Text.size();
     Fr_Scroll->setGeometry(width() - kScrollWidth, 0, kScrollWidth, height());
     PB_Info->setGeometry(0, 0, wanted ? width() - kScrollWidth : width(), height());
     if (Fr_Scroll->isHidden() == wanted)
         Fr_Scroll->setVisible(wanted);
-    Fr_Scroll->SetRowHeight(RowHeight_);
-    Fr_Scroll->SetCount(int(Lines_.size()));
+    Fr_Scroll->SetRowHeight(RowPixels);
+    Fr_Scroll->SetCount(int(Text.size()));
     const int first = wanted ? Fr_Scroll->Position() : 0;
     PB_Info->SetImage(
-        PaintInformation(Lines_, first, PB_Info->width(), PB_Info->height(), Settings_.View.nBrowserFontSize));
+        PaintInformation(Text, first, PB_Info->width(), PB_Info->height(), Config.View.nBrowserFontSize));
 }
 
 void TFo_Information::resizeEvent(QResizeEvent*) { Repaint(); }

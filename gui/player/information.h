@@ -28,7 +28,7 @@ public:
                     QWidget* parent = nullptr);
 
     void Ti_CheckTimer();
-    const QStringList& Lines() const { return Lines_; }
+    const QStringList& Lines() const { return Text; }
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -56,13 +56,13 @@ private:
     TPlayerState& State;
     TFo_Decoder& Decoder;
     TOutputChain& Chain;
-    TSettings& Settings_;
+    TSettings& Config;
     TPaintBox* PB_Info;
     TFr_Scroll* Fr_Scroll;
     QTimer* Ti_Check;
-    QStringList Lines_;
+    QStringList Text;
     TStamps Seen;
-    int RowHeight_ = 21;
+    int RowPixels = 21;
 };
 
 } // namespace marlix

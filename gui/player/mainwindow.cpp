@@ -142,10 +142,10 @@ TFo_Main::TFo_Main(const TMainCores& cores, QWidget* parent)
         QMetaObject::invokeMethod(this, [this] { Cores.Session.RunQueuedCalls(); }, Qt::QueuedConnection);
     });
 
-    Mpris_ = new TMprisService(Cores.State, Cores.Session.Decoder, Cores.Session.Playlist, this);
-    Mpris_->OnRaise = [this] { BringToFront(); };
-    Mpris_->OnQuit = [this] { close(); };
-    Mpris_->Register(QDBusConnection::sessionBus()); // without a session bus the desktop controls are simply absent
+    MprisService = new TMprisService(Cores.State, Cores.Session.Decoder, Cores.Session.Playlist, this);
+    MprisService->OnRaise = [this] { BringToFront(); };
+    MprisService->OnQuit = [this] { close(); };
+    MprisService->Register(QDBusConnection::sessionBus()); // without a session bus the desktop controls are simply absent
 }
 
 TFo_Main::~TFo_Main()
@@ -440,7 +440,7 @@ void TFo_Main::Ti_CheckTimer()
     if (Cores.State.MeasureRequest.exchange(false))
         MeasureCommand(false);
     UpdateShortCuts();
-    Mpris_->Update();
+    MprisService->Update();
 }
 
 void TFo_Main::RequestClose()

@@ -64,7 +64,7 @@ public:
     QMdiSubWindow* SubWindowOf(const QWidget* child) const;
     const TChildWindows& Children() const { return Windows; }
     QAction* ShortCutItem(int index) const { return ShortCutItems[static_cast<size_t>(index)]; }
-    TMprisService* Mpris() const { return Mpris_; }
+    TMprisService* Mpris() const { return MprisService; }
 
 protected:
     bool event(QEvent* e) override;
@@ -107,7 +107,7 @@ private:
     QTimer* Ti_Check = nullptr;
     std::array<QAction*, 17> ShortCutItems{};
     std::array<int, 17> AssignedShortCuts{};
-    TMprisService* Mpris_ = nullptr;
+    TMprisService* MprisService = nullptr;
     QAction* MS_MeasureCheck = nullptr;
     bool Shown = false;
     bool ShutDown = false;

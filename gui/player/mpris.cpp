@@ -43,7 +43,7 @@ bool TMprisService::Register(const QDBusConnection& connection)
         return false;
     }
     Bus = bus;
-    Registered_ = true;
+    OnBus = true;
     return true;
 }
 
@@ -171,7 +171,7 @@ qlonglong TMprisService::Position() const
 
 void TMprisService::Update()
 {
-    if (!Registered_)
+    if (!OnBus)
         return;
     QVariantMap changed;
     const QString status = PlaybackStatus();

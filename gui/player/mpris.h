@@ -26,7 +26,7 @@ public:
     // Registers "org.mpris.MediaPlayer2.marlixaudio" on `bus` (the session bus); false
     // (and nothing registered) when that bus is not there.
     bool Register(const QDBusConnection& bus);
-    bool Registered() const { return Registered_; }
+    bool Registered() const { return OnBus; }
     // Called by the main window's tick: announces changed status, metadata and volume.
     void Update();
 
@@ -56,7 +56,7 @@ private:
     const TPlaylist& Playlist;
     TTransportCommands Transport;
     QDBusConnection Bus{QString()};
-    bool Registered_ = false;
+    bool OnBus = false;
     QString LastStatus;
     QVariantMap LastMetadata;
     double LastVolume = -1;

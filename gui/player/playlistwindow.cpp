@@ -79,7 +79,7 @@ TFo_Playlist::TFo_Playlist(TPlayerState& state, TPlaylist& playlist, TSettings& 
     : QWidget(parent)
     , State(state)
     , Playlist(playlist)
-    , Settings_(settings)
+    , Config(settings)
     , PB_List(new TPaintBox(this))
     , Fr_Scroll(new TFr_Scroll(&settings.Operation, this))
     , PM_Menu(new QMenu(this))
@@ -151,7 +151,7 @@ TPlaylistView TFo_Playlist::CurrentView() const
     TPlaylistView v;
     v.Count = Playlist.Count();
     v.First = FirstVisible();
-    const int rows = std::max(PB_List->height(), 0) / RowHeight_ + 1;
+    const int rows = std::max(PB_List->height(), 0) / RowPixels + 1;
     const auto& all = Playlist.Items();
     const auto begin = all.begin() + std::clamp(v.First, 0, v.Count);
     v.Items.assign(begin, begin + std::clamp(rows, 0, int(all.end() - begin)));
@@ -160,7 +160,7 @@ TPlaylistView TFo_Playlist::CurrentView() const
     v.PlayingIndex = Playlist.PlayingIndex;
     v.Width = PB_List->width();
     v.Height = PB_List->height();
-    v.FontSize = Settings_.View.nBrowserFontSize;
+    v.FontSize = Config.View.nBrowserFontSize;
     return v;
 }
 
@@ -182,7 +182,7 @@ void TFo_Playlist::Ti_CheckTimer()
 // and the resize that follows repaints.
 void TFo_Playlist::PlaceFrame()
 {
-    const bool wanted = height() / RowHeight_ < Playlist.Count();
+    const bool wanted = height() / RowPixels < Playlist.Count();
     Fr_Scroll->setGeometry(width() - kScrollWidth, 0, kScrollWidth, height());
     PB_List->setGeometry(0, 0, wanted ? width() - kScrollWidth : width(), height());
     if (Fr_Scroll->isHidden() == wanted)
@@ -191,8 +191,8 @@ void TFo_Playlist::PlaceFrame()
 
 void TFo_Playlist::Repaint()
 {
-    RowHeight_ = marlix::RowHeight(ListFont(Settings_.View.nBrowserFontSize));
-    Fr_Scroll->SetRowHeight(RowHeight_);
+    RowPixels = marlix::RowHeight(ListFont(Config.View.nBrowserFontSize));
+    Fr_Scroll->SetRowHeight(RowPixels);
     Fr_Scroll->SetCount(Playlist.Count());
     PlaceFrame();
     Drawn = CurrentView();
@@ -201,7 +201,7 @@ void TFo_Playlist::Repaint()
 
 void TFo_Playlist::resizeEvent(QResizeEvent*) { Repaint(); }
 
-int TFo_Playlist::RowAt(double y) const { return int(y) / RowHeight_ + FirstVisible(); }
+int TFo_Playlist::RowAt(double y) const { return int(y) / RowPixels + FirstVisible(); }
 
 void TFo_Playlist::MouseDown(QMouseEvent* e)
 {
@@ -261,7 +261,7 @@ void TFo_Playlist::MoveCursor(int step, bool extend)
         Playlist.Item(i).Selected = true;
     Playlist.CursorIndex = row;
     // Keep the cursor row in view.
-    const int visible = std::max(1, PB_List->height() / RowHeight_);
+    const int visible = std::max(1, PB_List->height() / RowPixels);
     if (row < FirstVisible())
         Fr_Scroll->SetPosition(row);
     else if (row >= FirstVisible() + visible)

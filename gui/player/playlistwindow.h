@@ -48,7 +48,7 @@ public:
     // One 50 ms tick: repaints when the list, its marks or the scroll position changed,
     // and enables the menu items.
     void Ti_CheckTimer();
-    int RowHeight() const { return RowHeight_; }
+    int RowHeight() const { return RowPixels; }
     int FirstVisible() const;
 
     void DeleteSelectedClick();
@@ -81,13 +81,13 @@ private:
 
     TPlayerState& State;
     TPlaylist& Playlist;
-    TSettings& Settings_;
+    TSettings& Config;
     TPaintBox* PB_List;
     TFr_Scroll* Fr_Scroll;
     QMenu* PM_Menu;
     QTimer* Ti_Check;
     TPlaylistView Drawn;
-    int RowHeight_ = 21;
+    int RowPixels = 21;
     bool DragSelecting = false;
 };
 
