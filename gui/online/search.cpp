@@ -212,6 +212,12 @@ bool TFo_Search::OkStep()
         Warn(QStringLiteral("お気に入り名を入力してください"));
         return false;
     }
+    // The name becomes a file in the favourites folder and must stay there.
+    if (Mode != TMode::Search && (name.contains('/') || name == "." || name == "..")) {
+        Ed_Name->setFocus();
+        Warn(QStringLiteral("お気に入り名に「/」は使えません"));
+        return false;
+    }
     if (Mode == TMode::NewFavourite && exists &&
         QMessageBox::question(this, windowTitle(),
                               QStringLiteral("指定された名前のお気に入りは既に存在します。\n上書きしますか？"),

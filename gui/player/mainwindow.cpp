@@ -45,6 +45,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
+#include <filesystem>
 
 namespace marlix {
 namespace {
@@ -439,6 +440,8 @@ void TFo_Main::Ti_CheckTimer()
     TakeEditRequest();
     if (Cores.State.MeasureRequest.exchange(false))
         MeasureCommand(false);
+    if (Cores.State.NewFavoriteRequest.exchange(false))
+        NewFavouriteCommand();
     UpdateShortCuts();
     MprisService->Update();
 }
@@ -636,6 +639,24 @@ void TFo_Main::SearchCommand()
     statusBar()->showMessage(QStringLiteral("Tonkara - 検索中..."));
     RunSearch(this, online.Endpoints, dialog.Query(), online.Function.SearchResultPath, Cores.Pending);
     statusBar()->clearMessage();
+}
+
+// The browser's "new favourite search": the search dialog in new-favourite mode, its
+// conditions saved as favourites folder + name + ".mxp".
+void TFo_Main::NewFavouriteCommand()
+{
+    if (!Cores.Online)
+        return;
+    HidePluginEditors();
+    const std::string folder = Cores.Online->Function.FavoritePath;
+    TFo_Search dialog(TFo_Search::TMode::NewFavourite, Cores.Folder, folder, this);
+    if (dialog.exec() != QDialog::Accepted)
+        return;
+    std::error_code ec;
+    std::filesystem::create_directories(folder, ec);
+    const std::string file = folder + dialog.FavouriteName().toStdString() + ".mxp";
+    if (!dialog.SaveFavourite(file))
+        std::fprintf(stderr, "marlixaudio: cannot write %s\n", file.c_str());
 }
 
 TFo_Download* TFo_Main::ShowDownloads()

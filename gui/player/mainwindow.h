@@ -94,6 +94,7 @@ private:
     void Shutdown();
     void LibraryTick();
     void SearchCommand();
+    void NewFavouriteCommand();
     void CheckNewsAtStart();
 public:
     // Shows the download queue window, creating it when there is none.

@@ -109,6 +109,13 @@ TEST(OnlineWindows, SearchDialogRules)
 
     library->setChecked(true);
     dialog.findChild<QLineEdit*>("Ed_Artist")->setText("Bach");
+    auto* name = dialog.findChild<QLineEdit*>("Ed_Name");
+    for (const char* outside : {"../escape", "a/b", ".."}) {
+        name->setText(outside);
+        AnswerNextBox(QMessageBox::Ok, &said);
+        EXPECT_FALSE(dialog.OkStep()) << outside;
+    }
+    name->setText(QStringLiteral("新規お気に入り"));
     ASSERT_TRUE(dialog.OkStep());
     EXPECT_EQ(dialog.Query(), "Max=10&Sort=Random&Artist=Bach&Open=1");
     const std::string file = dir.File("favorites/") + dialog.FavouriteName().toStdString() + ".mxp";
