@@ -143,17 +143,20 @@ QWidget* TEqualizerPage::BuildPanel()
     revise->addWidget(MakeSpeedButton(Pa_Revise, "Bu_Measure", QStringLiteral("音響特性の測定"), {}), 0, 1);
     Pa_Revise->hide();
 
+    // Three short rows, so the page fits the narrow column some layouts give it: the
+    // channel and the curve's plot, then the channel's reset and presets, then those of
+    // all channels.
     grid->addWidget(Bu_EQ2, 0, 0);
     grid->addWidget(Co_Channel, 0, 1);
     grid->addWidget(new QLabel(QStringLiteral("周波数:"), panel), 0, 2);
     grid->addWidget(La_Freq, 0, 3);
-    grid->addWidget(Bu_Reset, 0, 4);
-    grid->addWidget(Preset, 0, 5);
-    grid->addWidget(Bu_Plot, 1, 1, 1, 3);
-    grid->addWidget(resetAll, 1, 4);
-    grid->addWidget(PresetAll, 1, 5);
-    grid->addWidget(Pa_Revise, 2, 0, 1, 6);
-    grid->setColumnStretch(5, 1);
+    grid->addWidget(Bu_Plot, 0, 4, Qt::AlignLeft);
+    grid->addWidget(Bu_Reset, 1, 0, 1, 2, Qt::AlignLeft);
+    grid->addWidget(Preset, 1, 2, 1, 3);
+    grid->addWidget(resetAll, 2, 0, 1, 2, Qt::AlignLeft);
+    grid->addWidget(PresetAll, 2, 2, 1, 3);
+    grid->addWidget(Pa_Revise, 3, 0, 1, 5);
+    grid->setColumnStretch(4, 1);
     return panel;
 }
 
