@@ -3,6 +3,7 @@
 #include "engine/spectrumanalyser.h"
 #include "gui/dspui/setup.h"
 #include "gui/dspui/spectrum.h"
+#include "gui/shot.h"
 #include "settings/settings.h"
 
 #include <QApplication>
@@ -15,15 +16,6 @@
 
 namespace marlix {
 namespace {
-
-bool Save(QWidget& w, const QString& file, QString& error)
-{
-    QApplication::processEvents();
-    if (w.grab().save(file, "PNG"))
-        return true;
-    error += file + " ";
-    return false;
-}
 
 // A block of something like music: a few partials falling with frequency over a little noise.
 std::vector<double> MusicBlock(int channel, double loudness, std::mt19937& noise)
@@ -61,7 +53,7 @@ bool SaveSpectrum(const QString& dir, QString& error)
         analyser.Pass(t);
     }
     window.Ti_RedrawTimer();
-    const bool ok = Save(window, QDir(dir).filePath("Fo_Spectrum.png"), error);
+    const bool ok = SaveShot(window, QDir(dir).filePath("Fo_Spectrum.png"), error);
     window.hide();
     window.Ti_RedrawTimer();
     return ok;
@@ -81,7 +73,7 @@ bool SaveSetupPages(const QString& dir, QString& error)
         dialog.SelectPage(page);
         QString name = page;
         name.remove(0, 3);
-        ok = Save(dialog, QDir(dir).filePath("Fo_Setup-" + name + ".png"), error) && ok;
+        ok = SaveShot(dialog, QDir(dir).filePath("Fo_Setup-" + name + ".png"), error) && ok;
     }
     dialog.reject();
     return ok;

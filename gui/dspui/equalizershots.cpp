@@ -3,8 +3,9 @@
 #include "base/flexfilebuf.h"
 #include "engine/decoder.h"
 #include "gui/dspui/convolverpage.h"
-#include "gui/dspui/equalizer.h"
 #include "gui/dspui/eqpage.h"
+#include "gui/dspui/equalizer.h"
+#include "gui/shot.h"
 #include "player/outputchain.h"
 #include "player/playerstate.h"
 #include "settings/settings.h"
@@ -85,12 +86,8 @@ bool SaveEqualizerShots(const QString& dir, QString& error)
     bool ok = true;
     for (int page = 0; page < TFo_Equalizer::PageCount; ++page) {
         window.PageControl->setCurrentIndex(page);
-        QApplication::processEvents();
         const QString file = QDir(dir).filePath(QStringLiteral("TFo_Equalizer-%1.png").arg(TFo_Equalizer::PageNames[page]));
-        if (!window.grab().save(file, "PNG")) {
-            error += file + QStringLiteral(" ");
-            ok = false;
-        }
+        ok = SaveShot(window, file, error) && ok;
     }
     return ok;
 }

@@ -1,6 +1,7 @@
 #include "gui/measure/measureshots.h"
 
 #include "gui/measure/measure.h"
+#include "gui/shot.h"
 #include "settings/settings.h"
 
 #include <QApplication>
@@ -40,12 +41,8 @@ bool SaveMeasureWizardShots(const QString& dir, QString& error)
             Record(wizard, 260, -0.3);
         }
         wizard.Ti_CheckTimer();
-        QApplication::processEvents();
         const QString file = QDir(dir).filePath(QString("Fo_Measure-%1.png").arg(page));
-        if (!wizard.grab().save(file, "PNG")) {
-            error += file + " ";
-            ok = false;
-        }
+        ok = SaveShot(wizard, file, error) && ok;
     }
     wizard.reject();
     return ok;

@@ -5,6 +5,7 @@
 #include "gui/online/search.h"
 #include "gui/online/tonkara.h"
 #include "gui/online/webview.h"
+#include "gui/shot.h"
 #include "online/onlinelibrary.h"
 #include "player/pending.h"
 #include "settings/settings.h"
@@ -43,11 +44,8 @@ bool Save(QWidget& w, const QString& dir, QString& error, TWebView* browser = nu
     } while (browser && HaveWebEngine() && (browser->Location().isEmpty() || browser->Busy()) && !deadline.hasExpired());
     for (int i = 0; i < 20; ++i) // the page paints a moment after it loaded
         QApplication::processEvents();
-    const QString file = QDir(dir).filePath(w.objectName() + QStringLiteral(".png"));
-    if (!w.grab().save(file, "PNG")) {
-        error += file + QStringLiteral(" ");
+    if (!SaveShot(w, QDir(dir).filePath(w.objectName() + QStringLiteral(".png")), error))
         return false;
-    }
     w.hide();
     return true;
 }

@@ -2,14 +2,15 @@
 
 #include "base/flexfilebuf.h"
 #include "engine/decoder.h"
+#include "gui/paintbox.h"
 #include "gui/player/about.h"
 #include "gui/player/browser.h"
 #include "gui/player/browser2.h"
-#include "gui/paintbox.h"
 #include "gui/player/conductor.h"
 #include "gui/player/information.h"
 #include "gui/player/playlistwindow.h"
 #include "gui/player/properties.h"
+#include "gui/shot.h"
 #include "player/outputchain.h"
 #include "player/pending.h"
 #include "player/playerstate.h"
@@ -46,12 +47,8 @@ bool WriteTone(const std::string& path, int seconds, int rate)
 bool Save(QWidget& w, const QString& dir, QString& error)
 {
     w.show();
-    QApplication::processEvents();
-    const QString file = QDir(dir).filePath(w.objectName() + QStringLiteral(".png"));
-    if (!w.grab().save(file, "PNG")) {
-        error += file + QStringLiteral(" ");
+    if (!SaveShot(w, QDir(dir).filePath(w.objectName() + QStringLiteral(".png")), error))
         return false;
-    }
     w.hide();
     return true;
 }
