@@ -182,6 +182,33 @@ void TFIFO::WriteFrom(TFIFO& src, int32_t n)
     WriteIndex.store(static_cast<int32_t>(next >= BufSize ? next - BufSize : next), kRelease);
 }
 
+std::array<std::span<const double>, 2> TFIFO::Peek(int32_t n) const
+{
+    const TReader r = Params();
+    if (n <= 0 || r.interpolate || AvailableFor(r, WriteIndex.load(kAcquire)) < n)
+        return {};
+    const int32_t i = ReadIndex.load(kRelaxed);
+    const int32_t first = std::min(n, BufSize - i);
+    return {std::span<const double>(Buf.data() + i, static_cast<size_t>(first)),
+            std::span<const double>(Buf.data(), static_cast<size_t>(n - first))};
+}
+
+std::array<std::span<double>, 2> TFIFO::Reserve(int32_t n)
+{
+    n = std::clamp(n, 0, BufSize - 1);
+    const int32_t w = WriteIndex.load(kRelaxed);
+    const int32_t first = std::min(n, BufSize - w);
+    return {std::span<double>(Buf.data() + w, static_cast<size_t>(first)),
+            std::span<double>(Buf.data(), static_cast<size_t>(n - first))};
+}
+
+void TFIFO::Commit(int32_t n)
+{
+    n = std::clamp(n, 0, BufSize - 1);
+    const int64_t next = static_cast<int64_t>(WriteIndex.load(kRelaxed)) + n;
+    WriteIndex.store(static_cast<int32_t>(next >= BufSize ? next - BufSize : next), kRelease);
+}
+
 void TFIFO::Skip(int32_t n)
 {
     if (n <= 0)

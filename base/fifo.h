@@ -48,6 +48,13 @@ public:
     // Reads n samples of `src` (as src.Read would) straight into this ring; n is limited
     // to this ring's capacity.
     void WriteFrom(TFIFO& src, int32_t n);
+    // In-place access for plain reading and writing, saving a copy through a buffer.
+    // Peek: the next n samples as at most two pieces, consumed afterwards by Skip(n); both
+    // pieces are empty when the ring interpolates or holds fewer than n. Reserve: the next
+    // n slots (unchecked against Free, as Write), published by Commit(n).
+    std::array<std::span<const double>, 2> Peek(int32_t n) const;
+    std::array<std::span<double>, 2> Reserve(int32_t n);
+    void Commit(int32_t n);
     int32_t Available() const;
     int32_t Free() const;
 

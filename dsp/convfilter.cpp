@@ -96,42 +96,81 @@ void TConvFilter::Process(TMChFIFO& in, TMChFIFO& out, int count)
         Mix(out, std::min(kChunk, count - done), m);
 }
 
-// Appends input to the dry line and to the FIR input of every convolver it feeds.
+// Appends input to the dry line and to the FIR input of every convolver it feeds,
+// straight from the input ring where it can be seen in place.
 void TConvFilter::Feed(TMChFIFO& in, int count, int m)
 {
     for (int i = 0; i < m; ++i) {
+        std::array<std::span<const double>, 2> parts{};
         if (i < in.Channels)
-            in.FIFOs[i]->Read(Samples.data(), count);
-        else
-            std::fill_n(Samples.data(), count, 0.0);
-        if (i < DryFIFO->Channels)
-            DryFIFO->FIFOs[i]->Write(Samples.data(), count);
-        for (int j = 0; j < Count; ++j)
-            if (InCh[j] == i)
-                WetInFIFO->FIFOs[j]->Write(Samples.data(), count);
+            parts = in.FIFOs[i]->Peek(count);
+        const bool inPlace = static_cast<int>(parts[0].size() + parts[1].size()) == count;
+        if (!inPlace) {
+            if (i < in.Channels)
+                in.FIFOs[i]->Read(Samples.data(), count);
+            else
+                std::fill_n(Samples.data(), count, 0.0);
+            parts = {std::span<const double>(Samples.data(), static_cast<size_t>(count)), {}};
+        }
+        for (const auto& part : parts) {
+            const auto n = static_cast<int32_t>(part.size());
+            if (i < DryFIFO->Channels)
+                DryFIFO->FIFOs[i]->Write(part.data(), n);
+            for (int j = 0; j < Count; ++j)
+                if (InCh[j] == i)
+                    WetInFIFO->FIFOs[j]->Write(part.data(), n);
+        }
+        if (inPlace)
+            in.FIFOs[i]->Skip(count);
     }
 }
 
-// Dry signal (or silence) plus every convolver aimed at the channel, in step.
+// Dry signal (or silence) plus every convolver aimed at the channel, in step, summed
+// straight into the output ring.
 void TConvFilter::Mix(TMChFIFO& out, int count, int m)
 {
     for (int i = 0; i < m; ++i) {
-        double* y = Samples.data();
-        if (i < DryFIFO->Channels)
-            DryFIFO->FIFOs[i]->Read(y, count);
-        if (i >= DryFIFO->Channels || !(DryWet & 1))
-            std::fill_n(y, count, 0.0);
-        for (int j = 0; j < Count; ++j) {
-            if (OutCh[j] != i)
+        std::array<std::span<double>, 2> target{};
+        if (i < out.Channels)
+            target = out.FIFOs[i]->Reserve(count);
+        else
+            target = {std::span<double>(Samples.data(), static_cast<size_t>(count)), {}};
+        for (const auto& part : target) {
+            const auto n = static_cast<int32_t>(part.size());
+            if (n == 0)
                 continue;
-            FIR->OutFIFO->FIFOs[j]->Read(Wet.data(), count);
-            if (DryWet & 2)
-                for (int t = 0; t < count; ++t)
-                    y[t] += Gain[j] * Wet[t];
+            double* y = part.data();
+            if (i < DryFIFO->Channels)
+                DryFIFO->FIFOs[i]->Read(y, n);
+            if (i >= DryFIFO->Channels || !(DryWet & 1))
+                std::fill_n(y, n, 0.0);
+            for (int j = 0; j < Count; ++j)
+                if (OutCh[j] == i)
+                    AddWet(*FIR->OutFIFO->FIFOs[j], Gain[j], y, n);
         }
         if (i < out.Channels)
-            out.FIFOs[i]->Write(y, count);
+            out.FIFOs[i]->Commit(count);
     }
+}
+
+// y += gain · wet for the next n samples of a convolver's output (consumed even when
+// the wet signal is switched off).
+void TConvFilter::AddWet(TFIFO& wet, double gain, double* y, int n)
+{
+    auto parts = wet.Peek(n);
+    const bool inPlace = static_cast<int>(parts[0].size() + parts[1].size()) == n;
+    if (!inPlace) {
+        wet.Read(Wet.data(), n);
+        parts = {std::span<const double>(Wet.data(), static_cast<size_t>(n)), {}};
+    }
+    if (DryWet & 2) {
+        for (const auto& part : parts) {
+            for (double v : part)
+                *y++ += gain * v;
+        }
+    }
+    if (inPlace)
+        wet.Skip(n);
 }
 
 } // namespace marlix

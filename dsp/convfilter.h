@@ -36,6 +36,7 @@ public:
 private:
     void Feed(TMChFIFO& in, int count, int m);
     void Mix(TMChFIFO& out, int count, int m);
+    void AddWet(TFIFO& wet, double gain, double* y, int n);
     void InstallTaps(const TConvolverSet& setting);
 
     static constexpr int kChunk = 4096;

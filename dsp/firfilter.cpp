@@ -16,15 +16,14 @@ TFIRFilter::TFIRFilter(int channels, bool secondFIFO, bool threaded, int capacit
     BlockSize = n;
     const size_t m = 2 * static_cast<size_t>(n);
     for (int c = 0; c < channels; ++c) {
-        InBlock.emplace_back(n);
         Sets[0].Spectrum.emplace_back(n + 1);
         Sets[0].Taps.emplace_back(n);
-        Overlap.emplace_back(m);
     }
-    for (int p = 0; p < (channels + 1) / 2; ++p)
-        PairBuf.emplace_back(m + 1);
-    Discard.Reset(n);
-    Zeros.Reset(n);
+    Bufs.resize((channels + 1) / 2);
+    for (auto& pair : Bufs)
+        for (auto& buf : pair)
+            buf.Reset(m + 1);
+    Scratch.Reset(2 * static_cast<size_t>(n));
     FFTInit(static_cast<int>(m), Tables);
     if (Threaded)
         Worker = std::thread([this] { WorkerLoop(); });
@@ -81,7 +80,7 @@ void TFIRFilter::SetStuffing(int factor)
     if (!usable)
         return;
     const int size = 2 * BlockSize / factor;
-    for (size_t p = 0; p < PairBuf.size(); ++p)
+    for (size_t p = 0; p < Bufs.size(); ++p)
         Stuffed.emplace_back(size + 1);
     FFTInit(size, StuffedTables);
 }
@@ -135,37 +134,123 @@ void TFIRFilter::Process(TMChFIFO& in, TMChFIFO& out, int count)
         const int d = std::min(n - Fill, count);
         if (d == 0 || (Fill + d >= n && Pending.load(std::memory_order_acquire) != 0))
             break;
-        for (int i = 0; i < in.Channels; ++i)
-            in.FIFOs[i]->Read(i < Channels ? InBlock[i].data() + Fill : Discard.data(), d);
-        for (int c = in.Channels; c < Channels; ++c)
-            std::fill_n(InBlock[c].data() + Fill, d, 0.0);
+        for (int i = Channels; i < in.Channels; ++i)
+            in.FIFOs[i]->Skip(d);
+        for (int p = 0; p < static_cast<int>(Bufs.size()); ++p) {
+            Load(in, p, d);
+            Emit(out, p, d);
+        }
+        for (int k = Channels; k < out.Channels; ++k)
+            out.FIFOs[k]->WriteZeros(d);
         Fill += d;
-        for (int k = 0; k < out.Channels; ++k)
-            out.FIFOs[k]->Write(k < Channels ? Overlap[k].data() + OutPos : Zeros.data(), d);
-        OutPos += d;
-        if (OutPos == 2 * n)
-            OutPos = 0;
         if (Fill == n)
             FinishBlock();
         count -= d;
     }
 }
 
-// Adds the previous block's convolution into the output ring, then loads the
-// collected block for its transform.
+namespace {
+
+template <class T>
+using TParts = std::array<std::span<T>, 2>;
+
+// Where sample i of a two-piece run lies, and how many follow it in the same piece.
+template <class T>
+T* PieceAt(const TParts<T>& parts, int i, int& run)
+{
+    const int first = static_cast<int>(parts[0].size());
+    if (i < first) {
+        run = first - i;
+        return parts[0].data() + i;
+    }
+    run = static_cast<int>(parts[1].size()) - (i - first);
+    return parts[1].data() + (i - first);
+}
+
+// Calls fn(a, b, offset, length) over the stretches of `count` samples where both runs
+// are contiguous; a missing run gives null.
+template <class T, class Fn>
+void InStep(const TParts<T>* a, const TParts<T>* b, int count, Fn fn)
+{
+    for (int off = 0; off < count;) {
+        int ra = count - off, rb = count - off;
+        T* pa = a ? PieceAt(*a, off, ra) : nullptr;
+        T* pb = b ? PieceAt(*b, off, rb) : nullptr;
+        const int len = std::min(ra, rb);
+        fn(pa, pb, off, len);
+        off += len;
+    }
+}
+
+// The next `count` samples of a channel where they lie, or read into `scratch` when the
+// ring cannot show them in place (it interpolates); `inPlace` says which.
+TParts<const double> Source(TFIFO& in, int count, double* scratch, bool& inPlace)
+{
+    TParts<const double> parts = in.Peek(count);
+    inPlace = static_cast<int>(parts[0].size() + parts[1].size()) == count;
+    if (!inPlace) {
+        in.Read(scratch, count);
+        parts = {std::span<const double>(scratch, static_cast<size_t>(count)), {}};
+    }
+    return parts;
+}
+
+} // namespace
+
+// Moves `count` input samples of a channel pair into the buffer taking input, at the
+// block's fill position; a lane without an input channel loads zeros.
+void TFIRFilter::Load(TMChFIFO& in, int pair, int count)
+{
+    const int live = std::min(in.Channels, Channels), a = 2 * pair, b = a + 1;
+    TParts<const double> pa{}, pb{};
+    bool ia = false, ib = false;
+    if (a < live)
+        pa = Source(*in.FIFOs[a], count, Scratch.data(), ia);
+    if (b < live)
+        pb = Source(*in.FIFOs[b], count, Scratch.data() + BlockSize, ib);
+    Complex* z = Bufs[pair][InSlot].data() + Fill;
+    InStep<const double>(a < live ? &pa : nullptr, b < live ? &pb : nullptr, count,
+                         [z](const double* x, const double* y, int off, int len) { InterleavePair(x, y, z + off, len); });
+    if (ia)
+        in.FIFOs[a]->Skip(count);
+    if (ib)
+        in.FIFOs[b]->Skip(count);
+}
+
+// Sends out `count` samples of a channel pair: the older result's tail plus the newer
+// one's head.
+void TFIRFilter::Emit(TMChFIFO& out, int pair, int count)
+{
+    const int a = 2 * pair, b = a + 1;
+    const bool hasA = a < out.Channels, hasB = b < out.Channels && b < Channels;
+    TParts<double> ra{}, rb{};
+    if (hasA)
+        ra = out.FIFOs[a]->Reserve(count);
+    if (hasB)
+        rb = out.FIFOs[b]->Reserve(count);
+    const Complex* tail = Bufs[pair][InSlot].data() + BlockSize + Fill;
+    const Complex* head = Bufs[pair][HeadSlot].data() + Fill;
+    InStep<double>(hasA ? &ra : nullptr, hasB ? &rb : nullptr, count, [=](double* x, double* y, int off, int len) {
+        SumAndSplit(tail + off, head + off, x, y, len);
+    });
+    if (hasA)
+        out.FIFOs[a]->Commit(count);
+    if (hasB)
+        out.FIFOs[b]->Commit(count);
+}
+
+// The buffer that took the block's input, its tail sent out and cleared, goes to the
+// transform; the transformed one becomes the head; the old head takes the next input.
 void TFIRFilter::FinishBlock()
 {
     const int n = BlockSize;
-    const int other = OutPos == 0 ? n : 0;
-    // Adds the transform's output into the ring and loads the collected block, zero-padded,
-    // in one pass. No transform is pending here, so the buffers are this thread's.
-    for (size_t p = 0; p < PairBuf.size(); ++p) {
-        const bool pair = 2 * p + 1 < InBlock.size();
-        double* a = Overlap[2 * p].data();
-        double* b = pair ? Overlap[2 * p + 1].data() : nullptr;
-        OverlapAddAndLoad(PairBuf[p].data(), n, a + OutPos, a + other, b ? b + OutPos : nullptr,
-                          b ? b + other : nullptr, InBlock[2 * p].data(), pair ? InBlock[2 * p + 1].data() : nullptr);
-    }
+    // No transform is pending here, so every buffer is this thread's.
+    for (auto& pair : Bufs)
+        std::fill_n(pair[InSlot].data() + n, n, Complex());
+    const int loaded = InSlot;
+    InSlot = HeadSlot;
+    HeadSlot = WorkSlot;
+    WorkSlot = loaded;
     Fill = 0;
     // No transform is outstanding here, so nothing reads the set being replaced.
     if (Swap.load(std::memory_order_acquire) == 1) {
@@ -185,7 +270,7 @@ void TFIRFilter::FinishBlock()
 
 void TFIRFilter::BlockTransform()
 {
-    for (int p = 0; p < static_cast<int>(PairBuf.size()); ++p)
+    for (int p = 0; p < static_cast<int>(Bufs.size()); ++p)
         TransformPair(p);
 }
 
@@ -195,7 +280,7 @@ void TFIRFilter::TransformPair(int p)
 {
     const int n = BlockSize;
     const int m = 2 * n;
-    Complex* z = PairBuf[p].data();
+    Complex* z = Bufs[p][WorkSlot].data();
     const int a = 2 * p, b = 2 * p + 1;
     const std::vector<AlignedArray<Complex>>& spectrum = Sets[Active].Spectrum;
     const Complex* sa = spectrum[a].data();
@@ -216,7 +301,7 @@ bool TFIRFilter::TransformStuffed(int p)
     if (Stuffing < 2)
         return false;
     const int n = BlockSize, step = Stuffing;
-    const Complex* z = PairBuf[p].data();
+    const Complex* z = Bufs[p][WorkSlot].data();
     for (int i = 0; i < n; i += step)
         for (int j = 1; j < step; ++j)
             if (z[i + j] != Complex())

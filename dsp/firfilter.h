@@ -63,14 +63,19 @@ public:
 
 private:
     void FinishBlock();
+    void Load(TMChFIFO& in, int pair, int count);
+    void Emit(TMChFIFO& out, int pair, int count);
     void BlockTransform();
     void TransformPair(int p);
     bool TransformStuffed(int p);
     void WorkerLoop();
 
     int Channels = 0;
-    std::vector<AlignedArray<double>> InBlock;
-    std::vector<AlignedArray<Complex>> PairBuf;
+    // Per channel pair three transform buffers of 2N + 1 values that take turns: the one
+    // taking input (its lower half; its upper half still holds the tail being sent out),
+    // the one being transformed, and the last result, whose head is being sent out.
+    std::vector<std::array<AlignedArray<Complex>, 3>> Bufs;
+    int InSlot = 0, WorkSlot = 1, HeadSlot = 2;
     // One set of coefficients: per channel the taps and their scaled spectrum.
     struct TTapSet {
         std::vector<AlignedArray<Complex>> Spectrum;
@@ -87,10 +92,7 @@ private:
     std::atomic<int> SwitchCount{0};
     std::atomic<int64_t> SwitchSample{0};
     int64_t BlocksIn = 0;
-    std::vector<AlignedArray<double>> Overlap;
-    AlignedArray<double> Discard;
-    AlignedArray<double> Zeros;
-    int OutPos = 0;
+    AlignedArray<double> Scratch;
     int Fill = 0;
     TFFTTables Tables;
     // Zero-stuffed input: the factor, and per pair its samples without the zeros.

@@ -77,64 +77,67 @@ __attribute__((target("avx2,fma"))) void RunAvx2(const Complex* srcLo, const Com
     RunScalar(srcLo + j, srcHi - j, outLo + j, outHi - j, sa + j, sb ? sb + j : nullptr, count - j);
 }
 
-using TOverlapKernel = void (*)(double* z, int n, double* a, double* aNext, double* b, double* bNext,
-                                const double* inA, const double* inB);
-
-// Elements from..n − 1 (scalar tail of the vector version, or all of them).
-void OverlapScalar(double* z, int n, double* a, double* aNext, double* b, double* bNext, const double* inA,
-                   const double* inB, int from)
+// Elements from..n − 1 of the lane moves, one at a time.
+void InterleaveScalar(const double* a, const double* b, double* z, int n, int from)
 {
-    double* tail = z + 2 * n;
     for (int i = from; i < n; ++i) {
-        a[i] += z[2 * i];
-        aNext[i] = tail[2 * i];
-        if (b) {
-            b[i] += z[2 * i + 1];
-            bNext[i] = tail[2 * i + 1];
-        }
-        z[2 * i] = inA[i];
-        z[2 * i + 1] = inB ? inB[i] : 0.0;
-        tail[2 * i] = tail[2 * i + 1] = 0.0;
+        z[2 * i] = a ? a[i] : 0.0;
+        z[2 * i + 1] = b ? b[i] : 0.0;
     }
 }
 
-void OverlapPlain(double* z, int n, double* a, double* aNext, double* b, double* bNext, const double* inA,
-                  const double* inB)
+void InterleavePlain(const double* a, const double* b, double* z, int n)
 {
-    OverlapScalar(z, n, a, aNext, b, bNext, inA, inB, 0);
+    InterleaveScalar(a, b, z, n, 0);
 }
 
-// Four values per step: two complex loads split into real and imaginary halves, and back.
-__attribute__((target("avx2"))) void OverlapAvx2(double* z, int n, double* a, double* aNext, double* b,
-                                                 double* bNext, const double* inA, const double* inB)
+void SumSplitScalar(const double* tail, const double* head, double* a, double* b, int n, int from)
 {
-    double* tail = z + 2 * n;
+    for (int i = from; i < n; ++i) {
+        if (a)
+            a[i] = tail[2 * i] + head[2 * i];
+        if (b)
+            b[i] = tail[2 * i + 1] + head[2 * i + 1];
+    }
+}
+
+void SumSplitPlain(const double* tail, const double* head, double* a, double* b, int n)
+{
+    SumSplitScalar(tail, head, a, b, n, 0);
+}
+
+// Four values per step: r0 r1 r2 r3 and i0 i1 i2 i3 to r0 i0 r1 i1 | r2 i2 r3 i3.
+__attribute__((target("avx2"))) void InterleaveAvx2(const double* a, const double* b, double* z, int n)
+{
     const __m256d zero = _mm256_setzero_pd();
     int i = 0;
     for (; i + 4 <= n; i += 4) {
-        const __m256d z0 = _mm256_loadu_pd(z + 2 * i), z1 = _mm256_loadu_pd(z + 2 * i + 4);
-        const __m256d t0 = _mm256_loadu_pd(tail + 2 * i), t1 = _mm256_loadu_pd(tail + 2 * i + 4);
-        // unpack gives r0 r2 r1 r3; the permute puts them in order.
-        const __m256d re = _mm256_permute4x64_pd(_mm256_unpacklo_pd(z0, z1), 0xD8);
-        const __m256d tre = _mm256_permute4x64_pd(_mm256_unpacklo_pd(t0, t1), 0xD8);
-        _mm256_storeu_pd(a + i, _mm256_add_pd(_mm256_loadu_pd(a + i), re));
-        _mm256_storeu_pd(aNext + i, tre);
-        if (b) {
-            const __m256d im = _mm256_permute4x64_pd(_mm256_unpackhi_pd(z0, z1), 0xD8);
-            const __m256d tim = _mm256_permute4x64_pd(_mm256_unpackhi_pd(t0, t1), 0xD8);
-            _mm256_storeu_pd(b + i, _mm256_add_pd(_mm256_loadu_pd(b + i), im));
-            _mm256_storeu_pd(bNext + i, tim);
-        }
-        // r0 r1 r2 r3 and i0 i1 i2 i3 back to r0 i0 r1 i1 | r2 i2 r3 i3.
-        const __m256d x = _mm256_permute4x64_pd(_mm256_loadu_pd(inA + i), 0xD8);
-        const __m256d y = inB ? _mm256_permute4x64_pd(_mm256_loadu_pd(inB + i), 0xD8) : zero;
+        const __m256d x = a ? _mm256_permute4x64_pd(_mm256_loadu_pd(a + i), 0xD8) : zero;
+        const __m256d y = b ? _mm256_permute4x64_pd(_mm256_loadu_pd(b + i), 0xD8) : zero;
         _mm256_storeu_pd(z + 2 * i, _mm256_unpacklo_pd(x, y));
         _mm256_storeu_pd(z + 2 * i + 4, _mm256_unpackhi_pd(x, y));
-        _mm256_storeu_pd(tail + 2 * i, zero);
-        _mm256_storeu_pd(tail + 2 * i + 4, zero);
     }
-    OverlapScalar(z, n, a, aNext, b, bNext, inA, inB, i);
+    InterleaveScalar(a, b, z, n, i);
 }
+
+// The sums of two complex loads, split into real and imaginary halves.
+__attribute__((target("avx2"))) void SumSplitAvx2(const double* tail, const double* head, double* a, double* b, int n)
+{
+    int i = 0;
+    for (; i + 4 <= n; i += 4) {
+        const __m256d s0 = _mm256_add_pd(_mm256_loadu_pd(tail + 2 * i), _mm256_loadu_pd(head + 2 * i));
+        const __m256d s1 = _mm256_add_pd(_mm256_loadu_pd(tail + 2 * i + 4), _mm256_loadu_pd(head + 2 * i + 4));
+        // unpack gives r0 r2 r1 r3; the permute puts them in order.
+        if (a)
+            _mm256_storeu_pd(a + i, _mm256_permute4x64_pd(_mm256_unpacklo_pd(s0, s1), 0xD8));
+        if (b)
+            _mm256_storeu_pd(b + i, _mm256_permute4x64_pd(_mm256_unpackhi_pd(s0, s1), 0xD8));
+    }
+    SumSplitScalar(tail, head, a, b, n, i);
+}
+
+using TInterleaveKernel = void (*)(const double* a, const double* b, double* z, int n);
+using TSumSplitKernel = void (*)(const double* tail, const double* head, double* a, double* b, int n);
 
 bool HasAvx2Fma()
 {
@@ -143,7 +146,8 @@ bool HasAvx2Fma()
 }
 
 const TRunKernel gRun = HasAvx2Fma() ? RunAvx2 : RunScalar;
-const TOverlapKernel gOverlap = HasAvx2Fma() ? OverlapAvx2 : OverlapPlain;
+const TInterleaveKernel gInterleave = HasAvx2Fma() ? InterleaveAvx2 : InterleavePlain;
+const TSumSplitKernel gSumSplit = HasAvx2Fma() ? SumSplitAvx2 : SumSplitPlain;
 
 } // namespace
 
@@ -161,10 +165,14 @@ void MultiplyPacked(const Complex* zs, int mask, Complex* out, int n, const Comp
     PackedBin(zn, zn, out + n, out + n, sa[n], sb ? sb + n : nullptr);
 }
 
-void OverlapAddAndLoad(Complex* z, int n, double* a, double* aNext, double* b, double* bNext, const double* inA,
-                       const double* inB)
+void InterleavePair(const double* a, const double* b, Complex* z, int n)
 {
-    gOverlap(reinterpret_cast<double*>(z), n, a, aNext, b, bNext, inA, inB);
+    gInterleave(a, b, reinterpret_cast<double*>(z), n);
+}
+
+void SumAndSplit(const Complex* tail, const Complex* head, double* a, double* b, int n)
+{
+    gSumSplit(reinterpret_cast<const double*>(tail), reinterpret_cast<const double*>(head), a, b, n);
 }
 
 } // namespace marlix

@@ -12,11 +12,10 @@ namespace marlix {
 // zs may be out itself (mask 2n − 1).
 void MultiplyPacked(const Complex* zs, int mask, Complex* out, int n, const Complex* sa, const Complex* sb);
 
-// One pass over a transformed pair z (2n values) that also loads the next block:
-// a[i] += Re z[i], b[i] += Im z[i], aNext[i] = Re z[n + i], bNext[i] = Im z[n + i], then
-// z[i] = inA[i] + i·inB[i] and z[n + i] = 0, for i < n. b, bNext and inB may be null
-// (a lone channel: the imaginary parts are dropped, and loaded as zeros).
-void OverlapAddAndLoad(Complex* z, int n, double* a, double* aNext, double* b, double* bNext, const double* inA,
-                       const double* inB);
+// z[i] = a[i] + i·b[i] for i < n; a null lane loads zeros.
+void InterleavePair(const double* a, const double* b, Complex* z, int n);
+
+// a[i] = Re(tail[i] + head[i]) and b[i] = Im(tail[i] + head[i]) for i < n; a null lane is skipped.
+void SumAndSplit(const Complex* tail, const Complex* head, double* a, double* b, int n);
 
 } // namespace marlix

@@ -47,10 +47,10 @@ private:
     {
         switch (kind) {
         case 0:
-            Write(std::min(amount, fifo_->Free()));
+            Write(std::min(amount, fifo_->Free()), amount & 1);
             break;
         case 1:
-            Read(std::min(amount, fifo_->Available()));
+            Read(std::min(amount, fifo_->Available()), amount & 1);
             break;
         case 2:
             Read(fifo_->Available());
@@ -64,21 +64,42 @@ private:
         CheckCounts();
     }
 
-    void Write(int32_t n)
+    // In place: through Reserve and Commit, or Peek and Skip.
+    void Write(int32_t n, bool inPlace = false)
     {
+        if (inPlace) {
+            for (const auto& part : fifo_->Reserve(n))
+                for (double& v : part)
+                    v = Sample(written_++);
+            fifo_->Commit(n);
+            return;
+        }
         std::vector<double> block(static_cast<size_t>(std::max(n, 0)));
         for (auto& v : block)
             v = Sample(written_++);
         fifo_->Write(block.data(), n);
     }
 
-    void Read(int32_t n)
+    void Read(int32_t n, bool inPlace = false)
     {
         if (n <= 0)
             return;
-        std::vector<double> out(static_cast<size_t>(n));
+        std::vector<double> out;
         const double before = fifo_->ReadPoint;
-        fifo_->Read(out.data(), n);
+        if (inPlace) {
+            for (const auto& part : fifo_->Peek(n))
+                out.insert(out.end(), part.begin(), part.end());
+            if (mode_ != 0 && !out.empty())
+                return Fail("an interpolating ring showed its slots in place");
+            if (mode_ == 0 && static_cast<int32_t>(out.size()) != n)
+                return Fail("Peek showed " + std::to_string(out.size()) + " of " + std::to_string(n));
+        }
+        if (mode_ == 0 && inPlace) {
+            fifo_->Skip(n);
+        } else {
+            out.assign(static_cast<size_t>(n), 0.0);
+            fifo_->Read(out.data(), n);
+        }
         if (mode_ == 0)
             CheckPlain(out);
         else
