@@ -14,7 +14,7 @@
 #include "gui/online/onlineshots.h"
 #include "gui/online/webview.h"
 #include "gui/player/mainwindow.h"
-#include "gui/player/namelist.h"
+#include "player/namelist.h"
 #include "gui/player/singleinstance.h"
 #include "gui/measure/measureshots.h"
 #include "gui/player/windowshots.h"
@@ -143,10 +143,10 @@ int main(int argc, char** argv)
     if (screens < 0)
         for (const QString& a : args)
             entries.push_back(a.toStdString());
-    // Folders become their files, with the extensions the browser lists.
-    const TIniFile ini(folder + "setting.ini");
-    entries = ExpandNames(ResolveArguments(entries), ini.ReadString("Operation", "BrowseExts", TSettingOperation().BrowseExts), true);
+    entries = ResolveArguments(entries);
 
+    // A second start hands the names on as they are: the first player walks the folders
+    // among them without blocking its window.
     TSingleInstance instance(folder);
     if (screens < 0 && !instance.Acquire()) {
         if (instance.HandOver(entries))
@@ -154,6 +154,10 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "marlixaudio: another player holds %s but does not answer\n", folder.c_str());
         return 1;
     }
+    // At start there is no window to keep responsive yet: folders become their files here,
+    // with the extensions the browser lists.
+    const TIniFile ini(folder + "setting.ini");
+    entries = ExpandNames(entries, ini.ReadString("Operation", "BrowseExts", TSettingOperation().BrowseExts), true);
     std::error_code ec;
     std::filesystem::remove(folder + "reserved.txt", ec);
 

@@ -253,6 +253,7 @@ TEST_F(MainWindow, DropAddsFolderFilesAndFilesInDropOrder)
     QDropEvent drop(QPointF(50, 50), Qt::CopyAction, data, Qt::LeftButton, Qt::NoModifier);
     QApplication::sendEvent(Main.get(), &drop);
     delete data;
+    ASSERT_TRUE(Session->Loader.WaitIdle(std::chrono::seconds(10)));
     EXPECT_EQ(Pending(), (std::vector<std::string>{album + "/2 two.mp3", album + "/10 ten.wav",
                                                    album + "/disc 2/1 one.wav", Folder.File("single.mp3")}));
 }
@@ -267,12 +268,18 @@ TEST_F(MainWindow, SecondStartHandsOverWithinOneTick)
 
     TSingleInstance second(Folder.Path());
     EXPECT_FALSE(second.Acquire()) << "the folder already has its player";
-    const std::vector<std::string> files{"/music/a.wav", "/music/b.mp3", "http://radio.example/c"};
+    // A folder among the names is walked by the first player.
+    std::filesystem::create_directories(Folder.File("cd"));
+    for (const char* f : {"cd/10.wav", "cd/2.mp3", "cd/notes.txt"})
+        test::WriteText(Folder.File(f), "x");
+    const std::vector<std::string> files{"/music/a.wav", Folder.File("cd"), "http://radio.example/c"};
     ASSERT_TRUE(second.HandOver(files));
     QTRY_COMPARE(raised.count(), 1);
     Main->Ti_CheckTimer();
-    EXPECT_EQ(Pending(), files);
     EXPECT_FALSE(std::filesystem::exists(Folder.File("reserved.txt")));
+    ASSERT_TRUE(Session->Loader.WaitIdle(std::chrono::seconds(10)));
+    EXPECT_EQ(Pending(), (std::vector<std::string>{"/music/a.wav", Folder.File("cd/2.mp3"), Folder.File("cd/10.wav"),
+                                                   "http://radio.example/c"}));
 
     // Without arguments it only asks the first to come forward.
     ASSERT_TRUE(second.HandOver({}));
