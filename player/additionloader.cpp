@@ -62,6 +62,12 @@ void TAdditionLoader::Cancel()
     }
 }
 
+void TAdditionLoader::SetGate(std::function<void()> gate)
+{
+    std::lock_guard lock(Shared->Lock);
+    Shared->Gate = std::move(gate);
+}
+
 TLoadProgress TAdditionLoader::Progress() const
 {
     const TShared& s = *Shared;
@@ -83,6 +89,7 @@ void TAdditionLoader::Work(const std::shared_ptr<TShared>& shared)
     TShared& s = *shared;
     for (;;) {
         TJob job;
+        std::function<void()> gate;
         {
             std::unique_lock lock(s.Lock);
             s.Wake.wait(lock, [&] { return s.Stopping || !s.Queue.empty(); });
@@ -96,7 +103,10 @@ void TAdditionLoader::Work(const std::shared_ptr<TShared>& shared)
             s.BytesDone = 0;
             s.BytesTotal = 0;
             s.ReadingM3U = job.IsM3U;
+            gate = s.Gate;
         }
+        if (gate)
+            gate();
         const std::vector<std::string> entries = Run(s, job);
         s.Found.store(entries.size(), std::memory_order_relaxed);
         // Under the lock, so that nothing is added once Cancel has returned.

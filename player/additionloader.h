@@ -4,6 +4,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -53,6 +54,9 @@ public:
 
     // How long the destructor waits for a stuck worker.
     std::chrono::milliseconds StopTimeout{3000};
+    // Called on the worker before each job: tests hold the worker there to look at the
+    // loader (and its windows) while a job is under way.
+    void SetGate(std::function<void()> gate);
 
 private:
     struct TJob {
@@ -68,6 +72,7 @@ private:
         std::mutex Lock;
         std::condition_variable Wake;
         std::deque<TJob> Queue;
+        std::function<void()> Gate;
         bool Running = false; // a job is being worked on
         bool Stopping = false;
         std::atomic<bool> Cancelled{false}; // the running job is abandoned

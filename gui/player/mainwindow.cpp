@@ -222,6 +222,7 @@ void TFo_Main::CreateMenus()
             list.push_back(n.toStdString());
         if (!list.empty())
             Cores.Session.Loader.AddNames(std::move(list), Cores.Settings.Operation.BrowseExts, true);
+        ShowLoadProgress();
     });
     item(file, "MF_Search", "Tonkaraで検索(&F)...", [this] { SearchCommand(); })->setEnabled(Cores.Online != nullptr);
     file->addSeparator();
@@ -486,6 +487,7 @@ void TFo_Main::AddDropped(const QStringList& names)
         list.push_back(name.toStdString());
     if (!list.empty())
         Cores.Session.Loader.AddNames(std::move(list), Cores.Settings.Operation.BrowseExts, false);
+    ShowLoadProgress();
 }
 
 // While the loader works: a bar (running for folders, the share read of a playlist file)

@@ -8,7 +8,10 @@
 #include "support/testutil.h"
 
 #include <algorithm>
+#include <atomic>
 #include <filesystem>
+#include <memory>
+#include <thread>
 #include <gtest/gtest.h>
 
 namespace marlix {
@@ -128,6 +131,21 @@ TEST_F(AdditionLoader, StopsWhenAskedAndACancelledJobAddsNothing)
     EXPECT_FALSE(loader.Busy()) << "nothing more is coming";
     loader.AddNames({Dir.File("single.mp3")}, "wav", false);
     EXPECT_EQ(Collect(loader, {1}), Strings{Dir.File("single.mp3")});
+
+    // A worker stuck in the file system (a dead mount) does not hold up the end: it is
+    // left behind, and what it finds later is dropped.
+    auto release = std::make_shared<std::atomic<bool>>(false);
+    {
+        TAdditionLoader stuck(Pending);
+        stuck.StopTimeout = std::chrono::milliseconds(50);
+        stuck.SetGate([release] {
+            while (!*release)
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        });
+        stuck.AddNames({Dir.File("single.mp3")}, "wav", false);
+    }
+    *release = true;
+    EXPECT_TRUE(Pending.Empty());
 }
 
 // The playlist hands a lone ".m3u" to the loader; its lines come in on a later tick.
