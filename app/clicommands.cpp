@@ -159,7 +159,7 @@ int Play(const std::vector<std::string>& args)
             }
             started = started || PlayerState().OutputRunning;
             const bool idle = !PlayerState().OutputRunning && PlayerState().Command.Peek().empty() &&
-                PendingAdditions().Empty();
+                PendingAdditions().Empty() && !session.Loader.Busy();
             const int count = session.Playlist.Count();
             if (idle && (started || count == 0 || reporter.Failed.size() >= static_cast<size_t>(count)))
                 break;

@@ -1,7 +1,8 @@
 // The desktop player: one instance per program folder, the player session and its main
 // window. "--screens DIR" saves the drawing toolkit's gallery (DIR/toolkit.png), each
 // player window alone (DIR/<object name>.png), the main window in each of the six
-// layouts (DIR/layout-N.png), the DSP window's pages (DIR/TFo_Equalizer-<page>.png) and
+// layouts (DIR/layout-N.png), the main window loading a dropped folder
+// (DIR/Fo_Main_loading.png), the DSP window's pages (DIR/TFo_Equalizer-<page>.png) and
 // each page of the measurement wizard (DIR/Fo_Measure-N.png), then exits.
 #include "base/mainthread.h"
 #include "base/programfolder.h"
@@ -14,7 +15,7 @@
 #include "gui/online/onlineshots.h"
 #include "gui/online/webview.h"
 #include "gui/player/mainwindow.h"
-#include "gui/player/namelist.h"
+#include "player/namelist.h"
 #include "gui/player/singleinstance.h"
 #include "gui/measure/measureshots.h"
 #include "gui/player/windowshots.h"
@@ -32,16 +33,37 @@
 #include <QMdiArea>
 #include <QStandardPaths>
 #include <QTemporaryDir>
+#include <atomic>
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <filesystem>
+#include <memory>
+#include <thread>
 #include <unistd.h>
 
 namespace {
 
 using namespace marlix;
 
-int SaveScreens(const QString& dir, TFo_Main& main)
+// The main window while a dropped folder loads: the loader is held at the job's start.
+bool SaveLoadingShot(const QString& file, TFo_Main& main, TAdditionLoader& loader)
+{
+    auto go = std::make_shared<std::atomic<bool>>(false);
+    loader.SetGate([go] {
+        while (!*go)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    });
+    main.AddDropped({QString::fromStdString(ProgramFolder())});
+    QApplication::processEvents();
+    const bool ok = main.grab().save(file);
+    loader.Cancel();
+    *go = true;
+    loader.SetGate({});
+    return ok;
+}
+
+int SaveScreens(const QString& dir, TFo_Main& main, TAdditionLoader& loader)
 {
     if (!QDir().mkpath(dir)) {
         std::fprintf(stderr, "marlixaudio: cannot create %s\n", qPrintable(dir));
@@ -58,6 +80,10 @@ int SaveScreens(const QString& dir, TFo_Main& main)
         QApplication::processEvents();
         file = QDir(dir).filePath(QString("layout-%1.png").arg(n));
         ok = main.grab().save(file);
+    }
+    if (ok) {
+        file = QDir(dir).filePath("Fo_Main_loading.png");
+        ok = SaveLoadingShot(file, main, loader);
     }
     if (!ok) {
         std::fprintf(stderr, "marlixaudio: cannot write %s\n", qPrintable(file));
@@ -143,10 +169,10 @@ int main(int argc, char** argv)
     if (screens < 0)
         for (const QString& a : args)
             entries.push_back(a.toStdString());
-    // Folders become their files, with the extensions the browser lists.
-    const TIniFile ini(folder + "setting.ini");
-    entries = ExpandNames(ResolveArguments(entries), ini.ReadString("Operation", "BrowseExts", TSettingOperation().BrowseExts), true);
+    entries = ResolveArguments(entries);
 
+    // A second start hands the names on as they are: the first player walks the folders
+    // among them without blocking its window.
     TSingleInstance instance(folder);
     if (screens < 0 && !instance.Acquire()) {
         if (instance.HandOver(entries))
@@ -154,6 +180,10 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "marlixaudio: another player holds %s but does not answer\n", folder.c_str());
         return 1;
     }
+    // At start there is no window to keep responsive yet: folders become their files here,
+    // with the extensions the browser lists.
+    const TIniFile ini(folder + "setting.ini");
+    entries = ExpandNames(entries, ini.ReadString("Operation", "BrowseExts", TSettingOperation().BrowseExts), true);
     std::error_code ec;
     std::filesystem::remove(folder + "reserved.txt", ec);
 
@@ -165,7 +195,7 @@ int main(int argc, char** argv)
     TFo_Main main({session, Settings(), PlayerState(), PendingAdditions(), &PluginHost(), TMainThread::Instance(), folder,
                    &online});
     if (screens >= 0) {
-        const int status = SaveScreens(args[screens + 1], main);
+        const int status = SaveScreens(args[screens + 1], main, session.Loader);
         main.close();
         return status;
     }

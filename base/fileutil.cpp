@@ -33,8 +33,9 @@ bool Accepted(const std::string& name, const std::string& extensions)
 
 class TLister {
 public:
-    TLister(std::vector<std::string>& list, bool recursive, const std::string& extensions)
-        : Found(list), Recursive(recursive), Extensions(extensions)
+    TLister(std::vector<std::string>& list, bool recursive, const std::string& extensions,
+            const std::function<bool()>& step)
+        : Found(list), Recursive(recursive), Extensions(extensions), Step(step)
     {
     }
 
@@ -47,8 +48,13 @@ public:
             if (ec || !Visited.insert(real).second)
                 return;
         }
-        for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec))
+        for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+            if (Stopped || (Step && !Step())) {
+                Stopped = true;
+                return;
+            }
             Take(folder, *it);
+        }
     }
 
 private:
@@ -69,6 +75,8 @@ private:
     std::vector<std::string>& Found;
     const bool Recursive;
     const std::string& Extensions;
+    const std::function<bool()>& Step;
+    bool Stopped = false;
     std::set<fs::path> Visited;
 };
 
@@ -100,9 +108,15 @@ bool Gone(const fs::path& path)
 void ListFolder(const std::string& folder, std::vector<std::string>& list, bool recursive,
                 const std::string& extensions)
 {
+    ListFolder(folder, list, recursive, extensions, {});
+}
+
+void ListFolder(const std::string& folder, std::vector<std::string>& list, bool recursive,
+                const std::string& extensions, const std::function<bool()>& step)
+{
     if (folder.empty())
         return;
-    TLister(list, recursive, extensions).List(folder.back() == '/' ? folder : folder + "/");
+    TLister(list, recursive, extensions, step).List(folder.back() == '/' ? folder : folder + "/");
 }
 
 bool DeleteTree(const std::string& folder)

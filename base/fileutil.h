@@ -1,4 +1,5 @@
 #pragma once
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -13,6 +14,10 @@ namespace marlix {
 // count as files. A folder that does not exist lists nothing.
 void ListFolder(const std::string& folder, std::vector<std::string>& list, bool recursive,
                 const std::string& extensions);
+// The same, asking `step` before each folder entry it looks at: an answer of false stops
+// the listing there, keeping what was found so far. For progress and cancelling.
+void ListFolder(const std::string& folder, std::vector<std::string>& list, bool recursive,
+                const std::string& extensions, const std::function<bool()>& step);
 
 // Deletes `folder` with everything in it. Symbolic links are removed, never followed;
 // a folder given as a symbolic link loses only the link. Carries on past entries it

@@ -4,19 +4,15 @@
 #include "engine/decoder.h"
 #include "engine/filterthread.h"
 #include "engine/outputstage.h"
-#include "base/programfolder.h"
 #include "engine/waveoutput.h"
 #include "player/asioplayback.h"
 #include "player/history.h"
-#include "player/pending.h"
 #include "player/playerstate.h"
 #include "player/playlist.h"
 #include "settings/settings.h"
 
 #include <algorithm>
 #include <cmath>
-#include <filesystem>
-#include <fstream>
 
 namespace marlix {
 
@@ -39,7 +35,6 @@ void TPlaybackControl::Tick()
     EndOfPlayback();
     TakeCommand();
     Advance();
-    HandOver();
 }
 
 // A lost device renders nothing more, so the list would never end: stop as for "Stop".
@@ -198,25 +193,6 @@ void TPlaybackControl::Advance()
         return;
     }
     State.EndOfList = true;
-}
-
-// A second start leaves its files in "reserved.txt".
-void TPlaybackControl::HandOver()
-{
-    const std::string file = ProgramFolder() + "reserved.txt";
-    std::error_code ec;
-    if (!std::filesystem::exists(file, ec))
-        return;
-    std::ifstream in(file);
-    std::string line;
-    while (std::getline(in, line)) {
-        if (!line.empty() && line.back() == '\r')
-            line.pop_back();
-        if (!line.empty())
-            PendingAdditions().Add(line);
-    }
-    in.close();
-    std::filesystem::remove(file, ec);
 }
 
 void TPlaybackControl::OpenTrack(const std::string& file)

@@ -14,8 +14,8 @@ class TWaveOutput;
 
 // The control loop's core: every tick (50 ms) it ends a played-out list, carries out
 // the pending command, opens the next track when the decoder has read the current one
-// (keeping the output across tracks of the same rate) and takes over files handed on
-// by a second start. The main window's timer and the CLI call the same Tick.
+// (keeping the output across tracks of the same rate). The main window's timer and the
+// CLI call the same Tick.
 class TPlaybackControl {
 public:
     TPlaybackControl(TSettings& settings, TPlayerState& state, TPlaylist& playlist, TFo_Decoder& decoder,
@@ -51,7 +51,6 @@ private:
     void PlayCommand(const std::string& command);
     void PlayNextAutomatically();
     void Advance();
-    void HandOver();
     void RestartWhenDrained();
     int QueuedBlocks() const;
     void StopIfNothingOpen();

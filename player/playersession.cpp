@@ -8,6 +8,8 @@
 #include "settings/inifile.h"
 #include "settings/settings.h"
 
+#include <filesystem>
+#include <fstream>
 #include <thread>
 
 namespace marlix {
@@ -15,9 +17,10 @@ namespace marlix {
 TPlayerSession::TPlayerSession(std::string programFolder, TSettings& settings, TPlayerState& state,
                                TPendingAdditions& pending, TWaveOutput& output, TPluginHost* plugins,
                                TMainThread& dispatcher)
-    : Playlist(state, pending), Control(settings, state, Playlist, Decoder, output), Folder(std::move(programFolder)),
+    : Loader(pending), Playlist(state, pending), Control(settings, state, Playlist, Decoder, output), Folder(std::move(programFolder)),
       Config(settings), State(state), Pending(pending), Plugins(plugins), Dispatcher(dispatcher)
 {
+    Playlist.UseLoader(&Loader);
 }
 
 TPlayerSession::~TPlayerSession()
@@ -56,6 +59,29 @@ void TPlayerSession::Tick()
     Playlist.TakePending();
     Playlist.FollowDecoder(Decoder.IsOpen || Decoder.Busy ? Decoder.FileName : std::string());
     Control.Tick();
+    TakeHandOver();
+}
+
+// A second start leaves its names in "reserved.txt", one a line; folders among them are
+// walked by the loader like dropped ones.
+void TPlayerSession::TakeHandOver()
+{
+    const std::string file = Folder + "reserved.txt";
+    std::error_code ec;
+    if (!std::filesystem::exists(file, ec))
+        return;
+    std::vector<std::string> names;
+    std::ifstream in(file);
+    for (std::string line; std::getline(in, line);) {
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        if (!line.empty())
+            names.push_back(line);
+    }
+    in.close();
+    std::filesystem::remove(file, ec);
+    if (!names.empty())
+        Loader.AddNames(std::move(names), Config.Operation.BrowseExts, true);
 }
 
 int TPlayerSession::RunQueuedCalls()

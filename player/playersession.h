@@ -1,5 +1,6 @@
 #pragma once
 #include "engine/decoder.h"
+#include "player/additionloader.h"
 #include "player/playbackcontrol.h"
 #include "player/playlist.h"
 
@@ -44,7 +45,8 @@ public:
     // settings saved at exit keep what the file had.
     void UseDriverForThisRun(int driverType);
     // One turn of the control loop: pending additions into the playlist, the
-    // playlist's cursor after the decoder, then the playback control's tick.
+    // playlist's cursor after the decoder, the playback control's tick, then the names
+    // a second start left in "reserved.txt", given to the loader.
     void Tick();
     // Runs the calls worker threads queued for the main thread (the decoder's feed
     // steps among them) and returns how many ran. The CLI calls it every turn of its
@@ -60,12 +62,16 @@ public:
     TPluginHost* EffectHost() const { return Plugins; }
     const std::string& ProgramFolderPath() const { return Folder; }
 
-    // Declared in construction order: the control works on the decoder and playlist.
+    // Declared in construction order: the control works on the decoder and playlist, the
+    // playlist hands playlist files to the loader.
+    TAdditionLoader Loader;
     TFo_Decoder Decoder;
     TPlaylist Playlist;
     TPlaybackControl Control;
 
 private:
+    void TakeHandOver();
+
     std::string Folder;
     TSettings& Config;
     TPlayerState& State;

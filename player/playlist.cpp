@@ -1,6 +1,7 @@
 #include "player/playlist.h"
 
 #include "base/programfolder.h"
+#include "player/additionloader.h"
 #include "player/pending.h"
 #include "player/playerstate.h"
 #include "settings/inifile.h"
@@ -71,6 +72,28 @@ bool IsAbsoluteLocation(const std::string& location)
 bool IsBlank(const std::string& line)
 {
     return line.find_first_not_of(" \t") == std::string::npos;
+}
+
+// A regular file's bytes, read in blocks so that `step` hears how far the reading is and
+// can stop it. False when the file cannot be read or `step` stopped it.
+bool ReadWhole(const std::string& file, std::string& text,
+               const std::function<bool(uint64_t done, uint64_t total)>& step)
+{
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(file, ec))
+        return false;
+    const uint64_t total = std::filesystem::file_size(file, ec);
+    std::ifstream in(file, std::ios::binary);
+    if (ec || !in)
+        return false;
+    constexpr size_t Block = 64 * 1024;
+    char buffer[Block];
+    while (in.read(buffer, Block) || in.gcount() > 0) {
+        text.append(buffer, static_cast<size_t>(in.gcount()));
+        if (step && !step(std::min<uint64_t>(text.size(), total), total))
+            return false;
+    }
+    return !in.bad();
 }
 
 std::vector<std::string> SplitLines(const std::string& text)
@@ -319,7 +342,9 @@ bool TPlaylist::TakePending()
         AddPending();
         changed = true;
     }
-    if (!WaitingM3U.empty()) {
+    if (!WaitingM3U.empty() && Loader) {
+        Loader->AddM3U(std::exchange(WaitingM3U, {}));
+    } else if (!WaitingM3U.empty()) {
         std::vector<std::string> lines;
         LoadM3U(WaitingM3U, lines);
         Pending.Add(lines);
@@ -371,19 +396,25 @@ bool TPlaylist::FollowDecoder(const std::string& decoderFile)
 
 bool TPlaylist::LoadM3U(const std::string& file, std::vector<std::string>& list)
 {
-    std::error_code ec;
-    if (!std::filesystem::is_regular_file(file, ec))
+    return LoadM3U(file, list, {});
+}
+
+bool TPlaylist::LoadM3U(const std::string& file, std::vector<std::string>& list,
+                        const std::function<bool(uint64_t done, uint64_t total)>& step)
+{
+    std::string text;
+    if (!ReadWhole(file, text, step))
         return false;
-    std::ifstream in(file, std::ios::binary);
-    if (!in)
-        return false;
-    std::string text{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
     if (text.starts_with("\xEF\xBB\xBF"))
         text.erase(0, 3);
+    std::error_code ec;
     std::string folder = std::filesystem::absolute(file, ec).parent_path().string();
     if (!folder.ends_with('/'))
         folder += '/';
+    std::vector<std::string> lines;
     for (auto& line : SplitLines(text)) {
+        if (step && !step(text.size(), text.size()))
+            return false;
         if (IsBlank(line) || line.starts_with('#'))
             continue;
         const size_t star = line.find('*');
@@ -393,8 +424,9 @@ bool TPlaylist::LoadM3U(const std::string& file, std::vector<std::string>& list)
             std::replace(location.begin(), location.end(), '\\', '/');
             line = line.substr(0, at) + folder + location;
         }
-        list.push_back(std::move(line));
+        lines.push_back(std::move(line));
     }
+    list.insert(list.end(), std::make_move_iterator(lines.begin()), std::make_move_iterator(lines.end()));
     return true;
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <random>
 #include <string>
@@ -8,6 +9,7 @@
 
 namespace marlix {
 
+class TAdditionLoader;
 class TPendingAdditions;
 class TPlayerState;
 
@@ -69,8 +71,10 @@ public:
     void AddPending();
     // The timer's handling of the pending additions: replaces the list (or appends in
     // reservation mode), posts "Play" with "bPlayAtOpen", and expands a waiting ".m3u"
-    // into the pending additions. True when the list changed.
+    // into the pending additions: through the loader when one is given (its lines
+    // arrive when it has read them), else at once. True when the list changed.
     bool TakePending();
+    void UseLoader(TAdditionLoader* loader) { Loader = loader; }
     // The favourite search file waiting to be run, or empty; background music stops
     // when there is one.
     std::string TakeFavourite();
@@ -83,6 +87,11 @@ public:
     // "#" are skipped, relative locations are made relative to the file's folder. False
     // (nothing added) when the file cannot be read.
     static bool LoadM3U(const std::string& file, std::vector<std::string>& list);
+    // The same, telling `step` the bytes read so far and the file's size as it reads, and
+    // asking it again before each line: false stops the reading, adds nothing and
+    // returns false.
+    static bool LoadM3U(const std::string& file, std::vector<std::string>& list,
+                        const std::function<bool(uint64_t done, uint64_t total)>& step);
     // Writes every entry, one per line (CR LF). False when the file could not be written.
     [[nodiscard]] bool SavePlaylist(const std::string& file) const;
     // "current.m3u" in the program folder, read at start and written at exit when
@@ -108,6 +117,7 @@ private:
     std::vector<TPlayItem> Entries;
     std::vector<TPlayItem> Bgm;
     std::optional<std::filesystem::file_time_type> BgmAge;
+    TAdditionLoader* Loader = nullptr;
     std::string WaitingM3U;
     std::string WaitingFavourite;
     std::mt19937 Rng;

@@ -7,6 +7,7 @@
 # DIR/Fo_Browser2.png), the online library's windows (DIR/Fo_Search.png,
 # DIR/Fo_Download.png, DIR/Fo_Tonkara.png, DIR/Fo_GetNew.png), the main window with every
 # player window placed by each of the six layouts (DIR/layout-1.png ... DIR/layout-6.png), the
+# main window loading a dropped folder (DIR/Fo_Main_loading.png), the
 # DSP window's six pages (DIR/TFo_Equalizer-flow.png ... DIR/TFo_Equalizer-master.png), the
 # spectrum analyser with a running signal (DIR/Fo_Spectrum.png), every page of the setup
 # dialog (DIR/Fo_Setup-Operation.png ... DIR/Fo_Setup-Measure.png) and each page of the
@@ -36,7 +37,7 @@ if [ "$status" -ne 0 ]; then
 fi
 for name in toolkit Fo_Conductor Fo_Playlist Fo_Information Fo_Properties Fo_About Fo_Browser Fo_Browser2 \
             Fo_Search Fo_Download Fo_Tonkara Fo_GetNew \
-            layout-1 layout-2 layout-3 layout-4 layout-5 layout-6 \
+            layout-1 layout-2 layout-3 layout-4 layout-5 layout-6 Fo_Main_loading \
             TFo_Equalizer-flow TFo_Equalizer-effect TFo_Equalizer-convolver TFo_Equalizer-matrix \
             TFo_Equalizer-equalizer TFo_Equalizer-master Fo_Spectrum \
             Fo_Setup-Operation Fo_Setup-View Fo_Setup-Function Fo_Setup-Output Fo_Setup-MME \

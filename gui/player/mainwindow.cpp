@@ -13,7 +13,6 @@
 #include "gui/player/constants.h"
 #include "gui/player/layout.h"
 #include "gui/player/mpris.h"
-#include "gui/player/namelist.h"
 #include "gui/player/playlistwindow.h"
 #include "online/onlinelibrary.h"
 #include "platform/inet/inet.h"
@@ -38,8 +37,10 @@
 #include <QMimeData>
 #include <QPainter>
 #include <QProcess>
+#include <QProgressBar>
 #include <QStandardPaths>
 #include <QStatusBar>
+#include <QToolButton>
 #include <QUrl>
 
 #include <algorithm>
@@ -127,6 +128,19 @@ TFo_Main::TFo_Main(const TMainCores& cores, QWidget* parent)
     StatusPanel->setObjectName("StatusPanel");
     StatusPanel->setMinimumWidth(200);
     statusBar()->addWidget(StatusPanel, 1);
+    PB_Load = new QProgressBar(this);
+    PB_Load->setObjectName("PB_Load");
+    PB_Load->setFixedWidth(160);
+    PB_Load->setTextVisible(false);
+    PB_Load->hide();
+    statusBar()->addPermanentWidget(PB_Load);
+    Bu_LoadCancel = new QToolButton(this);
+    Bu_LoadCancel->setObjectName("Bu_LoadCancel");
+    Bu_LoadCancel->setText("中止");
+    Bu_LoadCancel->setToolTip("読み込みを中止します");
+    Bu_LoadCancel->hide();
+    connect(Bu_LoadCancel, &QToolButton::clicked, this, [this] { Cores.Session.Loader.Cancel(); });
+    statusBar()->addPermanentWidget(Bu_LoadCancel);
     AssignedShortCuts.fill(-1);
 
     CreateChildren();
@@ -203,8 +217,12 @@ void TFo_Main::CreateMenus()
         HidePluginEditors();
         const QStringList names = QFileDialog::getOpenFileNames(this, QString(), QString(),
                                                                 "*.wav;*.mp3;*.m3u;*.mxp (*.wav *.mp3 *.m3u *.mxp);;*.* (*)");
+        std::vector<std::string> list;
         for (const QString& n : names)
-            Cores.Pending.Add(n.toStdString());
+            list.push_back(n.toStdString());
+        if (!list.empty())
+            Cores.Session.Loader.AddNames(std::move(list), Cores.Settings.Operation.BrowseExts, true);
+        ShowLoadProgress();
     });
     item(file, "MF_Search", "Tonkaraで検索(&F)...", [this] { SearchCommand(); })->setEnabled(Cores.Online != nullptr);
     file->addSeparator();
@@ -436,6 +454,7 @@ void TFo_Main::Ti_CheckTimer()
         return;
     }
     Cores.Session.Tick();
+    ShowLoadProgress();
     LibraryTick();
     TakeEditRequest();
     if (Cores.State.MeasureRequest.exchange(false))
@@ -466,7 +485,37 @@ void TFo_Main::AddDropped(const QStringList& names)
     std::vector<std::string> list;
     for (const QString& name : names)
         list.push_back(name.toStdString());
-    Cores.Pending.Add(ExpandNames(list, Cores.Settings.Operation.BrowseExts, false));
+    if (!list.empty())
+        Cores.Session.Loader.AddNames(std::move(list), Cores.Settings.Operation.BrowseExts, false);
+    ShowLoadProgress();
+}
+
+// While the loader works: a bar (running for folders, the share read of a playlist file)
+// and the count of files found; the ready text once it is done.
+void TFo_Main::ShowLoadProgress()
+{
+    const TLoadProgress p = Cores.Session.Loader.Progress();
+    if (!p.Busy) {
+        if (!PB_Load->isHidden()) {
+            PB_Load->hide();
+            Bu_LoadCancel->hide();
+            StatusPanel->setText(QStringLiteral("レディ"));
+        }
+        return;
+    }
+    QString text;
+    if (p.ReadingM3U && p.BytesTotal > 0) {
+        const int percent = static_cast<int>(std::min<uint64_t>(100, p.BytesDone * 100 / p.BytesTotal));
+        PB_Load->setRange(0, 100);
+        PB_Load->setValue(percent);
+        text = QStringLiteral("読み込み中... %1%").arg(percent);
+    } else {
+        PB_Load->setRange(0, 0); // no end known while folders are walked
+        text = QStringLiteral("読み込み中... %1 ファイル").arg(p.Found);
+    }
+    StatusPanel->setText(text);
+    PB_Load->show();
+    Bu_LoadCancel->show();
 }
 
 void TFo_Main::dragEnterEvent(QDragEnterEvent* e)

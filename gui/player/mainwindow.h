@@ -11,6 +11,8 @@
 
 class QLabel;
 class QMdiArea;
+class QProgressBar;
+class QToolButton;
 class QMdiSubWindow;
 
 namespace marlix {
@@ -53,7 +55,8 @@ public:
     // Raises and activates the main window (a second start asked for it).
     void BringToFront();
     // The dropped names in order: folders expanded to their files with a browsed
-    // extension, existing files themselves; the rest is ignored.
+    // extension, existing files themselves; the rest is ignored. The loader walks the
+    // folders; the status bar shows its progress.
     void AddDropped(const QStringList& names);
     // One turn of the control loop and of the window's own steps.
     void Ti_CheckTimer();
@@ -83,6 +86,7 @@ private:
     void LoadWallpaper();
     void UpdateShortCuts();
     void TakeEditRequest();
+    void ShowLoadProgress();
     void HidePluginEditors();
     void OpenDesktopTool(bool soundSettings);
     void OpenHelp();
@@ -105,6 +109,8 @@ private:
     TChildWindows Windows;
     QMdiArea* Mdi = nullptr;
     QLabel* StatusPanel = nullptr;
+    QProgressBar* PB_Load = nullptr;
+    QToolButton* Bu_LoadCancel = nullptr;
     QTimer* Ti_Check = nullptr;
     std::array<QAction*, 17> ShortCutItems{};
     std::array<int, 17> AssignedShortCuts{};

@@ -27,12 +27,16 @@
 #include <QStatusTipEvent>
 #include <QMimeData>
 #include <QProcess>
+#include <QProgressBar>
 #include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
 #include <QUrl>
+#include <atomic>
 #include <filesystem>
+#include <functional>
 #include <gtest/gtest.h>
+#include <thread>
 #include <memory>
 
 namespace marlix {
@@ -253,8 +257,72 @@ TEST_F(MainWindow, DropAddsFolderFilesAndFilesInDropOrder)
     QDropEvent drop(QPointF(50, 50), Qt::CopyAction, data, Qt::LeftButton, Qt::NoModifier);
     QApplication::sendEvent(Main.get(), &drop);
     delete data;
+    ASSERT_TRUE(Session->Loader.WaitIdle(std::chrono::seconds(10)));
     EXPECT_EQ(Pending(), (std::vector<std::string>{album + "/2 two.mp3", album + "/10 ten.wav",
                                                    album + "/disc 2/1 one.wav", Folder.File("single.mp3")}));
+}
+
+// A dropped folder of thousands of files is walked while the window goes on working: the
+// status bar shows the loading and the playlist ends with every file in natural order.
+TEST_F(MainWindow, DroppedFolderLoadsWhileTheWindowKeepsWorking)
+{
+    const std::string album = Folder.File("big");
+    std::vector<std::string> expected; // natural order: "disc 2" before "disc 10"
+    for (int d = 1; d <= 12; ++d) {
+        const std::string disc = album + "/disc " + std::to_string(d);
+        std::filesystem::create_directories(disc);
+        test::WriteText(disc + "/cover.jpg", "x");
+        for (int t = 1; t <= 250; ++t) {
+            expected.push_back(disc + "/" + std::to_string(t) + " track.wav");
+            test::WriteText(expected.back(), "x");
+        }
+    }
+    Open();
+    Settings().Operation.bPlayAtOpen = false;
+    auto* bar = Main->findChild<QProgressBar*>("PB_Load");
+    auto* status = Main->findChild<QLabel*>("StatusPanel");
+    ASSERT_TRUE(bar && status);
+    EXPECT_FALSE(bar->isVisible());
+    // The loader waits at the start of the job until the window has shown it turns.
+    auto go = std::make_shared<std::atomic<bool>>(false);
+    Session->Loader.SetGate([go] {
+        while (!*go)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    });
+    int turns = 0;
+    QTimer counter;
+    counter.setInterval(1);
+    QObject::connect(&counter, &QTimer::timeout, [&turns] { ++turns; });
+    counter.start();
+    const auto waitFor = [](const std::function<bool()>& done) {
+        for (int i = 0; i < 3000 && !done(); ++i)
+            QTest::qWait(10);
+        return done();
+    };
+
+    auto* data = new QMimeData;
+    data->setUrls({QUrl::fromLocalFile(QString::fromStdString(album))});
+    QDragEnterEvent enter(QPoint(50, 50), Qt::CopyAction, data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(Main.get(), &enter);
+    QDropEvent drop(QPointF(50, 50), Qt::CopyAction, data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(Main.get(), &drop);
+    delete data;
+    EXPECT_TRUE(bar->isVisible()) << "shown at the drop";
+    ASSERT_TRUE(waitFor([&] { return turns >= 5; })) << "the event loop turns while the folder loads";
+    EXPECT_TRUE(Session->Loader.Busy());
+    EXPECT_TRUE(bar->isVisible());
+    EXPECT_EQ(bar->maximum(), 0) << "no end known while folders are walked";
+    EXPECT_EQ(status->text(), QStringLiteral("読み込み中... 0 ファイル"));
+
+    *go = true;
+    TPlaylist& list = Session->Playlist;
+    ASSERT_TRUE(waitFor([&] { return list.Count() == static_cast<int>(expected.size()); })) << list.Count();
+    EXPECT_TRUE(waitFor([&] { return bar->isHidden(); }));
+    EXPECT_EQ(status->text(), QStringLiteral("レディ"));
+    std::vector<std::string> entries;
+    for (const TPlayItem& item : list.Items())
+        entries.push_back(item.FileName);
+    EXPECT_EQ(entries, expected);
 }
 
 TEST_F(MainWindow, SecondStartHandsOverWithinOneTick)
@@ -267,12 +335,18 @@ TEST_F(MainWindow, SecondStartHandsOverWithinOneTick)
 
     TSingleInstance second(Folder.Path());
     EXPECT_FALSE(second.Acquire()) << "the folder already has its player";
-    const std::vector<std::string> files{"/music/a.wav", "/music/b.mp3", "http://radio.example/c"};
+    // A folder among the names is walked by the first player.
+    std::filesystem::create_directories(Folder.File("cd"));
+    for (const char* f : {"cd/10.wav", "cd/2.mp3", "cd/notes.txt"})
+        test::WriteText(Folder.File(f), "x");
+    const std::vector<std::string> files{"/music/a.wav", Folder.File("cd"), "http://radio.example/c"};
     ASSERT_TRUE(second.HandOver(files));
     QTRY_COMPARE(raised.count(), 1);
     Main->Ti_CheckTimer();
-    EXPECT_EQ(Pending(), files);
     EXPECT_FALSE(std::filesystem::exists(Folder.File("reserved.txt")));
+    ASSERT_TRUE(Session->Loader.WaitIdle(std::chrono::seconds(10)));
+    EXPECT_EQ(Pending(), (std::vector<std::string>{"/music/a.wav", Folder.File("cd/2.mp3"), Folder.File("cd/10.wav"),
+                                                   "http://radio.example/c"}));
 
     // Without arguments it only asks the first to come forward.
     ASSERT_TRUE(second.HandOver({}));

@@ -1,4 +1,4 @@
-#include "gui/player/namelist.h"
+#include "player/namelist.h"
 #include "support/testutil.h"
 
 #include <algorithm>

@@ -1,4 +1,4 @@
-#include "gui/player/namelist.h"
+#include "player/namelist.h"
 
 #include "base/fileutil.h"
 
@@ -53,15 +53,26 @@ bool NaturalLess(const std::string& a, const std::string& b)
 }
 
 std::vector<std::string> ExpandNames(const std::vector<std::string>& names, const std::string& extensions,
-                                     bool keepOthers)
+                                     bool keepOthers, const std::function<bool(size_t found)>& step)
 {
     const std::string exts = Lower(extensions);
     std::vector<std::string> out;
+    bool stopped = false;
+    const auto goOn = [&](size_t found) {
+        if (step && !stopped)
+            stopped = !step(found);
+        return !stopped;
+    };
     for (const std::string& name : names) {
+        if (!goOn(out.size()))
+            break;
         std::error_code ec;
         if (!name.empty() && std::filesystem::is_directory(name, ec)) {
             std::vector<std::string> files;
-            ListFolder(name, files, true, exts);
+            std::function<bool()> entryStep;
+            if (step)
+                entryStep = [&] { return goOn(out.size() + files.size()); };
+            ListFolder(name, files, true, exts, entryStep);
             std::sort(files.begin(), files.end(), NaturalLess);
             out.insert(out.end(), files.begin(), files.end());
         } else if (keepOthers || std::filesystem::is_regular_file(name, ec)) {
