@@ -24,13 +24,16 @@ TConvFilter::TConvFilter(int channels, bool secondFIFO, int rate, int capacity, 
         MaxLen = std::max(MaxLen, static_cast<int>(c.IR.size()));
         ++Count;
     }
+    // The inner rings hold a few chunks in flight, not the stage's whole capacity: small
+    // rings stay in the cache, and the samples pass through them in step anyway.
+    const int inner = std::min(capacity, kInFlight);
     if (Count > 0) {
         const bool threaded = static_cast<double>(MaxLen) / rate > 0.1;
-        FIR = std::make_unique<TFIRFilter>(Count, false, threaded, capacity, MaxLen);
+        FIR = std::make_unique<TFIRFilter>(Count, false, threaded, inner, MaxLen);
         InstallTaps(setting);
-        WetInFIFO = std::make_unique<TMChFIFO>(Count, capacity);
+        WetInFIFO = std::make_unique<TMChFIFO>(Count, inner);
     }
-    DryFIFO = std::make_unique<TMChFIFO>(channels, capacity + 2 * MaxLen);
+    DryFIFO = std::make_unique<TMChFIFO>(channels, inner + 2 * MaxLen);
     if (Count > 0)
         for (int c = 0; c < channels; ++c)
             DryFIFO->FIFOs[c]->WriteZeros(2 * MaxLen);

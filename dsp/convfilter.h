@@ -40,6 +40,7 @@ private:
     void InstallTaps(const TConvolverSet& setting);
 
     static constexpr int kChunk = 4096;
+    static constexpr int kInFlight = 4 * kChunk;
     int DryWet;
     std::array<int, 2> InCh{0, 0}, OutCh{0, 0};
     std::array<double, 2> Gain{0, 0};
