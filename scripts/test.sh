@@ -23,7 +23,7 @@ cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMARLIX_TSA
 cmake --build build-tsan -j "$jobs" --target test_base test_dsp test_engine test_player
 tsan_status=0
 (cd build-tsan && TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
-   ctest -R 'HandOver|FIFOThreads|MainThread\.|AdditionLoader\.|FilterThreadTest\.|FIRFilterTest\.' -j "$jobs" \
+   ctest -R 'HandOver|FIFOThreads|MainThread\.|AdditionLoader\.|FilterThreadTest\.|FIRFilterTest\.|ConvFilter\.' -j "$jobs" \
    --output-on-failure --timeout 600) || tsan_status=$?
 
 echo "== release build (all tests)"
