@@ -23,7 +23,9 @@ void TLibraryControl::PlayedToEnd(const std::string& fileName)
     bool library = false;
     for (const auto& r : TLibrarySearch::Results(Function.SearchResultPath)) {
         if (r.Mp3 == fileName && r.Id != fileName && TLibrarySearch::IsLibraryId(r.Id)) {
-            Report(Endpoints, r.Id);
+            if (!Poster)
+                Poster = std::make_unique<TReportPoster>(Endpoints, Report);
+            Poster->Post(r.Id);
             library = true;
             break;
         }
@@ -31,6 +33,11 @@ void TLibraryControl::PlayedToEnd(const std::string& fileName)
     // "Library tracks only" keeps other tracks out of the download queue.
     if (Function.bDownload && (library || !Function.bDownloadTonkaraOnly))
         Candidates.push_back(fileName);
+}
+
+bool TLibraryControl::WaitReportsSent(std::chrono::milliseconds timeout) const
+{
+    return !Poster || Poster->WaitIdle(timeout);
 }
 
 std::string TLibraryControl::HomeOf(const std::string& fileName) const
