@@ -43,10 +43,4 @@ private:
     std::unique_ptr<TReportPoster> Poster; // made with the first report
 };
 
-// Start-up news check: downloads the news page to `programFolder` + "info.html" and
-// compares its size with "InfoSize" of section "Info", storing the new size. True when
-// the size changed (the news window is then shown).
-class TIniFile;
-bool CheckNews(const TLibraryEndpoints& endpoints, const std::string& programFolder, TIniFile& ini);
-
 } // namespace marlix
