@@ -170,6 +170,9 @@ int Play(const std::vector<std::string>& args)
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
+    // Reports of tracks played to their end go out before the program ends, within the
+    // post's own time limit.
+    library.WaitReportsSent(std::chrono::seconds(10));
     const bool deviceFailed = started && (!control.DeviceOpened() || control.DeviceLost());
     if (control.DeviceLost())
         std::fprintf(stderr, "marlixaudio-cli: the audio device was lost\n");

@@ -3,7 +3,6 @@
 #include "online/downloadlist.h"
 #include "online/librarysearch.h"
 #include "online/playcount.h"
-#include "settings/inifile.h"
 #include "settings/setting.h"
 
 #include <filesystem>
@@ -23,7 +22,9 @@ void TLibraryControl::PlayedToEnd(const std::string& fileName)
     bool library = false;
     for (const auto& r : TLibrarySearch::Results(Function.SearchResultPath)) {
         if (r.Mp3 == fileName && r.Id != fileName && TLibrarySearch::IsLibraryId(r.Id)) {
-            Report(Endpoints, r.Id);
+            if (!Poster)
+                Poster = std::make_unique<TReportPoster>(Endpoints, Report);
+            Poster->Post(r.Id);
             library = true;
             break;
         }
@@ -31,6 +32,11 @@ void TLibraryControl::PlayedToEnd(const std::string& fileName)
     // "Library tracks only" keeps other tracks out of the download queue.
     if (Function.bDownload && (library || !Function.bDownloadTonkaraOnly))
         Candidates.push_back(fileName);
+}
+
+bool TLibraryControl::WaitReportsSent(std::chrono::milliseconds timeout) const
+{
+    return !Poster || Poster->WaitIdle(timeout);
 }
 
 std::string TLibraryControl::HomeOf(const std::string& fileName) const
@@ -47,20 +53,6 @@ void TLibraryControl::MakeRequests()
         return;
     MakeDownloadRequests(Candidates, Function.SearchResultPath, Function.DownloadPath, Downloads);
     Candidates.clear();
-}
-
-bool CheckNews(const TLibraryEndpoints& endpoints, const std::string& programFolder, TIniFile& ini)
-{
-    const std::string file = programFolder + "info.html";
-    // A failed fetch leaves an empty page, whose size counts like any other.
-    (void)InetDownloadToFile(file, endpoints.BaseUrl + "info.html");
-    std::error_code ec;
-    const auto size = std::filesystem::file_size(file, ec);
-    const int now = ec ? 0 : static_cast<int>(std::min<std::uintmax_t>(size, 0x7fffffff));
-    if (now == ini.ReadInteger("Info", "InfoSize", 0))
-        return false;
-    ini.WriteInteger("Info", "InfoSize", now);
-    return true;
 }
 
 } // namespace marlix

@@ -1,7 +1,10 @@
 #pragma once
 #include "online/libraryendpoints.h"
+#include "online/reportposter.h"
 
+#include <chrono>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -16,28 +19,28 @@ class TLibraryControl {
 public:
     TLibraryControl(TLibraryEndpoints endpoints, const TSettingFunction& function, TDownloadlist& downloads);
 
-    // A track played to its end. Reports it when the result file lists it as a library
-    // track; queues it as a download candidate when downloading is on.
+    // A track played to its end. Reports it, away from the caller's thread, when the
+    // result file lists it as a library track; queues it as a download candidate when
+    // downloading is on.
     void PlayedToEnd(const std::string& fileName);
+    // Waits until the reports given so far have been sent, at most `timeout`; true when
+    // none is left (a program about to end lets them go out first).
+    bool WaitReportsSent(std::chrono::milliseconds timeout) const;
     // The "Home" page of the first result whose "MP3" is `fileName`; empty when none.
     std::string HomeOf(const std::string& fileName) const;
     // Candidates into requests; the list is empty afterwards.
     void MakeRequests();
 
     std::vector<std::string> Candidates;
-    // Sends the report; the play-count post unless a test replaces it.
-    std::function<void(const TLibraryEndpoints&, const std::string& id)> Report;
+    // Sends the report on the poster's thread; the play-count post unless a test replaces
+    // it before the first report.
+    TReportPoster::TSend Report;
 
 private:
     TLibraryEndpoints Endpoints;
     const TSettingFunction& Function;
     TDownloadlist& Downloads;
+    std::unique_ptr<TReportPoster> Poster; // made with the first report
 };
-
-// Start-up news check: downloads the news page to `programFolder` + "info.html" and
-// compares its size with "InfoSize" of section "Info", storing the new size. True when
-// the size changed (the news window is then shown).
-class TIniFile;
-bool CheckNews(const TLibraryEndpoints& endpoints, const std::string& programFolder, TIniFile& ini);
 
 } // namespace marlix

@@ -15,7 +15,7 @@
 #include "gui/player/mpris.h"
 #include "gui/player/playlistwindow.h"
 #include "online/onlinelibrary.h"
-#include "platform/inet/inet.h"
+#include "online/newscheck.h"
 #include "gui/shortcut.h"
 #include "player/pending.h"
 #include "player/playersession.h"
@@ -719,13 +719,21 @@ TFo_Download* TFo_Main::ShowDownloads()
     return DownloadWindow;
 }
 
-// The news page is fetched once at start; a changed size shows it.
+// The news page is fetched once at start, away from the windows; a changed size shows it.
 void TFo_Main::CheckNewsAtStart()
 {
-    if (!Cores.Online || !Cores.Settings.Operation.bCheckNew || !InetConnected(Cores.Online->Endpoints.Host))
+    if (!Cores.Online || !Cores.Settings.Operation.bCheckNew)
+        return;
+    News = std::make_unique<TNewsCheck>(Cores.Online->Endpoints, Cores.Folder);
+    News->Start([this] { QMetaObject::invokeMethod(this, [this] { ShowNewsIfChanged(); }, Qt::QueuedConnection); });
+}
+
+void TFo_Main::ShowNewsIfChanged()
+{
+    if (ShutDown)
         return;
     TIniFile ini(Cores.Folder + "setting.ini");
-    if (!CheckNews(Cores.Online->Endpoints, Cores.Folder, ini))
+    if (!NewsSizeChanged(Cores.Folder, ini))
         return;
     ini.UpdateFile();
     auto* news = new TFo_GetNew(Cores.Folder);

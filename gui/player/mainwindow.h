@@ -7,6 +7,7 @@
 #include <QPointer>
 #include <QTimer>
 #include <array>
+#include <memory>
 #include <string>
 
 class QLabel;
@@ -20,6 +21,7 @@ namespace marlix {
 class TIniFile;
 class TMainThread;
 class TMprisService;
+class TNewsCheck;
 class TOnlineLibrary;
 class TFo_Download;
 class TPendingAdditions;
@@ -100,6 +102,7 @@ private:
     void SearchCommand();
     void NewFavouriteCommand();
     void CheckNewsAtStart();
+    void ShowNewsIfChanged();
 public:
     // Shows the download queue window, creating it when there is none.
     TFo_Download* ShowDownloads();
@@ -120,6 +123,7 @@ private:
     bool ShutDown = false;
     QPointer<TFo_Download> DownloadWindow;
     int FollowedOpenCount = 0;
+    std::unique_ptr<TNewsCheck> News;
 };
 
 // The built-in wallpaper tile.

@@ -1,6 +1,6 @@
 // The HTTP client against a small server of the test's own that answers oddly on purpose:
 // caps, time limits, request shapes, the port rule and download progress.
-#include "online/librarycontrol.h"
+#include "online/newscheck.h"
 #include "platform/inet/inet.h"
 #include "settings/inifile.h"
 #include "support/testutil.h"
@@ -10,6 +10,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <future>
 #include <mutex>
 #include <sstream>
 #include <thread>
@@ -199,23 +200,31 @@ TEST_F(Inet, DownloadToFileTruncatesAndKeepsOnly200)
     EXPECT_EQ(test::ReadText(file), "[1]\r\nA=%41\nB=2\rC=3");
 }
 
-// The news window shows when the fetched page's size differs from the remembered one; a
-// failed fetch leaves an empty page, whose size 0 counts like any other.
+// The news page is fetched on the check's own thread; the window shows when its size
+// differs from the remembered one. A failed fetch leaves an empty page, whose size 0
+// counts like any other.
 TEST_F(Inet, NewsCheckComparesSizes)
 {
     test::TempDir dir;
     const auto endpoints = TLibraryEndpoints::For("127.0.0.1:" + std::to_string(port));
     TIniFile ini(dir.File("setting.ini"));
-    EXPECT_TRUE(CheckNews(endpoints, dir.Path(), ini));
+    auto check = [&] {
+        TNewsCheck fetch(endpoints, dir.Path());
+        std::promise<void> fetched;
+        fetch.Start([&] { fetched.set_value(); });
+        EXPECT_EQ(fetched.get_future().wait_for(std::chrono::seconds(20)), std::future_status::ready);
+        return NewsSizeChanged(dir.Path(), ini);
+    };
+    EXPECT_TRUE(check());
     EXPECT_EQ(ini.ReadInteger("Info", "InfoSize", 0), 10);
     EXPECT_EQ(test::ReadText(dir.File("info.html")), "<p>one</p>");
-    EXPECT_FALSE(CheckNews(endpoints, dir.Path(), ini));
+    EXPECT_FALSE(check());
     news = "<p>two!</p>";
-    EXPECT_TRUE(CheckNews(endpoints, dir.Path(), ini));
+    EXPECT_TRUE(check());
     news.clear();
-    EXPECT_TRUE(CheckNews(endpoints, dir.Path(), ini));
+    EXPECT_TRUE(check());
     EXPECT_EQ(ini.ReadInteger("Info", "InfoSize", -1), 0);
-    EXPECT_FALSE(CheckNews(endpoints, dir.Path(), ini));
+    EXPECT_FALSE(check());
 }
 
 } // namespace

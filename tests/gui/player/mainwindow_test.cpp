@@ -8,6 +8,7 @@
 #include "gui/player/layout.h"
 #include "gui/player/mpris.h"
 #include "gui/player/singleinstance.h"
+#include "online/onlinelibrary.h"
 #include "player/pending.h"
 #include "player/playersession.h"
 #include "player/playerstate.h"
@@ -36,6 +37,9 @@
 #include <filesystem>
 #include <functional>
 #include <gtest/gtest.h>
+#include <httplib.h>
+#include <condition_variable>
+#include <mutex>
 #include <thread>
 #include <memory>
 
@@ -406,6 +410,62 @@ TEST_F(MainWindow, ShortcutsFollowTheSettingsAndEditRequestsOpenTheDSPPage)
     auto* pages = w.Equalizer->findChild<QTabWidget*>("PageControl");
     ASSERT_NE(pages, nullptr);
     EXPECT_EQ(pages->tabText(pages->currentIndex()), "マトリクス");
+}
+
+// The news page is fetched away from the windows: the window is up and its loop turns
+// while the library holds the page; once the page comes, a changed size shows it.
+TEST_F(MainWindow, NewsArrivesWhileTheWindowKeepsWorking)
+{
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool asked = false, released = false;
+    httplib::Server server;
+    server.Get("/tonkara/info.html", [&](const httplib::Request&, httplib::Response& res) {
+        std::unique_lock lock(mutex);
+        asked = true;
+        changed.notify_all();
+        changed.wait_for(lock, std::chrono::seconds(30), [&] { return released; });
+        res.set_content("<p>news</p>", "text/html");
+    });
+    const int port = server.bind_to_any_port("127.0.0.1");
+    ASSERT_GT(port, 0);
+    std::thread serving([&] { server.listen_after_bind(); });
+    auto release = [&] {
+        std::lock_guard lock(mutex);
+        released = true;
+        changed.notify_all();
+    };
+    auto isAsked = [&] {
+        std::lock_guard lock(mutex);
+        return asked;
+    };
+    {
+        TOnlineLibrary online(Folder.Path(), Settings().Function,
+                              TLibraryEndpoints::For("127.0.0.1:" + std::to_string(port)));
+        Session = std::make_unique<TPlayerSession>(Folder.Path(), Settings(), PlayerState(), PendingAdditions(),
+                                                   WaveOutput(), nullptr, TMainThread::Instance());
+        Session->Start({});
+        Main = std::make_unique<TFo_Main>(TMainCores{*Session, Settings(), PlayerState(), PendingAdditions(), nullptr,
+                                                     TMainThread::Instance(), Folder.Path(), &online});
+        Main->show();
+        // Shown and turning while the page is held.
+        EXPECT_TRUE(QTest::qWaitFor(isAsked, 20000));
+        int turns = 0;
+        QTimer::singleShot(0, [&turns] { ++turns; });
+        QApplication::processEvents();
+        EXPECT_EQ(turns, 1);
+        EXPECT_EQ(Main->findChild<QWidget*>("Fo_GetNew"), nullptr);
+
+        release();
+        EXPECT_TRUE(QTest::qWaitFor([&] { return Main->findChild<QWidget*>("Fo_GetNew") != nullptr; }, 20000));
+        EXPECT_EQ(TIniFile(Folder.File("setting.ini")).ReadInteger("Info", "InfoSize", 0), 11);
+        Main->close();
+        Main.reset();
+        Session.reset();
+    }
+    release();
+    server.stop();
+    serving.join();
 }
 
 // A session bus of the test's own, stopped by PID.
