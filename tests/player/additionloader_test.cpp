@@ -75,6 +75,12 @@ TEST_F(AdditionLoader, JobsArriveWholeInOrderAsTheSynchronousFunctionsGiveThem)
     };
     ASSERT_EQ(cases[0].Expected.size(), 30u * 40u + 1u);
     TAdditionLoader loader(Pending);
+    // Each job waits at the gate until the test has looked at the loader.
+    auto open = std::make_shared<std::atomic<bool>>(false);
+    loader.SetGate([open] {
+        while (!open->exchange(false))
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    });
     for (const auto& c : cases) {
         SCOPED_TRACE(c.What);
         if (c.M3U)
@@ -82,6 +88,7 @@ TEST_F(AdditionLoader, JobsArriveWholeInOrderAsTheSynchronousFunctionsGiveThem)
         else
             loader.AddNames(names, "WAV, flac", c.KeepOthers);
         EXPECT_TRUE(loader.Busy()) << "busy from the moment a job is given";
+        *open = true;
         EXPECT_EQ(Collect(loader, {c.Expected.size()}), c.Expected);
         const TLoadProgress p = loader.Progress();
         EXPECT_FALSE(p.Busy);
@@ -93,6 +100,7 @@ TEST_F(AdditionLoader, JobsArriveWholeInOrderAsTheSynchronousFunctionsGiveThem)
     }
 
     // Jobs given together keep their order.
+    loader.SetGate({});
     loader.AddM3U(Dir.File("urls.m3u"));
     loader.AddNames(names, "wav,flac", false);
     loader.AddNames({Dir.File("single.mp3")}, "wav", false);
