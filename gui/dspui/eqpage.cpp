@@ -68,7 +68,7 @@ QWidget* TEqualizerPage::BuildPanel()
     panel->setObjectName("Pa_EQTool");
     auto* grid = new QGridLayout(panel);
     grid->setContentsMargins(4, 2, 4, 2);
-    grid->setHorizontalSpacing(6);
+    grid->setHorizontalSpacing(4);
     grid->setVerticalSpacing(2);
 
     Bu_EQ2 = MakeSpeedButton(panel, "Bu_EQ2", "ON", QStringLiteral("イコライザ|イコライザのON/OFFを切り替えます"));
@@ -151,10 +151,11 @@ QWidget* TEqualizerPage::BuildPanel()
     grid->addWidget(new QLabel(QStringLiteral("周波数:"), panel), 0, 2);
     grid->addWidget(La_Freq, 0, 3);
     grid->addWidget(Bu_Plot, 0, 4, Qt::AlignLeft);
-    grid->addWidget(Bu_Reset, 1, 0, 1, 2, Qt::AlignLeft);
-    grid->addWidget(Preset, 1, 2, 1, 3);
-    grid->addWidget(resetAll, 2, 0, 1, 2, Qt::AlignLeft);
-    grid->addWidget(PresetAll, 2, 2, 1, 3);
+    // The preset rows start right after the reset buttons, so that they fit narrow layouts.
+    grid->addWidget(Bu_Reset, 1, 0, Qt::AlignLeft);
+    grid->addWidget(Preset, 1, 1, 1, 4);
+    grid->addWidget(resetAll, 2, 0, Qt::AlignLeft);
+    grid->addWidget(PresetAll, 2, 1, 1, 4);
     grid->addWidget(Pa_Revise, 3, 0, 1, 5);
     grid->setColumnStretch(4, 1);
     return panel;
