@@ -1,6 +1,7 @@
 #include "gui/player/mpris.h"
 
 #include "engine/decoder.h"
+#include "platform/dsdec/dsdec.h"
 #include "player/playerstate.h"
 #include "player/playlist.h"
 #include "player/transportcommands.h"
@@ -113,8 +114,28 @@ QDBusObjectPath TMprisService::TrackId() const
     return QDBusObjectPath("/org/marlixaudio/track/" + QString::number(Decoder.OpenCount.load()));
 }
 
-// Title from the playlist entry; artist and album from the usual
-// ".../artist/album/file" folders of a music collection.
+const TMprisService::TTrackTags& TMprisService::Tags() const
+{
+    const int32_t track = Decoder.OpenCount.load();
+    if (CachedTags.Track == track)
+        return CachedTags;
+    CachedTags = TTrackTags{track, {}, {}, {}};
+    std::vector<std::pair<std::string, std::string>> info;
+    if (!dsdReadTags(Decoder.FileName, info))
+        return CachedTags;
+    for (const auto& [key, value] : info) {
+        const QString k = QString::fromStdString(key).toLower();
+        QString* field = k == "tag:title" ? &CachedTags.Title : k == "tag:artist" ? &CachedTags.Artist
+                         : k == "tag:album"                   ? &CachedTags.Album
+                                                              : nullptr;
+        if (field && field->isEmpty())
+            *field = QString::fromStdString(value).trimmed();
+    }
+    return CachedTags;
+}
+
+// Title from the playlist entry's own title, the file's tags or its name; artist and
+// album from the tags, or else from the usual ".../artist/album/file" folders.
 QVariantMap TMprisService::Metadata() const
 {
     QVariantMap m;
@@ -125,24 +146,29 @@ QVariantMap TMprisService::Metadata() const
     QString title;
     for (const TPlayItem& item : Playlist.Items())
         if (item.Location() == file) {
-            title = QString::fromStdString(item.DisplayName());
+            const size_t star = item.FileName.find('*');
+            if (star != std::string::npos && star > 0)
+                title = QString::fromStdString(item.DisplayName());
             break;
         }
     const QString name = QString::fromStdString(file);
     const bool url = name.contains("://");
     const QFileInfo info(name);
+    static const TTrackTags kNone;
+    const TTrackTags& tags = url ? kNone : Tags();
     if (title.isEmpty())
-        title = url ? name : info.completeBaseName();
+        title = !tags.Title.isEmpty() ? tags.Title : url ? name : info.fileName();
     m["xesam:title"] = title;
-    if (!url) {
-        const QString album = info.dir().dirName();
+    QString album = tags.Album, artist = tags.Artist;
+    if (!url && album.isEmpty() && artist.isEmpty()) {
+        album = info.dir().dirName();
         QDir up = info.dir();
-        const QString artist = up.cdUp() ? up.dirName() : QString();
-        if (!album.isEmpty() && album != ".")
-            m["xesam:album"] = album;
-        if (!artist.isEmpty())
-            m["xesam:artist"] = QStringList{artist};
+        artist = up.cdUp() ? up.dirName() : QString();
     }
+    if (!album.isEmpty() && album != ".")
+        m["xesam:album"] = album;
+    if (!artist.isEmpty())
+        m["xesam:artist"] = QStringList{artist};
     m["xesam:url"] = url ? name : QUrl::fromLocalFile(name).toString();
     m["mpris:length"] = static_cast<qlonglong>(std::llround(Decoder.LengthMs.load() * 1000.0));
     return m;

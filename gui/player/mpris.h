@@ -49,7 +49,13 @@ public:
     qlonglong Position() const;
 
 private:
+    // The playing file's own title, artist and album, read once per track.
+    struct TTrackTags {
+        int32_t Track = -1;
+        QString Title, Artist, Album;
+    };
     QDBusObjectPath TrackId() const;
+    const TTrackTags& Tags() const;
 
     TPlayerState& State;
     TFo_Decoder& Decoder;
@@ -60,6 +66,7 @@ private:
     QString LastStatus;
     QVariantMap LastMetadata;
     double LastVolume = -1;
+    mutable TTrackTags CachedTags;
 };
 
 // org.mpris.MediaPlayer2
