@@ -30,6 +30,12 @@ protected:
 
     std::string Url(const std::string& path) const { return "http://127.0.0.1:" + std::to_string(port) + path; }
     TInetHost Library() const { return TInetHost{"127.0.0.1:" + std::to_string(port)}; }
+    // The server's thread reads the page while answering.
+    void SetNews(std::string page)
+    {
+        std::lock_guard lock(mutex);
+        news = std::move(page);
+    }
     size_t Hits()
     {
         std::lock_guard lock(mutex);
@@ -63,6 +69,7 @@ protected:
             });
         });
         server.Get("/tonkara/info.html", [this](const httplib::Request&, httplib::Response& res) {
+            std::lock_guard lock(mutex);
             if (news.empty())
                 res.status = 404;
             else
@@ -219,9 +226,9 @@ TEST_F(Inet, NewsCheckComparesSizes)
     EXPECT_EQ(ini.ReadInteger("Info", "InfoSize", 0), 10);
     EXPECT_EQ(test::ReadText(dir.File("info.html")), "<p>one</p>");
     EXPECT_FALSE(check());
-    news = "<p>two!</p>";
+    SetNews("<p>two!</p>");
     EXPECT_TRUE(check());
-    news.clear();
+    SetNews("");
     EXPECT_TRUE(check());
     EXPECT_EQ(ini.ReadInteger("Info", "InfoSize", -1), 0);
     EXPECT_FALSE(check());
