@@ -69,7 +69,7 @@ public:
     static int ValidEQTaps(int taps);
 
     int Bufms = 500;
-    int EQFilterTaps = 1023;
+    TAtomicValue<int> EQFilterTaps = 1023; // the filter thread reads it when it builds the EQ stage
     int HSCMode = 2;
 };
 
