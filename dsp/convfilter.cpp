@@ -30,6 +30,7 @@ TConvFilter::TConvFilter(int channels, bool secondFIFO, int rate, int capacity, 
     if (Count > 0) {
         const bool threaded = static_cast<double>(MaxLen) / rate > 0.1;
         FIR = std::make_unique<TFIRFilter>(Count, false, threaded, inner, MaxLen);
+        FIR->SetResponseLength(MaxLen);
         InstallTaps(setting);
         WetInFIFO = std::make_unique<TMChFIFO>(Count, inner);
     }

@@ -14,6 +14,7 @@ TFIRFilter::TFIRFilter(int channels, bool secondFIFO, bool threaded, int capacit
     int n = std::max(taps, 2);
     NextPow2(n);
     BlockSize = n;
+    SetResponseLength(n + 1); // blocks of N: any response up to N taps
     const size_t m = 2 * static_cast<size_t>(n);
     for (int c = 0; c < channels; ++c) {
         Sets[0].Spectrum.emplace_back(n + 1);
@@ -23,7 +24,7 @@ TFIRFilter::TFIRFilter(int channels, bool secondFIFO, bool threaded, int capacit
     for (auto& pair : Bufs)
         for (auto& buf : pair)
             buf.Reset(m + 1);
-    Scratch.Reset(2 * static_cast<size_t>(n));
+    Scratch.Reset(4 * static_cast<size_t>(n)); // a block's input per lane, blocks up to 2N
     FFTInit(static_cast<int>(m), Tables);
     if (Threaded)
         Worker = std::thread([this] { WorkerLoop(); });
@@ -73,7 +74,8 @@ void TFIRFilter::SetTaps(int channel, TFlexBuf& block)
 void TFIRFilter::SetStuffing(int factor)
 {
     WaitForTransform();
-    const bool usable = factor >= 2 && factor <= BlockSize / 2 && (factor & (factor - 1)) == 0;
+    const bool usable =
+        factor >= 2 && factor <= BlockSize / 2 && (factor & (factor - 1)) == 0 && Step == BlockSize;
     FFTFree(StuffedTables);
     Stuffed.clear();
     Stuffing = usable ? factor : 1;
@@ -83,6 +85,15 @@ void TFIRFilter::SetStuffing(int factor)
     for (size_t p = 0; p < Bufs.size(); ++p)
         Stuffed.emplace_back(size + 1);
     FFTInit(size, StuffedTables);
+}
+
+void TFIRFilter::SetResponseLength(int taps)
+{
+    const int n = BlockSize;
+    Step = Stuffing > 1 ? n : std::clamp(2 * n - std::max(taps, 1) + 1, n, 2 * n - 1);
+    // The first output is 2N samples before the first input: blocks before 0 are silence.
+    EmitBlock = -((2 * static_cast<int64_t>(n) + Step - 1) / Step);
+    EmitOff = static_cast<int>(-EmitBlock * Step - 2 * static_cast<int64_t>(n));
 }
 
 void TFIRFilter::StageTaps(int channel, TFlexBuf& block)
@@ -103,7 +114,7 @@ void TFIRFilter::StageTaps(int channel, TFlexBuf& block)
 void TFIRFilter::Install(TTapSet& set, int channel, TFlexBuf& block, TFFTTables& tables)
 {
     const int n = BlockSize;
-    const int length = std::min(block.GetLength(), n);
+    const int length = std::min({block.GetLength(), n, 2 * n - Step + 1});
     const double* src = block.GetChannels() > 0 ? static_cast<const double*>(block.GetData(65)[0]) : nullptr;
     AlignedArray<double>& taps = set.Taps[channel];
     taps.Zero();
@@ -128,11 +139,16 @@ void TFIRFilter::GetTaps(int channel, TFlexBuf& block) const
 
 void TFIRFilter::Process(TMChFIFO& in, TMChFIFO& out, int count)
 {
-    const int n = BlockSize;
     count = std::min({count, in.Available(), out.Free()});
     while (count > 0) {
-        const int d = std::min(n - Fill, count);
-        if (d == 0 || (Fill + d >= n && Pending.load(std::memory_order_acquire) != 0))
+        int d = std::min(Step - Fill, count);
+        if (Pending.load(std::memory_order_acquire) != 0) {
+            // The block in the transform owes the outputs from its start on, and the next
+            // block may not finish before it is done.
+            const int64_t ready = (BlocksIn - 1) * Step - (EmitBlock * Step + EmitOff);
+            d = static_cast<int>(std::min<int64_t>({d, ready, Step - Fill - 1}));
+        }
+        if (d <= 0)
             break;
         for (int i = Channels; i < in.Channels; ++i)
             in.FIFOs[i]->Skip(d);
@@ -142,8 +158,13 @@ void TFIRFilter::Process(TMChFIFO& in, TMChFIFO& out, int count)
         }
         for (int k = Channels; k < out.Channels; ++k)
             out.FIFOs[k]->WriteZeros(d);
+        EmitOff += d;
+        while (EmitOff >= Step) {
+            EmitOff -= Step;
+            ++EmitBlock;
+        }
         Fill += d;
-        if (Fill == n)
+        if (Fill == Step)
             FinishBlock();
         count -= d;
     }
@@ -207,8 +228,8 @@ void TFIRFilter::Load(TMChFIFO& in, int pair, int count)
     if (a < live)
         pa = Source(*in.FIFOs[a], count, Scratch.data(), ia);
     if (b < live)
-        pb = Source(*in.FIFOs[b], count, Scratch.data() + BlockSize, ib);
-    Complex* z = Bufs[pair][InSlot].data() + Fill;
+        pb = Source(*in.FIFOs[b], count, Scratch.data() + 2 * BlockSize, ib);
+    Complex* z = Bufs[pair][SlotOf(BlocksIn)].data() + Fill;
     InStep<const double>(a < live ? &pa : nullptr, b < live ? &pb : nullptr, count,
                          [z](const double* x, const double* y, int off, int len) { InterleavePair(x, y, z + off, len); });
     if (ia)
@@ -217,45 +238,59 @@ void TFIRFilter::Load(TMChFIFO& in, int pair, int count)
         in.FIFOs[b]->Skip(count);
 }
 
-// Sends out `count` samples of a channel pair: the older result's tail plus the newer
-// one's head.
+// Sends out `count` samples of a channel pair from the emit position on: each sample is
+// its block's head plus, while the previous block's result reaches it, that one's tail.
 void TFIRFilter::Emit(TMChFIFO& out, int pair, int count)
 {
-    const int a = 2 * pair, b = a + 1;
+    const int a = 2 * pair, b = a + 1, tailEnd = 2 * BlockSize - Step;
     const bool hasA = a < out.Channels, hasB = b < out.Channels && b < Channels;
     TParts<double> ra{}, rb{};
     if (hasA)
         ra = out.FIFOs[a]->Reserve(count);
     if (hasB)
         rb = out.FIFOs[b]->Reserve(count);
-    const Complex* tail = Bufs[pair][InSlot].data() + BlockSize + Fill;
-    const Complex* head = Bufs[pair][HeadSlot].data() + Fill;
-    InStep<double>(hasA ? &ra : nullptr, hasB ? &rb : nullptr, count, [=](double* x, double* y, int off, int len) {
-        SumAndSplit(tail + off, head + off, x, y, len);
-    });
+    int64_t block = EmitBlock;
+    int off = EmitOff;
+    for (int done = 0; done < count;) {
+        int len = std::min(count - done, Step - off), run = len;
+        if (off < tailEnd)
+            len = std::min(len, tailEnd - off);
+        double* x = hasA ? PieceAt(ra, done, run) : nullptr;
+        len = std::min(len, run);
+        double* y = hasB ? PieceAt(rb, done, run) : nullptr;
+        len = std::min(len, run);
+        const Complex* head = Bufs[pair][SlotOf(block)].data() + off;
+        if (off < tailEnd)
+            SumAndSplit(Bufs[pair][SlotOf(block - 1)].data() + Step + off, head, x, y, len);
+        else
+            SplitPair(head, x, y, len);
+        done += len;
+        off += len;
+        if (off == Step) {
+            off = 0;
+            ++block;
+        }
+    }
     if (hasA)
         out.FIFOs[a]->Commit(count);
     if (hasB)
         out.FIFOs[b]->Commit(count);
 }
 
-// The buffer that took the block's input, its tail sent out and cleared, goes to the
-// transform; the transformed one becomes the head; the old head takes the next input.
+// The block's buffer, the tail it still held sent out and now cleared, goes to the transform.
 void TFIRFilter::FinishBlock()
 {
     const int n = BlockSize;
+    const int slot = SlotOf(BlocksIn);
     // No transform is pending here, so every buffer is this thread's.
     for (auto& pair : Bufs)
-        std::fill_n(pair[InSlot].data() + n, n, Complex());
-    const int loaded = InSlot;
-    InSlot = HeadSlot;
-    HeadSlot = WorkSlot;
-    WorkSlot = loaded;
+        std::fill(pair[slot].data() + Step, pair[slot].data() + 2 * n, Complex());
+    WorkSlot = slot;
     Fill = 0;
     // No transform is outstanding here, so nothing reads the set being replaced.
     if (Swap.load(std::memory_order_acquire) == 1) {
         Active ^= 1;
-        SwitchSample.store(BlocksIn * n, std::memory_order_relaxed);
+        SwitchSample.store(BlocksIn * Step, std::memory_order_relaxed);
         SwitchCount.fetch_add(1, std::memory_order_release);
         Swap.store(0, std::memory_order_release);
     }

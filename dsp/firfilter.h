@@ -20,7 +20,7 @@ class TFlexBuf;
 // the input by exactly 2 × BlockSize samples. In threaded mode the block
 // transform runs on the filter's own worker thread, so that a long filter never
 // stalls the caller; the caller then never finishes a block while the previous
-// transform is still pending.
+// transform is still pending, nor sends out what that transform still owes.
 class TFIRFilter : public TFilterStage {
 public:
     TFIRFilter(int channels, bool secondFIFO, bool threaded, int capacity, int taps);
@@ -30,6 +30,11 @@ public:
     // taken as doubles, at most BlockSize coefficients. Not while another thread streams.
     void SetTaps(int channel, TFlexBuf& block);
     void GetTaps(int channel, TFlexBuf& block) const;
+    // The longest response that will be installed, when shorter than BlockSize: input
+    // blocks then grow to use the room the 2 × BlockSize transform has beyond it, so
+    // fewer transforms run per second; the lag stays 2 × BlockSize. Later responses are
+    // cut to that length. Before any taps and before streaming; not with stuffing.
+    void SetResponseLength(int taps);
 
     // New taps while streaming, from one background thread: once SpareFree, StageTaps
     // fills the spare set channel by channel and CommitStaged hands it over; the
@@ -71,11 +76,18 @@ private:
     void WorkerLoop();
 
     int Channels = 0;
-    // Per channel pair three transform buffers of 2N + 1 values that take turns: the one
-    // taking input (its lower half; its upper half still holds the tail being sent out),
-    // the one being transformed, and the last result, whose head is being sent out.
+    // Per channel pair three transform buffers of 2N + 1 values; block k lives in buffer
+    // k mod 3. While block j takes input (below Step), the buffer still holds block
+    // j − 3's tail (from Step up), the last of it being sent out; block j − 1 is being
+    // transformed, and blocks j − 2 and j − 1 are sent out.
     std::vector<std::array<AlignedArray<Complex>, 3>> Bufs;
-    int InSlot = 0, WorkSlot = 1, HeadSlot = 2;
+    static int SlotOf(int64_t block) { return static_cast<int>(((block % 3) + 3) % 3); }
+    int WorkSlot = 0;
+    // Input samples per block: BlockSize, or more for a shorter response.
+    int Step = 0;
+    // The next output sample: its block, and its place in that block's result.
+    int64_t EmitBlock = -2;
+    int EmitOff = 0;
     // One set of coefficients: per channel the taps and their scaled spectrum.
     struct TTapSet {
         std::vector<AlignedArray<Complex>> Spectrum;

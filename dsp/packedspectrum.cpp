@@ -106,6 +106,34 @@ void SumSplitPlain(const double* tail, const double* head, double* a, double* b,
     SumSplitScalar(tail, head, a, b, n, 0);
 }
 
+void SplitScalar(const double* z, double* a, double* b, int n, int from)
+{
+    for (int i = from; i < n; ++i) {
+        if (a)
+            a[i] = z[2 * i];
+        if (b)
+            b[i] = z[2 * i + 1];
+    }
+}
+
+void SplitPlain(const double* z, double* a, double* b, int n)
+{
+    SplitScalar(z, a, b, n, 0);
+}
+
+__attribute__((target("avx2"))) void SplitAvx2(const double* z, double* a, double* b, int n)
+{
+    int i = 0;
+    for (; i + 4 <= n; i += 4) {
+        const __m256d z0 = _mm256_loadu_pd(z + 2 * i), z1 = _mm256_loadu_pd(z + 2 * i + 4);
+        if (a)
+            _mm256_storeu_pd(a + i, _mm256_permute4x64_pd(_mm256_unpacklo_pd(z0, z1), 0xD8));
+        if (b)
+            _mm256_storeu_pd(b + i, _mm256_permute4x64_pd(_mm256_unpackhi_pd(z0, z1), 0xD8));
+    }
+    SplitScalar(z, a, b, n, i);
+}
+
 // Four values per step: r0 r1 r2 r3 and i0 i1 i2 i3 to r0 i0 r1 i1 | r2 i2 r3 i3.
 __attribute__((target("avx2"))) void InterleaveAvx2(const double* a, const double* b, double* z, int n)
 {
@@ -138,6 +166,7 @@ __attribute__((target("avx2"))) void SumSplitAvx2(const double* tail, const doub
 
 using TInterleaveKernel = void (*)(const double* a, const double* b, double* z, int n);
 using TSumSplitKernel = void (*)(const double* tail, const double* head, double* a, double* b, int n);
+using TSplitKernel = void (*)(const double* z, double* a, double* b, int n);
 
 bool HasAvx2Fma()
 {
@@ -148,6 +177,7 @@ bool HasAvx2Fma()
 const TRunKernel gRun = HasAvx2Fma() ? RunAvx2 : RunScalar;
 const TInterleaveKernel gInterleave = HasAvx2Fma() ? InterleaveAvx2 : InterleavePlain;
 const TSumSplitKernel gSumSplit = HasAvx2Fma() ? SumSplitAvx2 : SumSplitPlain;
+const TSplitKernel gSplit = HasAvx2Fma() ? SplitAvx2 : SplitPlain;
 
 } // namespace
 
@@ -173,6 +203,11 @@ void InterleavePair(const double* a, const double* b, Complex* z, int n)
 void SumAndSplit(const Complex* tail, const Complex* head, double* a, double* b, int n)
 {
     gSumSplit(reinterpret_cast<const double*>(tail), reinterpret_cast<const double*>(head), a, b, n);
+}
+
+void SplitPair(const Complex* z, double* a, double* b, int n)
+{
+    gSplit(reinterpret_cast<const double*>(z), a, b, n);
 }
 
 } // namespace marlix

@@ -18,4 +18,7 @@ void InterleavePair(const double* a, const double* b, Complex* z, int n);
 // a[i] = Re(tail[i] + head[i]) and b[i] = Im(tail[i] + head[i]) for i < n; a null lane is skipped.
 void SumAndSplit(const Complex* tail, const Complex* head, double* a, double* b, int n);
 
+// a[i] = Re z[i] and b[i] = Im z[i] for i < n; a null lane is skipped.
+void SplitPair(const Complex* z, double* a, double* b, int n);
+
 } // namespace marlix
