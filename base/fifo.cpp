@@ -198,6 +198,16 @@ std::array<std::span<const double>, 2> TFIFO::Peek(int32_t n) const
             std::span<const double>(Buf.data(), static_cast<size_t>(n - first))};
 }
 
+TFIFO::TView TFIFO::PeekOrRead(int32_t n, double* scratch)
+{
+    TView v{Peek(n), true};
+    if (static_cast<int32_t>(v.Parts[0].size() + v.Parts[1].size()) != n || n <= 0) {
+        Read(scratch, n);
+        v = {{std::span<const double>(scratch, static_cast<size_t>(std::max(n, 0))), {}}, false};
+    }
+    return v;
+}
+
 std::array<std::span<double>, 2> TFIFO::Reserve(int32_t n)
 {
     n = std::clamp(n, 0, BufSize - 1);

@@ -53,6 +53,14 @@ public:
     // pieces are empty when the ring interpolates or holds fewer than n. Reserve: the next
     // n slots (unchecked against Free, as Write), published by Commit(n).
     std::array<std::span<const double>, 2> Peek(int32_t n) const;
+    // The next n samples without a copy where the ring allows it: in place (InPlace; the
+    // caller then consumes them with Skip(n)), or else read into `scratch` (n values, as
+    // Read, consumed already).
+    struct TView {
+        std::array<std::span<const double>, 2> Parts;
+        bool InPlace;
+    };
+    TView PeekOrRead(int32_t n, double* scratch);
     std::array<std::span<double>, 2> Reserve(int32_t n);
     void Commit(int32_t n);
     int32_t Available() const;

@@ -105,18 +105,12 @@ void TConvFilter::Process(TMChFIFO& in, TMChFIFO& out, int count)
 void TConvFilter::Feed(TMChFIFO& in, int count, int m)
 {
     for (int i = 0; i < m; ++i) {
-        std::array<std::span<const double>, 2> parts{};
+        TFIFO::TView v{{std::span<const double>(Samples.data(), static_cast<size_t>(count)), {}}, false};
         if (i < in.Channels)
-            parts = in.FIFOs[i]->Peek(count);
-        const bool inPlace = static_cast<int>(parts[0].size() + parts[1].size()) == count;
-        if (!inPlace) {
-            if (i < in.Channels)
-                in.FIFOs[i]->Read(Samples.data(), count);
-            else
-                std::fill_n(Samples.data(), count, 0.0);
-            parts = {std::span<const double>(Samples.data(), static_cast<size_t>(count)), {}};
-        }
-        for (const auto& part : parts) {
+            v = in.FIFOs[i]->PeekOrRead(count, Samples.data());
+        else
+            std::fill_n(Samples.data(), count, 0.0);
+        for (const auto& part : v.Parts) {
             const auto n = static_cast<int32_t>(part.size());
             if (i < DryFIFO->Channels)
                 DryFIFO->FIFOs[i]->Write(part.data(), n);
@@ -124,7 +118,7 @@ void TConvFilter::Feed(TMChFIFO& in, int count, int m)
                 if (InCh[j] == i)
                     WetInFIFO->FIFOs[j]->Write(part.data(), n);
         }
-        if (inPlace)
+        if (v.InPlace)
             in.FIFOs[i]->Skip(count);
     }
 }
@@ -161,19 +155,14 @@ void TConvFilter::Mix(TMChFIFO& out, int count, int m)
 // the wet signal is switched off).
 void TConvFilter::AddWet(TFIFO& wet, double gain, double* y, int n)
 {
-    auto parts = wet.Peek(n);
-    const bool inPlace = static_cast<int>(parts[0].size() + parts[1].size()) == n;
-    if (!inPlace) {
-        wet.Read(Wet.data(), n);
-        parts = {std::span<const double>(Wet.data(), static_cast<size_t>(n)), {}};
-    }
+    const TFIFO::TView v = wet.PeekOrRead(n, Wet.data());
     if (DryWet & 2) {
-        for (const auto& part : parts) {
-            for (double v : part)
-                *y++ += gain * v;
+        for (const auto& part : v.Parts) {
+            for (double x : part)
+                *y++ += gain * x;
         }
     }
-    if (inPlace)
+    if (v.InPlace)
         wet.Skip(n);
 }
 

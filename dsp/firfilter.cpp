@@ -203,19 +203,6 @@ void InStep(const TParts<T>* a, const TParts<T>* b, int count, Fn fn)
     }
 }
 
-// The next `count` samples of a channel where they lie, or read into `scratch` when the
-// ring cannot show them in place (it interpolates); `inPlace` says which.
-TParts<const double> Source(TFIFO& in, int count, double* scratch, bool& inPlace)
-{
-    TParts<const double> parts = in.Peek(count);
-    inPlace = static_cast<int>(parts[0].size() + parts[1].size()) == count;
-    if (!inPlace) {
-        in.Read(scratch, count);
-        parts = {std::span<const double>(scratch, static_cast<size_t>(count)), {}};
-    }
-    return parts;
-}
-
 } // namespace
 
 // Moves `count` input samples of a channel pair into the buffer taking input, at the
@@ -223,18 +210,17 @@ TParts<const double> Source(TFIFO& in, int count, double* scratch, bool& inPlace
 void TFIRFilter::Load(TMChFIFO& in, int pair, int count)
 {
     const int live = std::min(in.Channels, Channels), a = 2 * pair, b = a + 1;
-    TParts<const double> pa{}, pb{};
-    bool ia = false, ib = false;
+    TFIFO::TView va{}, vb{};
     if (a < live)
-        pa = Source(*in.FIFOs[a], count, Scratch.data(), ia);
+        va = in.FIFOs[a]->PeekOrRead(count, Scratch.data());
     if (b < live)
-        pb = Source(*in.FIFOs[b], count, Scratch.data() + 2 * BlockSize, ib);
+        vb = in.FIFOs[b]->PeekOrRead(count, Scratch.data() + 2 * BlockSize);
     Complex* z = Bufs[pair][SlotOf(BlocksIn)].data() + Fill;
-    InStep<const double>(a < live ? &pa : nullptr, b < live ? &pb : nullptr, count,
+    InStep<const double>(a < live ? &va.Parts : nullptr, b < live ? &vb.Parts : nullptr, count,
                          [z](const double* x, const double* y, int off, int len) { InterleavePair(x, y, z + off, len); });
-    if (ia)
+    if (va.InPlace)
         in.FIFOs[a]->Skip(count);
-    if (ib)
+    if (vb.InPlace)
         in.FIFOs[b]->Skip(count);
 }
 

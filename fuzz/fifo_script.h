@@ -87,15 +87,16 @@ private:
         std::vector<double> out;
         const double before = fifo_->ReadPoint;
         if (inPlace) {
-            for (const auto& part : fifo_->Peek(n))
+            std::vector<double> scratch(static_cast<size_t>(n));
+            const TFIFO::TView v = fifo_->PeekOrRead(n, scratch.data());
+            for (const auto& part : v.Parts)
                 out.insert(out.end(), part.begin(), part.end());
-            if (mode_ != 0 && !out.empty())
-                return Fail("an interpolating ring showed its slots in place");
-            if (mode_ == 0 && static_cast<int32_t>(out.size()) != n)
-                return Fail("Peek showed " + std::to_string(out.size()) + " of " + std::to_string(n));
-        }
-        if (mode_ == 0 && inPlace) {
-            fifo_->Skip(n);
+            if (v.InPlace != (mode_ == 0))
+                return Fail("only a plain ring shows its slots in place");
+            if (static_cast<int32_t>(out.size()) != n)
+                return Fail("the view holds " + std::to_string(out.size()) + " of " + std::to_string(n));
+            if (v.InPlace)
+                fifo_->Skip(n);
         } else {
             out.assign(static_cast<size_t>(n), 0.0);
             fifo_->Read(out.data(), n);
