@@ -8,6 +8,7 @@
 #include "player/playerstate.h"
 #include "settings/settings.h"
 
+#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -88,7 +89,16 @@ public:
             return result;
         }
         InputFrames = std::llround(InputSeconds * result.OutRate);
-        result.Frames = Loop(file, result.OutRate) - Held;
+        // The output stage renders on its own thread, as a device would, while this
+        // thread feeds the decoder and the filters: the two halves of the chain overlap.
+        int64_t written = 0;
+        std::thread device([&] {
+            written = Loop(file, result.OutRate);
+            Done.store(true, std::memory_order_release);
+        });
+        Feed();
+        device.join();
+        result.Frames = written - Held;
         file.CloseFile(1);
         Chain.Stop();
         Decoder.CloseSource();
@@ -101,30 +111,30 @@ public:
     }
 
 private:
+    // The render side: one block at a time, as a device's buffer asks for it.
     int64_t Loop(TFlexFileBuf& file, int outRate)
     {
         const int block = Options.BlockFrames;
         const int64_t limit = Options.MaxSeconds > 0 ? static_cast<int64_t>(Options.MaxSeconds * outRate) : -1;
         const int64_t quietEnough = static_cast<int64_t>(outRate * Decoder.BufferSec.load());
         int64_t written = 0, quiet = 0, tail = 0;
-        for (int waits = 0; limit < 0 || written < limit;) {
-            Fill(block);
+        while (limit < 0 || written < limit) {
+            WaitForBlock(block, written);
             int32_t* outputs[2] = {Left.data(), Right.data()};
             Chain.Stage.Render(outputs, block, 2);
             if (Chain.Stage.Preroll) {
-                // A device's filter thread keeps topping up the buffer until pre-roll
-                // ends; a block in hand is not enough for the stage.
-                if (StepOnce())
-                    continue;
-                if (++waits > 20000)
+                // Pre-roll ends once the feed has filled the buffer.
+                if (Misses.load(std::memory_order_acquire) > kPatience)
                     break; // a source that never delivers
-                std::this_thread::sleep_for(std::chrono::microseconds(100));
+                std::this_thread::sleep_for(kPause);
                 continue;
             }
             int frames = block;
             if (limit >= 0)
                 frames = static_cast<int>(std::min<int64_t>(frames, limit - written));
-            if (State.EndOfList) {
+            // The tail is what follows the inputs' own length: counted in output frames,
+            // it does not depend on how far ahead of the output the decoder has read.
+            if (Beyond(written)) {
                 tail += frames;
                 quiet = Silent(frames) ? quiet + frames : 0;
             }
@@ -136,31 +146,50 @@ private:
         return written;
     }
 
-    // Steps decoder and filter thread until a block is buffered, or nothing more comes.
-    void Fill(int block)
+    bool Beyond(int64_t position) const { return State.EndOfList && position >= InputFrames; }
+
+    // Until a block is buffered, or the feed has found nothing to do for long enough:
+    // a long filter's transform may still run on its worker, while a tail that has
+    // sounded out gives up sooner.
+    void WaitForBlock(int block, int64_t position)
     {
-        for (int idle = 0; Chain.Filter().OutFIFO->Available() < block;) {
+        while (Chain.Filter().OutFIFO->Available() < block) {
+            const int patience = Beyond(position) && !Decoder.TailActive ? kEndPatience : kPatience;
+            if (Misses.load(std::memory_order_acquire) > patience)
+                return;
+            std::this_thread::sleep_for(kPause);
+        }
+    }
+
+    // The feed side, on the calling thread (it runs the decoder's main-thread steps):
+    // steps decoder and filter thread while the render side runs. Misses counts the
+    // passes in a row that moved nothing while the render side was short of a block.
+    void Feed()
+    {
+        const int block = Options.BlockFrames;
+        while (!Done.load(std::memory_order_acquire)) {
+            const bool short_ = Chain.Filter().OutFIFO->Available() < block || Chain.Stage.Preroll;
             if (StepOnce()) {
-                idle = 0;
+                Misses.store(0, std::memory_order_release);
                 continue;
             }
-            // A long filter's transform may still run on its worker; the end of the
-            // input gives up sooner.
-            if (++idle > (State.EndOfList && !Decoder.TailActive ? 20 : 20000))
-                return;
-            std::this_thread::sleep_for(std::chrono::microseconds(100));
+            Misses.store(short_ ? Misses.load(std::memory_order_relaxed) + 1 : 0, std::memory_order_release);
+            std::this_thread::sleep_for(kPause);
         }
     }
 
     // One pass of the decoder's feed and the filter thread; true when samples moved.
+    // The output's write position tells, as the render side reads it meanwhile.
     bool StepOnce()
     {
         TFilterThread& filter = Chain.Filter();
         NextTrackIfDone();
-        const int before = filter.OutFIFO->Available() + Decoder.FIFO.Available();
+        const auto written = [&] { return filter.OutFIFO->FIFOs[0]->WriteIndex.load(std::memory_order_acquire); };
+        const int32_t before = written();
+        const int decoded = Decoder.FIFO.Available();
         FeedDecoder(Decoder);
         filter.Step();
-        return filter.OutFIFO->Available() + Decoder.FIFO.Available() != before;
+        return written() != before || Decoder.FIFO.Available() != decoded;
     }
 
     void NextTrackIfDone()
@@ -221,6 +250,11 @@ private:
     int64_t InputFrames = 0; // the inputs' length at the output rate
     int64_t Held = 0;        // silent frames not yet written
     size_t Track = 0;
+    std::atomic<bool> Done{false};
+    std::atomic<int> Misses{0};
+    static constexpr auto kPause = std::chrono::microseconds(100);
+    static constexpr int kPatience = 20000;
+    static constexpr int kEndPatience = 20;
 };
 
 } // namespace

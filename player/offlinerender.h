@@ -28,10 +28,11 @@ struct TRenderResult {
 // Plays the inputs as a playlist through the decoder, the filter thread and the
 // output render stage that playback uses, clocked by this loop instead of a device,
 // and writes what the device would receive, from the end of pre-roll until the input
-// is exhausted and the output has been silent for one buffer length (at most 10 s of
-// tail), as a 2-channel PCM WAV at the output rate. The file ends with the last sound
+// is exhausted and the output has been silent for one buffer length past the inputs'
+// own length (at most 10 s of tail past it), as a 2-channel PCM WAV at the output rate. The file ends with the last sound
 // after the inputs' own length; that trailing silence is not written. Nothing rendered
-// from inputs that have frames is a failure (status 3). Runs on the main thread.
+// from inputs that have frames is a failure (status 3). Runs on the main thread, which
+// feeds the chain while a second thread renders, as a device would.
 TRenderResult RenderFiles(const TRenderOptions& options, TSettings& settings, TPlayerState& state);
 
 } // namespace marlix
