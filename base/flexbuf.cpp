@@ -207,15 +207,18 @@ long double HammingAt(int i, int n)
     return 0.54L - 0.46L * std::cos(2 * kPi * i / (n + 1));
 }
 
+// The multiple-angle cosines come from cos a by their polynomials (2c² − 1, 4c³ − 3c):
+// one library call per tap instead of three, which matters for windows of 65 535 taps.
 long double BlackmanAt(int i, int n)
 {
-    return 0.42L - 0.5L * std::cos(2 * kPi * i / (n + 1)) + 0.08L * std::cos(4 * kPi * i / (n + 1));
+    const long double c = std::cos(2 * kPi * i / (n + 1));
+    return 0.42L - 0.5L * c + 0.08L * (2 * c * c - 1);
 }
 
 long double BlackmanHarrisAt(int i, int n)
 {
-    const long double a = (i + 0.5L) * 2 * kPi / (n + 2);
-    return 0.35875L - 0.48829L * std::cos(a) + 0.14128L * std::cos(2 * a) - 0.01168L * std::cos(3 * a);
+    const long double c = std::cos((i + 0.5L) * 2 * kPi / (n + 2));
+    return 0.35875L - 0.48829L * c + 0.14128L * (2 * c * c - 1) - 0.01168L * c * (4 * c * c - 3);
 }
 
 long double TriangleAt(int i, int n)

@@ -61,6 +61,13 @@ TEST_F(OutputStageTest, FullScaleClipsToTheIntegerRange)
     const auto out = Render(6);
     EXPECT_EQ(out[0], (std::vector<int32_t>{2147483647, -2147483647 - 1, -2147483647 - 1, 1073741824, 2147483647, 0}));
     EXPECT_EQ(out[1][0], 536870912);
+
+    // Eight at once take the wide path where there is one: the same clipping, NaN as 0,
+    // and halves rounded to even.
+    const double inf = std::numeric_limits<double>::infinity(), lsb = std::ldexp(1.0, -31);
+    Feed({nan, inf, -inf, 0.5 * lsb, 1.5 * lsb, -2.5 * lsb, 1 - lsb, -1 - lsb}, std::vector<double>(8, 0.0));
+    EXPECT_EQ(Render(8)[0], (std::vector<int32_t>{0, 2147483647, -2147483647 - 1, 0, 2, -2, 2147483647,
+                                                  -2147483647 - 1}));
 }
 
 TEST_F(OutputStageTest, VolumeTrimAndPolarity)
