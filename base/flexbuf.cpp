@@ -197,27 +197,41 @@ void ForFloatChannels(Block& b, F&& f)
 
 constexpr long double kPi = std::numbers::pi_v<long double>;
 
+// cos x for x ≥ 0, folded onto |r| ≤ π/4 first: the extended-precision library cosine
+// takes a slow multi-word reduction for anything larger.
+long double Cos(long double x)
+{
+    const long long q = static_cast<long long>(x / (kPi / 2) + 0.5L);
+    const long double r = x - static_cast<long double>(q) * (kPi / 2);
+    switch (q & 3) {
+    case 0: return std::cos(r);
+    case 1: return -std::sin(r);
+    case 2: return -std::cos(r);
+    default: return std::sin(r);
+    }
+}
+
 long double HannAt(int i, int n)
 {
-    return 0.5L + 0.5L * std::cos((i - (n - 1) / 2.0L) * 2 * kPi / (n + 1));
+    return 0.5L + 0.5L * Cos(std::abs(i - (n - 1) / 2.0L) * 2 * kPi / (n + 1));
 }
 
 long double HammingAt(int i, int n)
 {
-    return 0.54L - 0.46L * std::cos(2 * kPi * i / (n + 1));
+    return 0.54L - 0.46L * Cos(2 * kPi * i / (n + 1));
 }
 
 // The multiple-angle cosines come from cos a by their polynomials (2c² − 1, 4c³ − 3c):
 // one library call per tap instead of three, which matters for windows of 65 535 taps.
 long double BlackmanAt(int i, int n)
 {
-    const long double c = std::cos(2 * kPi * i / (n + 1));
+    const long double c = Cos(2 * kPi * i / (n + 1));
     return 0.42L - 0.5L * c + 0.08L * (2 * c * c - 1);
 }
 
 long double BlackmanHarrisAt(int i, int n)
 {
-    const long double c = std::cos((i + 0.5L) * 2 * kPi / (n + 2));
+    const long double c = Cos((i + 0.5L) * 2 * kPi / (n + 2));
     return 0.35875L - 0.48829L * c + 0.14128L * (2 * c * c - 1) - 0.01168L * c * (4 * c * c - 3);
 }
 
