@@ -49,14 +49,27 @@ def render(cli, home, ini, source, out):
         f.write(ini + "[Global]\nIniVersion=117\n")
     env = dict(os.environ, MARLIX_AUDIO_HOME=home)
     start = time.monotonic()
-    proc = subprocess.run(["/usr/bin/time", "-f", "%M", cli, "render", source, out], env=env,
+    proc = subprocess.run(["/usr/bin/time", "-f", "%M %U %S", cli, "render", source, out], env=env,
                           capture_output=True, text=True)
     elapsed = time.monotonic() - start
     if proc.returncode != 0:
         print(proc.stderr)
         return None, None
-    peak_kb = int(proc.stderr.strip().splitlines()[-1])
-    return elapsed, peak_kb / 1024
+    peak_kb, user, system = proc.stderr.strip().splitlines()[-1].split()
+    render.cpu = float(user) + float(system)
+    render.audio = output_seconds(out)
+    return elapsed, int(peak_kb) / 1024
+
+
+def output_seconds(path):
+    """Length of the rendered WAV (2 channels, PCM) in seconds."""
+    with open(path, "rb") as f:
+        head = f.read(4096)
+    fmt = head.find(b"fmt ")
+    rate = struct.unpack_from("<I", head, fmt + 12)[0]
+    block = struct.unpack_from("<H", head, fmt + 20)[0]
+    data = head.find(b"data")
+    return struct.unpack_from("<I", head, data + 4)[0] / block / rate
 
 
 def main():
@@ -78,7 +91,8 @@ def main():
         times = sorted(t for t, _ in (render(cli, home, ini, source, out) for _ in range(3)) if t)
         _, peak = render(cli, home, ini, source, out)
         if times:
-            print(f"{name:8s}: {SECONDS / times[len(times) // 2]:7.1f} x real time, peak memory {peak:.0f} MB")
+            print(f"{name:8s}: {SECONDS / times[len(times) // 2]:7.1f} x real time, peak memory {peak:.0f} MB, "
+                  f"CPU {render.cpu:.2f} s, {render.audio:.1f} s written (input and tail)")
     print("\n== what each heavy stage adds to the bare chain (share of the added time)")
     costs = {}
     for name, ini in STAGES.items():
