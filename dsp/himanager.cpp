@@ -100,50 +100,53 @@ __attribute__((target("avx2"))) void StepAvx2(float* wRe, float* wIm, const doub
     }
 }
 
-// Predictions for kBatch feature rows of `count` values each (x[b·count + k]), each
-// summed exactly as Sums sums it.
-constexpr int kBatch = 4;
-
-void PredictScalar(const double* x, const float* wRe, const float* wIm, int count, Complex* out)
+// Mode C's shared prediction parts: out[q] for q in [from, to), the six weights w applied
+// to the features (re, im at q + 1, then q, then q + 2) of the split indexed spectrum.
+double SubSum(const double* re, const double* im, const double* w, int q)
 {
-    for (int b = 0; b < kBatch; ++b) {
-        const TSums s = SumsScalar(x + b * count, wRe, wIm, count);
-        out[b] = Complex(s.Re, s.Im);
-    }
+    return ((re[q + 1] * w[0] + im[q + 1] * w[1]) + (re[q] * w[2] + im[q] * w[3])) +
+           (re[q + 2] * w[4] + im[q + 2] * w[5]);
 }
 
-// The rows share the weights' loads and keep eight sums in flight instead of three.
-__attribute__((target("avx2"))) void PredictAvx2(const double* x, const float* wRe, const float* wIm, int count,
-                                                  Complex* out)
+void SubSumsScalar(const double* re, const double* im, const double* w, int from, int to, double* out)
 {
-    __m256d r[kBatch], m[kBatch];
-    for (int b = 0; b < kBatch; ++b)
-        r[b] = m[b] = _mm256_setzero_pd();
-    for (int k = 0; k < count; k += 4) {
-        const __m256d wr = _mm256_cvtps_pd(_mm_loadu_ps(wRe + k));
-        const __m256d wi = _mm256_cvtps_pd(_mm_loadu_ps(wIm + k));
-        for (int b = 0; b < kBatch; ++b) {
-            const __m256d v = _mm256_loadu_pd(x + b * count + k);
-            r[b] = _mm256_add_pd(r[b], _mm256_mul_pd(v, wr));
-            m[b] = _mm256_add_pd(m[b], _mm256_mul_pd(v, wi));
-        }
+    for (int q = from; q < to; ++q)
+        out[q] = SubSum(re, im, w, q);
+}
+
+// Four q at a time, each lane rounded as SubSum rounds.
+__attribute__((target("avx2"))) void SubSumsAvx2(const double* re, const double* im, const double* w, int from,
+                                                  int to, double* out)
+{
+    __m256d c[6];
+    for (int t = 0; t < 6; ++t)
+        c[t] = _mm256_set1_pd(w[t]);
+    int q = from;
+    for (; q + 4 <= to; q += 4) {
+        const __m256d centre = _mm256_add_pd(_mm256_mul_pd(_mm256_loadu_pd(re + q + 1), c[0]),
+                                             _mm256_mul_pd(_mm256_loadu_pd(im + q + 1), c[1]));
+        const __m256d below = _mm256_add_pd(_mm256_mul_pd(_mm256_loadu_pd(re + q), c[2]),
+                                            _mm256_mul_pd(_mm256_loadu_pd(im + q), c[3]));
+        const __m256d above = _mm256_add_pd(_mm256_mul_pd(_mm256_loadu_pd(re + q + 2), c[4]),
+                                            _mm256_mul_pd(_mm256_loadu_pd(im + q + 2), c[5]));
+        _mm256_storeu_pd(out + q, _mm256_add_pd(_mm256_add_pd(centre, below), above));
     }
-    for (int b = 0; b < kBatch; ++b)
-        out[b] = Complex(PairwiseTotal(r[b]), PairwiseTotal(m[b]));
+    for (; q < to; ++q)
+        out[q] = SubSum(re, im, w, q);
 }
 
 struct TKernels {
     TSums (*Sums)(const double*, const float*, const float*, int);
     void (*Step)(float*, float*, const double*, double, double, int);
-    void (*Predict)(const double*, const float*, const float*, int, Complex*);
+    void (*SubSums)(const double*, const double*, const double*, int, int, double*);
 };
 
 TKernels PickKernels()
 {
     __builtin_cpu_init();
     if (__builtin_cpu_supports("avx2"))
-        return {SumsAvx2, StepAvx2, PredictAvx2};
-    return {SumsScalar, StepScalar, PredictScalar};
+        return {SumsAvx2, StepAvx2, SubSumsAvx2};
+    return {SumsScalar, StepScalar, SubSumsScalar};
 }
 
 const TKernels gKernels = PickKernels();
@@ -202,6 +205,11 @@ THiManager::THiManager(int mode, double rate)
     Mag.assign(half + 1, 0);
     LogSpec.assign(half + 1, kSilence);
     Indexed.assign(half + 2, Complex());
+    IndexedRe.assign(half + 2, 0.0);
+    IndexedIm.assign(half + 2, 0.0);
+    SubStride = half / 2 + 1;
+    SubRe.assign(static_cast<size_t>(kSubBins) * SubStride, 0.0);
+    SubIm.assign(SubRe.size(), 0.0);
     Window.resize(n);
     const double period = n - 2;
     for (int i = 0; i < n; ++i)
@@ -497,27 +505,47 @@ void THiManager::SynthesiseC(int a, float level)
     Normalise(48, 4);
     // Bins from `top` on are cleared at the end: they are not predicted.
     const int top = RoundClamped(half * static_cast<double>(TopRatio), 0, half);
-    if (level > -96) {
-        // The weights stay fixed from here: bins are predicted kBatch at a time.
-        double rows[kBatch * 48] = {};
-        Complex z[kBatch];
-        for (int i = std::max(1, a - 9); i < top; i += kBatch) {
-            const int bins = std::min(kBatch, top - i);
-            for (int b = 0; b < bins; ++b)
-                FeaturesC(i + b, rows + 48 * b);
-            gKernels.Predict(rows, WeightsRe.data(), WeightsIm.data(), 48, z);
-            for (int b = 0; b < bins; ++b) {
-                Complex v = z[b] / static_cast<double>(i + b);
-                if (i + b < a)
-                    v *= (10.0 + (i + b) - a) / 10.0;
-                Synth[i + b] = v;
-            }
+    const int first = std::max(1, a - 9);
+    if (level > -96 && first < top) {
+        SubPredictions(first, top);
+        const int stride = SubStride;
+        for (int i = first; i < top; ++i) {
+            const int32_t* q = SubBins.data() + i * kSubBins;
+            auto sum = [&](const double* p) {
+                return ((p[q[0]] + p[stride + q[1]]) + (p[2 * stride + q[2]] + p[3 * stride + q[3]])) +
+                       ((p[4 * stride + q[4]] + p[5 * stride + q[5]]) + (p[6 * stride + q[6]] + p[7 * stride + q[7]]));
+            };
+            Complex v = Complex(sum(SubRe.data()), sum(SubIm.data())) / static_cast<double>(i);
+            if (i < a)
+                v *= (10.0 + i - a) / 10.0;
+            Synth[i] = v;
         }
     }
     const double taper = std::max(TopTaper, 1);
     for (int i = std::max(top - 6, 0); i < top; ++i)
         Synth[i] *= (top - i) / taper;
     std::fill(Synth.begin() + top, Synth.end(), Complex());
+}
+
+// The parts SubRe and SubIm of the bins first … top − 1, from the current weights.
+void THiManager::SubPredictions(int first, int top)
+{
+    const int half = FrameSize / 2;
+    const double* v = reinterpret_cast<const double*>(Indexed.data());
+    for (int k = 0; k <= half + 1; ++k) {
+        IndexedRe[k] = v[2 * k];
+        IndexedIm[k] = v[2 * k + 1];
+    }
+    for (int j = 0; j < kSubBins; ++j) {
+        double wRe[6], wIm[6];
+        for (int t = 0; t < 6; ++t) {
+            wRe[t] = WeightsRe[6 * j + t];
+            wIm[t] = WeightsIm[6 * j + t];
+        }
+        const int from = first / (j + 2), to = (top - 1) / (j + 2) + 1;
+        gKernels.SubSums(IndexedRe.data(), IndexedIm.data(), wRe, from, to, SubRe.data() + j * SubStride);
+        gKernels.SubSums(IndexedRe.data(), IndexedIm.data(), wIm, from, to, SubIm.data() + j * SubStride);
+    }
 }
 
 void THiManager::FeaturesD(int i, double* x) const
