@@ -188,6 +188,47 @@ void Magnitudes(const Complex* z, int count, float* mag)
     }
 }
 
+// A magnitude in the system's decibels, 6 × log2, with −192 below 2^−32.
+float LogLevel(float m) { return m >= std::ldexp(1.0f, -32) ? 6.0f * std::log2(m) : kSilence; }
+
+// 6 × log2 of a magnitude above kSurelyLoud exceeds −96 by more than 0.13, of one below
+// kSurelyQuiet falls short of it by as much: far more than log2f and the product can
+// round, so only magnitudes between the two need the logarithm to tell which side they are on.
+constexpr float kSurelyLoud = (1.0f + 1.0f / 64) / 65536;
+constexpr float kSurelyQuiet = (1.0f - 1.0f / 64) / 65536;
+
+// The n-point spectrum of a real signal from its bins 0 … n/2: Z[n − k] = conj Z[k].
+MARLIX_WIDE_CLONES
+void MirroredSpectrum(const Complex* bins, int n, Complex* out)
+{
+    std::copy(bins, bins + n / 2 + 1, out);
+    const double* s = reinterpret_cast<const double*>(bins);
+    double* v = reinterpret_cast<double*>(out);
+    for (int k = 1; k < n / 2; ++k) {
+        v[2 * (n - k)] = s[2 * k];
+        v[2 * (n - k) + 1] = -s[2 * k + 1];
+    }
+}
+
+// out = tail + the windowed first half of the synthesis y (real parts); nextTail = dry (or
+// zeros when dry is null) + its second half, whose first sample is windowed too.
+MARLIX_WIDE_CLONES
+void OverlapAdd(const Complex* y, const double* window, const double* tail, const double* dry, int half,
+                double* out, double* nextTail)
+{
+    const double* v = reinterpret_cast<const double*>(y);
+    for (int j = 0; j < half; ++j)
+        out[j] = tail[j] + v[2 * j] * window[j];
+    nextTail[0] = (dry ? dry[0] : 0.0) + v[2 * half] * window[half];
+    if (dry) {
+        for (int j = 1; j < half; ++j)
+            nextTail[j] = dry[j] + v[2 * (half + j)];
+    } else {
+        for (int j = 1; j < half; ++j)
+            nextTail[j] = 0.0 + v[2 * (half + j)];
+    }
+}
+
 } // namespace
 
 THiManager::THiManager(int mode, double rate)
@@ -252,9 +293,15 @@ void THiManager::Process(double* samples, int count, bool wetOnly)
     if (!samples)
         return;
     const int n = FrameSize;
-    for (int i = 0; i < count; ++i) {
-        InBuf[InPos++] = samples[i];
-        samples[i] = OutBuf[OutPos++];
+    // InPos runs N/2 ahead of OutPos: each sample goes in before the one due out replaces it.
+    while (count > 0) {
+        const int take = std::min(count, n - InPos);
+        std::copy(samples, samples + take, InBuf.data() + InPos);
+        std::copy(OutBuf.data() + OutPos, OutBuf.data() + OutPos + take, samples);
+        InPos += take;
+        OutPos += take;
+        samples += take;
+        count -= take;
         if (InPos >= n) {
             FrameStep(wetOnly);
             InPos = n / 2;
@@ -267,9 +314,8 @@ void THiManager::FrameStep(bool wetOnly)
 {
     const int n = FrameSize;
     Analyse();
-    const THiDetection d = Mode <= 2
-        ? DetectDrop(LogSpec.data(), n, Rate, CutoffAvg, LevelHold)
-        : DetectHistogram(LogSpec.data(), n, Rate, Hits.data());
+    const THiDetection d = Mode <= 2 ? DetectDrop(LogSpec.data(), n, Rate, CutoffAvg, LevelHold)
+                                     : DetectFromMagnitudes();
     // The drop detector has applied the hold already; doing it again changes nothing.
     LevelHold = std::max(d.Level, Decayed(LevelHold, Rate));
     float level = LevelHold;
@@ -296,9 +342,46 @@ void THiManager::Analyse()
     WindowedFrame(InBuf.data(), Window.data(), n, Fft.data());
     FFTForward(Fft.data(), n, Tables);
     Magnitudes(Fft.data(), n / 2 + 1, Mag.data());
-    const float floorAmp = std::ldexp(1.0f, -32);
-    for (int k = 0; k <= n / 2; ++k)
-        LogSpec[k] = Mag[k] >= floorAmp ? 6.0f * std::log2(Mag[k]) : kSilence;
+    // The drop detector reads every bin; the histogram detector's own step fills what it reads.
+    if (Mode <= 2)
+        FillLogSpec(0, n / 2);
+}
+
+// LogSpec over bins from … to, both included.
+void THiManager::FillLogSpec(int from, int to)
+{
+    for (int k = std::max(from, 0); k <= to; ++k)
+        LogSpec[k] = LogLevel(Mag[k]);
+}
+
+// Whether any of bins 0 … N/2 − 1 lies above −96 dB in LogSpec, as computed in full.
+bool THiManager::AnyBinAboveMinus96() const
+{
+    const int half = FrameSize / 2;
+    for (int k = 0; k < half; ++k)
+        if (Mag[k] > kSurelyLoud)
+            return true;
+    for (int k = 0; k < half; ++k)
+        if (Mag[k] >= kSurelyQuiet && LogLevel(Mag[k]) > -96)
+            return true;
+    return false;
+}
+
+// DetectHistogram on this frame, with the logarithm taken only of the bins it reads.
+THiDetection THiManager::DetectFromMagnitudes()
+{
+    const int n = FrameSize;
+    const bool loud = AnyBinAboveMinus96();
+    if (loud) {
+        int from = 0, to = 0;
+        HistogramBins(n, Rate, from, to);
+        FillLogSpec(from, to);
+    }
+    THiDetection d;
+    d.Cutoff = d.Reference = HistogramCutoff(LogSpec.data(), n, Rate, Hits.data(), loud);
+    FillLogSpec(d.Cutoff / 2, d.Cutoff - 1);
+    d.Level = PeakLevel(LogSpec.data(), d.Cutoff / 2, d.Cutoff);
+    return d;
 }
 
 float THiManager::PeakLevel(const float* s, int from, int to)
@@ -351,19 +434,33 @@ THiDetection THiManager::DetectDrop(const float* s, int n, float rate, float& cu
 
 THiDetection THiManager::DetectHistogram(const float* s, int n, float rate, float* hits)
 {
-    const int half = n / 2;
     float peak = kSilence;
-    for (int k = 0; k < half; ++k)
+    for (int k = 0; k < n / 2; ++k)
         peak = std::max(peak, s[k]);
+    THiDetection d;
+    d.Cutoff = d.Reference = HistogramCutoff(s, n, rate, hits, peak > -96);
+    d.Level = PeakLevel(s, d.Cutoff / 2, d.Cutoff);
+    return d;
+}
+
+void THiManager::HistogramBins(int n, float rate, int& from, int& to)
+{
+    from = RoundBin(11000, rate, n);
+    to = std::min(RoundBin(30000, rate, n), n / 2 - 1);
+}
+
+int THiManager::HistogramCutoff(const float* s, int n, float rate, float* hits, bool loud)
+{
+    const int half = n / 2;
     for (int k = 0; k < half; ++k) {
         hits[k] *= 0.995f;
         if (hits[k] < 1e-7f)
             hits[k] = 0;
     }
     int a = 0;
-    if (peak > -96) {
-        const int top = std::min(RoundBin(30000, rate, n), half - 1);
-        const int low = RoundBin(11000, rate, n);
+    if (loud) {
+        int low = 0, top = 0;
+        HistogramBins(n, rate, low, top);
         // Thresholds −72 + 6j rise with j, so the marked ones are always the lowest `marked`.
         int marked = 0;
         float best = 0;
@@ -382,11 +479,7 @@ THiDetection THiManager::DetectHistogram(const float* s, int n, float rate, floa
     }
     if (a > 0 && a < Bin(12000, rate, n))
         a = half - 1;
-    THiDetection d;
-    d.Cutoff = a;
-    d.Reference = a;
-    d.Level = PeakLevel(s, a / 2, a);
-    return d;
+    return a;
 }
 
 int THiManager::RandomR()
@@ -625,17 +718,10 @@ void THiManager::Resynthesise(bool wetOnly)
 {
     const int n = FrameSize;
     const int half = n / 2;
-    for (int k = 0; k <= half; ++k)
-        Fft[k] = Synth[k];
-    for (int k = 1; k < half; ++k)
-        Fft[n - k] = std::conj(Synth[k]);
+    MirroredSpectrum(Synth.data(), n, Fft.data());
     FFTInverse(Fft.data(), n, Tables);
-    for (int j = 0; j < half; ++j)
-        OutBuf[j] = Tail[j] + Fft[j].real() * Window[j];
-    for (int j = 0; j < half; ++j) {
-        const double y = Fft[half + j].real() * (j == 0 ? Window[half] : 1.0);
-        Tail[j] = (wetOnly ? 0.0 : InBuf[half + j]) + y;
-    }
+    OverlapAdd(Fft.data(), Window.data(), Tail.data(), wetOnly ? nullptr : InBuf.data() + half, half,
+               OutBuf.data(), Tail.data());
     std::copy(InBuf.begin() + half, InBuf.end(), InBuf.begin());
 }
 
