@@ -100,45 +100,57 @@ __attribute__((target("avx2"))) void StepAvx2(float* wRe, float* wIm, const doub
     }
 }
 
-// Mode C's shared prediction parts: out[q] for q in [from, to), the six weights w applied
-// to the features (re, im at q + 1, then q, then q + 2) of the split indexed spectrum.
+// Mode C's shared prediction parts: for q in [from, to), the six weights w applied to the
+// features of the split indexed spectrum (re, im at q + 1, then q, then q + 2), with the
+// real weights wRe as the real part of out[q] and the imaginary weights wIm as its imaginary part.
 double SubSum(const double* re, const double* im, const double* w, int q)
 {
     return ((re[q + 1] * w[0] + im[q + 1] * w[1]) + (re[q] * w[2] + im[q] * w[3])) +
            (re[q + 2] * w[4] + im[q + 2] * w[5]);
 }
 
-void SubSumsScalar(const double* re, const double* im, const double* w, int from, int to, double* out)
+void SubSumsScalar(const double* re, const double* im, const double* wRe, const double* wIm, int from, int to,
+                   Complex* out)
 {
     for (int q = from; q < to; ++q)
-        out[q] = SubSum(re, im, w, q);
+        out[q] = Complex(SubSum(re, im, wRe, q), SubSum(re, im, wIm, q));
+}
+
+__attribute__((target("avx2"))) __m256d SubSums4(const double* re, const double* im, const __m256d* c, int q)
+{
+    const __m256d centre = _mm256_add_pd(_mm256_mul_pd(_mm256_loadu_pd(re + q + 1), c[0]),
+                                         _mm256_mul_pd(_mm256_loadu_pd(im + q + 1), c[1]));
+    const __m256d below =
+        _mm256_add_pd(_mm256_mul_pd(_mm256_loadu_pd(re + q), c[2]), _mm256_mul_pd(_mm256_loadu_pd(im + q), c[3]));
+    const __m256d above = _mm256_add_pd(_mm256_mul_pd(_mm256_loadu_pd(re + q + 2), c[4]),
+                                        _mm256_mul_pd(_mm256_loadu_pd(im + q + 2), c[5]));
+    return _mm256_add_pd(_mm256_add_pd(centre, below), above);
 }
 
 // Four q at a time, each lane rounded as SubSum rounds.
-__attribute__((target("avx2"))) void SubSumsAvx2(const double* re, const double* im, const double* w, int from,
-                                                  int to, double* out)
+__attribute__((target("avx2"))) void SubSumsAvx2(const double* re, const double* im, const double* wRe,
+                                                  const double* wIm, int from, int to, Complex* out)
 {
-    __m256d c[6];
-    for (int t = 0; t < 6; ++t)
-        c[t] = _mm256_set1_pd(w[t]);
+    __m256d cRe[6], cIm[6];
+    for (int t = 0; t < 6; ++t) {
+        cRe[t] = _mm256_set1_pd(wRe[t]);
+        cIm[t] = _mm256_set1_pd(wIm[t]);
+    }
     int q = from;
     for (; q + 4 <= to; q += 4) {
-        const __m256d centre = _mm256_add_pd(_mm256_mul_pd(_mm256_loadu_pd(re + q + 1), c[0]),
-                                             _mm256_mul_pd(_mm256_loadu_pd(im + q + 1), c[1]));
-        const __m256d below = _mm256_add_pd(_mm256_mul_pd(_mm256_loadu_pd(re + q), c[2]),
-                                            _mm256_mul_pd(_mm256_loadu_pd(im + q), c[3]));
-        const __m256d above = _mm256_add_pd(_mm256_mul_pd(_mm256_loadu_pd(re + q + 2), c[4]),
-                                            _mm256_mul_pd(_mm256_loadu_pd(im + q + 2), c[5]));
-        _mm256_storeu_pd(out + q, _mm256_add_pd(_mm256_add_pd(centre, below), above));
+        const __m256d r = SubSums4(re, im, cRe, q), m = SubSums4(re, im, cIm, q);
+        const __m256d lo = _mm256_unpacklo_pd(r, m), hi = _mm256_unpackhi_pd(r, m); // q, q + 2 | q + 1, q + 3
+        double* o = reinterpret_cast<double*>(out + q);
+        _mm256_storeu_pd(o, _mm256_permute2f128_pd(lo, hi, 0x20));
+        _mm256_storeu_pd(o + 4, _mm256_permute2f128_pd(lo, hi, 0x31));
     }
-    for (; q < to; ++q)
-        out[q] = SubSum(re, im, w, q);
+    SubSumsScalar(re, im, wRe, wIm, q, to, out);
 }
 
 struct TKernels {
     TSums (*Sums)(const double*, const float*, const float*, int);
     void (*Step)(float*, float*, const double*, double, double, int);
-    void (*SubSums)(const double*, const double*, const double*, int, int, double*);
+    void (*SubSums)(const double*, const double*, const double*, const double*, int, int, Complex*);
 };
 
 TKernels PickKernels()
@@ -188,26 +200,53 @@ void Magnitudes(const Complex* z, int count, float* mag)
     }
 }
 
+// v[k] /= d[k] for k in [from, to).
+MARLIX_WIDE_CLONES
+void DivideParts(double* v, const double* d, int from, int to)
+{
+    for (int k = from; k < to; ++k)
+        v[k] /= d[k];
+}
+
 // A magnitude in the system's decibels, 6 × log2, with −192 below 2^−32.
 float LogLevel(float m) { return m >= std::ldexp(1.0f, -32) ? 6.0f * std::log2(m) : kSilence; }
 
-// 6 × log2 of a magnitude above kSurelyLoud exceeds −96 by more than 0.13, of one below
-// kSurelyQuiet falls short of it by as much: far more than log2f and the product can
-// round, so only magnitudes between the two need the logarithm to tell which side they are on.
-constexpr float kSurelyLoud = (1.0f + 1.0f / 64) / 65536;
-constexpr float kSurelyQuiet = (1.0f - 1.0f / 64) / 65536;
-
-// The n-point spectrum of a real signal from its bins 0 … n/2: Z[n − k] = conj Z[k].
-MARLIX_WIDE_CLONES
+// The n-point spectrum of a real signal from its bins 0 … n/2: Z[n − k] = conj Z[k],
+// the conjugate as a flip of the imaginary part's sign bit.
 void MirroredSpectrum(const Complex* bins, int n, Complex* out)
 {
     std::copy(bins, bins + n / 2 + 1, out);
     const double* s = reinterpret_cast<const double*>(bins);
     double* v = reinterpret_cast<double*>(out);
-    for (int k = 1; k < n / 2; ++k) {
-        v[2 * (n - k)] = s[2 * k];
-        v[2 * (n - k) + 1] = -s[2 * k + 1];
+    const __m128d imagSign = _mm_set_pd(-0.0, 0.0);
+    for (int k = 1; k < n / 2; ++k)
+        _mm_storeu_pd(v + 2 * (n - k), _mm_xor_pd(_mm_loadu_pd(s + 2 * k), imagSign));
+}
+
+// v[k] × d[k] into out[k], k < count.
+MARLIX_WIDE_CLONES
+void ScaleParts(const double* v, const double* d, int count, double* out)
+{
+    for (int k = 0; k < count; ++k)
+        out[k] = d[k] * v[k];
+}
+
+// The real and imaginary parts of z[k], k < count, into re and im.
+MARLIX_WIDE_CLONES
+void SplitParts(const Complex* z, int count, double* re, double* im)
+{
+    const double* v = reinterpret_cast<const double*>(z);
+    for (int k = 0; k < count; ++k) {
+        re[k] = v[2 * k];
+        im[k] = v[2 * k + 1];
     }
+}
+
+// |z| in single precision, as Magnitudes computes it.
+float Magnitude(const Complex& z)
+{
+    const double re = z.real(), im = z.imag();
+    return static_cast<float>(std::sqrt(re * re + im * im));
 }
 
 // out = tail + the windowed first half of the synthesis y (real parts); nextTail = dry (or
@@ -227,6 +266,43 @@ void OverlapAdd(const Complex* y, const double* window, const double* tail, cons
         for (int j = 1; j < half; ++j)
             nextTail[j] = 0.0 + v[2 * (half + j)];
     }
+}
+
+// The cut-off bin of the histogram detector. loud: whether any of bins 0 … n/2 − 1 lies
+// above −96 dB. level(k) gives S[k]; it is asked once for each bin the walk visits.
+template <class Level>
+int HistogramCutoff(Level level, int n, float rate, float* hits, bool loud)
+{
+    const int half = n / 2;
+    for (int k = 0; k < half; ++k) {
+        hits[k] *= 0.995f;
+        if (hits[k] < 1e-7f)
+            hits[k] = 0;
+    }
+    int a = 0;
+    if (loud) {
+        const int top = std::min(RoundBin(30000, rate, n), half - 1);
+        const int low = RoundBin(11000, rate, n);
+        // Thresholds −72 + 6j rise with j, so the marked ones are always the lowest `marked`.
+        int marked = 0;
+        float best = 0;
+        for (int i = top; i >= low && i >= 0; --i) {
+            const float s = level(i);
+            while (marked < 16 && s > static_cast<float>(-72 + 6 * marked)) {
+                ++marked;
+                hits[i] += 1;
+            }
+            if (hits[i] > best && i < top) {
+                best = hits[i];
+                a = i;
+            }
+            if (marked == 16)
+                break;
+        }
+    }
+    if (a > 0 && a < Bin(12000, rate, n))
+        a = half - 1;
+    return a;
 }
 
 } // namespace
@@ -249,16 +325,22 @@ THiManager::THiManager(int mode, double rate)
     IndexedRe.assign(half + 2, 0.0);
     IndexedIm.assign(half + 2, 0.0);
     SubStride = half / 2 + 1;
-    SubRe.assign(static_cast<size_t>(kSubBins) * SubStride, 0.0);
-    SubIm.assign(SubRe.size(), 0.0);
+    SubParts.assign(static_cast<size_t>(kSubBins) * SubStride, Complex());
     Window.resize(n);
     const double period = n - 2;
     for (int i = 0; i < n; ++i)
         Window[i] = 0.5 + 0.5 * std::cos((i - period / 2) * 2 * std::numbers::pi / period);
     SubBins.resize(static_cast<size_t>(half) * kSubBins);
-    for (int i = 0; i < half; ++i)
-        for (int j = 0; j < kSubBins; ++j)
+    SubIndex.resize(SubBins.size());
+    for (int i = 0; i < half; ++i) {
+        for (int j = 0; j < kSubBins; ++j) {
             SubBins[i * kSubBins + j] = i / (j + 2);
+            SubIndex[i * kSubBins + j] = j * SubStride + i / (j + 2);
+        }
+    }
+    BinPairs.resize(2 * static_cast<size_t>(half));
+    for (int k = 0; k < 2 * half; ++k)
+        BinPairs[k] = k / 2;
     FFTInit(n, Tables);
     Reset();
 }
@@ -341,45 +423,43 @@ void THiManager::Analyse()
     const int n = FrameSize;
     WindowedFrame(InBuf.data(), Window.data(), n, Fft.data());
     FFTForward(Fft.data(), n, Tables);
-    Magnitudes(Fft.data(), n / 2 + 1, Mag.data());
-    // The drop detector reads every bin; the histogram detector's own step fills what it reads.
-    if (Mode <= 2)
-        FillLogSpec(0, n / 2);
-}
-
-// LogSpec over bins from … to, both included.
-void THiManager::FillLogSpec(int from, int to)
-{
-    for (int k = std::max(from, 0); k <= to; ++k)
-        LogSpec[k] = LogLevel(Mag[k]);
+    // Modes A and B read every bin; the histogram detector's own step fills what it reads.
+    if (Mode <= 2) {
+        Magnitudes(Fft.data(), n / 2 + 1, Mag.data());
+        for (int k = 0; k <= n / 2; ++k)
+            LogSpec[k] = LogLevel(Mag[k]);
+    }
 }
 
 // Whether any of bins 0 … N/2 − 1 lies above −96 dB in LogSpec, as computed in full.
+// |Z|² above kSurelyLoudPower or below kSurelyQuietPower puts 6 × log2 |Z| more than
+// 0.26 dB from −96, far beyond what the magnitude's and the logarithm's rounding can move;
+// only bins between the two need them.
 bool THiManager::AnyBinAboveMinus96() const
 {
+    constexpr double kSurelyLoudPower = (1.0 + 1.0 / 16) / 4294967296.0;
+    constexpr double kSurelyQuietPower = (1.0 - 1.0 / 16) / 4294967296.0;
     const int half = FrameSize / 2;
+    const double* v = reinterpret_cast<const double*>(Fft.data());
+    auto power = [v](int k) { return v[2 * k] * v[2 * k] + v[2 * k + 1] * v[2 * k + 1]; };
     for (int k = 0; k < half; ++k)
-        if (Mag[k] > kSurelyLoud)
+        if (power(k) > kSurelyLoudPower)
             return true;
     for (int k = 0; k < half; ++k)
-        if (Mag[k] >= kSurelyQuiet && LogLevel(Mag[k]) > -96)
+        if (power(k) >= kSurelyQuietPower && LogLevel(Magnitude(Fft[k])) > -96)
             return true;
     return false;
 }
 
-// DetectHistogram on this frame, with the logarithm taken only of the bins it reads.
+// DetectHistogram on this frame, with magnitudes and logarithms taken only of the bins it reads.
 THiDetection THiManager::DetectFromMagnitudes()
 {
     const int n = FrameSize;
-    const bool loud = AnyBinAboveMinus96();
-    if (loud) {
-        int from = 0, to = 0;
-        HistogramBins(n, Rate, from, to);
-        FillLogSpec(from, to);
-    }
+    auto level = [this](int k) { return LogSpec[k] = LogLevel(Mag[k] = Magnitude(Fft[k])); };
     THiDetection d;
-    d.Cutoff = d.Reference = HistogramCutoff(LogSpec.data(), n, Rate, Hits.data(), loud);
-    FillLogSpec(d.Cutoff / 2, d.Cutoff - 1);
+    d.Cutoff = d.Reference = HistogramCutoff(level, n, Rate, Hits.data(), AnyBinAboveMinus96());
+    for (int k = d.Cutoff / 2; k < d.Cutoff; ++k)
+        level(k);
     d.Level = PeakLevel(LogSpec.data(), d.Cutoff / 2, d.Cutoff);
     return d;
 }
@@ -438,48 +518,9 @@ THiDetection THiManager::DetectHistogram(const float* s, int n, float rate, floa
     for (int k = 0; k < n / 2; ++k)
         peak = std::max(peak, s[k]);
     THiDetection d;
-    d.Cutoff = d.Reference = HistogramCutoff(s, n, rate, hits, peak > -96);
+    d.Cutoff = d.Reference = HistogramCutoff([s](int k) { return s[k]; }, n, rate, hits, peak > -96);
     d.Level = PeakLevel(s, d.Cutoff / 2, d.Cutoff);
     return d;
-}
-
-void THiManager::HistogramBins(int n, float rate, int& from, int& to)
-{
-    from = RoundBin(11000, rate, n);
-    to = std::min(RoundBin(30000, rate, n), n / 2 - 1);
-}
-
-int THiManager::HistogramCutoff(const float* s, int n, float rate, float* hits, bool loud)
-{
-    const int half = n / 2;
-    for (int k = 0; k < half; ++k) {
-        hits[k] *= 0.995f;
-        if (hits[k] < 1e-7f)
-            hits[k] = 0;
-    }
-    int a = 0;
-    if (loud) {
-        int low = 0, top = 0;
-        HistogramBins(n, rate, low, top);
-        // Thresholds −72 + 6j rise with j, so the marked ones are always the lowest `marked`.
-        int marked = 0;
-        float best = 0;
-        for (int i = top; i >= low && i >= 0; --i) {
-            while (marked < 16 && s[i] > static_cast<float>(-72 + 6 * marked)) {
-                ++marked;
-                hits[i] += 1;
-            }
-            if (hits[i] > best && i < top) {
-                best = hits[i];
-                a = i;
-            }
-            if (marked == 16)
-                break;
-        }
-    }
-    if (a > 0 && a < Bin(12000, rate, n))
-        a = half - 1;
-    return a;
 }
 
 int THiManager::RandomR()
@@ -564,9 +605,8 @@ void THiManager::SynthesiseB(int a, float level)
 void THiManager::FillIndexed()
 {
     const int half = FrameSize / 2;
-    for (int q = 0; q < half; ++q) {
-        Indexed[q + 1] = Complex(q * Fft[q].real(), q * Fft[q].imag());
-    }
+    ScaleParts(reinterpret_cast<const double*>(Fft.data()), BinPairs.data(), 2 * half,
+               reinterpret_cast<double*>(Indexed.data() + 1));
     Indexed[0] = Indexed[1];
     Indexed[half + 1] = Indexed[half];
 }
@@ -586,7 +626,6 @@ void THiManager::SynthesiseC(int a, float level)
 {
     const int half = FrameSize / 2;
     FillIndexed();
-    std::fill(Synth.begin(), Synth.end(), Complex());
     double x[48];
     if (level > -96) {
         for (int i = FrameSize / 8; i <= std::min(a - 10, half - 1); ++i) {
@@ -599,20 +638,23 @@ void THiManager::SynthesiseC(int a, float level)
     // Bins from `top` on are cleared at the end: they are not predicted.
     const int top = RoundClamped(half * static_cast<double>(TopRatio), 0, half);
     const int first = std::max(1, a - 9);
-    if (level > -96 && first < top) {
+    const bool predict = level > -96 && first < top;
+    // Bins below `first` (all of them when nothing is predicted) are zero.
+    std::fill(Synth.begin(), predict ? Synth.begin() + first : Synth.end(), Complex());
+    if (predict) {
         SubPredictions(first, top);
-        const int stride = SubStride;
+        // Both parts of a bin in one register; SSE2 is part of every x86-64.
+        const double* parts = reinterpret_cast<const double*>(SubParts.data());
         for (int i = first; i < top; ++i) {
-            const int32_t* q = SubBins.data() + i * kSubBins;
-            auto sum = [&](const double* p) {
-                return ((p[q[0]] + p[stride + q[1]]) + (p[2 * stride + q[2]] + p[3 * stride + q[3]])) +
-                       ((p[4 * stride + q[4]] + p[5 * stride + q[5]]) + (p[6 * stride + q[6]] + p[7 * stride + q[7]]));
-            };
-            Complex v = Complex(sum(SubRe.data()), sum(SubIm.data())) / static_cast<double>(i);
-            if (i < a)
-                v *= (10.0 + i - a) / 10.0;
-            Synth[i] = v;
+            const int32_t* q = SubIndex.data() + i * kSubBins;
+            auto part = [&](int j) { return _mm_loadu_pd(parts + 2 * q[j]); };
+            const __m128d low = _mm_add_pd(_mm_add_pd(part(0), part(1)), _mm_add_pd(part(2), part(3)));
+            const __m128d high = _mm_add_pd(_mm_add_pd(part(4), part(5)), _mm_add_pd(part(6), part(7)));
+            _mm_storeu_pd(reinterpret_cast<double*>(Synth.data() + i), _mm_add_pd(low, high));
         }
+        DivideParts(reinterpret_cast<double*>(Synth.data()), BinPairs.data(), 2 * first, 2 * top);
+        for (int i = first; i < std::min(a, top); ++i)
+            Synth[i] *= (10.0 + i - a) / 10.0;
     }
     const double taper = std::max(TopTaper, 1);
     for (int i = std::max(top - 6, 0); i < top; ++i)
@@ -620,15 +662,11 @@ void THiManager::SynthesiseC(int a, float level)
     std::fill(Synth.begin() + top, Synth.end(), Complex());
 }
 
-// The parts SubRe and SubIm of the bins first … top − 1, from the current weights.
+// The parts SubParts of the bins first … top − 1, from the current weights.
 void THiManager::SubPredictions(int first, int top)
 {
     const int half = FrameSize / 2;
-    const double* v = reinterpret_cast<const double*>(Indexed.data());
-    for (int k = 0; k <= half + 1; ++k) {
-        IndexedRe[k] = v[2 * k];
-        IndexedIm[k] = v[2 * k + 1];
-    }
+    SplitParts(Indexed.data(), half + 2, IndexedRe.data(), IndexedIm.data());
     for (int j = 0; j < kSubBins; ++j) {
         double wRe[6], wIm[6];
         for (int t = 0; t < 6; ++t) {
@@ -636,8 +674,7 @@ void THiManager::SubPredictions(int first, int top)
             wIm[t] = WeightsIm[6 * j + t];
         }
         const int from = first / (j + 2), to = (top - 1) / (j + 2) + 1;
-        gKernels.SubSums(IndexedRe.data(), IndexedIm.data(), wRe, from, to, SubRe.data() + j * SubStride);
-        gKernels.SubSums(IndexedRe.data(), IndexedIm.data(), wIm, from, to, SubIm.data() + j * SubStride);
+        gKernels.SubSums(IndexedRe.data(), IndexedIm.data(), wRe, wIm, from, to, SubParts.data() + j * SubStride);
     }
 }
 

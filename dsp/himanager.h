@@ -40,11 +40,6 @@ public:
                                    float& levelHold);
     // Detector of modes C and 4 (histogram of threshold crossings). Updates hits (n/2 entries).
     static THiDetection DetectHistogram(const float* s, int n, float rate, float* hits);
-    // The cut-off step of DetectHistogram, given whether any of bins 0 … n/2 − 1 lies above
-    // −96 dB. It reads s only over HistogramBins. Updates hits.
-    static int HistogramCutoff(const float* s, int n, float rate, float* hits, bool loud);
-    // The bins HistogramCutoff walks: from … to, both included (empty when from > to).
-    static void HistogramBins(int n, float rate, int& from, int& to);
     // Index-weighted mean level of the rising peaks among bins from … to − 1 (−192 if none).
     static float PeakLevel(const float* s, int from, int to);
 
@@ -78,7 +73,6 @@ private:
     void FrameStep(bool wetOnly);
     void Analyse();
     THiDetection DetectFromMagnitudes();
-    void FillLogSpec(int from, int to);
     bool AnyBinAboveMinus96() const;
     void FillIndexed();
     void SynthesiseA(int a, float level);
@@ -106,10 +100,12 @@ private:
     // Indexed split into real and imaginary parts, for the mode C prediction.
     std::vector<double> IndexedRe, IndexedIm;
     // Mode C: a bin's prediction is the sum over j of the part that weights 6j … 6j + 5
-    // give the features around q = ⌊i/(j + 2)⌋. That part, for each j and q, at
-    // j × SubStride + q; many bins share it.
+    // give the features around q = ⌊i/(j + 2)⌋. That part (real and imaginary weights),
+    // for each j and q, at j × SubStride + q; many bins share it.
     int SubStride = 0;
-    std::vector<double> SubRe, SubIm;
+    std::vector<Complex> SubParts;
+    std::vector<int32_t> SubIndex; // j × SubStride + ⌊i/(j + 2)⌋ at i × 8 + j
+    std::vector<double> BinPairs;  // i at 2i and 2i + 1: the divisors of the bins' two parts
     std::mt19937 Random;
     uint32_t SeedValue = 20240611u;
 };
