@@ -231,14 +231,14 @@ void ScaleParts(const double* v, const double* d, int count, double* out)
         out[k] = d[k] * v[k];
 }
 
-// The real and imaginary parts of z[k], k < count, into re and im.
+// The real and imaginary parts of z[k] × d[2k], k < count, into re and im.
 MARLIX_WIDE_CLONES
-void SplitParts(const Complex* z, int count, double* re, double* im)
+void ScaleSplit(const Complex* z, const double* d, int count, double* re, double* im)
 {
     const double* v = reinterpret_cast<const double*>(z);
     for (int k = 0; k < count; ++k) {
-        re[k] = v[2 * k];
-        im[k] = v[2 * k + 1];
+        re[k] = d[2 * k] * v[2 * k];
+        im[k] = d[2 * k] * v[2 * k + 1];
     }
 }
 
@@ -625,10 +625,12 @@ void THiManager::FeaturesC(int i, double* x) const
 void THiManager::SynthesiseC(int a, float level)
 {
     const int half = FrameSize / 2;
-    FillIndexed();
-    double x[48];
-    if (level > -96) {
-        for (int i = FrameSize / 8; i <= std::min(a - 10, half - 1); ++i) {
+    const int lastTrained = std::min(a - 10, half - 1);
+    // Only training changes the weights; without it they stay as finite as they were.
+    if (level > -96 && FrameSize / 8 <= lastTrained) {
+        FillIndexed();
+        double x[48];
+        for (int i = FrameSize / 8; i <= lastTrained; ++i) {
             FeaturesC(i, x);
             Adapt(x, 48, Indexed[i + 1].real(), Indexed[i + 1].imag(), MuC);
         }
@@ -666,7 +668,12 @@ void THiManager::SynthesiseC(int a, float level)
 void THiManager::SubPredictions(int first, int top)
 {
     const int half = FrameSize / 2;
-    SplitParts(Indexed.data(), half + 2, IndexedRe.data(), IndexedIm.data());
+    // q × Z[q] at q + 1, as FillIndexed has it, with the same edge values.
+    ScaleSplit(Fft.data(), BinPairs.data(), half, IndexedRe.data() + 1, IndexedIm.data() + 1);
+    IndexedRe[0] = IndexedRe[1];
+    IndexedIm[0] = IndexedIm[1];
+    IndexedRe[half + 1] = IndexedRe[half];
+    IndexedIm[half + 1] = IndexedIm[half];
     for (int j = 0; j < kSubBins; ++j) {
         double wRe[6], wIm[6];
         for (int t = 0; t < 6; ++t) {
