@@ -1,6 +1,7 @@
 #include "dsp/himanager.h"
 
 #include <algorithm>
+#include <bit>
 #include <immintrin.h>
 #include <cmath>
 #include <cstring>
@@ -21,6 +22,9 @@ constexpr float kSilence = -192;
 // Samples beyond this are treated as garbage by the analysis (the dry path keeps them).
 constexpr double kAnalysisLimit = 1e9;
 constexpr int kSubBins = 8;
+// Rows of the mode C prediction parts: q = ⌊i/(j + 2)⌋ stays below 128 for the 256 bins of
+// a 512-point frame, and row j starts at j × kSubStride.
+constexpr int kSubStride = 129;
 
 // v rounded to the nearest integer (ties to even), kept within lo … hi; NaN gives lo.
 int RoundClamped(double v, int lo, int hi)
@@ -268,17 +272,23 @@ void OverlapAdd(const Complex* y, const double* window, const double* tail, cons
     }
 }
 
+// Every histogram entry × 0.995; entries below 10^−7 become 0.
+MARLIX_WIDE_CLONES
+void DecayHits(float* hits, int count)
+{
+    for (int k = 0; k < count; ++k) {
+        const float h = hits[k] * 0.995f;
+        hits[k] = h < 1e-7f ? 0.0f : h;
+    }
+}
+
 // The cut-off bin of the histogram detector. loud: whether any of bins 0 … n/2 − 1 lies
 // above −96 dB. level(k) gives S[k]; it is asked once for each bin the walk visits.
 template <class Level>
 int HistogramCutoff(Level level, int n, float rate, float* hits, bool loud)
 {
     const int half = n / 2;
-    for (int k = 0; k < half; ++k) {
-        hits[k] *= 0.995f;
-        if (hits[k] < 1e-7f)
-            hits[k] = 0;
-    }
+    DecayHits(hits, half);
     int a = 0;
     if (loud) {
         const int top = std::min(RoundBin(30000, rate, n), half - 1);
@@ -324,18 +334,17 @@ THiManager::THiManager(int mode, double rate)
     Indexed.assign(half + 2, Complex());
     IndexedRe.assign(half + 2, 0.0);
     IndexedIm.assign(half + 2, 0.0);
-    SubStride = half / 2 + 1;
-    SubParts.assign(static_cast<size_t>(kSubBins) * SubStride, Complex());
+    SubParts.assign(static_cast<size_t>(kSubBins) * kSubStride, Complex());
     Window.resize(n);
     const double period = n - 2;
     for (int i = 0; i < n; ++i)
         Window[i] = 0.5 + 0.5 * std::cos((i - period / 2) * 2 * std::numbers::pi / period);
     SubBins.resize(static_cast<size_t>(half) * kSubBins);
-    SubIndex.resize(SubBins.size());
+    SubOffsets.assign(half, 0);
     for (int i = 0; i < half; ++i) {
         for (int j = 0; j < kSubBins; ++j) {
             SubBins[i * kSubBins + j] = i / (j + 2);
-            SubIndex[i * kSubBins + j] = j * SubStride + i / (j + 2);
+            SubOffsets[i] |= static_cast<uint64_t>(2 * (i / (j + 2))) << (8 * j);
         }
     }
     BinPairs.resize(2 * static_cast<size_t>(half));
@@ -458,8 +467,10 @@ THiDetection THiManager::DetectFromMagnitudes()
     auto level = [this](int k) { return LogSpec[k] = LogLevel(Mag[k] = Magnitude(Fft[k])); };
     THiDetection d;
     d.Cutoff = d.Reference = HistogramCutoff(level, n, Rate, Hits.data(), AnyBinAboveMinus96());
-    for (int k = d.Cutoff / 2; k < d.Cutoff; ++k)
-        level(k);
+    const int from = d.Cutoff / 2;
+    Magnitudes(Fft.data() + from, d.Cutoff - from, Mag.data() + from);
+    for (int k = from; k < d.Cutoff; ++k)
+        LogSpec[k] = LogLevel(Mag[k]);
     d.Level = PeakLevel(LogSpec.data(), d.Cutoff / 2, d.Cutoff);
     return d;
 }
@@ -602,13 +613,15 @@ void THiManager::SynthesiseB(int a, float level)
     std::fill(Synth.begin(), Synth.begin() + std::min(a, half) + 1, Complex());
 }
 
-void THiManager::FillIndexed()
+// Indexed for bins 0 … bins − 1, and the edge entries that repeat their neighbours.
+void THiManager::FillIndexed(int bins)
 {
     const int half = FrameSize / 2;
-    ScaleParts(reinterpret_cast<const double*>(Fft.data()), BinPairs.data(), 2 * half,
+    ScaleParts(reinterpret_cast<const double*>(Fft.data()), BinPairs.data(), 2 * bins,
                reinterpret_cast<double*>(Indexed.data() + 1));
     Indexed[0] = Indexed[1];
-    Indexed[half + 1] = Indexed[half];
+    if (bins == half)
+        Indexed[half + 1] = Indexed[half];
 }
 
 void THiManager::FeaturesC(int i, double* x) const
@@ -628,7 +641,8 @@ void THiManager::SynthesiseC(int a, float level)
     const int lastTrained = std::min(a - 10, half - 1);
     // Only training changes the weights; without it they stay as finite as they were.
     if (level > -96 && FrameSize / 8 <= lastTrained) {
-        FillIndexed();
+        // The features and targets reach bin lastTrained at most.
+        FillIndexed(lastTrained + 1);
         double x[48];
         for (int i = FrameSize / 8; i <= lastTrained; ++i) {
             FeaturesC(i, x);
@@ -648,8 +662,10 @@ void THiManager::SynthesiseC(int a, float level)
         // Both parts of a bin in one register; SSE2 is part of every x86-64.
         const double* parts = reinterpret_cast<const double*>(SubParts.data());
         for (int i = first; i < top; ++i) {
-            const int32_t* q = SubIndex.data() + i * kSubBins;
-            auto part = [&](int j) { return _mm_loadu_pd(parts + 2 * q[j]); };
+            const uint64_t q = SubOffsets[i];
+            auto part = [&](int j) {
+                return _mm_loadu_pd(parts + 2 * kSubStride * j + ((q >> (8 * j)) & 0xff));
+            };
             const __m128d low = _mm_add_pd(_mm_add_pd(part(0), part(1)), _mm_add_pd(part(2), part(3)));
             const __m128d high = _mm_add_pd(_mm_add_pd(part(4), part(5)), _mm_add_pd(part(6), part(7)));
             _mm_storeu_pd(reinterpret_cast<double*>(Synth.data() + i), _mm_add_pd(low, high));
@@ -668,12 +684,15 @@ void THiManager::SynthesiseC(int a, float level)
 void THiManager::SubPredictions(int first, int top)
 {
     const int half = FrameSize / 2;
-    // q × Z[q] at q + 1, as FillIndexed has it, with the same edge values.
-    ScaleSplit(Fft.data(), BinPairs.data(), half, IndexedRe.data() + 1, IndexedIm.data() + 1);
+    // q × Z[q] at q + 1, as FillIndexed has it, for the bins up to q + 1 with q = ⌊(top − 1)/2⌋.
+    const int bins = std::min(half, (top - 1) / 2 + 2);
+    ScaleSplit(Fft.data(), BinPairs.data(), bins, IndexedRe.data() + 1, IndexedIm.data() + 1);
     IndexedRe[0] = IndexedRe[1];
     IndexedIm[0] = IndexedIm[1];
-    IndexedRe[half + 1] = IndexedRe[half];
-    IndexedIm[half + 1] = IndexedIm[half];
+    if (bins == half) {
+        IndexedRe[half + 1] = IndexedRe[half];
+        IndexedIm[half + 1] = IndexedIm[half];
+    }
     for (int j = 0; j < kSubBins; ++j) {
         double wRe[6], wIm[6];
         for (int t = 0; t < 6; ++t) {
@@ -681,7 +700,7 @@ void THiManager::SubPredictions(int first, int top)
             wIm[t] = WeightsIm[6 * j + t];
         }
         const int from = first / (j + 2), to = (top - 1) / (j + 2) + 1;
-        gKernels.SubSums(IndexedRe.data(), IndexedIm.data(), wRe, wIm, from, to, SubParts.data() + j * SubStride);
+        gKernels.SubSums(IndexedRe.data(), IndexedIm.data(), wRe, wIm, from, to, SubParts.data() + j * kSubStride);
     }
 }
 
@@ -694,7 +713,7 @@ void THiManager::FeaturesD(int i, double* x) const
 void THiManager::SynthesiseD(int a, float level)
 {
     const int half = FrameSize / 2;
-    FillIndexed();
+    FillIndexed(half);
     std::fill(Synth.begin(), Synth.end(), Complex());
     double x[kWeights];
     if (level > -96 && a - 10 >= 48) {
@@ -749,12 +768,15 @@ void THiManager::Normalise(int count, double limit)
 // then starts over instead of carrying infinities or NaN into every later frame.
 void THiManager::KeepWeightsFinite()
 {
-    for (int k = 0; k < kWeights; ++k) {
-        if (!std::isfinite(WeightsRe[k]) || !std::isfinite(WeightsIm[k])) {
-            WeightsRe.fill(0);
-            WeightsIm.fill(0);
-            return;
-        }
+    // A float is infinite or NaN when its exponent bits are all set; the largest magnitude
+    // pattern tells whether any weight is.
+    uint32_t largest = 0;
+    for (int k = 0; k < kWeights; ++k)
+        largest = std::max({largest, std::bit_cast<uint32_t>(WeightsRe[k]) & 0x7fffffffu,
+                            std::bit_cast<uint32_t>(WeightsIm[k]) & 0x7fffffffu});
+    if (largest >= 0x7f800000u) {
+        WeightsRe.fill(0);
+        WeightsIm.fill(0);
     }
 }
 

@@ -74,7 +74,7 @@ private:
     void Analyse();
     THiDetection DetectFromMagnitudes();
     bool AnyBinAboveMinus96() const;
-    void FillIndexed();
+    void FillIndexed(int bins);
     void SynthesiseA(int a, float level);
     void SynthesiseB(int a, float level);
     void SynthesiseC(int a, float level);
@@ -101,10 +101,9 @@ private:
     std::vector<double> IndexedRe, IndexedIm;
     // Mode C: a bin's prediction is the sum over j of the part that weights 6j … 6j + 5
     // give the features around q = ⌊i/(j + 2)⌋. That part (real and imaginary weights),
-    // for each j and q, at j × SubStride + q; many bins share it.
-    int SubStride = 0;
+    // for each j and q, at j × 129 + q; many bins share it.
     std::vector<Complex> SubParts;
-    std::vector<int32_t> SubIndex; // j × SubStride + ⌊i/(j + 2)⌋ at i × 8 + j
+    std::vector<uint64_t> SubOffsets; // 2⌊i/(j + 2)⌋ in byte j of entry i
     std::vector<double> BinPairs;  // i at 2i and 2i + 1: the divisors of the bins' two parts
     std::mt19937 Random;
     uint32_t SeedValue = 20240611u;
