@@ -131,7 +131,8 @@ __attribute__((target("avx2"))) __m256d SubSums4(const double* re, const double*
     return _mm256_add_pd(_mm256_add_pd(centre, below), above);
 }
 
-// Four q at a time, each lane rounded as SubSum rounds.
+// Four q at a time, each lane rounded as SubSum rounds; the last group may run up to three
+// q past `to` (reading re and im up to index to + 4 and writing out up to to + 2).
 __attribute__((target("avx2"))) void SubSumsAvx2(const double* re, const double* im, const double* wRe,
                                                   const double* wIm, int from, int to, Complex* out)
 {
@@ -140,15 +141,13 @@ __attribute__((target("avx2"))) void SubSumsAvx2(const double* re, const double*
         cRe[t] = _mm256_set1_pd(wRe[t]);
         cIm[t] = _mm256_set1_pd(wIm[t]);
     }
-    int q = from;
-    for (; q + 4 <= to; q += 4) {
+    for (int q = from; q < to; q += 4) {
         const __m256d r = SubSums4(re, im, cRe, q), m = SubSums4(re, im, cIm, q);
         const __m256d lo = _mm256_unpacklo_pd(r, m), hi = _mm256_unpackhi_pd(r, m); // q, q + 2 | q + 1, q + 3
         double* o = reinterpret_cast<double*>(out + q);
         _mm256_storeu_pd(o, _mm256_permute2f128_pd(lo, hi, 0x20));
         _mm256_storeu_pd(o + 4, _mm256_permute2f128_pd(lo, hi, 0x31));
     }
-    SubSumsScalar(re, im, wRe, wIm, q, to, out);
 }
 
 struct TKernels {
@@ -334,7 +333,8 @@ THiManager::THiManager(int mode, double rate)
     Indexed.assign(half + 2, Complex());
     IndexedRe.assign(half + 2, 0.0);
     IndexedIm.assign(half + 2, 0.0);
-    SubParts.assign(static_cast<size_t>(kSubBins) * kSubStride, Complex());
+    // Room for the wide kernel to run past the last row's end.
+    SubParts.assign(static_cast<size_t>(kSubBins) * kSubStride + 4, Complex());
     Window.resize(n);
     const double period = n - 2;
     for (int i = 0; i < n; ++i)
@@ -684,8 +684,9 @@ void THiManager::SynthesiseC(int a, float level)
 void THiManager::SubPredictions(int first, int top)
 {
     const int half = FrameSize / 2;
-    // q × Z[q] at q + 1, as FillIndexed has it, for the bins up to q + 1 with q = ⌊(top − 1)/2⌋.
-    const int bins = std::min(half, (top - 1) / 2 + 2);
+    // q × Z[q] at q + 1, as FillIndexed has it, for the bins up to q + 1 with q = ⌊(top − 1)/2⌋
+    // and the three beyond that the wide kernel may read.
+    const int bins = std::min(half, (top - 1) / 2 + 5);
     ScaleSplit(Fft.data(), BinPairs.data(), bins, IndexedRe.data() + 1, IndexedIm.data() + 1);
     IndexedRe[0] = IndexedRe[1];
     IndexedIm[0] = IndexedIm[1];
@@ -771,9 +772,9 @@ void THiManager::KeepWeightsFinite()
     // A float is infinite or NaN when its exponent bits are all set; the largest magnitude
     // pattern tells whether any weight is.
     uint32_t largest = 0;
-    for (int k = 0; k < kWeights; ++k)
-        largest = std::max({largest, std::bit_cast<uint32_t>(WeightsRe[k]) & 0x7fffffffu,
-                            std::bit_cast<uint32_t>(WeightsIm[k]) & 0x7fffffffu});
+    for (const std::array<float, kWeights>* w : {&WeightsRe, &WeightsIm})
+        for (float v : *w)
+            largest = std::max(largest, std::bit_cast<uint32_t>(v) & 0x7fffffffu);
     if (largest >= 0x7f800000u) {
         WeightsRe.fill(0);
         WeightsIm.fill(0);
