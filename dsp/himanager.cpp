@@ -1,6 +1,7 @@
 #include "dsp/himanager.h"
 
 #include <algorithm>
+#include <bit>
 #include <immintrin.h>
 #include <cmath>
 #include <cstring>
@@ -21,6 +22,9 @@ constexpr float kSilence = -192;
 // Samples beyond this are treated as garbage by the analysis (the dry path keeps them).
 constexpr double kAnalysisLimit = 1e9;
 constexpr int kSubBins = 8;
+// Rows of the mode C prediction parts: q = ⌊i/(j + 2)⌋ stays below 128 for the 256 bins of
+// a 512-point frame, and row j starts at j × kSubStride.
+constexpr int kSubStride = 129;
 
 // v rounded to the nearest integer (ties to even), kept within lo … hi; NaN gives lo.
 int RoundClamped(double v, int lo, int hi)
@@ -100,50 +104,64 @@ __attribute__((target("avx2"))) void StepAvx2(float* wRe, float* wIm, const doub
     }
 }
 
-// Predictions for kBatch feature rows of `count` values each (x[b·count + k]), each
-// summed exactly as Sums sums it.
-constexpr int kBatch = 4;
-
-void PredictScalar(const double* x, const float* wRe, const float* wIm, int count, Complex* out)
+// Mode C's shared prediction parts: for q in [from, to), the six weights w applied to the
+// features of the split indexed spectrum (re, im at q + 1, then q, then q + 2), with the
+// real weights wRe as the real part of out[q] and the imaginary weights wIm as its imaginary part.
+double SubSum(const double* re, const double* im, const double* w, int q)
 {
-    for (int b = 0; b < kBatch; ++b) {
-        const TSums s = SumsScalar(x + b * count, wRe, wIm, count);
-        out[b] = Complex(s.Re, s.Im);
-    }
+    return ((re[q + 1] * w[0] + im[q + 1] * w[1]) + (re[q] * w[2] + im[q] * w[3])) +
+           (re[q + 2] * w[4] + im[q + 2] * w[5]);
 }
 
-// The rows share the weights' loads and keep eight sums in flight instead of three.
-__attribute__((target("avx2"))) void PredictAvx2(const double* x, const float* wRe, const float* wIm, int count,
-                                                  Complex* out)
+void SubSumsScalar(const double* re, const double* im, const double* wRe, const double* wIm, int from, int to,
+                   Complex* out)
 {
-    __m256d r[kBatch], m[kBatch];
-    for (int b = 0; b < kBatch; ++b)
-        r[b] = m[b] = _mm256_setzero_pd();
-    for (int k = 0; k < count; k += 4) {
-        const __m256d wr = _mm256_cvtps_pd(_mm_loadu_ps(wRe + k));
-        const __m256d wi = _mm256_cvtps_pd(_mm_loadu_ps(wIm + k));
-        for (int b = 0; b < kBatch; ++b) {
-            const __m256d v = _mm256_loadu_pd(x + b * count + k);
-            r[b] = _mm256_add_pd(r[b], _mm256_mul_pd(v, wr));
-            m[b] = _mm256_add_pd(m[b], _mm256_mul_pd(v, wi));
-        }
+    for (int q = from; q < to; ++q)
+        out[q] = Complex(SubSum(re, im, wRe, q), SubSum(re, im, wIm, q));
+}
+
+__attribute__((target("avx2"))) __m256d SubSums4(const double* re, const double* im, const __m256d* c, int q)
+{
+    const __m256d centre = _mm256_add_pd(_mm256_mul_pd(_mm256_loadu_pd(re + q + 1), c[0]),
+                                         _mm256_mul_pd(_mm256_loadu_pd(im + q + 1), c[1]));
+    const __m256d below =
+        _mm256_add_pd(_mm256_mul_pd(_mm256_loadu_pd(re + q), c[2]), _mm256_mul_pd(_mm256_loadu_pd(im + q), c[3]));
+    const __m256d above = _mm256_add_pd(_mm256_mul_pd(_mm256_loadu_pd(re + q + 2), c[4]),
+                                        _mm256_mul_pd(_mm256_loadu_pd(im + q + 2), c[5]));
+    return _mm256_add_pd(_mm256_add_pd(centre, below), above);
+}
+
+// Four q at a time, each lane rounded as SubSum rounds; the last group may run up to three
+// q past `to` (reading re and im up to index to + 4 and writing out up to to + 2).
+__attribute__((target("avx2"))) void SubSumsAvx2(const double* re, const double* im, const double* wRe,
+                                                  const double* wIm, int from, int to, Complex* out)
+{
+    __m256d cRe[6], cIm[6];
+    for (int t = 0; t < 6; ++t) {
+        cRe[t] = _mm256_set1_pd(wRe[t]);
+        cIm[t] = _mm256_set1_pd(wIm[t]);
     }
-    for (int b = 0; b < kBatch; ++b)
-        out[b] = Complex(PairwiseTotal(r[b]), PairwiseTotal(m[b]));
+    for (int q = from; q < to; q += 4) {
+        const __m256d r = SubSums4(re, im, cRe, q), m = SubSums4(re, im, cIm, q);
+        const __m256d lo = _mm256_unpacklo_pd(r, m), hi = _mm256_unpackhi_pd(r, m); // q, q + 2 | q + 1, q + 3
+        double* o = reinterpret_cast<double*>(out + q);
+        _mm256_storeu_pd(o, _mm256_permute2f128_pd(lo, hi, 0x20));
+        _mm256_storeu_pd(o + 4, _mm256_permute2f128_pd(lo, hi, 0x31));
+    }
 }
 
 struct TKernels {
     TSums (*Sums)(const double*, const float*, const float*, int);
     void (*Step)(float*, float*, const double*, double, double, int);
-    void (*Predict)(const double*, const float*, const float*, int, Complex*);
+    void (*SubSums)(const double*, const double*, const double*, const double*, int, int, Complex*);
 };
 
 TKernels PickKernels()
 {
     __builtin_cpu_init();
     if (__builtin_cpu_supports("avx2"))
-        return {SumsAvx2, StepAvx2, PredictAvx2};
-    return {SumsScalar, StepScalar, PredictScalar};
+        return {SumsAvx2, StepAvx2, SubSumsAvx2};
+    return {SumsScalar, StepScalar, SubSumsScalar};
 }
 
 const TKernels gKernels = PickKernels();
@@ -185,6 +203,117 @@ void Magnitudes(const Complex* z, int count, float* mag)
     }
 }
 
+// v[k] /= d[k] for k in [from, to).
+MARLIX_WIDE_CLONES
+void DivideParts(double* v, const double* d, int from, int to)
+{
+    for (int k = from; k < to; ++k)
+        v[k] /= d[k];
+}
+
+// A magnitude in the system's decibels, 6 × log2, with −192 below 2^−32.
+float LogLevel(float m) { return m >= std::ldexp(1.0f, -32) ? 6.0f * std::log2(m) : kSilence; }
+
+// The n-point spectrum of a real signal from its bins 0 … n/2: Z[n − k] = conj Z[k],
+// the conjugate as a flip of the imaginary part's sign bit.
+void MirroredSpectrum(const Complex* bins, int n, Complex* out)
+{
+    std::copy(bins, bins + n / 2 + 1, out);
+    const double* s = reinterpret_cast<const double*>(bins);
+    double* v = reinterpret_cast<double*>(out);
+    const __m128d imagSign = _mm_set_pd(-0.0, 0.0);
+    for (int k = 1; k < n / 2; ++k)
+        _mm_storeu_pd(v + 2 * (n - k), _mm_xor_pd(_mm_loadu_pd(s + 2 * k), imagSign));
+}
+
+// v[k] × d[k] into out[k], k < count.
+MARLIX_WIDE_CLONES
+void ScaleParts(const double* v, const double* d, int count, double* out)
+{
+    for (int k = 0; k < count; ++k)
+        out[k] = d[k] * v[k];
+}
+
+// The real and imaginary parts of z[k] × d[2k], k < count, into re and im.
+MARLIX_WIDE_CLONES
+void ScaleSplit(const Complex* z, const double* d, int count, double* re, double* im)
+{
+    const double* v = reinterpret_cast<const double*>(z);
+    for (int k = 0; k < count; ++k) {
+        re[k] = d[2 * k] * v[2 * k];
+        im[k] = d[2 * k] * v[2 * k + 1];
+    }
+}
+
+// |z| in single precision, as Magnitudes computes it.
+float Magnitude(const Complex& z)
+{
+    const double re = z.real(), im = z.imag();
+    return static_cast<float>(std::sqrt(re * re + im * im));
+}
+
+// out = tail + the windowed first half of the synthesis y (real parts); nextTail = dry (or
+// zeros when dry is null) + its second half, whose first sample is windowed too.
+MARLIX_WIDE_CLONES
+void OverlapAdd(const Complex* y, const double* window, const double* tail, const double* dry, int half,
+                double* out, double* nextTail)
+{
+    const double* v = reinterpret_cast<const double*>(y);
+    for (int j = 0; j < half; ++j)
+        out[j] = tail[j] + v[2 * j] * window[j];
+    nextTail[0] = (dry ? dry[0] : 0.0) + v[2 * half] * window[half];
+    if (dry) {
+        for (int j = 1; j < half; ++j)
+            nextTail[j] = dry[j] + v[2 * (half + j)];
+    } else {
+        for (int j = 1; j < half; ++j)
+            nextTail[j] = 0.0 + v[2 * (half + j)];
+    }
+}
+
+// Every histogram entry × 0.995; entries below 10^−7 become 0.
+MARLIX_WIDE_CLONES
+void DecayHits(float* hits, int count)
+{
+    for (int k = 0; k < count; ++k) {
+        const float h = hits[k] * 0.995f;
+        hits[k] = h < 1e-7f ? 0.0f : h;
+    }
+}
+
+// The cut-off bin of the histogram detector. loud: whether any of bins 0 … n/2 − 1 lies
+// above −96 dB. level(k) gives S[k]; it is asked once for each bin the walk visits.
+template <class Level>
+int HistogramCutoff(Level level, int n, float rate, float* hits, bool loud)
+{
+    const int half = n / 2;
+    DecayHits(hits, half);
+    int a = 0;
+    if (loud) {
+        const int top = std::min(RoundBin(30000, rate, n), half - 1);
+        const int low = RoundBin(11000, rate, n);
+        // Thresholds −72 + 6j rise with j, so the marked ones are always the lowest `marked`.
+        int marked = 0;
+        float best = 0;
+        for (int i = top; i >= low && i >= 0; --i) {
+            const float s = level(i);
+            while (marked < 16 && s > static_cast<float>(-72 + 6 * marked)) {
+                ++marked;
+                hits[i] += 1;
+            }
+            if (hits[i] > best && i < top) {
+                best = hits[i];
+                a = i;
+            }
+            if (marked == 16)
+                break;
+        }
+    }
+    if (a > 0 && a < Bin(12000, rate, n))
+        a = half - 1;
+    return a;
+}
+
 } // namespace
 
 THiManager::THiManager(int mode, double rate)
@@ -202,14 +331,25 @@ THiManager::THiManager(int mode, double rate)
     Mag.assign(half + 1, 0);
     LogSpec.assign(half + 1, kSilence);
     Indexed.assign(half + 2, Complex());
+    IndexedRe.assign(half + 2, 0.0);
+    IndexedIm.assign(half + 2, 0.0);
+    // Room for the wide kernel to run past the last row's end.
+    SubParts.assign(static_cast<size_t>(kSubBins) * kSubStride + 4, Complex());
     Window.resize(n);
     const double period = n - 2;
     for (int i = 0; i < n; ++i)
         Window[i] = 0.5 + 0.5 * std::cos((i - period / 2) * 2 * std::numbers::pi / period);
     SubBins.resize(static_cast<size_t>(half) * kSubBins);
-    for (int i = 0; i < half; ++i)
-        for (int j = 0; j < kSubBins; ++j)
+    SubOffsets.assign(half, 0);
+    for (int i = 0; i < half; ++i) {
+        for (int j = 0; j < kSubBins; ++j) {
             SubBins[i * kSubBins + j] = i / (j + 2);
+            SubOffsets[i] |= static_cast<uint64_t>(2 * (i / (j + 2))) << (8 * j);
+        }
+    }
+    BinPairs.resize(2 * static_cast<size_t>(half));
+    for (int k = 0; k < 2 * half; ++k)
+        BinPairs[k] = k / 2;
     FFTInit(n, Tables);
     Reset();
 }
@@ -244,9 +384,15 @@ void THiManager::Process(double* samples, int count, bool wetOnly)
     if (!samples)
         return;
     const int n = FrameSize;
-    for (int i = 0; i < count; ++i) {
-        InBuf[InPos++] = samples[i];
-        samples[i] = OutBuf[OutPos++];
+    // InPos runs N/2 ahead of OutPos: each sample goes in before the one due out replaces it.
+    while (count > 0) {
+        const int take = std::min(count, n - InPos);
+        std::copy(samples, samples + take, InBuf.data() + InPos);
+        std::copy(OutBuf.data() + OutPos, OutBuf.data() + OutPos + take, samples);
+        InPos += take;
+        OutPos += take;
+        samples += take;
+        count -= take;
         if (InPos >= n) {
             FrameStep(wetOnly);
             InPos = n / 2;
@@ -259,9 +405,8 @@ void THiManager::FrameStep(bool wetOnly)
 {
     const int n = FrameSize;
     Analyse();
-    const THiDetection d = Mode <= 2
-        ? DetectDrop(LogSpec.data(), n, Rate, CutoffAvg, LevelHold)
-        : DetectHistogram(LogSpec.data(), n, Rate, Hits.data());
+    const THiDetection d = Mode <= 2 ? DetectDrop(LogSpec.data(), n, Rate, CutoffAvg, LevelHold)
+                                     : DetectFromMagnitudes();
     // The drop detector has applied the hold already; doing it again changes nothing.
     LevelHold = std::max(d.Level, Decayed(LevelHold, Rate));
     float level = LevelHold;
@@ -287,10 +432,47 @@ void THiManager::Analyse()
     const int n = FrameSize;
     WindowedFrame(InBuf.data(), Window.data(), n, Fft.data());
     FFTForward(Fft.data(), n, Tables);
-    Magnitudes(Fft.data(), n / 2 + 1, Mag.data());
-    const float floorAmp = std::ldexp(1.0f, -32);
-    for (int k = 0; k <= n / 2; ++k)
-        LogSpec[k] = Mag[k] >= floorAmp ? 6.0f * std::log2(Mag[k]) : kSilence;
+    // Modes A and B read every bin; the histogram detector's own step fills what it reads.
+    if (Mode <= 2) {
+        Magnitudes(Fft.data(), n / 2 + 1, Mag.data());
+        for (int k = 0; k <= n / 2; ++k)
+            LogSpec[k] = LogLevel(Mag[k]);
+    }
+}
+
+// Whether any of bins 0 … N/2 − 1 lies above −96 dB in LogSpec, as computed in full.
+// |Z|² above kSurelyLoudPower or below kSurelyQuietPower puts 6 × log2 |Z| more than
+// 0.26 dB from −96, far beyond what the magnitude's and the logarithm's rounding can move;
+// only bins between the two need them.
+bool THiManager::AnyBinAboveMinus96() const
+{
+    constexpr double kSurelyLoudPower = (1.0 + 1.0 / 16) / 4294967296.0;
+    constexpr double kSurelyQuietPower = (1.0 - 1.0 / 16) / 4294967296.0;
+    const int half = FrameSize / 2;
+    const double* v = reinterpret_cast<const double*>(Fft.data());
+    auto power = [v](int k) { return v[2 * k] * v[2 * k] + v[2 * k + 1] * v[2 * k + 1]; };
+    for (int k = 0; k < half; ++k)
+        if (power(k) > kSurelyLoudPower)
+            return true;
+    for (int k = 0; k < half; ++k)
+        if (power(k) >= kSurelyQuietPower && LogLevel(Magnitude(Fft[k])) > -96)
+            return true;
+    return false;
+}
+
+// DetectHistogram on this frame, with magnitudes and logarithms taken only of the bins it reads.
+THiDetection THiManager::DetectFromMagnitudes()
+{
+    const int n = FrameSize;
+    auto level = [this](int k) { return LogSpec[k] = LogLevel(Mag[k] = Magnitude(Fft[k])); };
+    THiDetection d;
+    d.Cutoff = d.Reference = HistogramCutoff(level, n, Rate, Hits.data(), AnyBinAboveMinus96());
+    const int from = d.Cutoff / 2;
+    Magnitudes(Fft.data() + from, d.Cutoff - from, Mag.data() + from);
+    for (int k = from; k < d.Cutoff; ++k)
+        LogSpec[k] = LogLevel(Mag[k]);
+    d.Level = PeakLevel(LogSpec.data(), d.Cutoff / 2, d.Cutoff);
+    return d;
 }
 
 float THiManager::PeakLevel(const float* s, int from, int to)
@@ -343,41 +525,12 @@ THiDetection THiManager::DetectDrop(const float* s, int n, float rate, float& cu
 
 THiDetection THiManager::DetectHistogram(const float* s, int n, float rate, float* hits)
 {
-    const int half = n / 2;
     float peak = kSilence;
-    for (int k = 0; k < half; ++k)
+    for (int k = 0; k < n / 2; ++k)
         peak = std::max(peak, s[k]);
-    for (int k = 0; k < half; ++k) {
-        hits[k] *= 0.995f;
-        if (hits[k] < 1e-7f)
-            hits[k] = 0;
-    }
-    int a = 0;
-    if (peak > -96) {
-        const int top = std::min(RoundBin(30000, rate, n), half - 1);
-        const int low = RoundBin(11000, rate, n);
-        // Thresholds −72 + 6j rise with j, so the marked ones are always the lowest `marked`.
-        int marked = 0;
-        float best = 0;
-        for (int i = top; i >= low && i >= 0; --i) {
-            while (marked < 16 && s[i] > static_cast<float>(-72 + 6 * marked)) {
-                ++marked;
-                hits[i] += 1;
-            }
-            if (hits[i] > best && i < top) {
-                best = hits[i];
-                a = i;
-            }
-            if (marked == 16)
-                break;
-        }
-    }
-    if (a > 0 && a < Bin(12000, rate, n))
-        a = half - 1;
     THiDetection d;
-    d.Cutoff = a;
-    d.Reference = a;
-    d.Level = PeakLevel(s, a / 2, a);
+    d.Cutoff = d.Reference = HistogramCutoff([s](int k) { return s[k]; }, n, rate, hits, peak > -96);
+    d.Level = PeakLevel(s, d.Cutoff / 2, d.Cutoff);
     return d;
 }
 
@@ -460,14 +613,15 @@ void THiManager::SynthesiseB(int a, float level)
     std::fill(Synth.begin(), Synth.begin() + std::min(a, half) + 1, Complex());
 }
 
-void THiManager::FillIndexed()
+// Indexed for bins 0 … bins − 1, and the edge entries that repeat their neighbours.
+void THiManager::FillIndexed(int bins)
 {
     const int half = FrameSize / 2;
-    for (int q = 0; q < half; ++q) {
-        Indexed[q + 1] = Complex(q * Fft[q].real(), q * Fft[q].imag());
-    }
+    ScaleParts(reinterpret_cast<const double*>(Fft.data()), BinPairs.data(), 2 * bins,
+               reinterpret_cast<double*>(Indexed.data() + 1));
     Indexed[0] = Indexed[1];
-    Indexed[half + 1] = Indexed[half];
+    if (bins == half)
+        Indexed[half + 1] = Indexed[half];
 }
 
 void THiManager::FeaturesC(int i, double* x) const
@@ -484,11 +638,13 @@ void THiManager::FeaturesC(int i, double* x) const
 void THiManager::SynthesiseC(int a, float level)
 {
     const int half = FrameSize / 2;
-    FillIndexed();
-    std::fill(Synth.begin(), Synth.end(), Complex());
-    double x[48];
-    if (level > -96) {
-        for (int i = FrameSize / 8; i <= std::min(a - 10, half - 1); ++i) {
+    const int lastTrained = std::min(a - 10, half - 1);
+    // Only training changes the weights; without it they stay as finite as they were.
+    if (level > -96 && FrameSize / 8 <= lastTrained) {
+        // The features and targets reach bin lastTrained at most.
+        FillIndexed(lastTrained + 1);
+        double x[48];
+        for (int i = FrameSize / 8; i <= lastTrained; ++i) {
             FeaturesC(i, x);
             Adapt(x, 48, Indexed[i + 1].real(), Indexed[i + 1].imag(), MuC);
         }
@@ -497,27 +653,56 @@ void THiManager::SynthesiseC(int a, float level)
     Normalise(48, 4);
     // Bins from `top` on are cleared at the end: they are not predicted.
     const int top = RoundClamped(half * static_cast<double>(TopRatio), 0, half);
-    if (level > -96) {
-        // The weights stay fixed from here: bins are predicted kBatch at a time.
-        double rows[kBatch * 48] = {};
-        Complex z[kBatch];
-        for (int i = std::max(1, a - 9); i < top; i += kBatch) {
-            const int bins = std::min(kBatch, top - i);
-            for (int b = 0; b < bins; ++b)
-                FeaturesC(i + b, rows + 48 * b);
-            gKernels.Predict(rows, WeightsRe.data(), WeightsIm.data(), 48, z);
-            for (int b = 0; b < bins; ++b) {
-                Complex v = z[b] / static_cast<double>(i + b);
-                if (i + b < a)
-                    v *= (10.0 + (i + b) - a) / 10.0;
-                Synth[i + b] = v;
-            }
+    const int first = std::max(1, a - 9);
+    const bool predict = level > -96 && first < top;
+    // Bins below `first` (all of them when nothing is predicted) are zero.
+    std::fill(Synth.begin(), predict ? Synth.begin() + first : Synth.end(), Complex());
+    if (predict) {
+        SubPredictions(first, top);
+        // Both parts of a bin in one register; SSE2 is part of every x86-64.
+        const double* parts = reinterpret_cast<const double*>(SubParts.data());
+        for (int i = first; i < top; ++i) {
+            const uint64_t q = SubOffsets[i];
+            auto part = [&](int j) {
+                return _mm_loadu_pd(parts + 2 * kSubStride * j + ((q >> (8 * j)) & 0xff));
+            };
+            const __m128d low = _mm_add_pd(_mm_add_pd(part(0), part(1)), _mm_add_pd(part(2), part(3)));
+            const __m128d high = _mm_add_pd(_mm_add_pd(part(4), part(5)), _mm_add_pd(part(6), part(7)));
+            _mm_storeu_pd(reinterpret_cast<double*>(Synth.data() + i), _mm_add_pd(low, high));
         }
+        DivideParts(reinterpret_cast<double*>(Synth.data()), BinPairs.data(), 2 * first, 2 * top);
+        for (int i = first; i < std::min(a, top); ++i)
+            Synth[i] *= (10.0 + i - a) / 10.0;
     }
     const double taper = std::max(TopTaper, 1);
     for (int i = std::max(top - 6, 0); i < top; ++i)
         Synth[i] *= (top - i) / taper;
     std::fill(Synth.begin() + top, Synth.end(), Complex());
+}
+
+// The parts SubParts of the bins first … top − 1, from the current weights.
+void THiManager::SubPredictions(int first, int top)
+{
+    const int half = FrameSize / 2;
+    // q × Z[q] at q + 1, as FillIndexed has it, for the bins up to q + 1 with q = ⌊(top − 1)/2⌋
+    // and the three beyond that the wide kernel may read.
+    const int bins = std::min(half, (top - 1) / 2 + 5);
+    ScaleSplit(Fft.data(), BinPairs.data(), bins, IndexedRe.data() + 1, IndexedIm.data() + 1);
+    IndexedRe[0] = IndexedRe[1];
+    IndexedIm[0] = IndexedIm[1];
+    if (bins == half) {
+        IndexedRe[half + 1] = IndexedRe[half];
+        IndexedIm[half + 1] = IndexedIm[half];
+    }
+    for (int j = 0; j < kSubBins; ++j) {
+        double wRe[6], wIm[6];
+        for (int t = 0; t < 6; ++t) {
+            wRe[t] = WeightsRe[6 * j + t];
+            wIm[t] = WeightsIm[6 * j + t];
+        }
+        const int from = first / (j + 2), to = (top - 1) / (j + 2) + 1;
+        gKernels.SubSums(IndexedRe.data(), IndexedIm.data(), wRe, wIm, from, to, SubParts.data() + j * kSubStride);
+    }
 }
 
 void THiManager::FeaturesD(int i, double* x) const
@@ -529,7 +714,7 @@ void THiManager::FeaturesD(int i, double* x) const
 void THiManager::SynthesiseD(int a, float level)
 {
     const int half = FrameSize / 2;
-    FillIndexed();
+    FillIndexed(half);
     std::fill(Synth.begin(), Synth.end(), Complex());
     double x[kWeights];
     if (level > -96 && a - 10 >= 48) {
@@ -584,12 +769,15 @@ void THiManager::Normalise(int count, double limit)
 // then starts over instead of carrying infinities or NaN into every later frame.
 void THiManager::KeepWeightsFinite()
 {
-    for (int k = 0; k < kWeights; ++k) {
-        if (!std::isfinite(WeightsRe[k]) || !std::isfinite(WeightsIm[k])) {
-            WeightsRe.fill(0);
-            WeightsIm.fill(0);
-            return;
-        }
+    // A float is infinite or NaN when its exponent bits are all set; the largest magnitude
+    // pattern tells whether any weight is.
+    uint32_t largest = 0;
+    for (const std::array<float, kWeights>* w : {&WeightsRe, &WeightsIm})
+        for (float v : *w)
+            largest = std::max(largest, std::bit_cast<uint32_t>(v) & 0x7fffffffu);
+    if (largest >= 0x7f800000u) {
+        WeightsRe.fill(0);
+        WeightsIm.fill(0);
     }
 }
 
@@ -597,17 +785,10 @@ void THiManager::Resynthesise(bool wetOnly)
 {
     const int n = FrameSize;
     const int half = n / 2;
-    for (int k = 0; k <= half; ++k)
-        Fft[k] = Synth[k];
-    for (int k = 1; k < half; ++k)
-        Fft[n - k] = std::conj(Synth[k]);
+    MirroredSpectrum(Synth.data(), n, Fft.data());
     FFTInverse(Fft.data(), n, Tables);
-    for (int j = 0; j < half; ++j)
-        OutBuf[j] = Tail[j] + Fft[j].real() * Window[j];
-    for (int j = 0; j < half; ++j) {
-        const double y = Fft[half + j].real() * (j == 0 ? Window[half] : 1.0);
-        Tail[j] = (wetOnly ? 0.0 : InBuf[half + j]) + y;
-    }
+    OverlapAdd(Fft.data(), Window.data(), Tail.data(), wetOnly ? nullptr : InBuf.data() + half, half,
+               OutBuf.data(), Tail.data());
     std::copy(InBuf.begin() + half, InBuf.end(), InBuf.begin());
 }
 

@@ -72,7 +72,9 @@ public:
 private:
     void FrameStep(bool wetOnly);
     void Analyse();
-    void FillIndexed();
+    THiDetection DetectFromMagnitudes();
+    bool AnyBinAboveMinus96() const;
+    void FillIndexed(int bins);
     void SynthesiseA(int a, float level);
     void SynthesiseB(int a, float level);
     void SynthesiseC(int a, float level);
@@ -80,6 +82,7 @@ private:
     void FeaturesB(int i, double* x) const;
     void FeaturesC(int i, double* x) const;
     void FeaturesD(int i, double* x) const;
+    void SubPredictions(int first, int top);
     void Adapt(const double* x, int count, double targetRe, double targetIm, float mu);
     void Normalise(int count, double limit);
     void KeepWeightsFinite();
@@ -94,6 +97,14 @@ private:
     // imaginary parts side by side, as the feature rows take them.
     std::vector<Complex> Indexed;
     std::vector<int32_t> SubBins; // ⌊i/(j + 2)⌋ for i = 0 … N/2 − 1, j = 0 … 7
+    // Indexed split into real and imaginary parts, for the mode C prediction.
+    std::vector<double> IndexedRe, IndexedIm;
+    // Mode C: a bin's prediction is the sum over j of the part that weights 6j … 6j + 5
+    // give the features around q = ⌊i/(j + 2)⌋. That part (real and imaginary weights),
+    // for each j and q, at j × 129 + q; many bins share it.
+    std::vector<Complex> SubParts;
+    std::vector<uint64_t> SubOffsets; // 2⌊i/(j + 2)⌋ in byte j of entry i
+    std::vector<double> BinPairs;  // i at 2i and 2i + 1: the divisors of the bins' two parts
     std::mt19937 Random;
     uint32_t SeedValue = 20240611u;
 };

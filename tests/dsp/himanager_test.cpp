@@ -664,6 +664,46 @@ TEST(HiManagerTest, PredictorsTrainAndSynthesiseAsDescribed)
     }
 }
 
+// At 176.4 kHz the cut-off sits low in the frame, so the prediction reaches down to the
+// lowest sub-harmonic bins; a loud full-band burst then finds no cut-off at all while the
+// held level still lets its frames predict from bin 1, where the features meet the edge.
+// The frame's spectrum comes from the same transform as the object's, so the synthesis
+// must match the plain sum of features times weights to rounding.
+TEST(HiManagerTest, ModeCAt176kHzSynthesisesExactlyWhatItsWeightsPredict)
+{
+    constexpr double kHiRate = 176400;
+    Signal x = Sines(static_cast<int>(kHiRate), kHiRate, 50, 28000, 161);
+    const Signal burst = Noise(static_cast<int>(kHiRate / 4), 10, 162);
+    x.insert(x.end(), burst.begin(), burst.end());
+    THiManager h(3, kHiRate);
+    TFFTTables tables;
+    FFTInit(512, tables);
+    int belowFloor = 0, fromBinOne = 0;
+    ProcessedFrames(h, x, true, 4, [&](const THiManager& m, const Signal& frame) {
+        std::vector<Complex> z(512);
+        for (int t = 0; t < 512; ++t)
+            z[t] = frame[t] * Window(t);
+        FFTForward(z.data(), 512, tables);
+        z.resize(kHalf + 1);
+        if (!(m.LastLevel > -96)) {
+            ASSERT_TRUE(ZeroUpTo(m.Synth, kHalf));
+            return;
+        }
+        const std::vector<Complex> want = Synthesis(3, z, m);
+        double peak = 0;
+        for (const Complex& v : want)
+            peak = std::max(peak, std::abs(v));
+        for (int k = 0; k <= kHalf; ++k)
+            ASSERT_LE(std::abs(m.Synth[k] - want[k]), 1e-12 * peak) << "cut-off " << m.LastCutoff << " bin " << k;
+        if (peak > 0) {
+            belowFloor += m.LastCutoff > 0 && m.LastCutoff < 100;
+            fromBinOne += m.LastCutoff == 0;
+        }
+    });
+    EXPECT_GT(belowFloor, 100);
+    EXPECT_GT(fromBinOne, 10);
+}
+
 TEST(HiManagerTest, ModeAMagnitudesFollowTheSubHarmonicsUnderTheLimit)
 {
     int below = 0, limited = 0;
