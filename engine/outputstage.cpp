@@ -1,6 +1,7 @@
 #include "engine/outputstage.h"
 
 #include "dsp/himanager.h"
+#include "base/helperthread.h"
 #include "engine/filterthread.h"
 #include "engine/spectrumanalyser.h"
 #include "settings/settings.h"
@@ -77,8 +78,17 @@ void SetRenderStage(TOutputStage* stage)
 }
 
 TOutputStage::TOutputStage(const TSettings& settings, TOutputControls controls)
-    : Config(settings), Controls(std::move(controls)), Block(kMaxFrames)
+    : Config(settings), Controls(std::move(controls))
 {
+    Blocks[0].resize(kMaxFrames);
+}
+
+void TOutputStage::UseHelperThread()
+{
+    if (Helper)
+        return;
+    Blocks[1].resize(kMaxFrames);
+    Helper = std::make_unique<THelperThread>();
 }
 
 TOutputStage::~TOutputStage() = default;
@@ -155,39 +165,80 @@ void TOutputStage::RenderBlock(int32_t* const* outputs, int frames, int channels
     if (Controls.Spectrum)
         Controls.Spectrum->Hook(channels, OutRate);
     Tapping = Controls.Spectrum && Controls.Spectrum->BeginTap(frames);
+    if (hsc && !HiWasOn)
+        for (auto& h : HiManagers)
+            if (h)
+                h->Reset();
+    HiWasOn = hsc;
     double peak = 0;
-    for (int k = 0; k < channels; ++k)
-        RenderChannel(k, outputs[k], frames, available, hsc, peak);
+    if (ComplementsInParallel(channels, hsc)) {
+        ReadChannel(0, Blocks[0].data(), frames, available, peak);
+        ReadChannel(1, Blocks[1].data(), frames, available, peak);
+        struct TJob {
+            TOutputStage* Stage;
+            int Frames;
+        } job{this, frames};
+        Helper->Post([](void* p) {
+            auto* j = static_cast<TJob*>(p);
+            j->Stage->Complement(1, j->Stage->Blocks[1].data(), j->Frames);
+        }, &job);
+        Complement(0, Blocks[0].data(), frames);
+        Helper->Wait();
+        for (int k = 0; k < 2; ++k)
+            FinishChannel(k, Blocks[k].data(), outputs[k], frames);
+    } else {
+        // Channel by channel: automatic volume control on one lowers the next one's gain.
+        double* x = Blocks[0].data();
+        for (int k = 0; k < channels; ++k) {
+            ReadChannel(k, x, frames, available, peak);
+            if (hsc)
+                Complement(k, x, frames);
+            FinishChannel(k, x, outputs[k], frames);
+        }
+    }
     if (Tapping)
         Controls.Spectrum->EndTap();
     if (!DelayRings[0].empty())
         DelayPos = static_cast<int>((DelayPos + frames) % DelayRings[0].size());
-    HiWasOn = hsc;
     if (available > 0 && Controls.TailActive)
         Controls.TailActive->store(peak > 0 && Flag(Controls.EndOfList), std::memory_order_release);
 }
 
+// Both complements are independent of each other and of everything after them.
+bool TOutputStage::ComplementsInParallel(int channels, bool hsc) const
+{
+    return Helper && hsc && channels == 2 && HiManagers[0] && HiManagers[1];
+}
+
 // Writes the block into the ring and reads it back `delay` ms later; the ring keeps
 // the history even when there is no delay, so a delay set later starts from real audio.
+// Pieces of at most ring − delay samples are written whole and then read: no write of a
+// piece lands where a read of that piece still has to look.
 void TOutputStage::Delay(std::vector<double>& ring, double* x, int frames, double delayMs) const
 {
     const int l = static_cast<int>(ring.size());
     const int d = static_cast<int>(std::clamp(std::lround(OutRate * delayMs / 1000), 0L, static_cast<long>(l - 1)));
     int write = DelayPos;
     int read = DelayPos - d < 0 ? DelayPos - d + l : DelayPos - d;
-    for (int i = 0; i < frames; ++i) {
-        ring[write] = x[i];
-        x[i] = ring[read];
-        if (++write == l)
-            write = 0;
-        if (++read == l)
-            read = 0;
+    for (int done = 0; done < frames;) {
+        const int n = std::min(frames - done, l - d);
+        const int head = std::min(n, l - write);
+        std::copy_n(x + done, head, ring.begin() + write);
+        std::copy_n(x + done + head, n - head, ring.begin());
+        if (d > 0) {
+            const int first = std::min(n, l - read);
+            std::copy_n(ring.begin() + read, first, x + done);
+            std::copy_n(ring.begin(), n - first, x + done + first);
+        }
+        write = (write + n) % l;
+        read = (read + n) % l;
+        done += n;
     }
 }
 
-void TOutputStage::RenderChannel(int k, int32_t* out, int frames, int available, bool hsc, double& peak)
+// The channel's samples from the FIFO, silence after what it holds.
+void TOutputStage::ReadChannel(int k, double* x, int frames, int available, double& peak)
 {
-    double* x = Block.data();
     TFilterThread* filter = Filter.load(std::memory_order_acquire);
     if (available > 0 && filter && k < filter->OutFIFO->Channels) {
         filter->OutFIFO->FIFOs[k]->Read(x, available);
@@ -197,14 +248,17 @@ void TOutputStage::RenderChannel(int k, int32_t* out, int frames, int available,
         available = 0;
     }
     std::fill(x + available, x + frames, 0.0);
+}
 
-    const bool stereo = k < 2 && HiManagers[k];
-    if (hsc && stereo) {
-        if (!HiWasOn)
-            HiManagers[k]->Reset();
+void TOutputStage::Complement(int k, double* x, int frames)
+{
+    if (k < 2 && HiManagers[k])
         HiManagers[k]->Process(x, frames, Flag(Controls.HSCWetOnly));
-    }
+}
 
+void TOutputStage::FinishChannel(int k, double* x, int32_t* out, int frames)
+{
+    const bool stereo = k < 2 && HiManagers[k];
     const int volume = Controls.MasterVolume ? Controls.MasterVolume->load(std::memory_order_acquire) : 0;
     const double trim = k < 2 ? Config.Output.fLevel[k].Load() : 0.0;
     double gain = std::exp2((volume + trim) / 60.0);

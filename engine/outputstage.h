@@ -9,6 +9,7 @@
 namespace marlix {
 
 class TFilterThread;
+class THelperThread;
 class THiManager;
 class TSettings;
 class TSpectrumAnalyser;
@@ -46,6 +47,9 @@ public:
     void Stop();
 
     void Render(int32_t* const* outputs, int frames, int channels);
+    // Offline renders, where a second core is free: HSC of channel 1 runs on a helper
+    // thread beside channel 0's. Before rendering starts; the samples stay the same.
+    void UseHelperThread();
 
     std::atomic<bool> Preroll{false};
     std::atomic<int> EmptyReads{0};
@@ -56,7 +60,10 @@ public:
 private:
     int Available();
     void RenderBlock(int32_t* const* outputs, int frames, int channels);
-    void RenderChannel(int k, int32_t* out, int frames, int available, bool hsc, double& peak);
+    void ReadChannel(int k, double* x, int frames, int available, double& peak);
+    void Complement(int k, double* x, int frames);
+    void FinishChannel(int k, double* x, int32_t* out, int frames);
+    bool ComplementsInParallel(int channels, bool hsc) const;
     void Delay(std::vector<double>& ring, double* x, int frames, double delayMs) const;
 
     const TSettings& Config;
@@ -68,7 +75,8 @@ private:
     int DelayPos = 0;
     bool HiWasOn = true;
     bool Tapping = false; // this block goes to the spectrum analyser
-    std::vector<double> Block;
+    std::array<std::vector<double>, 2> Blocks; // the second only with the helper
+    std::unique_ptr<THelperThread> Helper;
 };
 
 // The render routine the output drivers call; it renders through the stage given to

@@ -91,6 +91,7 @@ public:
         InputFrames = std::llround(InputSeconds * result.OutRate);
         // The output stage renders on its own thread, as a device would, while this
         // thread feeds the decoder and the filters: the two halves of the chain overlap.
+        Chain.Stage.UseHelperThread();
         int64_t written = 0;
         std::thread device([&] {
             written = Loop(file, result.OutRate);

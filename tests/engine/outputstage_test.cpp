@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <cmath>
 #include <limits>
+#include <random>
 #include <thread>
 #include <vector>
 
@@ -115,19 +116,61 @@ TEST_F(OutputStageTest, AutomaticVolumeControlLowersTheMasterVolumeAndClipsTheBl
 
 TEST_F(OutputStageTest, DelayRingDelaysOneChannel)
 {
-    settings.Output.fDelay[0] = 10; // 480 samples at 48 kHz
-    std::vector<double> ramp(2000);
-    for (int i = 0; i < 2000; ++i)
-        ramp[i] = (i + 1) / 4096.0;
-    Feed(ramp, ramp);
-    std::vector<int32_t> left, right;
-    for (int block = 0; block < 4; ++block) {
-        const auto out = Render(500);
-        left.insert(left.end(), out[0].begin(), out[0].end());
-        right.insert(right.end(), out[1].begin(), out[1].end());
+    // The ring holds 30 ms, 1440 samples at 48 kHz; longer delays stop one short of it.
+    const struct {
+        double Ms;
+        int Samples, Block;
+    } cases[] = {{0, 0, 500}, {10, 480, 500}, {25, 1200, 700}, {29.99, 1440 - 1, 333}, {50, 1440 - 1, 1500}};
+    for (const auto& c : cases) {
+        SetUp();
+        settings.Output.fDelay[0] = c.Ms;
+        std::vector<double> ramp(6000);
+        for (size_t i = 0; i < ramp.size(); ++i)
+            ramp[i] = static_cast<double>(i + 1) / 8192;
+        Feed(ramp, ramp);
+        std::vector<int32_t> left, right;
+        while (left.size() < ramp.size()) {
+            const auto out = Render(c.Block);
+            left.insert(left.end(), out[0].begin(), out[0].end());
+            right.insert(right.end(), out[1].begin(), out[1].end());
+        }
+        for (int i = 0; i < static_cast<int>(ramp.size()); ++i)
+            ASSERT_EQ(left[i], i < c.Samples ? 0 : right[i - c.Samples]) << c.Ms << " ms, sample " << i;
     }
-    for (int i = 0; i < 2000; ++i)
-        EXPECT_EQ(left[i], i < 480 ? 0 : right[i - 480]) << i;
+}
+
+// With HSC on, channel 1's complement may run on a helper thread; the samples, and the
+// automatic volume control's steps, whose order between the channels matters, stay the same.
+TEST_F(OutputStageTest, HelperThreadRendersTheSameSamples)
+{
+    std::mt19937 rng(5);
+    std::normal_distribution<double> gauss(0, 0.5);
+    std::vector<double> l(20000), r(20000);
+    for (size_t i = 0; i < l.size(); ++i) {
+        l[i] = std::sin(0.3 * static_cast<double>(i)) + gauss(rng); // peaks above full scale
+        r[i] = 0.5 * std::sin(0.7 * static_cast<double>(i)) + 0.2 * gauss(rng);
+    }
+    std::vector<int32_t> outputs[2];
+    int volumes[2];
+    for (int helper = 0; helper < 2; ++helper) {
+        SetUp();
+        hsc = avc = true;
+        volume = 0;
+        if (helper)
+            stage->UseHelperThread();
+        Feed(l, r);
+        for (int done = 0; done < static_cast<int>(l.size()); done += 1000) {
+            const auto out = Render(1000);
+            for (int i = 0; i < 1000; ++i) {
+                outputs[helper].push_back(out[0][i]);
+                outputs[helper].push_back(out[1][i]);
+            }
+        }
+        volumes[helper] = volume.load();
+    }
+    EXPECT_LT(volumes[0], 0); // the control did act
+    EXPECT_EQ(volumes[0], volumes[1]);
+    ASSERT_EQ(outputs[0], outputs[1]);
 }
 
 TEST_F(OutputStageTest, PrerollHoldsUntilTheBufferIsFullAndEmptyReadsCount)
