@@ -21,7 +21,10 @@ void THelperThread::Post(void (*job)(void*), void* arg)
 
 void THelperThread::Wait()
 {
-    for (int s; (s = State.load(std::memory_order_acquire)) == kPosted;)
+    int s = kPosted;
+    if (State.compare_exchange_strong(s, kIdle, std::memory_order_acq_rel))
+        return;
+    while ((s = State.load(std::memory_order_acquire)) == kRunning)
         State.wait(s, std::memory_order_acquire);
 }
 
@@ -29,15 +32,14 @@ void THelperThread::Loop()
 {
     for (;;) {
         int s = State.load(std::memory_order_acquire);
-        if (s == kIdle) {
-            State.wait(kIdle, std::memory_order_acquire);
-            continue;
-        }
         if (s == kQuit)
             return;
+        if (s != kPosted || !State.compare_exchange_strong(s, kRunning, std::memory_order_acq_rel)) {
+            State.wait(s, std::memory_order_acquire);
+            continue;
+        }
         Job(Arg);
-        // Only a posted job becomes idle: a quit raised meanwhile stays.
-        State.compare_exchange_strong(s, kIdle, std::memory_order_acq_rel);
+        State.store(kIdle, std::memory_order_release);
         State.notify_all();
     }
 }

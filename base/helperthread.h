@@ -4,10 +4,11 @@
 
 namespace marlix {
 
-// A second thread that runs one job at a time for its owner: the owner posts a job,
-// does its own share meanwhile, and waits for the job before it uses the result.
-// Posting and waiting allocate nothing and take no lock (an atomic word the two
-// threads wait on). One owner thread only.
+// A second thread that shares work with its owner: the owner posts a job, works on the
+// same job itself, and then waits. The job hands out its pieces through an atomic
+// counter of its own, so whichever thread is free takes the next piece; a helper that
+// has not woken up by the time the owner is done is simply called off. Posting and
+// waiting allocate nothing and take no lock. One owner thread only.
 class THelperThread {
 public:
     THelperThread();
@@ -15,13 +16,13 @@ public:
     THelperThread(const THelperThread&) = delete;
     THelperThread& operator=(const THelperThread&) = delete;
 
-    // Runs job(arg) on the helper. The previous job must have been waited for.
+    // Offers job(arg) to the helper. The previous job must have been waited for.
     void Post(void (*job)(void*), void* arg);
-    // Returns once the posted job has run.
+    // Returns once the helper has finished the job, or calls it off if it has not begun.
     void Wait();
 
 private:
-    enum : int { kIdle, kPosted, kQuit };
+    enum : int { kIdle, kPosted, kRunning, kQuit };
     void Loop();
 
     void (*Job)(void*) = nullptr;

@@ -174,15 +174,19 @@ void TOutputStage::RenderBlock(int32_t* const* outputs, int frames, int channels
     if (ComplementsInParallel(channels, hsc)) {
         ReadChannel(0, Blocks[0].data(), frames, available, peak);
         ReadChannel(1, Blocks[1].data(), frames, available, peak);
+        // Both threads take channels from the job until none is left.
         struct TJob {
             TOutputStage* Stage;
             int Frames;
+            std::atomic<int> Next{0};
         } job{this, frames};
-        Helper->Post([](void* p) {
+        const auto work = [](void* p) {
             auto* j = static_cast<TJob*>(p);
-            j->Stage->Complement(1, j->Stage->Blocks[1].data(), j->Frames);
-        }, &job);
-        Complement(0, Blocks[0].data(), frames);
+            for (int k; (k = j->Next.fetch_add(1, std::memory_order_relaxed)) < 2;)
+                j->Stage->Complement(k, j->Stage->Blocks[k].data(), j->Frames);
+        };
+        Helper->Post(work, &job);
+        work(&job);
         Helper->Wait();
         for (int k = 0; k < 2; ++k)
             FinishChannel(k, Blocks[k].data(), outputs[k], frames);

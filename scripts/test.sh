@@ -25,7 +25,7 @@ cmake --build build-tsan -j "$jobs" --target test_base test_dsp test_engine test
   e2e_app marlixaudio-cli
 tsan_status=0
 (cd build-tsan && TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
-   ctest -R 'HandOver|FIFOThreads|MainThread\.|AdditionLoader\.|FilterThreadTest\.|FIRFilterTest\.|ConvFilter\.|ReportPoster\.|OutputStageTest\.|Cli\.(Render|Convolver|ShortConvolver|UpSampling|Equaliser|Matrix)' \
+   ctest -R 'HandOver|FIFOThreads|MainThread\.|AdditionLoader\.|FilterThreadTest\.|FIRFilterTest\.|ConvFilter\.|ReportPoster\.|HelperThread\.|OutputStageTest\.|Cli\.(Render|Convolver|ShortConvolver|UpSampling|Equaliser|Matrix)' \
    -j "$jobs" --output-on-failure --timeout 600) || tsan_status=$?
 
 echo "== release build (all tests)"
