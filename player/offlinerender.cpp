@@ -8,6 +8,7 @@
 #include "player/playerstate.h"
 #include "settings/settings.h"
 
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <cmath>
@@ -63,12 +64,53 @@ TRenderResult PlanRates(const TRenderOptions& options, TSettings& settings, TFo_
     return result;
 }
 
+// Rendered blocks on their way from the render thread to the file, which the feed
+// thread writes: one producer, one consumer, a fixed ring of block buffers.
+class TBlockQueue {
+public:
+    struct TBlock {
+        std::vector<int32_t> Left, Right;
+        int Frames = 0;
+        int64_t Position = 0;   // of its first frame in the output
+        bool EndOfList = false; // as it was when the block was rendered
+    };
+
+    explicit TBlockQueue(int frames)
+    {
+        for (TBlock& b : Blocks) {
+            b.Left.resize(static_cast<size_t>(frames));
+            b.Right.resize(static_cast<size_t>(frames));
+        }
+    }
+
+    // Render side: the block to fill next, null while the writer is behind; Push hands it over.
+    TBlock* Free()
+    {
+        const int64_t pushed = Pushed.load(std::memory_order_relaxed);
+        return pushed - Popped.load(std::memory_order_acquire) < kBlocks ? &Blocks[pushed % kBlocks] : nullptr;
+    }
+    void Push() { Pushed.fetch_add(1, std::memory_order_release); }
+
+    // Writer side: the oldest block handed over, null when none; Pop frees it.
+    TBlock* Next()
+    {
+        const int64_t popped = Popped.load(std::memory_order_relaxed);
+        return popped < Pushed.load(std::memory_order_acquire) ? &Blocks[popped % kBlocks] : nullptr;
+    }
+    void Pop() { Popped.fetch_add(1, std::memory_order_release); }
+
+private:
+    static constexpr int kBlocks = 8;
+    std::array<TBlock, kBlocks> Blocks;
+    std::atomic<int64_t> Pushed{0}, Popped{0};
+};
+
 class TRenderLoop {
 public:
     TRenderLoop(const TRenderOptions& options, TSettings& settings, TPlayerState& state, TFo_Decoder& decoder,
                 double inputSeconds)
         : Options(options), State(state), Decoder(decoder), Chain(settings, state, decoder),
-          Left(options.BlockFrames), Right(options.BlockFrames), Zeros(options.BlockFrames), InputSeconds(inputSeconds)
+          Queue(options.BlockFrames), Zeros(options.BlockFrames), InputSeconds(inputSeconds)
     {
     }
 
@@ -90,15 +132,17 @@ public:
         }
         InputFrames = std::llround(InputSeconds * result.OutRate);
         // The output stage renders on its own thread, as a device would, while this
-        // thread feeds the decoder and the filters: the two halves of the chain overlap.
+        // thread feeds the decoder and the filters and writes the file: the two halves
+        // of the chain overlap.
         Chain.Stage.UseHelperThread();
         int64_t written = 0;
         std::thread device([&] {
-            written = Loop(file, result.OutRate);
+            written = Loop(result.OutRate);
             Done.store(true, std::memory_order_release);
         });
-        Feed();
+        Feed(file);
         device.join();
+        WriteQueued(file);
         result.Frames = written - Held;
         file.CloseFile(1);
         Chain.Stop();
@@ -113,15 +157,20 @@ public:
 
 private:
     // The render side: one block at a time, as a device's buffer asks for it.
-    int64_t Loop(TFlexFileBuf& file, int outRate)
+    int64_t Loop(int outRate)
     {
         const int block = Options.BlockFrames;
         const int64_t limit = Options.MaxSeconds > 0 ? static_cast<int64_t>(Options.MaxSeconds * outRate) : -1;
         const int64_t quietEnough = static_cast<int64_t>(outRate * Decoder.BufferSec.load());
         int64_t written = 0, quiet = 0, tail = 0;
         while (limit < 0 || written < limit) {
+            TBlockQueue::TBlock* out = Queue.Free();
+            if (!out) {
+                std::this_thread::sleep_for(kPause); // the file is behind
+                continue;
+            }
             WaitForBlock(block, written);
-            int32_t* outputs[2] = {Left.data(), Right.data()};
+            int32_t* outputs[2] = {out->Left.data(), out->Right.data()};
             Chain.Stage.Render(outputs, block, 2);
             if (Chain.Stage.Preroll) {
                 // Pre-roll ends once the feed has filled the buffer.
@@ -137,9 +186,12 @@ private:
             // it does not depend on how far ahead of the output the decoder has read.
             if (Beyond(written)) {
                 tail += frames;
-                quiet = Silent(frames) ? quiet + frames : 0;
+                quiet = Silent(*out, frames) ? quiet + frames : 0;
             }
-            WriteHoldingSilence(file, frames, written);
+            out->Frames = frames;
+            out->Position = written;
+            out->EndOfList = State.EndOfList;
+            Queue.Push();
             written += frames;
             if (quiet >= quietEnough || tail >= 10LL * outRate)
                 break;
@@ -165,10 +217,11 @@ private:
     // The feed side, on the calling thread (it runs the decoder's main-thread steps):
     // steps decoder and filter thread while the render side runs. Misses counts the
     // passes in a row that moved nothing while the render side was short of a block.
-    void Feed()
+    void Feed(TFlexFileBuf& file)
     {
         const int block = Options.BlockFrames;
         while (!Done.load(std::memory_order_acquire)) {
+            WriteQueued(file);
             const bool short_ = Chain.Filter().OutFIFO->Available() < block || Chain.Stage.Preroll;
             if (StepOnce()) {
                 Misses.store(0, std::memory_order_release);
@@ -209,29 +262,35 @@ private:
         }
     }
 
-    bool Silent(int frames) const
+    static bool Silent(const TBlockQueue::TBlock& b, int frames)
     {
         for (int i = 0; i < frames; ++i)
-            if (Left[i] != 0 || Right[i] != 0)
+            if (b.Left[i] != 0 || b.Right[i] != 0)
                 return false;
         return true;
+    }
+
+    void WriteQueued(TFlexFileBuf& file)
+    {
+        for (const TBlockQueue::TBlock* b; (b = Queue.Next()) != nullptr; Queue.Pop())
+            WriteHoldingSilence(file, *b);
     }
 
     // Once the input has ended, silent frames are held back and written only when sound
     // follows, so the file ends with the tails' last sound. Frames within the inputs'
     // own length are always written.
-    void WriteHoldingSilence(TFlexFileBuf& file, int frames, int64_t position)
+    void WriteHoldingSilence(TFlexFileBuf& file, const TBlockQueue::TBlock& b)
     {
-        int keep = frames;
-        if (State.EndOfList)
-            while (keep > 0 && Left[keep - 1] == 0 && Right[keep - 1] == 0 && position + keep > InputFrames)
+        int keep = b.Frames;
+        if (b.EndOfList)
+            while (keep > 0 && b.Left[keep - 1] == 0 && b.Right[keep - 1] == 0 && b.Position + keep > InputFrames)
                 --keep;
         if (keep > 0) {
             for (; Held > 0; Held -= std::min<int64_t>(Held, Options.BlockFrames))
                 Write(file, Zeros.data(), Zeros.data(), static_cast<int>(std::min<int64_t>(Held, Options.BlockFrames)));
-            Write(file, Left.data(), Right.data(), keep);
+            Write(file, b.Left.data(), b.Right.data(), keep);
         }
-        Held += frames - keep;
+        Held += b.Frames - keep;
     }
 
     static void Write(TFlexFileBuf& file, const int32_t* left, const int32_t* right, int frames)
@@ -245,7 +304,7 @@ private:
     TPlayerState& State;
     TFo_Decoder& Decoder;
     TOutputChain Chain;
-    std::vector<int32_t> Left, Right;
+    TBlockQueue Queue;
     const std::vector<int32_t> Zeros;
     const double InputSeconds;
     int64_t InputFrames = 0; // the inputs' length at the output rate
