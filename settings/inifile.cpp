@@ -429,9 +429,12 @@ bool ReadFileBytes(const std::string& path, std::vector<uint8_t>& bytes)
     std::ifstream in(path, std::ios::binary);
     if (!in)
         return false;
-    try {
-        bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    } catch (const std::ios_base::failure&) {
+    // One read of the whole size: the convolver's responses run to megabytes.
+    const auto size = std::filesystem::file_size(path, ec);
+    if (ec)
+        return false;
+    bytes.resize(size);
+    if (!in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(size))) {
         bytes.clear();
         return false;
     }
