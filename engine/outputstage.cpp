@@ -158,36 +158,50 @@ void TOutputStage::Render(int32_t* const* outputs, int frames, int channels)
     }
 }
 
+void TOutputStage::RenderBuffers(int32_t* const* outputs, int count, int frames, int channels)
+{
+    const bool hsc = Flag(Controls.HSC);
+    if (count > kMaxBuffers || count * frames > kMaxFrames || !ComplementsInParallel(channels, hsc) ||
+        Preroll.load(std::memory_order_acquire)) {
+        for (int i = 0; i < count; ++i) {
+            int32_t* parts[16];
+            for (int k = 0; k < channels && k < 16; ++k)
+                parts[k] = outputs[k] + static_cast<ptrdiff_t>(i) * frames;
+            Render(parts, frames, channels);
+        }
+        return;
+    }
+    SwitchComplements(hsc);
+    int available[kMaxBuffers];
+    double peaks[kMaxBuffers];
+    for (int i = 0; i < count; ++i) {
+        available[i] = std::min(Available(), frames);
+        peaks[i] = 0;
+        for (int k = 0; k < 2; ++k)
+            ReadChannel(k, Blocks[k].data() + i * frames, frames, available[i], peaks[i]);
+    }
+    ComplementBoth(count * frames);
+    for (int i = 0; i < count; ++i) {
+        int32_t* parts[2] = {outputs[0] + i * frames, outputs[1] + i * frames};
+        double* x[2] = {Blocks[0].data() + i * frames, Blocks[1].data() + i * frames};
+        BeginBuffer(2, frames);
+        for (int k = 0; k < 2; ++k)
+            FinishChannel(k, x[k], parts[k], frames);
+        EndBuffer(frames, available[i], peaks[i]);
+    }
+}
+
 void TOutputStage::RenderBlock(int32_t* const* outputs, int frames, int channels)
 {
     const int available = std::min(Available(), frames);
     const bool hsc = Flag(Controls.HSC);
-    if (Controls.Spectrum)
-        Controls.Spectrum->Hook(channels, OutRate);
-    Tapping = Controls.Spectrum && Controls.Spectrum->BeginTap(frames);
-    if (hsc && !HiWasOn)
-        for (auto& h : HiManagers)
-            if (h)
-                h->Reset();
-    HiWasOn = hsc;
+    SwitchComplements(hsc);
+    BeginBuffer(channels, frames);
     double peak = 0;
     if (ComplementsInParallel(channels, hsc)) {
-        ReadChannel(0, Blocks[0].data(), frames, available, peak);
-        ReadChannel(1, Blocks[1].data(), frames, available, peak);
-        // Both threads take channels from the job until none is left.
-        struct TJob {
-            TOutputStage* Stage;
-            int Frames;
-            std::atomic<int> Next{0};
-        } job{this, frames};
-        const auto work = [](void* p) {
-            auto* j = static_cast<TJob*>(p);
-            for (int k; (k = j->Next.fetch_add(1, std::memory_order_relaxed)) < 2;)
-                j->Stage->Complement(k, j->Stage->Blocks[k].data(), j->Frames);
-        };
-        Helper->Post(work, &job);
-        work(&job);
-        Helper->Wait();
+        for (int k = 0; k < 2; ++k)
+            ReadChannel(k, Blocks[k].data(), frames, available, peak);
+        ComplementBoth(frames);
         for (int k = 0; k < 2; ++k)
             FinishChannel(k, Blocks[k].data(), outputs[k], frames);
     } else {
@@ -200,12 +214,53 @@ void TOutputStage::RenderBlock(int32_t* const* outputs, int frames, int channels
             FinishChannel(k, x, outputs[k], frames);
         }
     }
+    EndBuffer(frames, available, peak);
+}
+
+// HSC starts afresh when it is switched on again.
+void TOutputStage::SwitchComplements(bool hsc)
+{
+    if (hsc && !HiWasOn)
+        for (auto& h : HiManagers)
+            if (h)
+                h->Reset();
+    HiWasOn = hsc;
+}
+
+void TOutputStage::BeginBuffer(int channels, int frames)
+{
+    if (Controls.Spectrum)
+        Controls.Spectrum->Hook(channels, OutRate);
+    Tapping = Controls.Spectrum && Controls.Spectrum->BeginTap(frames);
+}
+
+void TOutputStage::EndBuffer(int frames, int available, double peak)
+{
     if (Tapping)
         Controls.Spectrum->EndTap();
     if (!DelayRings[0].empty())
         DelayPos = static_cast<int>((DelayPos + frames) % DelayRings[0].size());
     if (available > 0 && Controls.TailActive)
         Controls.TailActive->store(peak > 0 && Flag(Controls.EndOfList), std::memory_order_release);
+}
+
+// HSC of channels 0 and 1 over the first `frames` samples of their blocks: this thread
+// and the helper take channels from the job until none is left.
+void TOutputStage::ComplementBoth(int frames)
+{
+    struct TJob {
+        TOutputStage* Stage;
+        int Frames;
+        std::atomic<int> Next{0};
+    } job{this, frames};
+    const auto work = [](void* p) {
+        auto* j = static_cast<TJob*>(p);
+        for (int k; (k = j->Next.fetch_add(1, std::memory_order_relaxed)) < 2;)
+            j->Stage->Complement(k, j->Stage->Blocks[k].data(), j->Frames);
+    };
+    Helper->Post(work, &job);
+    work(&job);
+    Helper->Wait();
 }
 
 // Both complements are independent of each other and of everything after them.

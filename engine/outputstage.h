@@ -50,6 +50,11 @@ public:
     // Offline renders, where a second core is free: HSC of channel 1 runs on a helper
     // thread beside channel 0's. Before rendering starts; the samples stay the same.
     void UseHelperThread();
+    // `count` device buffers of `frames` frames, one after another in `outputs`, exactly
+    // as `count` calls of Render would fill them. With the helper, HSC of all of them runs
+    // as one job per channel: one hand-over for the lot instead of one per buffer.
+    static constexpr int kMaxBuffers = 8;
+    void RenderBuffers(int32_t* const* outputs, int count, int frames, int channels);
 
     std::atomic<bool> Preroll{false};
     std::atomic<int> EmptyReads{0};
@@ -64,6 +69,10 @@ private:
     void Complement(int k, double* x, int frames);
     void FinishChannel(int k, double* x, int32_t* out, int frames);
     bool ComplementsInParallel(int channels, bool hsc) const;
+    void ComplementBoth(int frames);
+    void SwitchComplements(bool hsc);
+    void BeginBuffer(int channels, int frames);
+    void EndBuffer(int frames, int available, double peak);
     void Delay(std::vector<double>& ring, double* x, int frames, double delayMs) const;
 
     const TSettings& Config;

@@ -110,7 +110,7 @@ public:
     TRenderLoop(const TRenderOptions& options, TSettings& settings, TPlayerState& state, TFo_Decoder& decoder,
                 double inputSeconds)
         : Options(options), State(state), Decoder(decoder), Chain(settings, state, decoder),
-          Queue(options.BlockFrames), Zeros(options.BlockFrames), InputSeconds(inputSeconds)
+          Queue(kBatch * options.BlockFrames), Zeros(options.BlockFrames), InputSeconds(inputSeconds)
     {
     }
 
@@ -170,8 +170,12 @@ private:
                 continue;
             }
             WaitForBlock(block, written);
+            // Several buffers at once where the FIFO holds them: the stage hands its HSC
+            // to the helper thread once for all of them. The samples are those of
+            // buffer-by-buffer calls.
+            const int count = Chain.Stage.Preroll ? 1 : BuffersReady(block, limit, written);
             int32_t* outputs[2] = {out->Left.data(), out->Right.data()};
-            Chain.Stage.Render(outputs, block, 2);
+            Chain.Stage.RenderBuffers(outputs, count, block, 2);
             if (Chain.Stage.Preroll) {
                 // Pre-roll ends once the feed has filled the buffer.
                 if (Misses.load(std::memory_order_acquire) > kPatience)
@@ -179,24 +183,37 @@ private:
                 std::this_thread::sleep_for(kPause);
                 continue;
             }
-            int frames = block;
-            if (limit >= 0)
-                frames = static_cast<int>(std::min<int64_t>(frames, limit - written));
-            // The tail is what follows the inputs' own length: counted in output frames,
-            // it does not depend on how far ahead of the output the decoder has read.
-            if (Beyond(written)) {
-                tail += frames;
-                quiet = Silent(*out, frames) ? quiet + frames : 0;
+            int frames = 0;
+            bool end = false;
+            for (int i = 0; i < count && !end; ++i) {
+                const int n = limit >= 0 ? static_cast<int>(std::min<int64_t>(block, limit - written - frames)) : block;
+                // The tail is what follows the inputs' own length: counted in output frames,
+                // it does not depend on how far ahead of the output the decoder has read.
+                if (Beyond(written + frames)) {
+                    tail += n;
+                    quiet = Silent(*out, frames, n) ? quiet + n : 0;
+                }
+                frames += n;
+                end = quiet >= quietEnough || tail >= 10LL * outRate || (limit >= 0 && written + frames >= limit);
             }
             out->Frames = frames;
             out->Position = written;
             out->EndOfList = State.EndOfList;
             Queue.Push();
             written += frames;
-            if (quiet >= quietEnough || tail >= 10LL * outRate)
+            if (end)
                 break;
         }
         return written;
+    }
+
+    // Whole buffers the FIFO holds now, at least one, at most a batch, none past the limit.
+    int BuffersReady(int block, int64_t limit, int64_t written)
+    {
+        int64_t ready = Chain.Filter().OutFIFO->Available() / block;
+        if (limit >= 0)
+            ready = std::min(ready, (limit - written + block - 1) / block);
+        return static_cast<int>(std::clamp<int64_t>(ready, 1, kBatch));
     }
 
     bool Beyond(int64_t position) const { return State.EndOfList && position >= InputFrames; }
@@ -262,9 +279,9 @@ private:
         }
     }
 
-    static bool Silent(const TBlockQueue::TBlock& b, int frames)
+    static bool Silent(const TBlockQueue::TBlock& b, int from, int frames)
     {
-        for (int i = 0; i < frames; ++i)
+        for (int i = from; i < from + frames; ++i)
             if (b.Left[i] != 0 || b.Right[i] != 0)
                 return false;
         return true;
@@ -315,6 +332,7 @@ private:
     static constexpr auto kPause = std::chrono::microseconds(100);
     static constexpr int kPatience = 20000;
     static constexpr int kEndPatience = 20;
+    static constexpr int kBatch = 4;
 };
 
 } // namespace

@@ -139,38 +139,48 @@ TEST_F(OutputStageTest, DelayRingDelaysOneChannel)
     }
 }
 
-// With HSC on, channel 1's complement may run on a helper thread; the samples, and the
-// automatic volume control's steps, whose order between the channels matters, stay the same.
+// With HSC on, channel 1's complement may run on a helper thread, for one buffer or for
+// several at once; the samples, and the automatic volume control's steps, whose order
+// between the channels and the buffers matters, stay those of buffer-by-buffer calls.
 TEST_F(OutputStageTest, HelperThreadRendersTheSameSamples)
 {
     std::mt19937 rng(5);
     std::normal_distribution<double> gauss(0, 0.5);
-    std::vector<double> l(20000), r(20000);
+    std::vector<double> l(24000), r(24000);
     for (size_t i = 0; i < l.size(); ++i) {
         l[i] = std::sin(0.3 * static_cast<double>(i)) + gauss(rng); // peaks above full scale
         r[i] = 0.5 * std::sin(0.7 * static_cast<double>(i)) + 0.2 * gauss(rng);
     }
-    std::vector<int32_t> outputs[2];
-    int volumes[2];
-    for (int helper = 0; helper < 2; ++helper) {
+    const struct {
+        bool Helper;
+        int Buffers;
+    } ways[] = {{false, 1}, {true, 1}, {true, 4}, {true, 6}};
+    std::vector<int32_t> outputs[4];
+    int volumes[4];
+    for (int w = 0; w < 4; ++w) {
         SetUp();
         hsc = avc = true;
         volume = 0;
-        if (helper)
+        if (ways[w].Helper)
             stage->UseHelperThread();
         Feed(l, r);
-        for (int done = 0; done < static_cast<int>(l.size()); done += 1000) {
-            const auto out = Render(1000);
-            for (int i = 0; i < 1000; ++i) {
-                outputs[helper].push_back(out[0][i]);
-                outputs[helper].push_back(out[1][i]);
+        const int count = ways[w].Buffers, frames = 1000;
+        std::vector<int32_t> left(count * frames), right(count * frames);
+        for (int done = 0; done < static_cast<int>(l.size()); done += count * frames) {
+            int32_t* ptrs[2] = {left.data(), right.data()};
+            stage->RenderBuffers(ptrs, count, frames, 2);
+            for (int i = 0; i < count * frames; ++i) {
+                outputs[w].push_back(left[i]);
+                outputs[w].push_back(right[i]);
             }
         }
-        volumes[helper] = volume.load();
+        volumes[w] = volume.load();
     }
-    EXPECT_LT(volumes[0], 0); // the control did act
-    EXPECT_EQ(volumes[0], volumes[1]);
-    ASSERT_EQ(outputs[0], outputs[1]);
+    EXPECT_LT(volumes[0], -60); // the control acted more than once
+    for (int w = 1; w < 4; ++w) {
+        EXPECT_EQ(volumes[w], volumes[0]) << w;
+        ASSERT_EQ(outputs[w], outputs[0]) << w;
+    }
 }
 
 TEST_F(OutputStageTest, PrerollHoldsUntilTheBufferIsFullAndEmptyReadsCount)
