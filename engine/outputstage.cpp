@@ -198,21 +198,13 @@ void TOutputStage::RenderBlock(int32_t* const* outputs, int frames, int channels
     SwitchComplements(hsc);
     BeginBuffer(channels, frames);
     double peak = 0;
-    if (ComplementsInParallel(channels, hsc)) {
-        for (int k = 0; k < 2; ++k)
-            ReadChannel(k, Blocks[k].data(), frames, available, peak);
-        ComplementBoth(frames);
-        for (int k = 0; k < 2; ++k)
-            FinishChannel(k, Blocks[k].data(), outputs[k], frames);
-    } else {
-        // Channel by channel: automatic volume control on one lowers the next one's gain.
-        double* x = Blocks[0].data();
-        for (int k = 0; k < channels; ++k) {
-            ReadChannel(k, x, frames, available, peak);
-            if (hsc)
-                Complement(k, x, frames);
-            FinishChannel(k, x, outputs[k], frames);
-        }
+    // Channel by channel: automatic volume control on one lowers the next one's gain.
+    double* x = Blocks[0].data();
+    for (int k = 0; k < channels; ++k) {
+        ReadChannel(k, x, frames, available, peak);
+        if (hsc)
+            Complement(k, x, frames);
+        FinishChannel(k, x, outputs[k], frames);
     }
     EndBuffer(frames, available, peak);
 }

@@ -47,8 +47,8 @@ public:
     void Stop();
 
     void Render(int32_t* const* outputs, int frames, int channels);
-    // Offline renders, where a second core is free: HSC of channel 1 runs on a helper
-    // thread beside channel 0's. Before rendering starts; the samples stay the same.
+    // Offline renders, where a second core is free: in RenderBuffers, HSC of channel 1
+    // runs on a helper thread beside channel 0's. Before rendering starts.
     void UseHelperThread();
     // `count` device buffers of `frames` frames, one after another in `outputs`, exactly
     // as `count` calls of Render would fill them. With the helper, HSC of all of them runs

@@ -156,7 +156,7 @@ public:
     }
 
 private:
-    // The render side: one block at a time, as a device's buffer asks for it.
+    // The render side: device buffers of BlockFrames, up to kBatch of them at a time.
     int64_t Loop(int outRate)
     {
         const int block = Options.BlockFrames;
