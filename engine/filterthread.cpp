@@ -69,6 +69,7 @@ void TFilterThread::Setup()
         OwnLive.PublishAll(Config);
         Live = &OwnLive;
     }
+    StartConvolverBuild();
     Upsampling = UpFactor > 1 || InRate > OutRate;
     if (Upsampling)
         UpFilter = CreateInterpolationFilter(Channels, UpTaps, UpWindow, InRate, OutRate, UpFactor, BufferSec);
@@ -84,6 +85,11 @@ void TFilterThread::Setup()
 
 void TFilterThread::Teardown()
 {
+    try {
+        TakeConvolverBuild();
+    } catch (const std::exception&) {
+        // A build that failed left nothing to free.
+    }
     UpFilter.reset();
     EQDesigner.reset();
     EQFilter.reset();
@@ -98,9 +104,14 @@ void TFilterThread::Teardown()
     Idle.store(true, std::memory_order_release);
 }
 
+int TFilterThread::StageCapacity() const
+{
+    return std::max(1, Nearest(InRate * BufferSec));
+}
+
 void TFilterThread::StageUpkeep()
 {
-    const int capacity = std::max(1, Nearest(InRate * BufferSec));
+    const int capacity = StageCapacity();
     EQUpkeep(capacity);
     if (TChainSwitches::On(Switches.EFX) && Plugins) {
         if (!EFXFilter) {
@@ -143,6 +154,10 @@ void TFilterThread::EQUpkeep(int capacity)
 // The stage copies the responses in: a new version builds a new stage.
 void TFilterThread::ConvolverUpkeep(int capacity)
 {
+    if (ConvolverBuild.valid()) {
+        ConvFilter = TakeConvolverBuild();
+        ConvolverVersion = ConvolverBuildVersion;
+    }
     if (!TChainSwitches::On(Switches.Convolver)) {
         ConvFilter.reset();
         return;
@@ -155,6 +170,33 @@ void TFilterThread::ConvolverUpkeep(int capacity)
     ConvFilter = std::make_unique<TConvFilter>(Channels, false, InRate, capacity, *Live->Convolver.Acquire());
     Live->Convolver.Release();
     ConvolverVersion = version;
+}
+
+void TFilterThread::StartConvolverBuild()
+{
+    if (!TChainSwitches::On(Switches.Convolver) || ConvFilter || ConvolverBuild.valid())
+        return;
+    ConvolverBuildVersion = Live->Convolver.Version();
+    const TConvolverSet* responses = Live->Convolver.Acquire();
+    ConvolverBuild = std::async(std::launch::async, [this, responses, capacity = StageCapacity()] {
+        return std::make_unique<TConvFilter>(Channels, false, InRate, capacity, *responses);
+    });
+}
+
+// Waits for the build started at Setup, if any, and lets go of the version it read.
+std::unique_ptr<TConvFilter> TFilterThread::TakeConvolverBuild()
+{
+    if (!ConvolverBuild.valid())
+        return nullptr;
+    std::unique_ptr<TConvFilter> built;
+    try {
+        built = ConvolverBuild.get();
+    } catch (...) {
+        Live->Convolver.Release();
+        throw;
+    }
+    Live->Convolver.Release();
+    return built;
 }
 
 // The stage reads the routing on every call: it gets the newest at every step.

@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <future>
 #include <memory>
 #include <thread>
 
@@ -85,10 +86,13 @@ private:
     void StageUpkeep();
     void EQUpkeep(int capacity);
     void ConvolverUpkeep(int capacity);
+    void StartConvolverBuild();
+    std::unique_ptr<TConvFilter> TakeConvolverBuild();
     void MatrixUpkeep(int capacity);
     TMChFIFO& RunStages(TMChFIFO& source, int& n);
     void RaiseRate(TMChFIFO& source, TMChFIFO& destination, int n);
     int Nearest(double x) const;
+    int StageCapacity() const;
 
     TMChFIFO& Source;
     const TSettings& Config;
@@ -97,6 +101,11 @@ private:
     std::atomic<bool> Stop{false};
     TLiveSettings OwnLive;
     uint64_t ConvolverVersion = 0;
+    // The first convolver, built on its own thread while Setup designs the rest (its
+    // response transforms are the longest part of a start); it reads the version this
+    // thread acquired, which stays valid until this thread's next Acquire or Release.
+    std::future<std::unique_ptr<TConvFilter>> ConvolverBuild;
+    uint64_t ConvolverBuildVersion = 0;
     std::unique_ptr<double[]> Scratch;
     std::unique_ptr<double[]> Stuffed;
     int ScratchSize = 0;

@@ -196,6 +196,26 @@ TEST_F(FilterThreadTest, EqualiserStageAppliesTheDesignedCurve)
     }
 }
 
+// The first convolver is built beside the set-up; whether the thread steps or stops
+// first, the stage ends up in place or freed, and the responses it read are let go
+// (a version still held would stay among the retired ones).
+TEST_F(FilterThreadTest, TheConvolverBuiltAtSetUpIsTakenOrDropped)
+{
+    conv = true;
+    for (const bool step : {false, true}) {
+        auto f = Make(2, 44100, 44100, 1);
+        if (step) {
+            f->Step();
+            EXPECT_NE(f->ConvFilter, nullptr);
+        } else {
+            f->Teardown();
+            EXPECT_EQ(f->ConvFilter, nullptr);
+        }
+        f->Live->PublishConvolver(TConvolverSet());
+        EXPECT_EQ(f->Live->Convolver.RetiredCount(), 0u) << "step " << step;
+    }
+}
+
 TEST_F(FilterThreadTest, RunsOnItsOwnThreadAndStopsCleanly)
 {
     const auto l = Noise(8000, 7);
