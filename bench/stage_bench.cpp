@@ -80,8 +80,9 @@ void ConvolverProcess(benchmark::State& state, bool external)
 }
 
 // The up-sampler of the heavy chain: 44.1 kHz × 4 through 65535 taps, stereo, fed as the
-// filter thread feeds it (every sample followed by three zeros). `stuffed` false makes it
-// transform the zeros too, as a yardstick for what skipping them saves.
+// filter thread feeds it (the frames alone; the filter supplies the zeros). `stuffed`
+// false feeds it the stuffed stream and makes it transform the zeros too, as a yardstick
+// for what skipping them saves.
 void UpSampler(benchmark::State& state, bool stuffed)
 {
     if (!UseExternalFFT(true)) {
@@ -90,21 +91,22 @@ void UpSampler(benchmark::State& state, bool stuffed)
     }
     constexpr int kRate = 44100, kFactor = 4, kChunk = 8192;
     auto filter = CreateInterpolationFilter(2, 65535, 4, kRate, kRate * kFactor, kFactor, 1.0);
+    const int spacing = stuffed ? 1 : kFactor;
     if (!stuffed)
         filter->SetStuffing(1);
     SettleMeasuredPlans();
     TMChFIFO in(2, 1 << 20);
-    std::vector<double> input(2 * static_cast<size_t>(kChunk) * kFactor, 0.0);
+    std::vector<double> input(2 * static_cast<size_t>(kChunk) * spacing, 0.0);
     const auto noise = Decaying(2 * kChunk, 4, 1e9);
     for (int t = 0; t < kChunk; ++t)
         for (int c = 0; c < 2; ++c)
-            input[2 * static_cast<size_t>(t) * kFactor + c] = noise[2 * static_cast<size_t>(t) + c];
+            input[2 * static_cast<size_t>(t) * spacing + c] = noise[2 * static_cast<size_t>(t) + c];
     std::vector<double> sink(1 << 20);
     for (auto _ : state) {
         const double start = ProcessCpuSeconds();
-        in.WriteInterleaved(input.data(), kChunk * kFactor, 2);
+        in.WriteInterleaved(input.data(), kChunk * spacing, 2);
         while (in.Available() > 0) {
-            filter->Process(in, *filter->OutFIFO, in.Available());
+            filter->Process(in, *filter->OutFIFO, kChunk * kFactor);
             filter->WaitForTransform();
             const int got = filter->OutFIFO->Available();
             for (int c = 0; c < 2; ++c)

@@ -74,11 +74,11 @@ void TFIRFilter::SetTaps(int channel, TFlexBuf& block)
 void TFIRFilter::SetStuffing(int factor)
 {
     WaitForTransform();
+    Stuffing = std::max(factor, 1);
     const bool usable =
         factor >= 2 && factor <= BlockSize / 2 && (factor & (factor - 1)) == 0 && Step == BlockSize;
     FFTFree(StuffedTables);
     Stuffed.clear();
-    Stuffing = usable ? factor : 1;
     if (!usable)
         return;
     const int size = 2 * BlockSize / factor;
@@ -139,7 +139,7 @@ void TFIRFilter::GetTaps(int channel, TFlexBuf& block) const
 
 void TFIRFilter::Process(TMChFIFO& in, TMChFIFO& out, int count)
 {
-    count = std::min({count, in.Available(), out.Free()});
+    count = std::min({count, Reach(in.Available()), out.Free()});
     while (count > 0) {
         int d = std::min(Step - Fill, count);
         if (Pending.load(std::memory_order_acquire) != 0) {
@@ -150,10 +150,11 @@ void TFIRFilter::Process(TMChFIFO& in, TMChFIFO& out, int count)
         }
         if (d <= 0)
             break;
+        const int samples = static_cast<int>(SamplesBefore(InPos() + d) - SamplesBefore(InPos()));
         for (int i = Channels; i < in.Channels; ++i)
-            in.FIFOs[i]->Skip(d);
+            in.FIFOs[i]->Skip(samples);
         for (int p = 0; p < static_cast<int>(Bufs.size()); ++p) {
-            Load(in, p, d);
+            Load(in, p, d, samples);
             Emit(out, p, d);
         }
         for (int k = Channels; k < out.Channels; ++k)
@@ -205,23 +206,49 @@ void InStep(const TParts<T>* a, const TParts<T>* b, int count, Fn fn)
 
 } // namespace
 
-// Moves `count` input samples of a channel pair into the buffer taking input, at the
-// block's fill position; a lane without an input channel loads zeros.
-void TFIRFilter::Load(TMChFIFO& in, int pair, int count)
+int TFIRFilter::Reach(int samples) const
 {
+    const int64_t pos = InPos();
+    return static_cast<int>(std::min<int64_t>((SamplesBefore(pos) + samples) * Stuffing - pos, INT32_MAX));
+}
+
+// Takes the `samples` input samples of a channel pair that fall on the next `count`
+// stuffed positions into the buffer taking input; a lane without an input channel loads
+// zeros. Packed, they continue the block's samples from the buffer's start; spread, they
+// land on their positions, the positions between them cleared.
+void TFIRFilter::Load(TMChFIFO& in, int pair, int count, int samples)
+{
+    const int64_t blockStart = BlocksIn * Step, first = SamplesBefore(InPos());
+    Complex* z = Bufs[pair][SlotOf(BlocksIn)].data();
+    const bool packed = Stuffing == 1 || !Stuffed.empty();
+    if (!packed)
+        std::fill(z + Fill, z + Fill + count, Complex());
+    if (samples == 0)
+        return;
     const int live = std::min(in.Channels, Channels), a = 2 * pair, b = a + 1;
     TFIFO::TView va{}, vb{};
     if (a < live)
-        va = in.FIFOs[a]->PeekOrRead(count, Scratch.data());
+        va = in.FIFOs[a]->PeekOrRead(samples, Scratch.data());
     if (b < live)
-        vb = in.FIFOs[b]->PeekOrRead(count, Scratch.data() + 2 * BlockSize);
-    Complex* z = Bufs[pair][SlotOf(BlocksIn)].data() + Fill;
-    InStep<const double>(a < live ? &va.Parts : nullptr, b < live ? &vb.Parts : nullptr, count,
-                         [z](const double* x, const double* y, int off, int len) { InterleavePair(x, y, z + off, len); });
+        vb = in.FIFOs[b]->PeekOrRead(samples, Scratch.data() + 2 * BlockSize);
+    const TParts<const double>* pa = a < live ? &va.Parts : nullptr;
+    const TParts<const double>* pb = b < live ? &vb.Parts : nullptr;
+    if (packed) {
+        z += first - SamplesBefore(blockStart);
+        InStep<const double>(pa, pb, samples,
+                             [z](const double* x, const double* y, int off, int len) { InterleavePair(x, y, z + off, len); });
+    } else {
+        z += first * Stuffing - blockStart;
+        const int gap = Stuffing;
+        InStep<const double>(pa, pb, samples, [z, gap](const double* x, const double* y, int off, int len) {
+            for (int i = 0; i < len; ++i)
+                z[static_cast<size_t>(off + i) * gap] = Complex(x ? x[i] : 0.0, y ? y[i] : 0.0);
+        });
+    }
     if (va.InPlace)
-        in.FIFOs[a]->Skip(count);
+        in.FIFOs[a]->Skip(samples);
     if (vb.InPlace)
-        in.FIFOs[b]->Skip(count);
+        in.FIFOs[b]->Skip(samples);
 }
 
 // Sends out `count` samples of a channel pair from the emit position on: each sample is
@@ -306,35 +333,21 @@ void TFIRFilter::TransformPair(int p)
     const std::vector<AlignedArray<Complex>>& spectrum = Sets[Active].Spectrum;
     const Complex* sa = spectrum[a].data();
     const Complex* sb = b < Channels ? spectrum[b].data() : nullptr;
-    if (TransformStuffed(p)) {
-        MultiplyPacked(Stuffed[p].data(), 2 * n / Stuffing - 1, z, n, sa, sb);
+    if (!Stuffed.empty()) {
+        // Zero-padded to 2N, a block of stuffed input has a spectrum of period 2N / L: that
+        // of its samples alone, padded to 2N / L.
+        const int count = n / Stuffing;
+        Complex* s = Stuffed[p].data();
+        std::copy(z, z + count, s);
+        std::fill(s + count, s + 2 * count, Complex());
+        FFTForward(s, 2 * count, StuffedTables);
+        StuffedCount.fetch_add(1, std::memory_order_release);
+        MultiplyPacked(s, 2 * count - 1, z, n, sa, sb);
     } else {
         FFTForward(z, m, Tables);
         MultiplyPacked(z, m - 1, z, n, sa, sb);
     }
     FFTInverseUnscaled(z, m, Tables);
-}
-
-// A block of zero-stuffed input, zero-padded to 2N, has a spectrum of period 2N / L: that
-// of its every L-th sample, padded to 2N / L. False when the block breaks the pattern.
-bool TFIRFilter::TransformStuffed(int p)
-{
-    if (Stuffing < 2)
-        return false;
-    const int n = BlockSize, step = Stuffing;
-    const Complex* z = Bufs[p][WorkSlot].data();
-    for (int i = 0; i < n; i += step)
-        for (int j = 1; j < step; ++j)
-            if (z[i + j] != Complex())
-                return false;
-    Complex* s = Stuffed[p].data();
-    const int count = n / step;
-    for (int t = 0; t < count; ++t)
-        s[t] = z[t * step];
-    std::fill(s + count, s + 2 * count, Complex());
-    FFTForward(s, 2 * count, StuffedTables);
-    StuffedCount.fetch_add(1, std::memory_order_release);
-    return true;
 }
 
 } // namespace marlix

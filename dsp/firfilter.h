@@ -50,13 +50,14 @@ public:
     // Moves up to `count` samples per channel from `in` through the filter into `out`.
     void Process(TMChFIFO& in, TMChFIFO& out, int count) override;
 
-    // The input carries factor − 1 zeros after every sample, counted from its first one
-    // (the up-sampler's zero stuffing). Blocks that keep to that pattern are transformed
-    // without their zeros, at a fraction of the cost; the output stays the same. Takes a
-    // power of two up to BlockSize / 2; any other factor leaves every block on the full
-    // transform. Not while another thread streams.
+    // The input is a zero-stuffed stream without its zeros: the stream carries factor − 1
+    // zeros after each input sample, which the filter supplies itself. Counts, positions and
+    // the lag are those of the stuffed stream; a stuffed position that holds a zero needs no
+    // input. With a power of two up to BlockSize / 2 (and input blocks of BlockSize) a
+    // block is transformed without its zeros, at a fraction of the cost. 1 for a plain
+    // stream. Before streaming.
     void SetStuffing(int factor);
-    // Pair transforms that took the stuffed form.
+    // Pair transforms that took the form without the zeros.
     int64_t StuffedTransforms() const { return StuffedCount.load(std::memory_order_acquire); }
 
     int GetChannels() const { return Channels; }
@@ -68,11 +69,15 @@ public:
 
 private:
     void FinishBlock();
-    void Load(TMChFIFO& in, int pair, int count);
+    void Load(TMChFIFO& in, int pair, int count, int samples);
+    // Stuffed-stream positions: the fill position, the input samples that precede a
+    // position, and how far `samples` input samples reach from the fill position.
+    int64_t InPos() const { return BlocksIn * Step + Fill; }
+    int64_t SamplesBefore(int64_t pos) const { return (pos + Stuffing - 1) / Stuffing; }
+    int Reach(int samples) const;
     void Emit(TMChFIFO& out, int pair, int count);
     void BlockTransform();
     void TransformPair(int p);
-    bool TransformStuffed(int p);
     void WorkerLoop();
 
     int Channels = 0;
@@ -107,7 +112,9 @@ private:
     AlignedArray<double> Scratch;
     int Fill = 0;
     TFFTTables Tables;
-    // Zero-stuffed input: the factor, and per pair its samples without the zeros.
+    // The stuffing factor. Each block's input samples lie packed from the buffer's start
+    // when Stuffed holds the short transform buffers (one per pair) or the factor is 1;
+    // otherwise at their stuffed positions with zeros between.
     int Stuffing = 1;
     std::vector<AlignedArray<Complex>> Stuffed;
     TFFTTables StuffedTables;

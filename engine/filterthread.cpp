@@ -76,10 +76,10 @@ void TFilterThread::Setup()
     const int silence = std::max(1, Nearest(InRate * BufferSec));
     SilenceFIFO = std::make_unique<TMChFIFO>(Channels, silence);
     SilenceFIFO->State.store(2);
-    // Zero stuffing builds one channel at a time; it never exceeds the staging FIFO.
-    ScratchSize = Upsampling ? UpFilter->OutFIFO->FIFOs[0]->BufSize : 1;
-    Scratch = std::make_unique<double[]>(static_cast<size_t>(ScratchSize));
-    Stuffed = std::make_unique<double[]>(static_cast<size_t>(ScratchSize));
+    // The up-sampler's own FIFO stages its input, which holds frames at the input rate
+    // (the filter stuffs the zeros itself): one buffer of them.
+    if (Upsampling)
+        UpFilter->OutFIFO = std::make_unique<TMChFIFO>(Channels, std::max(1, Nearest(InRate * BufferSec)));
     Idle.store(false, std::memory_order_release);
 }
 
@@ -229,31 +229,17 @@ TMChFIFO& TFilterThread::RunStages(TMChFIFO& source, int& n)
     return *current;
 }
 
-// Writes every frame followed by UpFactor − 1 zeros; with factor 1 a plain transfer.
+// Moves n frames on; destination channels beyond the source's get zeros. The up-sampler
+// inserts the UpFactor − 1 zeros after each frame itself, so the frames go across as they
+// are; with a factor, a source holding fewer than n frames moves nothing this step.
 void TFilterThread::RaiseRate(TMChFIFO& source, TMChFIFO& destination, int n)
 {
-    if (UpFactor < 2) {
-        source.TransferTo(destination, n);
-        return;
+    if (UpFactor >= 2) {
+        n = std::min(n, destination.Free());
+        if (n <= 0 || source.Available() < n)
+            return;
     }
-    n = std::min(n, destination.Free() / UpFactor);
-    if (n <= 0 || source.Available() < n)
-        return;
-    const int stuffed = n * UpFactor;
-    std::fill_n(Stuffed.get(), stuffed, 0.0);
-    for (int i = 0; i < destination.Channels; ++i) {
-        TFIFO& out = *destination.FIFOs[i];
-        if (i >= source.Channels) {
-            out.WriteZeros(stuffed);
-            continue;
-        }
-        source.FIFOs[i]->Read(Scratch.get(), n);
-        for (int t = 0; t < n; ++t)
-            Stuffed[static_cast<size_t>(t) * UpFactor] = Scratch[t];
-        out.Write(Stuffed.get(), stuffed);
-    }
-    for (int i = destination.Channels; i < source.Channels; ++i)
-        source.FIFOs[i]->Skip(n);
+    source.TransferTo(destination, n);
 }
 
 void TFilterThread::Step()

@@ -36,8 +36,9 @@ enum class TRunState : int32_t { Stopped = 0, Running = 2 };
 
 // The pipeline driver: every 10 ms it tops its output FIFO up to one buffer at the
 // internal rate, pulling decoded frames through the switched-on stages (effects →
-// convolver → matrix → equaliser), stuffing zeros for the integer up-sampling factor and running
-// the up-sampling low-pass. The output stage reads OutFIFO at the device rate.
+// convolver → matrix → equaliser), and raising the rate by the integer up-sampling
+// factor through the up-sampling low-pass, which stuffs the zeros itself. The output
+// stage reads OutFIFO at the device rate.
 class TFilterThread {
 public:
     TFilterThread(int channels, int capacity, TMChFIFO& source, const TSettings& settings, TChainSwitches switches);
@@ -106,9 +107,6 @@ private:
     // thread acquired, which stays valid until this thread's next Acquire or Release.
     std::future<std::unique_ptr<TConvFilter>> ConvolverBuild;
     uint64_t ConvolverBuildVersion = 0;
-    std::unique_ptr<double[]> Scratch;
-    std::unique_ptr<double[]> Stuffed;
-    int ScratchSize = 0;
 };
 
 } // namespace marlix
