@@ -295,9 +295,11 @@ void TFIRFilter::FinishBlock()
 {
     const int n = BlockSize;
     const int slot = SlotOf(BlocksIn);
-    // No transform is pending here, so every buffer is this thread's.
-    for (auto& pair : Bufs)
-        std::fill(pair[slot].data() + Step, pair[slot].data() + 2 * n, Complex());
+    // No transform is pending here, so every buffer is this thread's. The short transform
+    // of packed samples overwrites the whole buffer with its result: nothing to clear.
+    if (Stuffed.empty())
+        for (auto& pair : Bufs)
+            std::fill(pair[slot].data() + Step, pair[slot].data() + 2 * n, Complex());
     WorkSlot = slot;
     Fill = 0;
     // No transform is outstanding here, so nothing reads the set being replaced.
