@@ -75,30 +75,33 @@ void Stage(const Complex* x, Complex* y, int n, int s, const Complex* w)
 }
 
 // The last log2(size) stages of the size-n transform in `t`, from stage `first` on, run on
-// one group of `size` elements, which they leave in natural order. first = 0 and size = n
-// is the whole transform.
-void BuiltinStages(Complex* buffer, int size, int first, int n, TFFTTables& t)
+// one group of `size` elements. Returns the buffer holding the result (`buffer` or the
+// scratch), element j of the transform at position BitRev[j] >> (log2 n − log2 size):
+// reversing log2 n bits puts j's reversed bits above zeros. first = 0 and size = n is the
+// whole transform.
+const Complex* RunStages(Complex* buffer, int size, int first, int n, TFFTTables& t)
 {
     const int q = Log2(size);
     Complex* bufs[2] = {buffer, t.Scratch.data()};
     for (int s = 0; s < q; ++s)
         Stage(bufs[s & 1], bufs[(s + 1) & 1], size, s, t.StageW.data() + (n - (n >> (first + s))));
-    // Reversing log2 n bits puts j's reversed q bits above log2 n − q zeros.
-    const int shift = Log2(n) - q;
-    const Complex* last = bufs[q & 1];
+    return bufs[q & 1];
+}
+
+void BuiltinForward(Complex* buffer, int n, TFFTTables& t)
+{
+    const Complex* last = RunStages(buffer, n, 0, n, t);
     if (last == buffer) {
-        for (int j = 0; j < size; ++j) {
-            const int r = t.BitRev[j] >> shift;
+        for (int j = 0; j < n; ++j) {
+            const int r = t.BitRev[j];
             if (r > j)
                 std::swap(buffer[j], buffer[r]);
         }
     } else {
-        for (int j = 0; j < size; ++j)
-            buffer[j] = last[t.BitRev[j] >> shift];
+        for (int j = 0; j < n; ++j)
+            buffer[j] = last[t.BitRev[j]];
     }
 }
-
-void BuiltinForward(Complex* buffer, int n, TFFTTables& t) { BuiltinStages(buffer, n, 0, n, t); }
 
 // The built-in transform of a real frame x (destroyed). Each stage's sums x[i] + x[i + h]
 // stay real and carry the even bins to the next level; its differences, rounded and turned
@@ -118,10 +121,10 @@ void BuiltinRealForward(double* x, int n, Complex* bins, Complex* odd, TFFTTable
             Mul(d, 0.0, w[i], re, im);
             odd[i] = Complex(re, im);
         }
-        BuiltinStages(odd, h, level + 1, n, t);
-        const int stride = 1 << level;
+        const Complex* y = RunStages(odd, h, level + 1, n, t);
+        const int stride = 1 << level, shift = level + 1;
         for (int k = 0; 2 * k + 1 <= h; ++k)
-            bins[stride * (2 * k + 1)] = odd[k];
+            bins[stride * (2 * k + 1)] = y[t.BitRev[k] >> shift];
     }
     bins[0] = Complex(x[0], 0.0);
 }
@@ -156,10 +159,10 @@ void BuiltinRealInverse(const Complex* bins, double* out, int n, Complex* s, Com
             for (int i = 0; i < m / 2; ++i)
                 TurnedButterfly(s[i], s[i + m / 2], w[i], s[i], odd[i]);
         }
-        BuiltinStages(odd, m / 2, level + 1, n, t);
-        const int stride = 1 << level;
+        const Complex* y = RunStages(odd, m / 2, level + 1, n, t);
+        const int stride = 1 << level, shift = level + 1;
         for (int k = 0; k < m / 2; ++k)
-            out[stride * (2 * k + 1)] = odd[k].real() * scale;
+            out[stride * (2 * k + 1)] = y[t.BitRev[k] >> shift].real() * scale;
     }
     out[0] = s[0].real() * scale;
 }
