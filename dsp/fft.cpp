@@ -2,6 +2,7 @@
 
 #include "base/dynlib.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <utility>
