@@ -75,23 +75,20 @@ void Stage(const Complex* x, Complex* y, int n, int s, const Complex* w)
         }
 }
 
-// The last log2(size) stages of the size-n transform in `t`, from stage `first` on, run on
-// one group of `size` elements. Returns the buffer holding the result (`buffer` or the
-// scratch), element j of the transform at position BitRev[j] >> (log2 n − log2 size):
-// reversing log2 n bits puts j's reversed bits above zeros. first = 0 and size = n is the
-// whole transform.
-const Complex* RunStages(Complex* buffer, int size, int first, int n, TFFTTables& t)
+// The stages of the built-in forward transform. Returns the buffer holding their result
+// (`buffer` or the scratch), bin j at position BitRev[j].
+const Complex* RunStages(Complex* buffer, int n, TFFTTables& t)
 {
-    const int q = Log2(size);
+    const int p = Log2(n);
     Complex* bufs[2] = {buffer, t.Scratch.data()};
-    for (int s = 0; s < q; ++s)
-        Stage(bufs[s & 1], bufs[(s + 1) & 1], size, s, t.StageW.data() + (n - (n >> (first + s))));
-    return bufs[q & 1];
+    for (int s = 0; s < p; ++s)
+        Stage(bufs[s & 1], bufs[(s + 1) & 1], n, s, t.StageW.data() + (n - (n >> s)));
+    return bufs[p & 1];
 }
 
 void BuiltinForward(Complex* buffer, int n, TFFTTables& t)
 {
-    const Complex* last = RunStages(buffer, n, 0, n, t);
+    const Complex* last = RunStages(buffer, n, t);
     if (last == buffer) {
         for (int j = 0; j < n; ++j) {
             const int r = t.BitRev[j];
@@ -102,70 +99,6 @@ void BuiltinForward(Complex* buffer, int n, TFFTTables& t)
         for (int j = 0; j < n; ++j)
             buffer[j] = last[t.BitRev[j]];
     }
-}
-
-// The built-in transform of a real frame x (destroyed). Each stage's sums x[i] + x[i + h]
-// stay real and carry the even bins to the next level; its differences, rounded and turned
-// by the twiddles as Butterfly does, are transformed by the remaining stages into the
-// odd bins. Level L holds bins that are multiples of 2^L.
-void BuiltinRealForward(double* x, int n, Complex* bins, Complex* odd, TFFTTables& t)
-{
-    int level = 0;
-    for (int m = n; m > 1; m /= 2, ++level) {
-        const int h = m / 2;
-        const Complex* w = t.StageW.data() + (n - (n >> level));
-        for (int i = 0; i < h; ++i) {
-            const double a = x[i], b = x[i + h];
-            x[i] = a + b;
-            const double d = static_cast<float>(a - b);
-            double re, im;
-            Mul(d, 0.0, w[i], re, im);
-            odd[i] = Complex(re, im);
-        }
-        const Complex* y = RunStages(odd, h, level + 1, n, t);
-        const int stride = 1 << level, shift = level + 1;
-        for (int k = 0; 2 * k + 1 <= h; ++k)
-            bins[stride * (2 * k + 1)] = y[t.BitRev[k] >> shift];
-    }
-    bins[0] = Complex(x[0], 0.0);
-}
-
-// Butterfly on two complex values: the sum, and the difference rounded and turned by w.
-inline void TurnedButterfly(Complex a, Complex b, const Complex& w, Complex& sum, Complex& turned)
-{
-    sum = Complex(a.real() + b.real(), a.imag() + b.imag());
-    const double dr = static_cast<float>(a.real() - b.real());
-    const double di = static_cast<float>(a.imag() - b.imag());
-    double re, im;
-    Mul(dr, di, w, re, im);
-    turned = Complex(re, im);
-}
-
-// FFTInverse's built-in path for a Hermitian spectrum given as bins 0 … n/2, real parts only.
-// It negates the imaginary parts and runs the forward stages; the first stage reads the upper
-// half of that conjugated spectrum, conj(Z[n/2 + i]) = Z[n/2 − i], straight from the bins.
-void BuiltinRealInverse(const Complex* bins, double* out, int n, Complex* s, Complex* odd, TFFTTables& t)
-{
-    const double scale = 1.0 / n;
-    const int h = n / 2;
-    for (int i = 0; i < h; ++i) {
-        const Complex a = std::conj(bins[i]);
-        const Complex b = i == 0 ? std::conj(bins[h]) : bins[h - i];
-        TurnedButterfly(a, b, t.StageW[i], s[i], odd[i]);
-    }
-    int level = 0;
-    for (int m = n; m > 1; m /= 2, ++level) {
-        if (level > 0) {
-            const Complex* w = t.StageW.data() + (n - (n >> level));
-            for (int i = 0; i < m / 2; ++i)
-                TurnedButterfly(s[i], s[i + m / 2], w[i], s[i], odd[i]);
-        }
-        const Complex* y = RunStages(odd, m / 2, level + 1, n, t);
-        const int stride = 1 << level, shift = level + 1;
-        for (int k = 0; k < m / 2; ++k)
-            out[stride * (2 * k + 1)] = y[t.BitRev[k] >> shift].real() * scale;
-    }
-    out[0] = s[0].real() * scale;
 }
 
 // Bins 0 … n/2 of n real samples from the complex transform Z (size m = n/2, element m free)
@@ -326,19 +259,18 @@ void RealFFTInit(int n, TRealFFTTables& t)
 {
     const int m = n / 2;
     t.Size = n;
+    if (!gLibrary.Fft) {
+        FFTInit(n, t.Full);
+        t.Work.assign(n, Complex());
+        return;
+    }
+    FFTInit(m, t.Half);
+    t.Work.assign(static_cast<size_t>(m) + 1, Complex());
     t.Twiddle.resize(static_cast<size_t>(n / 4) + 1);
     for (int k = 0; k <= n / 4; ++k) {
         const double a = 2 * std::numbers::pi * k / n;
         t.Twiddle[k] = Complex(std::cos(a), -std::sin(a));
     }
-    t.Work.assign(static_cast<size_t>(m) + 1, Complex());
-    if (gLibrary.Fft) {
-        FFTInit(m, t.Half);
-        return;
-    }
-    FFTInit(n, t.Full);
-    t.Odd.assign(m, Complex());
-    t.Real.assign(n, 0.0);
 }
 
 void RealFFTFree(TRealFFTTables& t)
@@ -348,12 +280,17 @@ void RealFFTFree(TRealFFTTables& t)
     t = TRealFFTTables();
 }
 
+// The built-in paths run the steps of FFTForward and FFTInverse, with the same arithmetic,
+// but reorder only the bins or real parts they return.
 void RealFFTForward(const double* in, Complex* bins, int n, TRealFFTTables& t)
 {
     const int m = n / 2;
     if (!gLibrary.Fft) {
-        std::copy(in, in + n, t.Real.data());
-        BuiltinRealForward(t.Real.data(), n, bins, t.Odd.data(), t.Full);
+        for (int k = 0; k < n; ++k)
+            t.Work[k] = Complex(in[k], 0.0);
+        const Complex* last = RunStages(t.Work.data(), n, t.Full);
+        for (int k = 0; k <= m; ++k)
+            bins[k] = last[t.Full.BitRev[k]];
         return;
     }
     for (int k = 0; k < m; ++k)
@@ -366,7 +303,16 @@ void RealFFTInverse(const Complex* bins, double* out, int n, TRealFFTTables& t)
 {
     const int m = n / 2;
     if (!gLibrary.Fft) {
-        BuiltinRealInverse(bins, out, n, t.Work.data(), t.Odd.data(), t.Full);
+        // The conjugate of the full spectrum, whose forward transform is n times the
+        // conjugate of the inverse; its real parts are what is wanted.
+        for (int k = 0; k <= m; ++k)
+            t.Work[k] = std::conj(bins[k]);
+        for (int k = 1; k < m; ++k)
+            t.Work[n - k] = bins[k];
+        const Complex* last = RunStages(t.Work.data(), n, t.Full);
+        const double scale = 1.0 / n;
+        for (int k = 0; k < n; ++k)
+            out[k] = last[t.Full.BitRev[k]].real() * scale;
         return;
     }
     JoinReal(bins, m, t.Twiddle.data(), t.Work.data());

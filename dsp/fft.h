@@ -37,19 +37,17 @@ void FFTInverseUnscaled(Complex* buffer, int n, TFFTTables& tables);
 void UnloadFFTLibrary();
 bool FFTLibraryLoaded();
 
-// Tables of the real transforms for one size n. With the external library the work runs
-// on a complex transform of size n/2 plus a pass with the twiddles e^(−2πik/n); the built-in
-// one runs the stages of its size-n transform on the real frame directly, skipping what
-// the zero imaginary parts (forward) or the Hermitian symmetry (inverse) make redundant,
-// so its results stay exactly those of the complex transform.
+// Tables of the real transforms for one size n. With the external library they run a
+// complex transform of size n/2 on the samples taken in pairs, plus a pass with the
+// twiddles e^(−2πik/n). The built-in transform rounds every butterfly's difference to single
+// precision, so a different split would change its results by far more than rounding (and
+// with them the decisions that depend on them); it runs the complex transform of size n.
 struct TRealFFTTables {
     int Size = 0;
     TFFTTables Half;              // size n/2, external library
     TFFTTables Full;              // size n, built-in transform
-    std::vector<Complex> Twiddle; // n/4 + 1 values e^(−2πik/n)
-    std::vector<Complex> Work;    // n/2 + 1
-    std::vector<Complex> Odd;     // n/2: the odd bins of one level (built-in)
-    std::vector<double> Real;     // n: the frame being folded (built-in)
+    std::vector<Complex> Twiddle; // n/4 + 1 values e^(−2πik/n), external library
+    std::vector<Complex> Work;    // n/2 + 1 (external library) or n (built-in)
 };
 
 // n is a power of two, at least 2.
