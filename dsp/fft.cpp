@@ -2,7 +2,6 @@
 
 #include "base/dynlib.h"
 
-#include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <utility>
