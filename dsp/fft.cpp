@@ -74,13 +74,20 @@ void Stage(const Complex* x, Complex* y, int n, int s, const Complex* w)
         }
 }
 
-void BuiltinForward(Complex* buffer, int n, TFFTTables& t)
+// The stages of the built-in forward transform. Returns the buffer holding their result
+// (`buffer` or the scratch), bin j at position BitRev[j].
+const Complex* RunStages(Complex* buffer, int n, TFFTTables& t)
 {
     const int p = Log2(n);
     Complex* bufs[2] = {buffer, t.Scratch.data()};
     for (int s = 0; s < p; ++s)
         Stage(bufs[s & 1], bufs[(s + 1) & 1], n, s, t.StageW.data() + (n - (n >> s)));
-    const Complex* last = bufs[p & 1];
+    return bufs[p & 1];
+}
+
+void BuiltinForward(Complex* buffer, int n, TFFTTables& t)
+{
+    const Complex* last = RunStages(buffer, n, t);
     if (last == buffer) {
         for (int j = 0; j < n; ++j) {
             const int r = t.BitRev[j];
@@ -90,6 +97,44 @@ void BuiltinForward(Complex* buffer, int n, TFFTTables& t)
     } else {
         for (int j = 0; j < n; ++j)
             buffer[j] = last[t.BitRev[j]];
+    }
+}
+
+// Bins 0 … n/2 of n real samples from the complex transform Z (size m = n/2, element m free)
+// of the samples taken in pairs: with E and O the spectra of the even and odd samples,
+// E = (Z[k] + conj Z[m − k]) / 2, O = (Z[k] − conj Z[m − k]) / 2i and X[k] = E + W^k O,
+// X[m − k] = conj(E − W^k O). In place.
+void SplitReal(Complex* z, int m, const Complex* twiddle)
+{
+    const Complex z0 = z[0];
+    z[0] = Complex(z0.real() + z0.imag(), 0.0);
+    z[m] = Complex(z0.real() - z0.imag(), 0.0);
+    for (int k = 1; 2 * k <= m; ++k) {
+        const Complex a = z[k], b = std::conj(z[m - k]);
+        const Complex e = 0.5 * (a + b);
+        const Complex d = 0.5 * (a - b); // i·O
+        double re, im;
+        Mul(d.imag(), -d.real(), twiddle[k], re, im); // W^k O
+        z[k] = Complex(e.real() + re, e.imag() + im);
+        z[m - k] = Complex(e.real() - re, im - e.imag());
+    }
+}
+
+// The inverse of SplitReal: the packed spectrum Z, times 2/n so that the unscaled inverse
+// transform of size m gives the samples scaled by 1/n.
+void JoinReal(const Complex* x, int m, const Complex* twiddle, Complex* z)
+{
+    const double scale = 1.0 / (2 * m);
+    const double x0 = x[0].real(), xm = x[m].real();
+    z[0] = Complex((x0 + xm) * scale, (x0 - xm) * scale);
+    for (int k = 1; 2 * k <= m; ++k) {
+        const Complex a = x[k], b = std::conj(x[m - k]);
+        const Complex e = a + b;
+        double re, im;
+        Mul((a - b).real(), (a - b).imag(), std::conj(twiddle[k]), re, im); // 2·O
+        // Z[k] = (E + iO), Z[m − k] = conj(E) + i conj(O), both times 2/n.
+        z[k] = Complex((e.real() - im) * scale, (e.imag() + re) * scale);
+        z[m - k] = Complex((e.real() + im) * scale, (re - e.imag()) * scale);
     }
 }
 
@@ -208,6 +253,74 @@ void UnloadFFTLibrary()
 }
 
 bool FFTLibraryLoaded() { return gLibrary.Fft != nullptr; }
+
+void RealFFTInit(int n, TRealFFTTables& t)
+{
+    const int m = n / 2;
+    t.Size = n;
+    if (!gLibrary.Fft) {
+        FFTInit(n, t.Full);
+        t.Work.assign(n, Complex());
+        return;
+    }
+    FFTInit(m, t.Half);
+    t.Work.assign(static_cast<size_t>(m) + 1, Complex());
+    t.Twiddle.resize(static_cast<size_t>(n / 4) + 1);
+    for (int k = 0; k <= n / 4; ++k) {
+        const double a = 2 * std::numbers::pi * k / n;
+        t.Twiddle[k] = Complex(std::cos(a), -std::sin(a));
+    }
+}
+
+void RealFFTFree(TRealFFTTables& t)
+{
+    FFTFree(t.Half);
+    FFTFree(t.Full);
+    t = TRealFFTTables();
+}
+
+// The built-in paths run the steps of FFTForward and FFTInverse, with the same arithmetic,
+// but reorder only the bins or real parts they return.
+void RealFFTForward(const double* in, Complex* bins, int n, TRealFFTTables& t)
+{
+    const int m = n / 2;
+    if (!gLibrary.Fft) {
+        for (int k = 0; k < n; ++k)
+            t.Work[k] = Complex(in[k], 0.0);
+        const Complex* last = RunStages(t.Work.data(), n, t.Full);
+        for (int k = 0; k <= m; ++k)
+            bins[k] = last[t.Full.BitRev[k]];
+        return;
+    }
+    for (int k = 0; k < m; ++k)
+        bins[k] = Complex(in[2 * k], in[2 * k + 1]);
+    FFTForward(bins, m, t.Half);
+    SplitReal(bins, m, t.Twiddle.data());
+}
+
+void RealFFTInverse(const Complex* bins, double* out, int n, TRealFFTTables& t)
+{
+    const int m = n / 2;
+    if (!gLibrary.Fft) {
+        // The conjugate of the full spectrum, whose forward transform is n times the
+        // conjugate of the inverse; its real parts are what is wanted.
+        for (int k = 0; k <= m; ++k)
+            t.Work[k] = std::conj(bins[k]);
+        for (int k = 1; k < m; ++k)
+            t.Work[n - k] = bins[k];
+        const Complex* last = RunStages(t.Work.data(), n, t.Full);
+        const double scale = 1.0 / n;
+        for (int k = 0; k < n; ++k)
+            out[k] = last[t.Full.BitRev[k]].real() * scale;
+        return;
+    }
+    JoinReal(bins, m, t.Twiddle.data(), t.Work.data());
+    FFTInverseUnscaled(t.Work.data(), m, t.Half);
+    for (int k = 0; k < m; ++k) {
+        out[2 * k] = t.Work[k].real();
+        out[2 * k + 1] = t.Work[k].imag();
+    }
+}
 
 void SplitPair(const Complex* z, int n, Complex* a, Complex* b)
 {

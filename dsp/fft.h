@@ -37,6 +37,28 @@ void FFTInverseUnscaled(Complex* buffer, int n, TFFTTables& tables);
 void UnloadFFTLibrary();
 bool FFTLibraryLoaded();
 
+// Tables of the real transforms for one size n. With the external library they run a
+// complex transform of size n/2 on the samples taken in pairs, plus a pass with the
+// twiddles e^(−2πik/n). The built-in transform rounds every butterfly's difference to single
+// precision, so a different split would change its results by far more than rounding (and
+// with them the decisions that depend on them); it runs the complex transform of size n.
+struct TRealFFTTables {
+    int Size = 0;
+    TFFTTables Half;              // size n/2, external library
+    TFFTTables Full;              // size n, built-in transform
+    std::vector<Complex> Twiddle; // n/4 + 1 values e^(−2πik/n), external library
+    std::vector<Complex> Work;    // n/2 + 1 (external library) or n (built-in)
+};
+
+// n is a power of two, at least 2.
+void RealFFTInit(int n, TRealFFTTables& tables);
+void RealFFTFree(TRealFFTTables& tables);
+// n real samples to bins 0 … n/2 of their forward transform (as FFTForward gives them).
+void RealFFTForward(const double* in, Complex* bins, int n, TRealFFTTables& tables);
+// Bins 0 … n/2 of a Hermitian spectrum to its n real samples, scaled by 1/n like
+// FFTInverse. The imaginary parts of bins 0 and n/2 do not reach a real result and are ignored.
+void RealFFTInverse(const Complex* bins, double* out, int n, TRealFFTTables& tables);
+
 // Separates two real signals packed as real and imaginary parts of a spectrum Z
 // of size n into bins 0 … n/2 of A and B (twice their spectra); B may be null.
 void SplitPair(const Complex* z, int n, Complex* a, Complex* b);

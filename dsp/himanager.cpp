@@ -177,18 +177,15 @@ Complex Predict(const double* x, const float* wRe, const float* wIm, int count)
     return Complex(s.Re, s.Im);
 }
 
-// The analysis frame: samples, NaN as 0 and kept within ±kAnalysisLimit, times the window,
-// as complex values with zero imaginary parts.
+// The analysis frame: samples, NaN as 0 and kept within ±kAnalysisLimit, times the window.
 MARLIX_WIDE_CLONES
-void WindowedFrame(const double* in, const double* window, int n, Complex* out)
+void WindowedFrame(const double* in, const double* window, int n, double* out)
 {
-    double* v = reinterpret_cast<double*>(out);
     for (int i = 0; i < n; ++i) {
         double x = in[i];
         x = x != x ? 0.0 : x;
         x = x < -kAnalysisLimit ? -kAnalysisLimit : (x > kAnalysisLimit ? kAnalysisLimit : x);
-        v[2 * i] = x * window[i];
-        v[2 * i + 1] = 0.0;
+        out[i] = x * window[i];
     }
 }
 
@@ -213,18 +210,6 @@ void DivideParts(double* v, const double* d, int from, int to)
 
 // A magnitude in the system's decibels, 6 × log2, with −192 below 2^−32.
 float LogLevel(float m) { return m >= std::ldexp(1.0f, -32) ? 6.0f * std::log2(m) : kSilence; }
-
-// The n-point spectrum of a real signal from its bins 0 … n/2: Z[n − k] = conj Z[k],
-// the conjugate as a flip of the imaginary part's sign bit.
-void MirroredSpectrum(const Complex* bins, int n, Complex* out)
-{
-    std::copy(bins, bins + n / 2 + 1, out);
-    const double* s = reinterpret_cast<const double*>(bins);
-    double* v = reinterpret_cast<double*>(out);
-    const __m128d imagSign = _mm_set_pd(-0.0, 0.0);
-    for (int k = 1; k < n / 2; ++k)
-        _mm_storeu_pd(v + 2 * (n - k), _mm_xor_pd(_mm_loadu_pd(s + 2 * k), imagSign));
-}
 
 // v[k] × d[k] into out[k], k < count.
 MARLIX_WIDE_CLONES
@@ -252,22 +237,21 @@ float Magnitude(const Complex& z)
     return static_cast<float>(std::sqrt(re * re + im * im));
 }
 
-// out = tail + the windowed first half of the synthesis y (real parts); nextTail = dry (or
+// out = tail + the windowed first half of the synthesis v; nextTail = dry (or
 // zeros when dry is null) + its second half, whose first sample is windowed too.
 MARLIX_WIDE_CLONES
-void OverlapAdd(const Complex* y, const double* window, const double* tail, const double* dry, int half,
+void OverlapAdd(const double* v, const double* window, const double* tail, const double* dry, int half,
                 double* out, double* nextTail)
 {
-    const double* v = reinterpret_cast<const double*>(y);
     for (int j = 0; j < half; ++j)
-        out[j] = tail[j] + v[2 * j] * window[j];
-    nextTail[0] = (dry ? dry[0] : 0.0) + v[2 * half] * window[half];
+        out[j] = tail[j] + v[j] * window[j];
+    nextTail[0] = (dry ? dry[0] : 0.0) + v[half] * window[half];
     if (dry) {
         for (int j = 1; j < half; ++j)
-            nextTail[j] = dry[j] + v[2 * (half + j)];
+            nextTail[j] = dry[j] + v[half + j];
     } else {
         for (int j = 1; j < half; ++j)
-            nextTail[j] = 0.0 + v[2 * (half + j)];
+            nextTail[j] = 0.0 + v[half + j];
     }
 }
 
@@ -327,7 +311,8 @@ THiManager::THiManager(int mode, double rate)
     Tail.assign(half, 0);
     Hits.assign(half, 0);
     Synth.assign(half + 1, Complex());
-    Fft.assign(n + 1, Complex());
+    Frame.assign(n, 0.0);
+    Fft.assign(half + 1, Complex());
     Mag.assign(half + 1, 0);
     LogSpec.assign(half + 1, kSilence);
     Indexed.assign(half + 2, Complex());
@@ -350,7 +335,7 @@ THiManager::THiManager(int mode, double rate)
     BinPairs.resize(2 * static_cast<size_t>(half));
     for (int k = 0; k < 2 * half; ++k)
         BinPairs[k] = k / 2;
-    FFTInit(n, Tables);
+    RealFFTInit(n, Tables);
     Reset();
 }
 
@@ -430,8 +415,8 @@ void THiManager::FrameStep(bool wetOnly)
 void THiManager::Analyse()
 {
     const int n = FrameSize;
-    WindowedFrame(InBuf.data(), Window.data(), n, Fft.data());
-    FFTForward(Fft.data(), n, Tables);
+    WindowedFrame(InBuf.data(), Window.data(), n, Frame.data());
+    RealFFTForward(Frame.data(), Fft.data(), n, Tables);
     // Modes A and B read every bin; the histogram detector's own step fills what it reads.
     if (Mode <= 2) {
         Magnitudes(Fft.data(), n / 2 + 1, Mag.data());
@@ -785,9 +770,8 @@ void THiManager::Resynthesise(bool wetOnly)
 {
     const int n = FrameSize;
     const int half = n / 2;
-    MirroredSpectrum(Synth.data(), n, Fft.data());
-    FFTInverse(Fft.data(), n, Tables);
-    OverlapAdd(Fft.data(), Window.data(), Tail.data(), wetOnly ? nullptr : InBuf.data() + half, half,
+    RealFFTInverse(Synth.data(), Frame.data(), n, Tables);
+    OverlapAdd(Frame.data(), Window.data(), Tail.data(), wetOnly ? nullptr : InBuf.data() + half, half,
                OutBuf.data(), Tail.data());
     std::copy(InBuf.begin() + half, InBuf.end(), InBuf.begin());
 }

@@ -61,7 +61,7 @@ public:
     float MuD = 0.05f;
     float TopRatio = 0.95f;
     int32_t TopTaper = 7;
-    TFFTTables Tables;
+    TRealFFTTables Tables;
 
     // The last frame's cut-off bin and level as the synthesis used them, and its
     // synthesised spectrum (bins 0 … N/2).
@@ -90,7 +90,8 @@ private:
     int RandomR();
 
     std::vector<double> Window;
-    std::vector<Complex> Fft;   // N + 1: the transform buffer
+    std::vector<double> Frame;  // N: the windowed frame, then the synthesis
+    std::vector<Complex> Fft;   // Z[k], k = 0 … N/2
     std::vector<float> Mag;     // |Z[k]|, k = 0 … N/2
     std::vector<float> LogSpec; // S
     // q × Z[q] at index q + 1; index 0 and N/2 + 1 repeat their neighbours. Real and
