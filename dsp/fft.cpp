@@ -2,21 +2,27 @@
 
 #include "base/dynlib.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cmath>
-#include <utility>
 #include <numbers>
+#include <utility>
 
 namespace marlix {
 namespace {
 
 using ExternalFft = void (*)(Complex* buffer, int order, int flag);
 using ExternalPrepare = void (*)(int order);
+using ExternalRealFft = void (*)(double* samples, Complex* bins, int order, int flag);
 
 struct ExternalLibrary {
     TDynLib Library;
     ExternalFft Fft = nullptr;
     ExternalPrepare Prepare = nullptr; // present in our own library, which also takes flag 3
+    // Our own library also transforms real samples directly; other libraries get the
+    // half-size complex transform with a twiddle pass.
+    ExternalRealFft RealFft = nullptr;
+    ExternalPrepare RealPrepare = nullptr;
 };
 
 // Written once at start-up, before any transform runs.
@@ -242,6 +248,8 @@ bool LoadFFTLibrary(const std::string& path)
     if (!lib.Resolve("nspzFft", fft))
         return false;
     lib.Resolve("nspzFftPrepare", gLibrary.Prepare);
+    if (lib.Resolve("nspdRealFft", gLibrary.RealFft))
+        lib.Resolve("nspdRealFftPrepare", gLibrary.RealPrepare);
     gLibrary.Fft = fft;
     gLibrary.Library = std::move(lib);
     return true;
@@ -263,8 +271,13 @@ void RealFFTInit(int n, TRealFFTTables& t)
         t.Work.assign(n, Complex());
         return;
     }
-    FFTInit(m, t.Half);
     t.Work.assign(static_cast<size_t>(m) + 1, Complex());
+    if (gLibrary.RealFft) {
+        if (gLibrary.RealPrepare)
+            gLibrary.RealPrepare(Log2(n));
+        return;
+    }
+    FFTInit(m, t.Half);
     t.Twiddle.resize(static_cast<size_t>(n / 4) + 1);
     for (int k = 0; k <= n / 4; ++k) {
         const double a = 2 * std::numbers::pi * k / n;
@@ -292,6 +305,11 @@ void RealFFTForward(const double* in, Complex* bins, int n, TRealFFTTables& t)
             bins[k] = last[t.Full.BitRev[k]];
         return;
     }
+    if (gLibrary.RealFft) {
+        // Out of place, the transform leaves its input as it is.
+        gLibrary.RealFft(const_cast<double*>(in), bins, Log2(n), 1);
+        return;
+    }
     for (int k = 0; k < m; ++k)
         bins[k] = Complex(in[2 * k], in[2 * k + 1]);
     FFTForward(bins, m, t.Half);
@@ -312,6 +330,11 @@ void RealFFTInverse(const Complex* bins, double* out, int n, TRealFFTTables& t)
         const double scale = 1.0 / n;
         for (int k = 0; k < n; ++k)
             out[k] = last[t.Full.BitRev[k]].real() * scale;
+        return;
+    }
+    if (gLibrary.RealFft) {
+        std::copy(bins, bins + m + 1, t.Work.begin()); // the transform works in its input
+        gLibrary.RealFft(out, t.Work.data(), Log2(n), 2);
         return;
     }
     JoinReal(bins, m, t.Twiddle.data(), t.Work.data());

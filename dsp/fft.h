@@ -44,9 +44,9 @@ bool FFTLibraryLoaded();
 // with them the decisions that depend on them); it runs the complex transform of size n.
 struct TRealFFTTables {
     int Size = 0;
-    TFFTTables Half;              // size n/2, external library
+    TFFTTables Half;              // size n/2, external library without a real transform
     TFFTTables Full;              // size n, built-in transform
-    std::vector<Complex> Twiddle; // n/4 + 1 values e^(−2πik/n), external library
+    std::vector<Complex> Twiddle; // n/4 + 1 values e^(−2πik/n), as Half
     std::vector<Complex> Work;    // n/2 + 1 (external library) or n (built-in)
 };
 

@@ -1,7 +1,8 @@
 // The optional external transform, loaded at run time from the program folder:
 // nspzFft(buffer, order, flag) transforms 2^order complex doubles in place,
 // flag 1 forward without scaling, flag 2 inverse scaled by 1/n; flag 3 is the
-// inverse without the 1/n, for callers that fold it into their coefficients. It runs FFTW.
+// inverse without the 1/n, for callers that fold it into their coefficients;
+// nspdRealFft does the same for real samples and their half spectrum. It runs FFTW.
 // A size first gets an estimated plan at once (or a measured one from the wisdom cache);
 // measuring, which takes seconds, runs in a child process in the background, and the
 // measured plan replaces the estimated one between two transforms.
@@ -32,8 +33,21 @@ constexpr int kMaxOrder = 30;
 // slow, and that plan is then cached for good.
 constexpr double kPlanSeconds = 120.0;
 
-// [order][inverse][unaligned]
-std::atomic<fftw_plan> gPlans[kMaxOrder + 1][2][2];
+// One transform a plan is made for: complex in place, or real samples to and from
+// their bins n/2 + 1 (out of place).
+struct TShape {
+    int Order = 0;
+    bool Inverse = false;
+    bool Real = false;
+};
+
+// [real][order][inverse][unaligned]
+std::atomic<fftw_plan> gPlans[2][kMaxOrder + 1][2][2];
+
+std::atomic<fftw_plan>& Slot(TShape shape, bool unaligned)
+{
+    return gPlans[shape.Real][shape.Order][shape.Inverse][unaligned];
+}
 std::mutex gPlannerLock;
 
 // Measured plans take seconds to make, so what the planner learns is kept in the
@@ -79,12 +93,21 @@ __attribute__((constructor)) void LoadWisdom()
         fftw_import_wisdom_from_filename(file.c_str());
 }
 
-fftw_plan NewPlan(int n, unsigned flags, bool inverse, bool unaligned)
+fftw_plan NewPlan(TShape shape, unsigned flags, bool unaligned)
 {
-    // Plan on a scratch array: the planner may overwrite what it is given.
+    // Plan on scratch arrays: the planner may overwrite what it is given.
+    const int n = 1 << shape.Order;
     fftw_complex* scratch = fftw_alloc_complex(static_cast<size_t>(n) + 1);
     fftw_complex* target = unaligned ? scratch + 1 : scratch;
-    fftw_plan plan = fftw_plan_dft_1d(n, target, target, inverse ? FFTW_BACKWARD : FFTW_FORWARD, flags);
+    fftw_plan plan = nullptr;
+    if (!shape.Real) {
+        plan = fftw_plan_dft_1d(n, target, target, shape.Inverse ? FFTW_BACKWARD : FFTW_FORWARD, flags);
+    } else {
+        double* samples = fftw_alloc_real(static_cast<size_t>(n) + 1);
+        double* real = unaligned ? samples + 1 : samples;
+        plan = shape.Inverse ? fftw_plan_dft_c2r_1d(n, target, real, flags) : fftw_plan_dft_r2c_1d(n, real, target, flags);
+        fftw_free(samples);
+    }
     fftw_free(scratch);
     return plan;
 }
@@ -93,12 +116,12 @@ fftw_plan NewPlan(int n, unsigned flags, bool inverse, bool unaligned)
 // for the seconds it takes, and brings back what the child learnt as wisdom.
 class TBackgroundMeasure {
 public:
-    void Queue(int order, bool inverse)
+    void Queue(TShape shape)
     {
         std::lock_guard lock(Lock);
         if (Stopping)
             return;
-        Work.push_back({order, inverse});
+        Work.push_back(shape);
         if (!Thread.joinable())
             Thread = std::thread([this] { Run(); });
     }
@@ -124,15 +147,11 @@ public:
     }
 
 private:
-    struct TItem {
-        int Order;
-        bool Inverse;
-    };
     void Run();
-    std::string MeasureInChild(const TItem& item);
+    std::string MeasureInChild(const TShape& item);
 
     std::mutex Lock;
-    std::deque<TItem> Work;
+    std::deque<TShape> Work;
     std::thread Thread;
     pid_t Child = 0;
     bool Busy = false;
@@ -143,7 +162,7 @@ TBackgroundMeasure gMeasure;
 // Plans replaced while another thread might still run them; destroyed at unload.
 std::vector<fftw_plan> gRetired;
 
-std::string TBackgroundMeasure::MeasureInChild(const TItem& item)
+std::string TBackgroundMeasure::MeasureInChild(const TShape& item)
 {
     int fds[2];
     if (pipe(fds) != 0)
@@ -157,7 +176,7 @@ std::string TBackgroundMeasure::MeasureInChild(const TItem& item)
         if (pid == 0) {
             close(fds[0]);
             fftw_set_timelimit(kPlanSeconds);
-            fftw_plan plan = NewPlan(1 << item.Order, FFTW_MEASURE, item.Inverse, false);
+            fftw_plan plan = NewPlan(item, FFTW_MEASURE, false);
             char* wisdom = plan ? fftw_export_wisdom_to_string() : nullptr;
             for (size_t done = 0, size = wisdom ? std::strlen(wisdom) : 0; done < size;) {
                 const ssize_t n = write(fds[1], wisdom + done, size - done);
@@ -188,7 +207,7 @@ void TBackgroundMeasure::Run()
     // Measuring is background work: it yields to the audio threads, and so does its child.
     setpriority(PRIO_PROCESS, static_cast<id_t>(syscall(SYS_gettid)), 10);
     for (;;) {
-        TItem item;
+        TShape item;
         {
             std::lock_guard lock(Lock);
             if (Work.empty() || Stopping) {
@@ -206,38 +225,37 @@ void TBackgroundMeasure::Run()
         if (wisdom.empty() || !fftw_import_wisdom_from_string(wisdom.c_str()))
             continue;
         SaveWisdom();
-        fftw_plan plan = NewPlan(1 << item.Order, FFTW_MEASURE | FFTW_WISDOM_ONLY, item.Inverse, false);
+        fftw_plan plan = NewPlan(item, FFTW_MEASURE | FFTW_WISDOM_ONLY, false);
         if (!plan)
             continue;
-        if (fftw_plan old = gPlans[item.Order][item.Inverse][0].exchange(plan, std::memory_order_acq_rel))
+        if (fftw_plan old = Slot(item, false).exchange(plan, std::memory_order_acq_rel))
             gRetired.push_back(old);
     }
 }
 
-fftw_plan MakePlan(int order, bool inverse, bool unaligned)
+fftw_plan MakePlan(TShape shape, bool unaligned)
 {
     std::lock_guard lock(gPlannerLock);
-    std::atomic<fftw_plan>& slot = gPlans[order][inverse][unaligned];
+    std::atomic<fftw_plan>& slot = Slot(shape, unaligned);
     if (fftw_plan plan = slot.load(std::memory_order_acquire))
         return plan;
-    const int n = 1 << order;
     // Aligned buffers (the usual case) get a measured plan when the wisdom cache has one,
     // else an estimated one now and a measured one later; unaligned ones stay estimated.
     const bool measure = !unaligned && Measure();
-    fftw_plan plan = measure ? NewPlan(n, FFTW_MEASURE | FFTW_WISDOM_ONLY, inverse, false) : nullptr;
+    fftw_plan plan = measure ? NewPlan(shape, FFTW_MEASURE | FFTW_WISDOM_ONLY, false) : nullptr;
     if (!plan) {
-        plan = NewPlan(n, unaligned ? FFTW_ESTIMATE | FFTW_UNALIGNED : FFTW_ESTIMATE, inverse, unaligned);
+        plan = NewPlan(shape, unaligned ? FFTW_ESTIMATE | FFTW_UNALIGNED : FFTW_ESTIMATE, unaligned);
         if (measure)
-            gMeasure.Queue(order, inverse);
+            gMeasure.Queue(shape);
     }
     slot.store(plan, std::memory_order_release);
     return plan;
 }
 
-fftw_plan Plan(int order, bool inverse, bool unaligned)
+fftw_plan Plan(TShape shape, bool unaligned)
 {
-    fftw_plan plan = gPlans[order][inverse][unaligned].load(std::memory_order_acquire);
-    return plan ? plan : MakePlan(order, inverse, unaligned);
+    fftw_plan plan = Slot(shape, unaligned).load(std::memory_order_acquire);
+    return plan ? plan : MakePlan(shape, unaligned);
 }
 
 // Plans live as long as the library: destroyed when it is unloaded or the process ends.
@@ -250,11 +268,12 @@ void DestroyPlans()
     for (fftw_plan plan : gRetired)
         fftw_destroy_plan(plan);
     gRetired.clear();
-    for (auto& order : gPlans)
-        for (auto& direction : order)
-            for (auto& slot : direction)
-                if (fftw_plan plan = slot.exchange(nullptr))
-                    fftw_destroy_plan(plan);
+    for (auto& kind : gPlans)
+        for (auto& order : kind)
+            for (auto& direction : order)
+                for (auto& slot : direction)
+                    if (fftw_plan plan = slot.exchange(nullptr))
+                        fftw_destroy_plan(plan);
     fftw_cleanup();
 }
 
@@ -271,8 +290,9 @@ __attribute__((visibility("default"))) void nspzFftPrepare(int order)
     if (order < 0 || order > kMaxOrder)
         return;
     for (int inverse = 0; inverse < 2; ++inverse)
-        Plan(order, inverse, false);
+        Plan({order, inverse != 0, false}, false);
 }
+
 
 // True while sizes still wait to be measured in the background.
 __attribute__((visibility("default"))) int nspzFftMeasuring()
@@ -290,7 +310,7 @@ __attribute__((visibility("default"))) void nspzFft(std::complex<double>* buffer
     auto* data = reinterpret_cast<fftw_complex*>(buffer);
     const bool inverse = flag != 1;
     const bool unaligned = fftw_alignment_of(reinterpret_cast<double*>(buffer)) != 0;
-    fftw_execute_dft(Plan(order, inverse, unaligned), data, data);
+    fftw_execute_dft(Plan({order, inverse, false}, unaligned), data, data);
     if (flag == 2) {
         const double scale = 1.0 / (1 << order);
         double* v = reinterpret_cast<double*>(buffer);
@@ -298,5 +318,39 @@ __attribute__((visibility("default"))) void nspzFft(std::complex<double>* buffer
             v[i] *= scale;
     }
 }
+
+// The real transforms; the tests build the library without them too, as one that
+// offers only the complex transform.
+#ifndef MARLIX_NSP_COMPLEX_ONLY
+__attribute__((visibility("default"))) void nspdRealFftPrepare(int order)
+{
+    if (order < 1 || order > kMaxOrder)
+        return;
+    for (int inverse = 0; inverse < 2; ++inverse)
+        Plan({order, inverse != 0, true}, false);
+}
+
+// 2^order real samples and their bins 0 … 2^(order − 1), in separate arrays: flag 1 takes
+// the samples to the bins (unscaled); flag 2 the bins to the samples scaled by 1/n, flag 3
+// without the 1/n. The inverse uses the bins as its work space: they are lost.
+__attribute__((visibility("default"))) void nspdRealFft(double* samples, std::complex<double>* bins, int order, int flag)
+{
+    if (order < 1 || order > kMaxOrder || flag < 1 || flag > 3)
+        return;
+    auto* spectrum = reinterpret_cast<fftw_complex*>(bins);
+    const bool unaligned =
+        fftw_alignment_of(samples) != 0 || fftw_alignment_of(reinterpret_cast<double*>(bins)) != 0;
+    if (flag == 1) {
+        fftw_execute_dft_r2c(Plan({order, false, true}, unaligned), samples, spectrum);
+        return;
+    }
+    fftw_execute_dft_c2r(Plan({order, true, true}, unaligned), spectrum, samples);
+    if (flag == 2) {
+        const double scale = 1.0 / (1 << order);
+        for (long i = 0; i < 1L << order; ++i)
+            samples[i] *= scale;
+    }
+}
+#endif
 
 } // extern "C"
