@@ -14,6 +14,17 @@
 #include <cmath>
 
 namespace marlix {
+namespace {
+
+template <class F> void IgnoringFailure(F f)
+{
+    try {
+        f();
+    } catch (const std::exception&) {
+    }
+}
+
+} // namespace
 
 TFilterThread::TFilterThread(int channels, int capacity, TMChFIFO& source, const TSettings& settings,
                              TChainSwitches switches)
@@ -70,6 +81,7 @@ void TFilterThread::Setup()
         Live = &OwnLive;
     }
     StartConvolverBuild();
+    StartEQBuild();
     Upsampling = UpFactor > 1 || InRate > OutRate;
     if (Upsampling)
         UpFilter = CreateInterpolationFilter(Channels, UpTaps, UpWindow, InRate, OutRate, UpFactor, BufferSec);
@@ -85,11 +97,9 @@ void TFilterThread::Setup()
 
 void TFilterThread::Teardown()
 {
-    try {
-        TakeConvolverBuild();
-    } catch (const std::exception&) {
-        // A build that failed left nothing to free.
-    }
+    // A build still running is waited for; one that failed has left nothing to free.
+    IgnoringFailure([this] { TakeConvolverBuild(); });
+    IgnoringFailure([this] { TakeEQBuild(); });
     UpFilter.reset();
     EQDesigner.reset();
     EQFilter.reset();
@@ -134,14 +144,15 @@ void TFilterThread::EQUpkeep(int capacity)
         EQFilter.reset();
         return;
     }
+    if (EQBuild.valid())
+        TakeEQBuild();
     if (!EQFilter) {
         Busy.store(true);
-        const int taps = Config.Filter.EQFilterTaps;
-        EQFilter = std::make_unique<TFIRFilter>(Channels, false, static_cast<double>(taps) / InRate > 0.1, capacity,
-                                                taps);
-        EQDesigner = std::make_unique<TEQDesigner>(*EQFilter, Live->EQ, InRate, taps);
         if (Switches.EQChanged)
             Switches.EQChanged->store(false);
+        TEQBuild build = BuildEQ(capacity, Config.Filter.EQFilterTaps);
+        EQFilter = std::move(build.Filter);
+        EQDesigner = std::move(build.Designer);
     }
     const uint64_t version = Live->EQ.Version();
     const bool forced = Switches.EQChanged && Switches.EQChanged->exchange(false);
@@ -149,6 +160,38 @@ void TFilterThread::EQUpkeep(int capacity)
         EQDesigner->RequestedVersion = version;
         EQDesigner->Request();
     }
+}
+
+TFilterThread::TEQBuild TFilterThread::BuildEQ(int capacity, int taps) const
+{
+    TEQBuild build;
+    build.Filter =
+        std::make_unique<TFIRFilter>(Channels, false, static_cast<double>(taps) / InRate > 0.1, capacity, taps);
+    build.Designer = std::make_unique<TEQDesigner>(*build.Filter, Live->EQ, InRate, taps);
+    return build;
+}
+
+// The first equaliser, designed on its own thread while Setup designs the rest. The
+// designer is the curves' only reader, on whichever thread it runs.
+void TFilterThread::StartEQBuild()
+{
+    if (!TChainSwitches::On(Switches.EQ) || EQFilter || EQBuild.valid())
+        return;
+    if (Switches.EQChanged)
+        Switches.EQChanged->store(false); // an edit from now on asks for a new design
+    EQBuild = std::async(std::launch::async,
+                         [this, capacity = StageCapacity(), taps = Config.Filter.EQFilterTaps] {
+                             return BuildEQ(capacity, taps);
+                         });
+}
+
+void TFilterThread::TakeEQBuild()
+{
+    if (!EQBuild.valid())
+        return;
+    TEQBuild build = EQBuild.get();
+    EQFilter = std::move(build.Filter);
+    EQDesigner = std::move(build.Designer);
 }
 
 // The stage copies the responses in: a new version builds a new stage.

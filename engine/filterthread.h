@@ -87,6 +87,14 @@ private:
     void StageUpkeep();
     void EQUpkeep(int capacity);
     void ConvolverUpkeep(int capacity);
+    // A new equaliser stage: the filter and its designer, which has made the first taps.
+    struct TEQBuild {
+        std::unique_ptr<TFIRFilter> Filter;
+        std::unique_ptr<TEQDesigner> Designer; // refers to Filter: freed first
+    };
+    TEQBuild BuildEQ(int capacity, int taps) const;
+    void StartEQBuild();
+    void TakeEQBuild();
     void StartConvolverBuild();
     std::unique_ptr<TConvFilter> TakeConvolverBuild();
     void MatrixUpkeep(int capacity);
@@ -106,6 +114,7 @@ private:
     // response transforms are the longest part of a start); it reads the version this
     // thread acquired, which stays valid until this thread's next Acquire or Release.
     std::future<std::unique_ptr<TConvFilter>> ConvolverBuild;
+    std::future<TEQBuild> EQBuild;
     uint64_t ConvolverBuildVersion = 0;
 };
 

@@ -1,6 +1,7 @@
 #include "dsp/fft.h"
 #include "dsp/firdesign.h"
 #include "dsp/firfilter.h"
+#include "engine/eqdesigner.h"
 #include "engine/filterthread.h"
 #include "base/flexbuf.h"
 #include "settings/settings.h"
@@ -196,20 +197,24 @@ TEST_F(FilterThreadTest, EqualiserStageAppliesTheDesignedCurve)
     }
 }
 
-// The first convolver is built beside the set-up; whether the thread steps or stops
-// first, the stage ends up in place or freed, and the responses it read are let go
-// (a version still held would stay among the retired ones).
-TEST_F(FilterThreadTest, TheConvolverBuiltAtSetUpIsTakenOrDropped)
+// The first convolver and equaliser are built beside the set-up; whether the thread
+// steps or stops first, the stages end up in place or freed, and the responses the
+// convolver read are let go (a version still held would stay among the retired ones).
+TEST_F(FilterThreadTest, StagesBuiltAtSetUpAreTakenOrDropped)
 {
     conv = true;
+    eq = true;
     for (const bool step : {false, true}) {
         auto f = Make(2, 44100, 44100, 1);
         if (step) {
             f->Step();
             EXPECT_NE(f->ConvFilter, nullptr);
+            ASSERT_NE(f->EQDesigner, nullptr);
+            EXPECT_EQ(f->EQDesigner->RequestedVersion, f->Live->EQ.Version());
         } else {
             f->Teardown();
             EXPECT_EQ(f->ConvFilter, nullptr);
+            EXPECT_EQ(f->EQFilter, nullptr);
         }
         f->Live->PublishConvolver(TConvolverSet());
         EXPECT_EQ(f->Live->Convolver.RetiredCount(), 0u) << "step " << step;
