@@ -59,16 +59,19 @@ void TConvFilter::CutDirectSound(double* ir, int n)
 
 void TConvFilter::InstallTaps(const TConvolverSet& setting)
 {
-    TFlexBuf block;
+    std::vector<TFlexBuf> blocks(static_cast<size_t>(Count));
+    std::vector<TFlexBuf*> each;
     for (int j = 0; j < Count; ++j) {
         const TConvolverEntry& c = setting.Conv[Items[j]];
+        TFlexBuf& block = blocks[static_cast<size_t>(j)];
         block.SetBuf(nullptr, 1, 65, MaxLen);
         double* taps = static_cast<double*>(block.Data[0]);
         std::copy(c.IR.begin(), c.IR.end(), taps);
         if (c.CutDS)
             CutDirectSound(taps, static_cast<int>(c.IR.size()));
-        FIR->SetTaps(j, block);
+        each.push_back(&block);
     }
+    FIR->SetTaps(each);
 }
 
 void TConvFilter::Process(TMChFIFO& in, TMChFIFO& out, int count)

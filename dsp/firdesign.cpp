@@ -129,8 +129,8 @@ std::unique_ptr<TFIRFilter> CreateInterpolationFilter(int channels, int iTaps, i
                                                static_cast<int>(std::lround(upRate * bufferSeconds)), iTaps);
     TFlexBuf taps;
     InterpolationTaps(taps, iTaps, window, inRate, outRate, factor);
-    for (int c = 0; c < channels; ++c)
-        filter->SetTaps(c, taps);
+    const std::vector<TFlexBuf*> every(static_cast<size_t>(channels), &taps);
+    filter->SetTaps(every);
     filter->SetStuffing(factor);
     return filter;
 }

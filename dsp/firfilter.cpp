@@ -71,6 +71,17 @@ void TFIRFilter::SetTaps(int channel, TFlexBuf& block)
     Install(Sets[Active], channel, block, Tables);
 }
 
+void TFIRFilter::SetTaps(std::span<TFlexBuf* const> blocks)
+{
+    WaitForTransform();
+    TTapSet& set = Sets[Active];
+    const int count = std::min(static_cast<int>(blocks.size()), Channels);
+    for (int c = 0; c < count; ++c)
+        CopyTaps(set, c, *blocks[c]);
+    for (int a = 0; a < count; a += 2)
+        TapSpectra(set, a, a + 1 < count ? a + 1 : -1, Tables);
+}
+
 void TFIRFilter::SetStuffing(int factor)
 {
     WaitForTransform();
@@ -113,6 +124,12 @@ void TFIRFilter::StageTaps(int channel, TFlexBuf& block)
 
 void TFIRFilter::Install(TTapSet& set, int channel, TFlexBuf& block, TFFTTables& tables)
 {
+    CopyTaps(set, channel, block);
+    TapSpectra(set, channel, -1, tables);
+}
+
+void TFIRFilter::CopyTaps(TTapSet& set, int channel, TFlexBuf& block) const
+{
     const int n = BlockSize;
     const int length = std::min({block.GetLength(), n, 2 * n - Step + 1});
     const double* src = block.GetChannels() > 0 ? static_cast<const double*>(block.GetData(65)[0]) : nullptr;
@@ -120,14 +137,34 @@ void TFIRFilter::Install(TTapSet& set, int channel, TFlexBuf& block, TFFTTables&
     taps.Zero();
     if (src)
         std::copy(src, src + length, taps.data());
+}
+
+// The scaled spectra of channel a's taps and, when b ≥ 0, of channel b's, both from one
+// transform: a's taps as real parts, b's as imaginary parts, split as the packed signal
+// pairs are.
+void TFIRFilter::TapSpectra(TTapSet& set, int a, int b, TFFTTables& tables) const
+{
+    const int n = BlockSize;
+    const double* ta = set.Taps[a].data();
+    const double* tb = b >= 0 ? set.Taps[b].data() : nullptr;
     AlignedArray<Complex> work(2 * static_cast<size_t>(n) + 1);
     for (int i = 0; i < n; ++i)
-        work[i] = Complex(taps[i], 0);
+        work[i] = Complex(ta[i], tb ? tb[i] : 0.0);
     FFTForward(work.data(), 2 * n, tables);
     // The inverse transform's 1/2N lives here (a power of two: exact).
     const double scale = 1.0 / (2 * n);
-    for (int k = 0; k <= n; ++k)
-        set.Spectrum[channel][k] = work[k] * scale;
+    if (!tb) {
+        for (int k = 0; k <= n; ++k)
+            set.Spectrum[a][k] = work[k] * scale;
+        return;
+    }
+    Complex* sa = set.Spectrum[a].data();
+    Complex* sb = set.Spectrum[b].data();
+    SplitPair(work.data(), 2 * n, sa, sb); // twice each spectrum
+    for (int k = 0; k <= n; ++k) {
+        sa[k] *= scale / 2;
+        sb[k] *= scale / 2;
+    }
 }
 
 void TFIRFilter::GetTaps(int channel, TFlexBuf& block) const

@@ -8,6 +8,7 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <thread>
 #include <vector>
 
@@ -29,6 +30,8 @@ public:
     // Installs channel `channel`'s impulse response: the block's first channel,
     // taken as doubles, at most BlockSize coefficients. Not while another thread streams.
     void SetTaps(int channel, TFlexBuf& block);
+    // The same for channels 0 … blocks.size() − 1 at once, two channels per transform.
+    void SetTaps(std::span<TFlexBuf* const> blocks);
     void GetTaps(int channel, TFlexBuf& block) const;
     // The longest response that will be installed, when shorter than BlockSize: input
     // blocks then grow to use the room the 2 × BlockSize transform has beyond it, so
@@ -99,6 +102,8 @@ private:
         std::vector<AlignedArray<double>> Taps;
     };
     void Install(TTapSet& set, int channel, TFlexBuf& block, TFFTTables& tables);
+    void CopyTaps(TTapSet& set, int channel, TFlexBuf& block) const;
+    void TapSpectra(TTapSet& set, int a, int b, TFFTTables& tables) const;
 
     // Sets[Active] filters; the other is the spare a background thread fills. Swap is 1
     // while a filled spare waits for the block boundary.

@@ -11,8 +11,10 @@ TEQDesigner::TEQDesigner(TFIRFilter& filter, const TSnapshot<TEQCurves>& curves,
 {
     RequestedVersion = Curves.Version();
     Design();
-    for (int ch = 0; ch < Filter.GetChannels(); ++ch)
-        Filter.SetTaps(ch, Blocks[static_cast<size_t>(ch)]);
+    std::vector<TFlexBuf*> each;
+    for (TFlexBuf& block : Blocks)
+        each.push_back(&block);
+    Filter.SetTaps(each);
     Thread = std::thread([this] { Loop(); });
 }
 
