@@ -6,7 +6,7 @@
 
 namespace marlix {
 
-// A zero-filled heap array aligned for SIMD loads, owned, fixed in size.
+// A heap array aligned for SIMD loads, owned, fixed in size, zero-filled unless asked not to be.
 template <class T>
 class AlignedArray {
 public:
@@ -29,16 +29,22 @@ public:
 
     void Reset(size_t count)
     {
+        ResetUninitialised(count);
+        if (Data)
+            std::memset(static_cast<void*>(Data), 0, Bytes(count));
+    }
+    // For scratch space that is always written before it is read: the pages are touched
+    // only where it is used.
+    void ResetUninitialised(size_t count)
+    {
         std::free(Data);
         Data = nullptr;
         Size = count;
         if (count == 0)
             return;
-        const size_t bytes = (count * sizeof(T) + kAlign - 1) / kAlign * kAlign;
-        Data = static_cast<T*>(std::aligned_alloc(kAlign, bytes));
+        Data = static_cast<T*>(std::aligned_alloc(kAlign, Bytes(count)));
         if (!Data)
             throw std::bad_alloc();
-        std::memset(static_cast<void*>(Data), 0, bytes);
     }
     void Zero() { std::memset(static_cast<void*>(Data), 0, Size * sizeof(T)); }
 
@@ -50,6 +56,7 @@ public:
 
 private:
     static constexpr size_t kAlign = 64;
+    static size_t Bytes(size_t count) { return (count * sizeof(T) + kAlign - 1) / kAlign * kAlign; }
     T* Data = nullptr;
     size_t Size = 0;
 };

@@ -24,7 +24,7 @@ TFIRFilter::TFIRFilter(int channels, bool secondFIFO, bool threaded, int capacit
     for (auto& pair : Bufs)
         for (auto& buf : pair)
             buf.Reset(m + 1);
-    Scratch.Reset(4 * static_cast<size_t>(n)); // a block's input per lane, blocks up to 2N
+    Scratch.ResetUninitialised(4 * static_cast<size_t>(n)); // a block's input per lane, blocks up to 2N
     FFTInit(static_cast<int>(m), Tables);
     if (Threaded)
         Worker = std::thread([this] { WorkerLoop(); });
@@ -78,8 +78,17 @@ void TFIRFilter::SetTaps(std::span<TFlexBuf* const> blocks)
     const int count = std::min(static_cast<int>(blocks.size()), Channels);
     for (int c = 0; c < count; ++c)
         CopyTaps(set, c, *blocks[c]);
+    // Before the first sample the first block's buffer is unused and zero: it serves as
+    // the transforms' work space, and is cleared again after.
+    const bool unused = BlocksIn == 0 && Fill == 0;
+    AlignedArray<Complex> own;
+    if (!unused)
+        own.ResetUninitialised(2 * static_cast<size_t>(BlockSize) + 1);
+    Complex* work = unused ? Bufs[0][0].data() : own.data();
     for (int a = 0; a < count; a += 2)
-        TapSpectra(set, a, a + 1 < count ? a + 1 : -1, Tables);
+        TapSpectra(set, a, a + 1 < count ? a + 1 : -1, Tables, work);
+    if (unused)
+        std::fill(work, work + 2 * BlockSize + 1, Complex());
 }
 
 void TFIRFilter::SetStuffing(int factor)
@@ -125,7 +134,9 @@ void TFIRFilter::StageTaps(int channel, TFlexBuf& block)
 void TFIRFilter::Install(TTapSet& set, int channel, TFlexBuf& block, TFFTTables& tables)
 {
     CopyTaps(set, channel, block);
-    TapSpectra(set, channel, -1, tables);
+    AlignedArray<Complex> work;
+    work.ResetUninitialised(2 * static_cast<size_t>(BlockSize) + 1);
+    TapSpectra(set, channel, -1, tables, work.data());
 }
 
 void TFIRFilter::CopyTaps(TTapSet& set, int channel, TFlexBuf& block) const
@@ -140,17 +151,17 @@ void TFIRFilter::CopyTaps(TTapSet& set, int channel, TFlexBuf& block) const
 }
 
 // The scaled spectra of channel a's taps and, when b ≥ 0, of channel b's, both from one
-// transform: a's taps as real parts, b's as imaginary parts, split as the packed signal
-// pairs are.
-void TFIRFilter::TapSpectra(TTapSet& set, int a, int b, TFFTTables& tables) const
+// transform (in `work`, 2N + 1 values): a's taps as real parts, b's as imaginary parts,
+// split as the packed signal pairs are.
+void TFIRFilter::TapSpectra(TTapSet& set, int a, int b, TFFTTables& tables, Complex* work) const
 {
     const int n = BlockSize;
     const double* ta = set.Taps[a].data();
     const double* tb = b >= 0 ? set.Taps[b].data() : nullptr;
-    AlignedArray<Complex> work(2 * static_cast<size_t>(n) + 1);
     for (int i = 0; i < n; ++i)
         work[i] = Complex(ta[i], tb ? tb[i] : 0.0);
-    FFTForward(work.data(), 2 * n, tables);
+    std::fill(work + n, work + 2 * n + 1, Complex());
+    FFTForward(work, 2 * n, tables);
     // The inverse transform's 1/2N lives here (a power of two: exact).
     const double scale = 1.0 / (2 * n);
     if (!tb) {
@@ -160,7 +171,7 @@ void TFIRFilter::TapSpectra(TTapSet& set, int a, int b, TFFTTables& tables) cons
     }
     Complex* sa = set.Spectrum[a].data();
     Complex* sb = set.Spectrum[b].data();
-    SplitPair(work.data(), 2 * n, sa, sb); // twice each spectrum
+    SplitPair(work, 2 * n, sa, sb); // twice each spectrum
     for (int k = 0; k <= n; ++k) {
         sa[k] *= scale / 2;
         sb[k] *= scale / 2;

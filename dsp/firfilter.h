@@ -103,7 +103,7 @@ private:
     };
     void Install(TTapSet& set, int channel, TFlexBuf& block, TFFTTables& tables);
     void CopyTaps(TTapSet& set, int channel, TFlexBuf& block) const;
-    void TapSpectra(TTapSet& set, int a, int b, TFFTTables& tables) const;
+    void TapSpectra(TTapSet& set, int a, int b, TFFTTables& tables, Complex* work) const;
 
     // Sets[Active] filters; the other is the spare a background thread fills. Swap is 1
     // while a filled spare waits for the block boundary.
