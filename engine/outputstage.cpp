@@ -52,6 +52,24 @@ __attribute__((target("avx2"))) void ToInt32Avx2(const double* x, int32_t* out, 
     ToInt32Scalar(x + i, out + i, frames - i);
 }
 
+// The largest |x[i]|, at least `peak`; NaN is passed over, as std::max(peak, |x|) does
+// (MAXPD keeps its second operand when one is NaN). Two lanes, two accumulators.
+double PeakAbs(const double* x, int n, double peak)
+{
+    const __m128d sign = _mm_set1_pd(-0.0);
+    __m128d a = _mm_set1_pd(peak), b = a;
+    int i = 0;
+    for (; i + 4 <= n; i += 4) {
+        a = _mm_max_pd(_mm_andnot_pd(sign, _mm_loadu_pd(x + i)), a);
+        b = _mm_max_pd(_mm_andnot_pd(sign, _mm_loadu_pd(x + i + 2)), b);
+    }
+    a = _mm_max_pd(a, b);
+    peak = std::max(_mm_cvtsd_f64(a), _mm_cvtsd_f64(_mm_unpackhi_pd(a, a)));
+    for (; i < n; ++i)
+        peak = std::max(peak, std::abs(x[i]));
+    return peak;
+}
+
 bool HasAvx2()
 {
     __builtin_cpu_init();
@@ -293,8 +311,7 @@ void TOutputStage::ReadChannel(int k, double* x, int frames, int available, doub
     TFilterThread* filter = Filter.load(std::memory_order_acquire);
     if (available > 0 && filter && k < filter->OutFIFO->Channels) {
         filter->OutFIFO->FIFOs[k]->Read(x, available);
-        for (int i = 0; i < available; ++i)
-            peak = std::max(peak, std::abs(x[i]));
+        peak = PeakAbs(x, available, peak);
     } else {
         available = 0;
     }
@@ -325,9 +342,7 @@ void TOutputStage::FinishChannel(int k, double* x, int32_t* out, int frames)
         Delay(DelayRings[k], x, frames, Config.Output.fDelay[k]);
 
     if (Flag(Controls.AVC) && Controls.MasterVolume) {
-        double p = 0;
-        for (int i = 0; i < frames; ++i)
-            p = std::max(p, std::abs(x[i]));
+        const double p = PeakAbs(x, frames, 0.0);
         if (p >= 1) {
             // Only from the volume this block was rendered with: a volume set meanwhile wins.
             const int lowered = volume + static_cast<int>(std::lround(10 * 6 * std::log2(1 / p)));

@@ -112,6 +112,17 @@ TEST_F(OutputStageTest, AutomaticVolumeControlLowersTheMasterVolumeAndClipsTheBl
     Feed({128.0}, {0.0}); // 2.24 after the gain: −70 would pass the floor
     Render(1);
     EXPECT_EQ(volume.load(), -360);
+
+    // The loudest sample counts wherever it lies in the block; NaN counts for nothing.
+    for (int at = 0; at < 11; ++at) {
+        std::vector<double> left(11, -1.5);
+        left[at] = -4.0;
+        left[(at + 5) % 11] = std::numeric_limits<double>::quiet_NaN();
+        volume = 0;
+        Feed(left, std::vector<double>(11, 0.0));
+        Render(11);
+        EXPECT_EQ(volume.load(), -120) << "loudest at " << at;
+    }
 }
 
 TEST_F(OutputStageTest, DelayRingDelaysOneChannel)
