@@ -421,15 +421,31 @@ int TFlexFileBuf::WriteBlock(int first, int count)
     ConvertBits(s.FileBits);
     if (Bits != s.FileBits)
         return 0;
+    const void* from[MaxChannels] = {};
+    for (int c = 0; c < s.FileChannels; ++c)
+        from[c] = static_cast<const uint8_t*>(Data[c]) + int64_t(first) * (s.FileBits / 8);
+    return WriteFrom(s, from, count);
+}
+
+int TFlexFileBuf::WriteFrames(const void* const* channels, int channelCount, int bits, int frames)
+{
+    TFileSide& s = Sides[WriteSide];
+    if (!s.Opened || frames < 0 || channelCount < s.FileChannels)
+        return 0;
+    if (bits == s.FileBits)
+        return WriteFrom(s, channels, frames);
+    // Another format goes through the block, which converts it.
+    SetBuf(channels, channelCount, bits, frames);
+    return WriteBlock(0, frames);
+}
+
+int TFlexFileBuf::WriteFrom(TFileSide& s, const void* const* from, int count)
+{
     const int bytesPerSample = s.FileBits / 8;
     const int64_t frameBytes = FrameBytesInFile(s);
     int64_t n = count;
     if (s.FileType == WavFile)
         n = std::clamp<int64_t>(kMaxWavDataBytes / frameBytes - s.Position, 0, n);
-
-    const void* from[MaxChannels] = {};
-    for (int c = 0; c < s.FileChannels; ++c)
-        from[c] = static_cast<const uint8_t*>(Data[c]) + int64_t(first) * bytesPerSample;
     int64_t written = n;
     if (IsInterleaved(s)) {
         Scratch.resize(static_cast<size_t>(n * frameBytes));

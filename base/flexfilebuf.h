@@ -57,6 +57,10 @@ public:
     // Writes block frames first..first + count - 1 to the write side, converting the block
     // to the side's format first; returns the frames written.
     int WriteBlock(int first, int count);
+    // Writes `frames` frames from the caller's arrays of `bits`-bit samples, one per channel;
+    // in the side's own format they go to the file without passing through the block.
+    // Returns the frames written.
+    int WriteFrames(const void* const* channels, int channelCount, int bits, int frames);
     // Moves the side to `frame`; returns the new position in frames.
     int64_t SeekFrame(int side, int64_t frame);
 
@@ -72,6 +76,7 @@ private:
     bool OpenRawForReading(TFileSide& s);
     bool OpenForWriting(TFileSide& s, int rate, int bits, int channels);
     void FinishWavHeaders(const TFileSide& s);
+    int WriteFrom(TFileSide& s, const void* const* from, int count);
 
     TFileSide Sides[2];
     std::vector<uint8_t> Scratch; // interleaved bytes, reused between blocks

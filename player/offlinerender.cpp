@@ -313,8 +313,7 @@ private:
     static void Write(TFlexFileBuf& file, const int32_t* left, const int32_t* right, int frames)
     {
         const void* channels[2] = {left, right};
-        file.SetBuf(channels, 2, 32, frames);
-        file.WriteBlock(0, frames);
+        file.WriteFrames(channels, 2, 32, frames);
     }
 
     const TRenderOptions& Options;

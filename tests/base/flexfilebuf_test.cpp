@@ -425,6 +425,30 @@ TEST_F(FlexFileBufTest, WriteConvertsAndInterleavesTheRange)
     EXPECT_EQ(file[4], 48);
 }
 
+// Frames handed over as they are give the same file as frames written through the block,
+// in the side's own format and in one the block converts to.
+TEST_F(FlexFileBufTest, WriteFramesMatchesWritingThroughTheBlock)
+{
+    const std::vector<int32_t> l = {INT32_MIN, -65536, 0, 98304, INT32_MAX}, r = {7, -7, 1 << 20, -(1 << 30), 0};
+    const void* src[] = {l.data(), r.data()};
+    for (int bits : {16, 24, 32}) {
+        const std::string viaBlock = dir.File("b" + std::to_string(bits) + ".wav");
+        const std::string direct = dir.File("d" + std::to_string(bits) + ".wav");
+        TFlexFileBuf a, b;
+        ASSERT_EQ(a.OpenFile(1, {viaBlock}, 48000, bits, 1, 2), 0);
+        a.SetBuf(src, 2, 32, 5);
+        EXPECT_EQ(a.WriteBlock(0, 5), 5);
+        a.CloseFile(1);
+        ASSERT_EQ(b.OpenFile(1, {direct}, 48000, bits, 1, 2), 0);
+        EXPECT_EQ(b.WriteFrames(src, 2, 32, 2), 2);
+        EXPECT_EQ(b.WriteFrames(src, 1, 32, 3), 0); // fewer channels than the side
+        const void* rest[] = {l.data() + 2, r.data() + 2};
+        EXPECT_EQ(b.WriteFrames(rest, 2, 32, 3), 3);
+        b.CloseFile(1);
+        EXPECT_EQ(ReadAll(direct), ReadAll(viaBlock)) << bits << " bits";
+    }
+}
+
 TEST_F(FlexFileBufTest, WriteSideDefaultsComeFromTheReadSide)
 {
     WavLayout w;
