@@ -1,5 +1,7 @@
 #include "base/fifo.h"
 
+#include <immintrin.h>
+
 #include <algorithm>
 #include <cmath>
 #include <limits>
@@ -367,11 +369,50 @@ void TMChFIFO::CopyParams()
     }
 }
 
+namespace {
+
+// l[i] = s[2i] and r[i] = s[2i + 1] for i < n, two frames at a time (SSE2 is part of every x86-64).
+void Deinterleave2(const double* s, double* l, double* r, int32_t n)
+{
+    int32_t i = 0;
+    for (; i + 2 <= n; i += 2) {
+        const __m128d a = _mm_loadu_pd(s + 2 * i), b = _mm_loadu_pd(s + 2 * i + 2);
+        _mm_storeu_pd(l + i, _mm_unpacklo_pd(a, b));
+        _mm_storeu_pd(r + i, _mm_unpackhi_pd(a, b));
+    }
+    for (; i < n; ++i) {
+        l[i] = s[2 * i];
+        r[i] = s[2 * i + 1];
+    }
+}
+
+} // namespace
+
 void TMChFIFO::WriteInterleaved(const double* src, int32_t frames, int32_t sourceChannels)
 {
     if (frames <= 0)
         return;
     const int32_t sc = std::max(sourceChannels, 0);
+    if (sc == 2 && Channels >= 2 && frames < FIFOs[0]->BufSize && frames < FIFOs[1]->BufSize) {
+        // Stereo, the common case: both channels in one pass over the source.
+        const auto left = FIFOs[0]->Reserve(frames), right = FIFOs[1]->Reserve(frames);
+        for (int32_t done = 0; done < frames;) {
+            const size_t at = static_cast<size_t>(done);
+            const bool l0 = at < left[0].size(), r0 = at < right[0].size();
+            double* l = l0 ? left[0].data() + at : left[1].data() + (at - left[0].size());
+            double* r = r0 ? right[0].data() + at : right[1].data() + (at - right[0].size());
+            const size_t lRun = l0 ? left[0].size() - at : left[1].size() - (at - left[0].size());
+            const size_t rRun = r0 ? right[0].size() - at : right[1].size() - (at - right[0].size());
+            const auto len = static_cast<int32_t>(std::min(lRun, rRun));
+            Deinterleave2(src + 2 * at, l, r, len);
+            done += len;
+        }
+        FIFOs[0]->Commit(frames);
+        FIFOs[1]->Commit(frames);
+        for (int32_t i = 2; i < Channels; ++i)
+            FIFOs[i]->WriteZeros(frames);
+        return;
+    }
     for (int32_t i = 0; i < Channels; ++i) {
         if (i < sc)
             FIFOs[i]->WriteStrided(src + i, frames, sc);

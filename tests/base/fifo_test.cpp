@@ -329,6 +329,24 @@ TEST(MChFIFO, WriteInterleavedMapsChannels)
     EXPECT_EQ(ReadN(*four.FIFOs[1], 2), (std::vector<double>{2, 4}));
     EXPECT_EQ(ReadN(*four.FIFOs[2], 2), (std::vector<double>{0, 0}));
     EXPECT_EQ(ReadN(*four.FIFOs[3], 2), (std::vector<double>{0, 0}));
+
+    // Stereo frames across the ring's end, where each channel wraps at its own place.
+    for (int shift = 0; shift < 11; ++shift) {
+        TMChFIFO ring(2, 10);
+        ring.FIFOs[0]->WriteZeros(shift);
+        ring.FIFOs[1]->WriteZeros((shift * 7) % 11);
+        ReadN(*ring.FIFOs[0], shift);
+        ReadN(*ring.FIFOs[1], (shift * 7) % 11);
+        const auto a = Ramp(18);
+        ring.WriteInterleaved(a.data(), 9, 2);
+        std::vector<double> l, r;
+        for (int i = 0; i < 9; ++i) {
+            l.push_back(a[2 * i]);
+            r.push_back(a[2 * i + 1]);
+        }
+        EXPECT_EQ(ReadN(*ring.FIFOs[0], 9), l) << shift;
+        EXPECT_EQ(ReadN(*ring.FIFOs[1], 9), r) << shift;
+    }
 }
 
 TEST(MChFIFO, TransferLimitedByDestinationFree)
