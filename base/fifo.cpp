@@ -51,6 +51,21 @@ double Kernel(Get at, int32_t left, int32_t right, double rl, double rr, double 
     return sum / wsum;
 }
 
+// l[i] = s[2i] and r[i] = s[2i + 1] for i < n, two frames at a time (SSE2 is part of every x86-64).
+void Deinterleave2(const double* s, double* l, double* r, int32_t n)
+{
+    int32_t i = 0;
+    for (; i + 2 <= n; i += 2) {
+        const __m128d a = _mm_loadu_pd(s + 2 * i), b = _mm_loadu_pd(s + 2 * i + 2);
+        _mm_storeu_pd(l + i, _mm_unpacklo_pd(a, b));
+        _mm_storeu_pd(r + i, _mm_unpackhi_pd(a, b));
+    }
+    for (; i < n; ++i) {
+        l[i] = s[2 * i];
+        r[i] = s[2 * i + 1];
+    }
+}
+
 } // namespace
 
 TFIFO::TFIFO(int32_t capacity)
@@ -368,25 +383,6 @@ void TMChFIFO::CopyParams()
         f.State.store(state, kRelaxed);
     }
 }
-
-namespace {
-
-// l[i] = s[2i] and r[i] = s[2i + 1] for i < n, two frames at a time (SSE2 is part of every x86-64).
-void Deinterleave2(const double* s, double* l, double* r, int32_t n)
-{
-    int32_t i = 0;
-    for (; i + 2 <= n; i += 2) {
-        const __m128d a = _mm_loadu_pd(s + 2 * i), b = _mm_loadu_pd(s + 2 * i + 2);
-        _mm_storeu_pd(l + i, _mm_unpacklo_pd(a, b));
-        _mm_storeu_pd(r + i, _mm_unpackhi_pd(a, b));
-    }
-    for (; i < n; ++i) {
-        l[i] = s[2 * i];
-        r[i] = s[2 * i + 1];
-    }
-}
-
-} // namespace
 
 void TMChFIFO::WriteInterleaved(const double* src, int32_t frames, int32_t sourceChannels)
 {

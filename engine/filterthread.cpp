@@ -85,13 +85,12 @@ void TFilterThread::Setup()
     Upsampling = UpFactor > 1 || InRate > OutRate;
     if (Upsampling)
         UpFilter = CreateInterpolationFilter(Channels, UpTaps, UpWindow, InRate, OutRate, UpFactor, BufferSec);
-    const int silence = std::max(1, Nearest(InRate * BufferSec));
-    SilenceFIFO = std::make_unique<TMChFIFO>(Channels, silence);
+    SilenceFIFO = std::make_unique<TMChFIFO>(Channels, StageCapacity());
     SilenceFIFO->State.store(2);
     // The up-sampler's own FIFO stages its input, which holds frames at the input rate
     // (the filter stuffs the zeros itself): one buffer of them.
     if (Upsampling)
-        UpFilter->OutFIFO = std::make_unique<TMChFIFO>(Channels, std::max(1, Nearest(InRate * BufferSec)));
+        UpFilter->OutFIFO = std::make_unique<TMChFIFO>(Channels, StageCapacity());
     Idle.store(false, std::memory_order_release);
 }
 
@@ -139,13 +138,13 @@ void TFilterThread::StageUpkeep()
 // thread and switch in between two blocks.
 void TFilterThread::EQUpkeep(int capacity)
 {
+    if (EQBuild.valid())
+        TakeEQBuild();
     if (!TChainSwitches::On(Switches.EQ)) {
         EQDesigner.reset();
         EQFilter.reset();
         return;
     }
-    if (EQBuild.valid())
-        TakeEQBuild();
     if (!EQFilter) {
         Busy.store(true);
         if (Switches.EQChanged)
