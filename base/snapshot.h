@@ -47,6 +47,8 @@ public:
 
     // Writer: a copy of the newest version, for editing into the next one.
     T Edit() const { return *Current.load(); }
+    // Writer: the newest version itself (only the writer replaces it).
+    const T& Newest() const { return *Current.load(); }
 
     // Reader: the newest version, valid until the next Acquire or Release.
     const T* Acquire() const

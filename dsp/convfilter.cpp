@@ -10,7 +10,8 @@
 namespace marlix {
 
 TConvFilter::TConvFilter(int channels, bool secondFIFO, int rate, int capacity, const TConvolverSet& setting)
-    : TFilterStage(channels, secondFIFO, capacity), Rate(rate), DryWet(setting.DryWet), Samples(kChunk), Wet(kChunk)
+    : TFilterStage(channels, secondFIFO, capacity), Rate(rate), FadeFrames(static_cast<int>(std::lround(rate * 0.01))),
+      Samples(kChunk), Wet(kChunk)
 {
     for (int i = 0; i < 2; ++i) {
         const TConvolverEntry& c = setting.Conv[i];
@@ -20,10 +21,13 @@ TConvFilter::TConvFilter(int channels, bool secondFIFO, int rate, int capacity, 
         Items[Count] = i;
         InCh[Count] = c.InCh;
         OutCh[Count] = c.OutCh;
-        Gain[Count] = std::exp2(c.Level / 6.0);
         MaxLen = std::max(MaxLen, static_cast<int>(c.IR.size()));
         ++Count;
     }
+    for (int j = 0; j < Count; ++j)
+        Gain[j].Jump(WetGain(setting, j));
+    for (auto& g : DryGain)
+        g.Jump(setting.DryWet & 1 ? 1.0 : 0.0);
     // The inner rings hold a few chunks in flight, not the stage's whole capacity: small
     // rings stay in the cache, and the samples pass through them in step anyway.
     const int inner = std::min(capacity, kInFlight);
@@ -34,11 +38,26 @@ TConvFilter::TConvFilter(int channels, bool secondFIFO, int rate, int capacity, 
         InstallTaps(setting);
         WetInFIFO = std::make_unique<TMChFIFO>(Count, inner);
     }
-    DryFIFO = std::make_unique<TMChFIFO>(channels, inner + 2 * MaxLen);
-    if (Count > 0)
-        for (int c = 0; c < channels; ++c)
-            DryFIFO->FIFOs[c]->WriteZeros(2 * MaxLen);
-    Skip = 2 * MaxLen;
+    // The FIR's output lags by twice its block size: the dry line lags as much, and the
+    // lead-in of both is dropped.
+    Lead = FIR ? 2 * FIR->BlockSize : 0;
+    DryFIFO = std::make_unique<TMChFIFO>(channels, inner + Lead);
+    for (int c = 0; c < channels; ++c)
+        DryFIFO->FIFOs[c]->WriteZeros(Lead);
+    Skip = Lead;
+}
+
+double TConvFilter::WetGain(const TConvolverSet& setting, int j) const
+{
+    return setting.DryWet & 2 ? std::exp2(setting.Conv[Items[j]].Level / 6.0) : 0.0;
+}
+
+void TConvFilter::SetMix(const TConvolverSet& setting)
+{
+    for (int j = 0; j < Count; ++j)
+        Gain[j].Set(WetGain(setting, j), FadeFrames);
+    for (auto& g : DryGain)
+        g.Set(setting.DryWet & 1 ? 1.0 : 0.0, FadeFrames);
 }
 
 TConvFilter::~TConvFilter() = default;
@@ -143,8 +162,11 @@ void TConvFilter::Mix(TMChFIFO& out, int count, int m)
             double* y = part.data();
             if (i < DryFIFO->Channels)
                 DryFIFO->FIFOs[i]->Read(y, n);
-            if (i >= DryFIFO->Channels || !(DryWet & 1))
+            TGainRamp& dry = DryGain[static_cast<size_t>(std::min(i, 15))];
+            if (i >= DryFIFO->Channels || (dry.Value() == 0 && !dry.Moving()))
                 std::fill_n(y, n, 0.0);
+            else
+                dry.Apply(y, n);
             for (int j = 0; j < Count; ++j)
                 if (OutCh[j] == i)
                     AddWet(*FIR->OutFIFO->FIFOs[j], Gain[j], y, n);
@@ -156,14 +178,19 @@ void TConvFilter::Mix(TMChFIFO& out, int count, int m)
 
 // y += gain · wet for the next n samples of a convolver's output (consumed even when
 // the wet signal is switched off).
-void TConvFilter::AddWet(TFIFO& wet, double gain, double* y, int n)
+void TConvFilter::AddWet(TFIFO& wet, TGainRamp& gain, double* y, int n)
 {
     const TFIFO::TView v = wet.PeekOrRead(n, Wet.data());
-    if (DryWet & 2) {
-        for (const auto& part : v.Parts) {
-            for (double x : part)
-                *y++ += gain * x;
-        }
+    for (const auto& part : v.Parts) {
+        const double* x = part.data();
+        const int count = static_cast<int>(part.size());
+        int i = 0;
+        for (; i < count && gain.Moving(); ++i)
+            y[i] += gain.Next() * x[i];
+        if (const double g = gain.Value(); g != 0)
+            for (; i < count; ++i)
+                y[i] += g * x[i];
+        y += count;
     }
     if (v.InPlace)
         wet.Skip(n);

@@ -31,4 +31,17 @@ struct TConvolverSet {
     bool operator==(const TConvolverSet&) const = default;
 };
 
+// Whether `a` and `b` differ at most in the levels and the dry/wet switches, which a
+// running convolver stage can take without being built anew.
+inline bool SameResponses(const TConvolverSet& a, const TConvolverSet& b)
+{
+    for (size_t i = 0; i < a.Conv.size(); ++i) {
+        TConvolverEntry x = a.Conv[i];
+        x.Level = b.Conv[i].Level;
+        if (!(x == b.Conv[i]))
+            return false;
+    }
+    return true;
+}
+
 } // namespace marlix

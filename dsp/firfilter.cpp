@@ -1,5 +1,6 @@
 #include "dsp/firfilter.h"
 
+#include "dsp/gainramp.h"
 #include "dsp/packedspectrum.h"
 #include "base/flexbuf.h"
 
@@ -114,6 +115,20 @@ void TFIRFilter::SetResponseLength(int taps)
     // The first output is 2N samples before the first input: blocks before 0 are silence.
     EmitBlock = -((2 * static_cast<int64_t>(n) + Step - 1) / Step);
     EmitOff = static_cast<int>(-EmitBlock * Step - 2 * static_cast<int64_t>(n));
+}
+
+void TFIRFilter::SetCrossfade(int samples)
+{
+    WaitForTransform();
+    FadeLength = Stuffing > 1 ? 0 : std::clamp(samples, 0, Step);
+    FadePrev.clear();
+    FadeCur.clear();
+    if (FadeLength == 0)
+        return;
+    for (size_t p = 0; p < Bufs.size(); ++p) {
+        FadePrev.emplace_back(2 * static_cast<size_t>(BlockSize) + 1);
+        FadeCur.emplace_back(2 * static_cast<size_t>(BlockSize) + 1);
+    }
 }
 
 void TFIRFilter::StageTaps(int channel, TFlexBuf& block)
@@ -350,13 +365,7 @@ void TFIRFilter::FinishBlock()
             std::fill(pair[slot].data() + Step, pair[slot].data() + 2 * n, Complex());
     WorkSlot = slot;
     Fill = 0;
-    // No transform is outstanding here, so nothing reads the set being replaced.
-    if (Swap.load(std::memory_order_acquire) == 1) {
-        Active ^= 1;
-        SwitchSample.store(BlocksIn * Step, std::memory_order_relaxed);
-        SwitchCount.fetch_add(1, std::memory_order_release);
-        Swap.store(0, std::memory_order_release);
-    }
+    AdvanceSwitch();
     ++BlocksIn;
     if (Threaded) {
         Pending.store(1, std::memory_order_release);
@@ -364,6 +373,32 @@ void TFIRFilter::FinishBlock()
     } else {
         BlockTransform();
     }
+}
+
+// At a block boundary, where no transform is outstanding and so nothing reads the set
+// being replaced: a waiting set takes over at once, or first glides in over two blocks.
+void TFIRFilter::AdvanceSwitch()
+{
+    bool done = false;
+    if (FadeState == 2) {
+        done = true;
+    } else if (FadeState == 1) {
+        FadeState = 2;
+    } else if (Swap.load(std::memory_order_acquire) == 1) {
+        FadeStart = (BlocksIn + (FadeLength > 0 ? 1 : 0)) * Step;
+        if (FadeLength > 0)
+            FadeState = 1;
+        else
+            done = true;
+    }
+    if (done) {
+        Active ^= 1;
+        FadeState = 0;
+        SwitchSample.store(FadeStart, std::memory_order_relaxed);
+        SwitchCount.fetch_add(1, std::memory_order_release);
+        Swap.store(0, std::memory_order_release);
+    }
+    WorkFade = FadeState;
 }
 
 void TFIRFilter::BlockTransform()
@@ -395,9 +430,41 @@ void TFIRFilter::TransformPair(int p)
         MultiplyPacked(s, 2 * count - 1, z, n, sa, sb);
     } else {
         FFTForward(z, m, Tables);
+        if (WorkFade != 0) {
+            // The same block through the incoming set, beside the running one.
+            const TTapSet& next = Sets[Active ^ 1];
+            Complex* w = (WorkFade == 1 ? FadePrev : FadeCur)[static_cast<size_t>(p)].data();
+            MultiplyPacked(z, m - 1, w, n, next.Spectrum[a].data(), b < Channels ? next.Spectrum[b].data() : nullptr);
+            FFTInverseUnscaled(w, m, Tables);
+        }
         MultiplyPacked(z, m - 1, z, n, sa, sb);
     }
     FFTInverseUnscaled(z, m, Tables);
+    if (WorkFade == 2)
+        Crossfade(p);
+}
+
+// The glide's block, whose samples are its head plus the previous block's tail: both
+// parts become (1 − g)·old + g·new, g rising over FadeLength; its own tail, which the
+// next block's samples take, becomes the new set's alone. The previous block's tail is
+// sent out only after this transform, so it may change here.
+void TFIRFilter::Crossfade(int p)
+{
+    const int m = 2 * BlockSize, tailEnd = m - Step;
+    Complex* cur = Bufs[p][WorkSlot].data();
+    Complex* prev = Bufs[p][(WorkSlot + 2) % 3].data();
+    const Complex* curNew = FadeCur[static_cast<size_t>(p)].data();
+    const Complex* prevNew = FadePrev[static_cast<size_t>(p)].data();
+    const int fade = std::min(FadeLength, Step);
+    for (int i = 0; i < fade; ++i) {
+        const double g = RiseGain(i, fade);
+        cur[i] += g * (curNew[i] - cur[i]);
+        if (i < tailEnd)
+            prev[Step + i] += g * (prevNew[Step + i] - prev[Step + i]);
+    }
+    std::copy(curNew + fade, curNew + m, cur + fade);
+    if (fade < tailEnd)
+        std::copy(prevNew + Step + fade, prevNew + m, prev + Step + fade);
 }
 
 } // namespace marlix

@@ -41,14 +41,21 @@ public:
 
     // New taps while streaming, from one background thread: once SpareFree, StageTaps
     // fills the spare set channel by channel and CommitStaged hands it over; the
-    // streaming side switches to it at its next block boundary, between two blocks.
+    // streaming side switches to it at its next block boundary. With a crossfade set,
+    // both sets filter the whole signal for two blocks and the output glides from the
+    // old filter's result to the new one's; otherwise the switch falls between two blocks.
     bool SpareFree() const { return Swap.load(std::memory_order_acquire) == 0; }
     void StageTaps(int channel, TFlexBuf& block);
     void CommitStaged() { Swap.store(1, std::memory_order_release); }
-    // Streaming side: how many switches happened, and the input sample the last one
-    // took effect at (the first sample filtered by the new taps).
+    // The length in samples of the glide between tap sets (at most one input block; 0:
+    // none). Before streaming; not with stuffing.
+    void SetCrossfade(int samples);
+    // Streaming side: how many switches completed, and the signal time (the input
+    // sample an output sample is the filtered value of) where the last one began: the
+    // first sample filtered by the new taps, or the first of the glide.
     int Switches() const { return SwitchCount.load(std::memory_order_acquire); }
     int64_t SwitchedAt() const { return SwitchSample.load(std::memory_order_acquire); }
+    int CrossfadeLength() const { return FadeLength; }
 
     // Moves up to `count` samples per channel from `in` through the filter into `out`.
     void Process(TMChFIFO& in, TMChFIFO& out, int count) override;
@@ -81,6 +88,8 @@ private:
     void Emit(TMChFIFO& out, int pair, int count);
     void BlockTransform();
     void TransformPair(int p);
+    void Crossfade(int p);
+    void AdvanceSwitch();
     void WorkerLoop();
 
     int Channels = 0;
@@ -113,6 +122,14 @@ private:
     TFFTTables SpareTables;
     std::atomic<int> SwitchCount{0};
     std::atomic<int64_t> SwitchSample{0};
+    // The glide: FadeState 1 while the block before it is transformed by both sets (its
+    // result by the new set kept per pair in FadePrev), 2 while the block it lies in is
+    // (its new result in FadeCur, then mixed in). The transform reads WorkFade.
+    int FadeLength = 0;
+    int FadeState = 0;
+    int WorkFade = 0;
+    int64_t FadeStart = 0;
+    std::vector<AlignedArray<Complex>> FadePrev, FadeCur;
     int64_t BlocksIn = 0;
     AlignedArray<double> Scratch;
     int Fill = 0;

@@ -13,4 +13,11 @@ void TLiveSettings::PublishAll(const TSettings& settings)
     PublishMatrix(settings.Matrix);
 }
 
+void TLiveSettings::PublishConvolver(const TConvolverSet& convolver)
+{
+    if (!SameResponses(Convolver.Newest(), convolver))
+        ConvolverResponses.fetch_add(1, std::memory_order_release);
+    Convolver.Publish(convolver);
+}
+
 } // namespace marlix

@@ -4,6 +4,9 @@
 #include "dsp/matrixrouting.h"
 #include "settings/settingeq.h"
 
+#include <atomic>
+#include <cstdint>
+
 namespace marlix {
 
 class TSettings;
@@ -18,13 +21,16 @@ public:
     TLiveSettings();
 
     void PublishEQ(const TSettingEQ& eq) { EQ.Publish(eq.Curves); }
-    void PublishConvolver(const TConvolverSet& convolver) { Convolver.Publish(convolver); }
+    // A set whose responses differ from the newest also counts in ConvolverResponses, so
+    // the pipeline can tell a new level or dry/wet mix from new responses.
+    void PublishConvolver(const TConvolverSet& convolver);
     void PublishMatrix(const TMatrixRouting& matrix) { Matrix.Publish(matrix); }
     void PublishAll(const TSettings& settings);
 
     TSnapshot<TEQCurves> EQ;
     TSnapshot<TConvolverSet> Convolver;
     TSnapshot<TMatrixRouting> Matrix;
+    std::atomic<uint64_t> ConvolverResponses{0};
 };
 
 } // namespace marlix

@@ -3,7 +3,9 @@
 #include "settings/settingconvolver.h"
 
 #include <gtest/gtest.h>
+#include <algorithm>
 #include <cmath>
+#include <functional>
 #include <random>
 #include <thread>
 #include <vector>
@@ -37,8 +39,10 @@ void SetIR(TConvolverEntry& e, std::vector<double> ir, int in, int out, int leve
     e.CutDS = cut;
 }
 
-// Streams `x` (then silence) through a fresh stage until `length` frames came out.
-Frames Stream(const TSettingConvolver& setting, const Frames& x, int length, int chunk = 777)
+// Streams `x` (then silence) through a fresh stage until `length` frames came out;
+// `during` may change the running stage, told how many frames came out so far.
+Frames Stream(const TSettingConvolver& setting, const Frames& x, int length, int chunk = 777,
+              const std::function<void(TConvFilter&, int)>& during = {})
 {
     const int channels = static_cast<int>(x.size());
     TConvFilter stage(channels, false, 48000, 1 << 16, setting);
@@ -47,6 +51,8 @@ Frames Stream(const TSettingConvolver& setting, const Frames& x, int length, int
     std::vector<double> buffer(1 << 16), frame(channels);
     int fed = 0;
     for (int guard = 0; static_cast<int>(y[0].size()) < length && guard < 100000; ++guard) {
+        if (during)
+            during(stage, static_cast<int>(y[0].size()));
         for (int i = 0; i < chunk; ++i, ++fed)
             for (int c = 0; c < channels; ++c)
                 in.FIFOs[c]->Write(fed < static_cast<int>(x[c].size()) ? &x[c][fed] : &(frame[c] = 0.0), 1);
@@ -87,19 +93,46 @@ TEST(ConvFilter, DryOnlyPassesTheInputUndelayed)
     EXPECT_EQ(y, x);
 }
 
-TEST(ConvFilter, WetPathIsTheDirectConvolutionLaggingByTwiceTheBlockPadding)
+// Dry and wet stay in step whatever the response's length: a unit impulse at level 0
+// doubles the input (a lag between the two would comb it), and the stage adds no delay.
+TEST(ConvFilter, DryAndWetStayInStepForAnyResponseLength)
 {
-    for (int length : {1024, 1000}) {
-        TSettingConvolver s;
-        s.DryWet = 2;
+    for (int length : {1024, 1000, 1500}) {
+        TSettingConvolver s; // dry and wet
         std::vector<double> impulse(length, 0.0);
         impulse[0] = 1;
         SetIR(s.Conv[0], impulse, 0, 0, 0, false);
         const auto x = Noise(1, 4000, 2);
         const auto y = Stream(s, x, 4000);
-        const int lag = 2 * (1024 - length);
         for (int t = 0; t < 4000; ++t)
-            ASSERT_NEAR(y[0][t], t >= lag ? x[0][t - lag] : 0.0, 1e-5) << length << " " << t;
+            ASSERT_NEAR(y[0][t], 2 * x[0][t], 1e-5) << length << " " << t;
+    }
+}
+
+// New levels and dry/wet switches reach the running stage as straight glides over
+// 10 ms from the first frame after the change; the reverb is not restarted.
+TEST(ConvFilter, MixChangesGlideInTheRunningStage)
+{
+    TSettingConvolver s; // dry and wet, level 0
+    const auto h = Noise(1, 700, 8)[0];
+    SetIR(s.Conv[0], h, 0, 0, 0, false);
+    const auto x = Noise(1, 6000, 9);
+    TSettingConvolver changed = s;
+    changed.DryWet = 2;         // dry off
+    changed.Conv[0].Level = -12; // a quarter
+    int from = -1;
+    const auto y = Stream(s, x, 6000, 300, [&](TConvFilter& stage, int produced) {
+        if (from < 0 && produced >= 2500) {
+            stage.SetMix(changed);
+            from = produced;
+        }
+    });
+    ASSERT_GE(from, 2500);
+    const auto w = Convolve(x[0], h, 0, 6000);
+    for (int t = 0; t < 6000; ++t) {
+        const double a = std::clamp((t - from + 1) / 480.0, 0.0, 1.0);
+        const double dry = 1 - a, wet = 1 + a * (0.25 - 1);
+        ASSERT_NEAR(y[0][t], dry * x[0][t] + wet * w[t], 1e-4) << t;
     }
 }
 
