@@ -7,6 +7,8 @@
 #include "dsp/matrixfilter.h"
 #include "base/threadpriority.h"
 #include "engine/eqdesigner.h"
+#include "engine/eqstage.h"
+#include "engine/stageposition.h"
 #include "settings/settings.h"
 
 #include <algorithm>
@@ -80,17 +82,24 @@ void TFilterThread::Setup()
         OwnLive.PublishAll(Config);
         Live = &OwnLive;
     }
-    StartConvolverBuild();
-    StartEQBuild();
+    const int capacity = StageCapacity();
+    EFXPlace = std::make_unique<TStagePosition>(Channels, InRate, capacity);
+    ConvPlace = std::make_unique<TStagePosition>(Channels, InRate, capacity);
+    EQPlace = std::make_unique<TStagePosition>(Channels, InRate, capacity);
+    Streaming = false;
+    if (TChainSwitches::On(Switches.Convolver))
+        StartConvolverBuild();
+    if (TChainSwitches::On(Switches.EQ))
+        StartEQBuild();
     Upsampling = UpFactor > 1 || InRate > OutRate;
     if (Upsampling)
         UpFilter = CreateInterpolationFilter(Channels, UpTaps, UpWindow, InRate, OutRate, UpFactor, BufferSec);
-    SilenceFIFO = std::make_unique<TMChFIFO>(Channels, StageCapacity());
+    SilenceFIFO = std::make_unique<TMChFIFO>(Channels, capacity);
     SilenceFIFO->State.store(2);
     // The up-sampler's own FIFO stages its input, which holds frames at the input rate
     // (the filter stuffs the zeros itself): one buffer of them.
     if (Upsampling)
-        UpFilter->OutFIFO = std::make_unique<TMChFIFO>(Channels, StageCapacity());
+        UpFilter->OutFIFO = std::make_unique<TMChFIFO>(Channels, capacity);
     Idle.store(false, std::memory_order_release);
 }
 
@@ -98,17 +107,20 @@ void TFilterThread::Teardown()
 {
     // A build still running is waited for; one that failed has left nothing to free.
     IgnoringFailure([this] { TakeConvolverBuild(); });
-    IgnoringFailure([this] { TakeEQBuild(); });
+    IgnoringFailure([this] {
+        if (EQBuild.valid())
+            EQBuild.get();
+    });
     UpFilter.reset();
-    EQDesigner.reset();
-    EQFilter.reset();
-    ConvFilter.reset();
+    for (auto* place : {&EQPlace, &ConvPlace, &EFXPlace})
+        if (*place)
+            (*place)->Clear();
+    ViewStages();
     MatrixFilter.reset();
     if (Live) {
         Live->Convolver.Release();
         Live->Matrix.Release();
     }
-    EFXFilter.reset();
     SilenceFIFO.reset();
     Idle.store(true, std::memory_order_release);
 }
@@ -120,104 +132,160 @@ int TFilterThread::StageCapacity() const
 
 void TFilterThread::StageUpkeep()
 {
-    const int capacity = StageCapacity();
-    EQUpkeep(capacity);
-    if (TChainSwitches::On(Switches.EFX) && Plugins) {
-        if (!EFXFilter) {
-            Busy.store(true);
-            EFXFilter = std::make_unique<TEFXFilter>(Channels, false, InRate, capacity, *Plugins, Config.EFX.Slots);
-        }
-    } else {
-        EFXFilter.reset();
-    }
-    ConvolverUpkeep(capacity);
-    MatrixUpkeep(capacity);
+    EQUpkeep();
+    EFXUpkeep();
+    ConvolverUpkeep();
+    MatrixUpkeep(StageCapacity());
+    ViewStages();
 }
 
-// The first design mutes the output while it runs; later ones run on the designer's
-// thread and switch in between two blocks.
-void TFilterThread::EQUpkeep(int capacity)
+void TFilterThread::ViewStages()
 {
-    if (EQBuild.valid())
-        TakeEQBuild();
-    if (!TChainSwitches::On(Switches.EQ)) {
-        EQDesigner.reset();
-        EQFilter.reset();
+    auto* eq = EQPlace ? static_cast<TEQStage*>(EQPlace->Stage()) : nullptr;
+    EQFilter = eq ? &eq->FIR() : nullptr;
+    EQDesigner = eq ? &eq->Designer() : nullptr;
+    ConvFilter = ConvPlace ? static_cast<TConvFilter*>(ConvPlace->Stage()) : nullptr;
+    EFXFilter = EFXPlace ? static_cast<TEFXFilter*>(EFXPlace->Stage()) : nullptr;
+}
+
+namespace {
+
+template <class T> bool Ready(const std::future<T>& f)
+{
+    return f.wait_for(std::chrono::seconds(0)) == std::future_status::ready;
+}
+
+} // namespace
+
+// A new equaliser is designed on its own thread while the chain plays on, then fades
+// in; before the first samples the step waits for it. New curves go to the running
+// stage's designer.
+void TFilterThread::EQUpkeep()
+{
+    const bool on = TChainSwitches::On(Switches.EQ);
+    TStagePosition& place = *EQPlace;
+    if (EQBuild.valid() && (!Streaming || Ready(EQBuild))) {
+        std::unique_ptr<TEQStage> stage = EQBuild.get();
+        if (on && !place.Stage() && !place.Changing()) {
+            const int latency = stage->Latency();
+            if (Streaming)
+                place.Replace(std::move(stage), latency, latency);
+            else
+                place.Install(std::move(stage), latency);
+        }
+    }
+    if (place.Changing())
+        return;
+    auto* eq = static_cast<TEQStage*>(place.Stage());
+    if (!on) {
+        if (eq)
+            Streaming ? place.Replace(nullptr, 0, 0) : place.Clear();
         return;
     }
-    if (!EQFilter) {
-        Busy.store(true);
-        if (Switches.EQChanged)
-            Switches.EQChanged->store(false);
-        TEQBuild build = BuildEQ(capacity, Config.Filter.EQFilterTaps);
-        EQFilter = std::move(build.Filter);
-        EQDesigner = std::move(build.Designer);
+    if (!eq) {
+        if (!EQBuild.valid()) {
+            StartEQBuild();
+            if (!Streaming)
+                EQUpkeep();
+        }
+        return;
     }
+    TEQDesigner& designer = eq->Designer();
     const uint64_t version = Live->EQ.Version();
     const bool forced = Switches.EQChanged && Switches.EQChanged->exchange(false);
-    if (forced || version != EQDesigner->RequestedVersion) {
-        EQDesigner->RequestedVersion = version;
-        EQDesigner->Request();
+    if (forced || version != designer.RequestedVersion) {
+        designer.RequestedVersion = version;
+        designer.Request();
     }
 }
 
-TFilterThread::TEQBuild TFilterThread::BuildEQ(int capacity, int taps) const
+std::unique_ptr<TEQStage> TFilterThread::BuildEQ(int capacity, int taps) const
 {
-    TEQBuild build;
-    build.Filter =
-        std::make_unique<TFIRFilter>(Channels, false, static_cast<double>(taps) / InRate > 0.1, capacity, taps);
-    build.Designer = std::make_unique<TEQDesigner>(*build.Filter, Live->EQ, InRate, taps);
-    return build;
+    return std::make_unique<TEQStage>(Channels, InRate, capacity, taps, Live->EQ);
 }
 
-// The first equaliser, designed on its own thread while Setup designs the rest. The
-// designer is the curves' only reader, on whichever thread it runs.
+// The designer is the curves' only reader, on whichever thread it runs.
 void TFilterThread::StartEQBuild()
 {
-    if (!TChainSwitches::On(Switches.EQ) || EQFilter || EQBuild.valid())
-        return;
+    if (!Streaming)
+        Busy.store(true);
     if (Switches.EQChanged)
         Switches.EQChanged->store(false); // an edit from now on asks for a new design
-    EQBuild = std::async(std::launch::async,
-                         [this, capacity = StageCapacity(), taps = Config.Filter.EQFilterTaps] {
-                             return BuildEQ(capacity, taps);
-                         });
+    EQBuild = std::async(std::launch::async, [this, capacity = StageCapacity(), taps = Config.Filter.EQFilterTaps] {
+        return BuildEQ(capacity, taps);
+    });
 }
 
-void TFilterThread::TakeEQBuild()
+void TFilterThread::EFXUpkeep()
 {
-    if (!EQBuild.valid())
+    TStagePosition& place = *EFXPlace;
+    if (place.Changing())
         return;
-    TEQBuild build = EQBuild.get();
-    EQFilter = std::move(build.Filter);
-    EQDesigner = std::move(build.Designer);
+    const bool on = TChainSwitches::On(Switches.EFX) && Plugins;
+    if (on && !place.Stage()) {
+        auto stage = std::make_unique<TEFXFilter>(Channels, false, InRate, StageCapacity(), *Plugins, Config.EFX.Slots);
+        if (Streaming) {
+            place.Replace(std::move(stage), 0, 0);
+        } else {
+            Busy.store(true);
+            place.Install(std::move(stage), 0);
+        }
+    } else if (!on && place.Stage()) {
+        Streaming ? place.Replace(nullptr, 0, 0) : place.Clear();
+    }
 }
 
-// The stage copies the responses in: a new version builds a new stage.
-void TFilterThread::ConvolverUpkeep(int capacity)
+// The stage copies the responses in: new responses build a new stage, which takes over
+// as the old one fades out; new levels and dry/wet switches glide in the running one.
+void TFilterThread::ConvolverUpkeep()
 {
+    const bool on = TChainSwitches::On(Switches.Convolver);
+    TStagePosition& place = *ConvPlace;
     if (ConvolverBuild.valid()) {
-        ConvFilter = TakeConvolverBuild();
-        ConvolverVersion = ConvolverBuildVersion;
+        if (Streaming && !Ready(ConvolverBuild))
+            return; // the build holds the responses: nothing else reads them meanwhile
+        std::unique_ptr<TConvFilter> stage = TakeConvolverBuild();
+        if (on && !place.Changing()) {
+            const int latency = stage->Latency();
+            if (Streaming)
+                place.Replace(std::move(stage), 0, latency);
+            else
+                place.Install(std::move(stage), latency);
+            ConvolverVersion = ConvolverBuildVersion;
+            ConvolverResponses = ConvolverBuildResponses;
+        }
     }
-    if (!TChainSwitches::On(Switches.Convolver)) {
-        ConvFilter.reset();
+    if (place.Changing())
+        return;
+    if (!on) {
+        if (place.Stage())
+            Streaming ? place.Replace(nullptr, 0, 0) : place.Clear();
         return;
     }
     const uint64_t version = Live->Convolver.Version();
-    if (ConvFilter && version == ConvolverVersion)
+    if (place.Stage() && version == ConvolverVersion)
         return;
-    Busy.store(true);
-    ConvFilter.reset();
-    ConvFilter = std::make_unique<TConvFilter>(Channels, false, InRate, capacity, *Live->Convolver.Acquire());
+    if (place.Stage() && Live->ConvolverResponses.load(std::memory_order_acquire) == ConvolverResponses) {
+        ApplyConvolverMix(version);
+        return;
+    }
+    StartConvolverBuild();
+    if (!Streaming)
+        ConvolverUpkeep();
+}
+
+void TFilterThread::ApplyConvolverMix(uint64_t version)
+{
+    static_cast<TConvFilter*>(ConvPlace->Stage())->SetMix(*Live->Convolver.Acquire());
     Live->Convolver.Release();
     ConvolverVersion = version;
 }
 
 void TFilterThread::StartConvolverBuild()
 {
-    if (!TChainSwitches::On(Switches.Convolver) || ConvFilter || ConvolverBuild.valid())
-        return;
+    if (!Streaming)
+        Busy.store(true);
+    ConvolverBuildResponses = Live->ConvolverResponses.load(std::memory_order_acquire);
     ConvolverBuildVersion = Live->Convolver.Version();
     const TConvolverSet* responses = Live->Convolver.Acquire();
     ConvolverBuild = std::async(std::launch::async, [this, responses, capacity = StageCapacity()] {
@@ -225,7 +293,7 @@ void TFilterThread::StartConvolverBuild()
     });
 }
 
-// Waits for the build started at Setup, if any, and lets go of the version it read.
+// Waits for a build, if any, and lets go of the version it read.
 std::unique_ptr<TConvFilter> TFilterThread::TakeConvolverBuild()
 {
     if (!ConvolverBuild.valid())
@@ -241,33 +309,51 @@ std::unique_ptr<TConvFilter> TFilterThread::TakeConvolverBuild()
     return built;
 }
 
-// The stage reads the routing on every call: it gets the newest at every step.
+// The stage reads the routing on every call: it gets the newest at every step. Switched
+// on or off while samples flow, its gains glide from or to a plain pass-through.
 void TFilterThread::MatrixUpkeep(int capacity)
 {
-    if (!TChainSwitches::On(Switches.Matrix)) {
-        MatrixFilter.reset();
+    const bool on = TChainSwitches::On(Switches.Matrix);
+    if (!MatrixFilter && !on) {
         Live->Matrix.Release();
         return;
     }
     const TMatrixRouting& routing = *Live->Matrix.Acquire();
-    if (!MatrixFilter)
-        MatrixFilter = std::make_unique<TMatrixFilter>(Channels, false, InRate, capacity, routing);
-    else
-        MatrixFilter->SetRouting(routing);
+    if (!MatrixFilter) {
+        MatrixFilter = std::make_unique<TMatrixFilter>(Channels, false, InRate, capacity, routing, Streaming);
+        return;
+    }
+    MatrixFilter->SetRouting(routing);
+    MatrixFilter->SetLeaving(!on);
+    const bool done = MatrixFilter->AtIdentity() && MatrixFilter->OutFIFO->Available() == 0;
+    if (!on && (!Streaming || done)) {
+        MatrixFilter.reset();
+        Live->Matrix.Release();
+    }
 }
 
-// Runs the switched-on stages in their fixed order; n becomes what the last one holds.
+int TFilterThread::Wanted() const
+{
+    return EFXPlace->Wanted() + ConvPlace->Wanted() + EQPlace->Wanted();
+}
+
+// Runs the stages in their fixed order; n becomes what the last one holds.
 TMChFIFO& TFilterThread::RunStages(TMChFIFO& source, int& n)
 {
     TMChFIFO* current = &source;
-    TFilterStage* stages[] = {EFXFilter.get(), ConvFilter.get(), MatrixFilter.get(), EQFilter.get()};
-    for (TFilterStage* stage : stages) {
-        if (!stage)
-            continue;
-        stage->Process(*current, *stage->OutFIFO, n);
-        current = stage->OutFIFO.get();
-        n = current->Available();
+    const auto pass = [&](TMChFIFO& out) {
+        if (&out != current) {
+            current = &out;
+            n = out.Available();
+        }
+    };
+    pass(EFXPlace->Run(*current, n));
+    pass(ConvPlace->Run(*current, n));
+    if (MatrixFilter) {
+        MatrixFilter->Process(*current, *MatrixFilter->OutFIFO, n);
+        pass(*MatrixFilter->OutFIFO);
     }
+    pass(EQPlace->Run(*current, n));
     return *current;
 }
 
@@ -290,7 +376,8 @@ void TFilterThread::Step()
     if (RunState.load(std::memory_order_acquire) == TRunState::Running) {
         const int internal = InRate * UpFactor;
         const int deficit = Nearest(static_cast<double>(internal) * BufferSec - OutFIFO->Available());
-        int n = deficit / UpFactor;
+        // A stage switched in while playing takes its lead-in on top.
+        int n = deficit / UpFactor + (deficit > 0 ? Wanted() : 0);
         TMChFIFO* source = &Source;
         if (TChainSwitches::On(Switches.Paused)) {
             const int missing = std::max(0, n - SilenceFIFO->Available());
@@ -301,7 +388,9 @@ void TFilterThread::Step()
             n = std::min(n, Source.PlayingAvailable());
         }
         if (n > 0) {
+            Streaming = true;
             TMChFIFO& staged = RunStages(*source, n);
+            ViewStages();
             OutFIFO->Step = static_cast<double>(internal) / OutRate;
             OutFIFO->InterpType = Config.ReSampler.RFType;
             OutFIFO->HalfWidth = Config.ReSampler.nRFFilterTaps / 2;

@@ -15,8 +15,10 @@ class TConvFilter;
 class TMatrixFilter;
 class TEFXFilter;
 class TEQDesigner;
+class TEQStage;
 class TPluginHost;
 class TSettings;
+class TStagePosition;
 
 // The stage switches the pipeline reads on every step; they live with the player
 // state, which the control loop and the windows write.
@@ -39,6 +41,12 @@ enum class TRunState : int32_t { Stopped = 0, Running = 2 };
 // convolver → matrix → equaliser), and raising the rate by the integer up-sampling
 // factor through the up-sampling low-pass, which stuffs the zeros itself. The output
 // stage reads OutFIFO at the device rate.
+//
+// Stages present at the first step run from the first sample. Later switches never
+// click: the matrix glides between its routing and a plain pass-through; the other
+// stages are built beside the running chain and then fade in as the old signal fades
+// out (TStagePosition); new EQ curves glide in inside the FIR; convolver levels and
+// the dry/wet switches glide in the running stage.
 class TFilterThread {
 public:
     TFilterThread(int channels, int capacity, TMChFIFO& source, const TSettings& settings, TChainSwitches switches);
@@ -61,11 +69,13 @@ public:
     std::atomic<bool> Idle{true};
     std::unique_ptr<TMChFIFO> OutFIFO;
     std::unique_ptr<TFIRFilter> UpFilter;
-    std::unique_ptr<TFIRFilter> EQFilter;
-    std::unique_ptr<TEQDesigner> EQDesigner; // lives only with EQFilter
-    std::unique_ptr<TConvFilter> ConvFilter;
+    // The stages running now (null: none), owned by their places in the chain; for
+    // inspection on the thread that steps.
+    TFIRFilter* EQFilter = nullptr;
+    TEQDesigner* EQDesigner = nullptr;
+    TConvFilter* ConvFilter = nullptr;
+    TEFXFilter* EFXFilter = nullptr;
     std::unique_ptr<TMatrixFilter> MatrixFilter;
-    std::unique_ptr<TEFXFilter> EFXFilter;
     // Where the curves, responses and matrix come from; set before Setup. Without it the
     // thread publishes the settings' values once, at Setup, into its own.
     TLiveSettings* Live = nullptr;
@@ -85,19 +95,17 @@ public:
 
 private:
     void StageUpkeep();
-    void EQUpkeep(int capacity);
-    void ConvolverUpkeep(int capacity);
-    // A new equaliser stage: the filter and its designer, which has made the first taps.
-    struct TEQBuild {
-        std::unique_ptr<TFIRFilter> Filter;
-        std::unique_ptr<TEQDesigner> Designer; // refers to Filter: freed first
-    };
-    TEQBuild BuildEQ(int capacity, int taps) const;
+    void EQUpkeep();
+    void EFXUpkeep();
+    void ConvolverUpkeep();
+    std::unique_ptr<TEQStage> BuildEQ(int capacity, int taps) const;
     void StartEQBuild();
-    void TakeEQBuild();
     void StartConvolverBuild();
     std::unique_ptr<TConvFilter> TakeConvolverBuild();
+    void ApplyConvolverMix(uint64_t version);
     void MatrixUpkeep(int capacity);
+    void ViewStages();
+    int Wanted() const;
     TMChFIFO& RunStages(TMChFIFO& source, int& n);
     void RaiseRate(TMChFIFO& source, TMChFIFO& destination, int n);
     int Nearest(double x) const;
@@ -109,13 +117,20 @@ private:
     std::thread Thread;
     std::atomic<bool> Stop{false};
     TLiveSettings OwnLive;
+    // The places of the effect, convolver and equaliser stages (made at Setup).
+    std::unique_ptr<TStagePosition> EFXPlace, ConvPlace, EQPlace;
+    // Whether samples have passed: until then stages are put in place at once.
+    bool Streaming = false;
     uint64_t ConvolverVersion = 0;
-    // The first convolver, built on its own thread while Setup designs the rest (its
-    // response transforms are the longest part of a start); it reads the version this
-    // thread acquired, which stays valid until this thread's next Acquire or Release.
+    uint64_t ConvolverResponses = 0;
+    // New convolver and equaliser stages are built on threads of their own (a
+    // convolver's response transforms or an EQ design take long). A convolver build reads
+    // the version this thread acquired, which stays valid until this thread's next
+    // Acquire or Release: no other use of the responses while it runs.
     std::future<std::unique_ptr<TConvFilter>> ConvolverBuild;
-    std::future<TEQBuild> EQBuild;
+    std::future<std::unique_ptr<TEQStage>> EQBuild;
     uint64_t ConvolverBuildVersion = 0;
+    uint64_t ConvolverBuildResponses = 0;
 };
 
 } // namespace marlix

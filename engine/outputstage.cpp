@@ -99,6 +99,7 @@ TOutputStage::TOutputStage(const TSettings& settings, TOutputControls controls)
     : Config(settings), Controls(std::move(controls))
 {
     Blocks[0].resize(kMaxFrames);
+    Envelope.resize(kMaxFrames);
 }
 
 void TOutputStage::UseHelperThread()
@@ -120,7 +121,15 @@ void TOutputStage::Start(TFilterThread* filter, int outRate, int hscMode)
         DelayRings[k].assign(ring, 0.0);
     }
     DelayPos = 0;
-    HiWasOn = true;
+    GlideFrames = static_cast<int>(std::max(1L, std::lround(outRate * 0.01)));
+    GainSet.fill(false);
+    DelaySet.fill(false);
+    DelayLeft.fill(0);
+    AVCVolume = 1; // no volume: those are at most 0
+    HSCOn = Flag(Controls.HSC);
+    HSCWet = Flag(Controls.HSCWetOnly);
+    HSCFade = THSCFade::Steady;
+    HSCFadeLeft = 0;
     EmptyReads.store(0);
     Preroll.store(true);
     Filter.store(filter, std::memory_order_release);
@@ -165,9 +174,11 @@ int TOutputStage::Available()
 
 void TOutputStage::Render(int32_t* const* outputs, int frames, int channels)
 {
-    // Larger requests than the block go through in pieces.
+    // Larger requests than the block go through in pieces, and a piece ends where HSC
+    // switches.
     for (int done = 0; done < frames;) {
-        const int n = std::min(kMaxFrames, frames - done);
+        FollowHSCSwitch(frames - done);
+        const int n = std::min({kMaxFrames, frames - done, FramesBeforeSwitch()});
         int32_t* parts[16];
         for (int k = 0; k < channels && k < 16; ++k)
             parts[k] = outputs[k] + done;
@@ -178,9 +189,11 @@ void TOutputStage::Render(int32_t* const* outputs, int frames, int channels)
 
 void TOutputStage::RenderBuffers(int32_t* const* outputs, int count, int frames, int channels)
 {
-    const bool hsc = Flag(Controls.HSC);
+    const bool hsc = HSCOn;
+    const bool switching = HSCFade != THSCFade::Steady || Flag(Controls.HSC) != HSCOn ||
+                           (HSCOn && Flag(Controls.HSCWetOnly) != HSCWet);
     if (count > kMaxBuffers || count * frames > kMaxFrames || !ComplementsInParallel(channels, hsc) ||
-        Preroll.load(std::memory_order_acquire)) {
+        Preroll.load(std::memory_order_acquire) || switching) {
         for (int i = 0; i < count; ++i) {
             int32_t* parts[16];
             for (int k = 0; k < channels && k < 16; ++k)
@@ -189,7 +202,6 @@ void TOutputStage::RenderBuffers(int32_t* const* outputs, int count, int frames,
         }
         return;
     }
-    SwitchComplements(hsc);
     int available[kMaxBuffers];
     double peaks[kMaxBuffers];
     for (int i = 0; i < count; ++i) {
@@ -212,8 +224,7 @@ void TOutputStage::RenderBuffers(int32_t* const* outputs, int count, int frames,
 void TOutputStage::RenderBlock(int32_t* const* outputs, int frames, int channels)
 {
     const int available = std::min(Available(), frames);
-    const bool hsc = Flag(Controls.HSC);
-    SwitchComplements(hsc);
+    const bool hsc = HSCOn;
     BeginBuffer(channels, frames);
     double peak = 0;
     // Channel by channel: automatic volume control on one lowers the next one's gain.
@@ -227,18 +238,81 @@ void TOutputStage::RenderBlock(int32_t* const* outputs, int frames, int channels
     EndBuffer(frames, available, peak);
 }
 
-// HSC starts afresh when it is switched on again.
-void TOutputStage::SwitchComplements(bool hsc)
+// Starts the fade-out when the controls ask for another HSC state, and switches once
+// it has run out: a newly started HSC starts afresh.
+void TOutputStage::FollowHSCSwitch(int frames)
 {
-    if (hsc && !HiWasOn)
+    const bool want = Flag(Controls.HSC), wantWet = Flag(Controls.HSCWetOnly);
+    if (HSCFade == THSCFade::Steady && (want != HSCOn || (want && wantWet != HSCWet))) {
+        if (Preroll.load(std::memory_order_acquire) || frames <= 0) {
+            HSCWet = wantWet; // nothing sounds yet: switch at once
+        } else {
+            HSCFade = THSCFade::Out;
+            HSCFadeLeft = GlideFrames;
+            return;
+        }
+    } else if (HSCFade != THSCFade::Out || HSCFadeLeft > 0) {
+        return;
+    }
+    const bool starting = want && !HSCOn;
+    if (starting)
         for (auto& h : HiManagers)
             if (h)
                 h->Reset();
-    HiWasOn = hsc;
+    const bool silentStart = HSCFade == THSCFade::Steady;
+    HSCOn = want;
+    HSCWet = wantWet;
+    if (silentStart)
+        return;
+    HSCFade = starting ? THSCFade::Hole : THSCFade::In;
+    HSCFadeLeft = starting && HiManagers[0] ? HiManagers[0]->FrameSize : GlideFrames;
+}
+
+// Where the piece must end: at the end of a fade-out, where HSC switches.
+int TOutputStage::FramesBeforeSwitch() const
+{
+    return HSCFade == THSCFade::Out ? std::max(HSCFadeLeft, 1) : kMaxFrames;
+}
+
+double TOutputStage::EnvelopeAt(int i) const
+{
+    switch (HSCFade) {
+    case THSCFade::Out: return 1.0 - RiseGain(GlideFrames - HSCFadeLeft + i, GlideFrames);
+    case THSCFade::Hole: return RiseGain(i - HSCFadeLeft, GlideFrames);
+    case THSCFade::In: return RiseGain(GlideFrames - HSCFadeLeft + i, GlideFrames);
+    default: return 1.0;
+    }
+}
+
+void TOutputStage::AdvanceHSCFade(int frames)
+{
+    if (HSCFade == THSCFade::Out) {
+        HSCFadeLeft = std::max(0, HSCFadeLeft - frames);
+        return;
+    }
+    if (HSCFade == THSCFade::Hole) {
+        if (frames < HSCFadeLeft) {
+            HSCFadeLeft -= frames;
+            return;
+        }
+        frames -= HSCFadeLeft;
+        HSCFade = THSCFade::In;
+        HSCFadeLeft = GlideFrames;
+    }
+    if (HSCFade == THSCFade::In) {
+        HSCFadeLeft -= frames;
+        if (HSCFadeLeft <= 0) {
+            HSCFade = THSCFade::Steady;
+            HSCFadeLeft = 0;
+        }
+    }
 }
 
 void TOutputStage::BeginBuffer(int channels, int frames)
 {
+    if (HSCFade != THSCFade::Steady)
+        for (int i = 0; i < frames; ++i)
+            Envelope[static_cast<size_t>(i)] = EnvelopeAt(i);
     if (Controls.Spectrum)
         Controls.Spectrum->Hook(channels, OutRate);
     Tapping = Controls.Spectrum && Controls.Spectrum->BeginTap(frames);
@@ -250,6 +324,7 @@ void TOutputStage::EndBuffer(int frames, int available, double peak)
         Controls.Spectrum->EndTap();
     if (!DelayRings[0].empty())
         DelayPos = static_cast<int>((DelayPos + frames) % DelayRings[0].size());
+    AdvanceHSCFade(frames);
     if (available > 0 && Controls.TailActive)
         Controls.TailActive->store(peak > 0 && Flag(Controls.EndOfList), std::memory_order_release);
 }
@@ -281,26 +356,42 @@ bool TOutputStage::ComplementsInParallel(int channels, bool hsc) const
 
 // Writes the block into the ring and reads it back `delay` ms later; the ring keeps
 // the history even when there is no delay, so a delay set later starts from real audio.
-// Pieces of at most ring − delay samples are written whole and then read: no write of a
-// piece lands where a read of that piece still has to look.
-void TOutputStage::Delay(std::vector<double>& ring, double* x, int frames, double delayMs) const
+// A new delay crossfades from the old one. Pieces of at most ring − delay samples are
+// written whole and then read: no write of a piece lands where a read of that piece
+// still has to look.
+void TOutputStage::Delay(int k, double* x, int frames, double delayMs)
 {
+    std::vector<double>& ring = DelayRings[static_cast<size_t>(k)];
     const int l = static_cast<int>(ring.size());
     const int d = static_cast<int>(std::clamp(std::lround(OutRate * delayMs / 1000), 0L, static_cast<long>(l - 1)));
+    if (!DelaySet[k] || (d != DelayNow[k] && DelayLeft[k] == 0)) {
+        DelayFrom[k] = DelayNow[k];
+        DelayLeft[k] = DelaySet[k] ? GlideFrames : 0;
+        DelayNow[k] = d;
+        DelaySet[k] = true;
+    }
+    const int now = DelayNow[k], from = DelayFrom[k];
+    const int reach = DelayLeft[k] > 0 ? std::max(now, from) : now;
     int write = DelayPos;
-    int read = DelayPos - d < 0 ? DelayPos - d + l : DelayPos - d;
     for (int done = 0; done < frames;) {
-        const int n = std::min(frames - done, l - d);
+        const int n = std::min(frames - done, l - reach);
         const int head = std::min(n, l - write);
         std::copy_n(x + done, head, ring.begin() + write);
         std::copy_n(x + done + head, n - head, ring.begin());
-        if (d > 0) {
-            const int first = std::min(n, l - read);
-            std::copy_n(ring.begin() + read, first, x + done);
-            std::copy_n(ring.begin(), n - first, x + done + first);
+        const auto at = [&](int i, int delay) { return ring[static_cast<size_t>((write + i - delay + l) % l)]; };
+        if (DelayLeft[k] > 0) {
+            for (int i = 0; i < n; ++i) {
+                const double g = RiseGain(GlideFrames - DelayLeft[k], GlideFrames);
+                const double a = at(i, from);
+                x[done + i] = a + g * (at(i, now) - a);
+                if (DelayLeft[k] > 0)
+                    --DelayLeft[k];
+            }
+        } else if (now > 0) {
+            for (int i = 0; i < n; ++i)
+                x[done + i] = at(i, now);
         }
         write = (write + n) % l;
-        read = (read + n) % l;
         done += n;
     }
 }
@@ -321,12 +412,15 @@ void TOutputStage::ReadChannel(int k, double* x, int frames, int available, doub
 void TOutputStage::Complement(int k, double* x, int frames)
 {
     if (k < 2 && HiManagers[k])
-        HiManagers[k]->Process(x, frames, Flag(Controls.HSCWetOnly));
+        HiManagers[k]->Process(x, frames, HSCWet);
 }
 
 void TOutputStage::FinishChannel(int k, double* x, int32_t* out, int frames)
 {
     const bool stereo = k < 2 && HiManagers[k];
+    if (HSCFade != THSCFade::Steady)
+        for (int i = 0; i < frames; ++i)
+            x[i] *= Envelope[static_cast<size_t>(i)];
     const int volume = Controls.MasterVolume ? Controls.MasterVolume->load(std::memory_order_acquire) : 0;
     const double trim = k < 2 ? Config.Output.fLevel[k].Load() : 0.0;
     double gain = std::exp2((volume + trim) / 60.0);
@@ -334,20 +428,25 @@ void TOutputStage::FinishChannel(int k, double* x, int32_t* out, int frames)
         gain *= std::exp2(Config.Function.BGMVolume / 6.0);
     if (k < 2 && Config.Output.bInvPhase[k])
         gain = -gain;
-    if (gain != 1.0)
-        for (int i = 0; i < frames; ++i)
-            x[i] *= gain;
+    // While the gain glides, automatic volume control judges the block at the gain it
+    // glides to: the peaks of the old gain are not this volume's.
+    const bool avc = Flag(Controls.AVC) && Controls.MasterVolume;
+    const TGainRamp& ramp = Gains[static_cast<size_t>(k)];
+    const double unscaled = avc && (ramp.Moving() || ramp.Goal() != gain) ? PeakAbs(x, frames, 0.0) : -1;
+    const bool glided = Glide(k, x, frames, gain, volume);
 
     if (stereo)
-        Delay(DelayRings[k], x, frames, Config.Output.fDelay[k]);
+        Delay(k, x, frames, Config.Output.fDelay[k]);
 
-    if (Flag(Controls.AVC) && Controls.MasterVolume) {
-        const double p = PeakAbs(x, frames, 0.0);
+    if (avc) {
+        const double p = glided && unscaled >= 0 ? std::abs(gain) * unscaled : PeakAbs(x, frames, 0.0);
         if (p >= 1) {
             // Only from the volume this block was rendered with: a volume set meanwhile wins.
-            const int lowered = volume + static_cast<int>(std::lround(10 * 6 * std::log2(1 / p)));
+            const int lowered =
+                std::max(volume + static_cast<int>(std::lround(10 * 6 * std::log2(1 / p))), -360);
             int expected = volume;
-            Controls.MasterVolume->compare_exchange_strong(expected, std::max(lowered, -360), std::memory_order_acq_rel);
+            if (Controls.MasterVolume->compare_exchange_strong(expected, lowered, std::memory_order_acq_rel))
+                AVCVolume = lowered;
         }
     }
 
@@ -355,6 +454,23 @@ void TOutputStage::FinishChannel(int k, double* x, int32_t* out, int frames)
         Controls.Spectrum->Tap(k, x, frames);
 
     gToInt32(x, out, frames);
+}
+
+// Applies the channel's gain, gliding to a new one; the first block, and a volume that
+// automatic volume control has just lowered, take it at once. True when it glided.
+bool TOutputStage::Glide(int k, double* x, int frames, double gain, int volume)
+{
+    TGainRamp& ramp = Gains[static_cast<size_t>(k)];
+    const bool avc = volume == AVCVolume && volume != LastVolume[static_cast<size_t>(k)];
+    if (!GainSet[static_cast<size_t>(k)] || avc)
+        ramp.Jump(gain);
+    else
+        ramp.Set(gain, GlideFrames);
+    GainSet[static_cast<size_t>(k)] = true;
+    LastVolume[static_cast<size_t>(k)] = volume;
+    const bool moving = ramp.Moving();
+    ramp.Apply(x, frames);
+    return moving;
 }
 
 } // namespace marlix

@@ -1,4 +1,6 @@
 #pragma once
+#include "dsp/gainramp.h"
+
 #include <array>
 #include <atomic>
 #include <cstdint>
@@ -33,8 +35,14 @@ struct TOutputControls {
 
 // Turns the filter thread's output FIFO into blocks of 32-bit integers at the device
 // rate: fractional read, HSC, volume, trim and polarity, delay, automatic volume
-// control, the spectrum analyser's tap, clipping. It holds playback back until the FIFO has filled once and counts
-// the reads that found nothing. Runs on the driver's thread; allocates nothing there.
+// control, the spectrum analyser's tap, clipping. It holds playback back until the FIFO
+// has filled once and counts the reads that found nothing. Runs on the driver's
+// thread; allocates nothing there.
+//
+// Edits while playing never click: volume, trim, polarity and the BGM level glide over
+// 10 ms (automatic volume control acts at once, as it must stop clipping); a new delay
+// crossfades from the old one over 10 ms; HSC switched on or off fades the output out
+// over 10 ms, switches, waits out HSC's own delay, and fades back in.
 class TOutputStage {
 public:
     static constexpr int kMaxFrames = 1 << 16;
@@ -63,17 +71,25 @@ public:
     std::atomic<int> Underruns{0};
 
 private:
+    // The HSC switch's fades: the output fades out, HSC switches at the end of that, a
+    // newly started HSC's delay passes in silence, then the output fades in.
+    enum class THSCFade { Steady, Out, Hole, In };
+
     int Available();
     void RenderBlock(int32_t* const* outputs, int frames, int channels);
+    int FramesBeforeSwitch() const;
+    void FollowHSCSwitch(int frames);
+    void AdvanceHSCFade(int frames);
+    double EnvelopeAt(int i) const;
     void ReadChannel(int k, double* x, int frames, int available, double& peak);
     void Complement(int k, double* x, int frames);
     void FinishChannel(int k, double* x, int32_t* out, int frames);
     bool ComplementsInParallel(int channels, bool hsc) const;
     void ComplementBoth(int frames);
-    void SwitchComplements(bool hsc);
     void BeginBuffer(int channels, int frames);
     void EndBuffer(int frames, int available, double peak);
-    void Delay(std::vector<double>& ring, double* x, int frames, double delayMs) const;
+    void Delay(int k, double* x, int frames, double delayMs);
+    bool Glide(int k, double* x, int frames, double gain, int volume);
 
     const TSettings& Config;
     TOutputControls Controls;
@@ -82,7 +98,21 @@ private:
     std::array<std::unique_ptr<THiManager>, 2> HiManagers;
     std::array<std::vector<double>, 2> DelayRings;
     int DelayPos = 0;
-    bool HiWasOn = true;
+    // Glides: 10 ms at the device rate; per channel the gain, and the delay in samples
+    // with the one a crossfade comes from (DelayLeft samples of it still to go).
+    int GlideFrames = 441;
+    std::array<TGainRamp, 16> Gains;
+    std::array<bool, 16> GainSet{};
+    std::array<int, 16> LastVolume{};
+    std::array<int, 2> DelayNow{0, 0}, DelayFrom{0, 0}, DelayLeft{0, 0};
+    std::array<bool, 2> DelaySet{};
+    // The volume automatic volume control set last: applied at once, not glided to.
+    int AVCVolume = 1;
+    // HSC as switched now (HSCOn, HSCWet) and the fades towards what the controls ask.
+    bool HSCOn = false, HSCWet = false;
+    THSCFade HSCFade = THSCFade::Steady;
+    int HSCFadeLeft = 0;
+    std::vector<double> Envelope; // this block's gains while the HSC fades run
     bool Tapping = false; // this block goes to the spectrum analyser
     std::array<std::vector<double>, 2> Blocks; // the second only with the helper
     std::unique_ptr<THelperThread> Helper;

@@ -130,9 +130,10 @@ protected:
 };
 
 // Redesigns while playing: the device, rendering at its own pace, never gets a muted
-// block, and the output is each curve's filter on the input between its switches. The
-// test feeds the input as it plays, so a slow design never finds it used up.
-TEST_F(HandOverTest, EQRedesignsPlayOnWithoutAGapAndSwitchBetweenTwoBlocks)
+// block, and the output is each curve's filter on the whole input, gliding from one to
+// the next (a raised cosine over the FIR's crossfade) where each switch began. The test
+// feeds the input as it plays, so a slow design never finds it used up.
+TEST_F(HandOverTest, EQRedesignsPlayOnWithoutAGapAndGlideFromCurveToCurve)
 {
     const int taps = 16383, n = 16384, chunk = 16 * kBlock;
     settings.Filter.EQFilterTaps = taps;
@@ -187,16 +188,23 @@ TEST_F(HandOverTest, EQRedesignsPlayOnWithoutAGapAndSwitchBetweenTwoBlocks)
     std::vector<TFlexBuf> designs(4);
     for (size_t k = 0; k < 4; ++k)
         DesignEQTaps(curves[k], 0, kRate, taps, designs[k]);
-    for (int t = 2 * n; t < 2 * n + frames; t += 97) {
-        double expected = 0;
-        for (int j = 0; j < taps; ++j) {
-            const int i = t - 2 * n - j;
-            if (i < 0 || i >= frames)
-                continue;
-            const size_t k = static_cast<size_t>(std::upper_bound(switches.begin(), switches.end(), i) - switches.begin() - 1);
-            expected += static_cast<const double*>(designs[k].Data[0])[j] * x[static_cast<size_t>(i)];
+    const auto filtered = [&](size_t k, int t) {
+        double y = 0;
+        for (int j = 0; j < taps; ++j)
+            if (t - j >= 0 && t - j < frames)
+                y += static_cast<const double*>(designs[k].Data[0])[j] * x[static_cast<size_t>(t - j)];
+        return y;
+    };
+    const int fade = filter->EQFilter->CrossfadeLength();
+    ASSERT_GE(fade, kRate / 200); // at least 5 ms
+    for (int t = 0; t < frames; t += 97) {
+        const size_t k = static_cast<size_t>(std::upper_bound(switches.begin() + 1, switches.end(), t) - switches.begin() - 1);
+        double expected = filtered(k, t);
+        if (k > 0 && t - switches[k] < fade) {
+            const double g = 0.5 - 0.5 * std::cos(M_PI * (t - switches[k] + 0.5) / fade);
+            expected = (1 - g) * filtered(k - 1, t) + g * expected;
         }
-        ASSERT_NEAR(output[static_cast<size_t>(t)] / 2147483648.0, expected, 2e-6) << t;
+        ASSERT_NEAR(output[static_cast<size_t>(t + 2 * n)] / 2147483648.0, expected, 2e-6) << t;
     }
 }
 

@@ -71,6 +71,8 @@ TEST_F(OutputStageTest, FullScaleClipsToTheIntegerRange)
                                                   -2147483647 - 1}));
 }
 
+// The first block takes the gains at once; later changes glide there over 10 ms (480
+// frames at 48 kHz), a polarity flip passing through zero.
 TEST_F(OutputStageTest, VolumeTrimAndPolarity)
 {
     volume = -60; // exactly one half
@@ -84,10 +86,15 @@ TEST_F(OutputStageTest, VolumeTrimAndPolarity)
     volume = -360; // 1/64
     settings.Output.fLevel[1] = 0;
     settings.Output.bInvPhase[1] = false;
-    Feed({1.0}, {0.5});
-    out = Render(1);
-    EXPECT_EQ(out[0][0], 33554432);
-    EXPECT_EQ(out[1][0], 16777216);
+    Feed(std::vector<double>(600, 1.0), std::vector<double>(600, 0.5));
+    out = Render(600);
+    for (int i = 0; i < 480; ++i) {
+        const double a = (i + 1) / 480.0;
+        EXPECT_NEAR(out[0][i], (0.5 + a * (1.0 / 64 - 0.5)) * 2147483648.0, 2) << i;
+        EXPECT_NEAR(out[1][i], (-0.125 + a * (1.0 / 128 + 0.125)) * 2147483648.0, 2) << i;
+    }
+    EXPECT_EQ(out[0][599], 33554432);
+    EXPECT_EQ(out[1][599], 16777216);
 }
 
 TEST_F(OutputStageTest, BackgroundMusicLowersTheGain)
@@ -169,9 +176,9 @@ TEST_F(OutputStageTest, HelperThreadRendersTheSameSamples)
     std::vector<int32_t> outputs[4];
     int volumes[4];
     for (int w = 0; w < 4; ++w) {
-        SetUp();
-        hsc = avc = true;
+        hsc = avc = true; // on from the start: no switch fades
         volume = 0;
+        SetUp();
         if (ways[w].Helper)
             stage->UseHelperThread();
         Feed(l, r);

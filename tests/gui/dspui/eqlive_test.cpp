@@ -22,8 +22,9 @@ namespace {
 
 // Music plays through the equaliser while the user drags an EQ point in the DSP window:
 // up to the switch the output is the old curve's filter on the input, after it the new
-// curve's, and the output never falls silent in between.
-TEST(DSPWindowLive, DraggingAPointSwitchesCurvesWithoutAGap)
+// curve's, gliding from one to the other over the FIR's crossfade, and the output never
+// falls silent in between.
+TEST(DSPWindowLive, DraggingAPointGlidesToTheNewCurveWithoutAGap)
 {
     constexpr int kRate = 44100, kBlock = 256, kTaps = 1023;
     test::TempDir folder;
@@ -100,20 +101,26 @@ TEST(DSPWindowLive, DraggingAPointSwitchesCurvesWithoutAGap)
     const int switchAt = static_cast<int>(filter.EQFilter->SwitchedAt());
     while (fed < static_cast<int>(x.size()) || source.Available() > 0)
         turn();
+    const int fade = filter.EQFilter->CrossfadeLength();
+    ASSERT_GE(fade, kRate / 200); // at least 5 ms
     stage.Stop();
     filter.Teardown();
 
     TFlexBuf oldTaps, newTaps;
     DesignEQTaps(before, 0, kRate, kTaps, oldTaps);
     DesignEQTaps(after, 0, kRate, kTaps, newTaps);
-    auto expected = [&](int i0) {
+    auto filtered = [&](const TFlexBuf& design, int i0) {
+        const auto* taps = static_cast<const double*>(design.Data[0]);
         double y = 0;
-        for (int j = 0; j < kTaps && j <= i0; ++j) {
-            const int i = i0 - j;
-            const auto* taps = static_cast<const double*>((i < switchAt ? oldTaps : newTaps).Data[0]);
-            y += taps[j] * x[static_cast<size_t>(i)];
-        }
+        for (int j = 0; j < kTaps && j <= i0; ++j)
+            y += taps[j] * x[static_cast<size_t>(i0 - j)];
         return y;
+    };
+    auto expected = [&](int i0) {
+        const double g = i0 < switchAt ? 0.0
+                         : i0 >= switchAt + fade ? 1.0
+                                                 : 0.5 - 0.5 * std::cos(M_PI * (i0 - switchAt + 0.5) / fade);
+        return (g < 1 ? (1 - g) * filtered(oldTaps, i0) : 0.0) + (g > 0 ? g * filtered(newTaps, i0) : 0.0);
     };
     // The pipeline's latency: the lag at which the output is the filtered input.
     int lag = -1;
