@@ -128,6 +128,7 @@ void TStagePosition::Swap()
     Rising = true;
     Total = FadeFrames;
     LeadLeft = NextLeadIn;
+    FedNew = 0;
     Phase = Current ? TPhase::Prime : TPhase::FadeIn;
 }
 
@@ -168,9 +169,26 @@ void TStagePosition::Through(TMChFIFO& in, int n)
     }
 }
 
-// Feeds the current stage the held input first, then up to `n` frames of `in`.
+// Feeds the current stage the held input first, then up to `n` frames of `in`; the
+// first FadeFrames after the swap go through Feed, rising.
 void TStagePosition::FeedStage(TMChFIFO& in, int n)
 {
+    while (FedNew < FadeFrames && Feed.Free() > 0) {
+        TMChFIFO& from = Hold && Hold->Available() > 0 ? *Hold : in;
+        const int limit = &from == &in ? n : from.Available();
+        const int k = std::min({FadeFrames - FedNew, limit, from.Available(), Feed.Free()});
+        if (k <= 0)
+            break;
+        Copy(from, Feed, k, FedNew);
+        FedNew += k;
+        if (&from == &in)
+            n -= k;
+    }
+    if (Feed.Available() > 0) {
+        Current->Process(Feed, *Current->OutFIFO, Feed.Available());
+        if (Feed.Available() > 0 || FedNew < FadeFrames)
+            return;
+    }
     if (Hold && Hold->Available() > 0) {
         Current->Process(*Hold, *Current->OutFIFO, Hold->Available());
         if (Hold->Available() > 0)

@@ -11,8 +11,10 @@ namespace marlix {
 // runs its stage while filled, and changes from one to the other while audio runs
 // without a click or a lost sample. The outgoing signal fades out over 10 ms (a stage
 // first gets enough further input to send out what it still holds), then the incoming
-// one fades in over 10 ms from the first input sample after what the outgoing one sent;
-// a new stage's lead-in (its delay) is dropped. Runs on the filter thread only.
+// one fades in over 10 ms from the first input sample after what the outgoing one sent.
+// A new stage also gets its first 10 ms of input faded in, so what it makes of the
+// start (an echo, a reverberation) starts softly too; its lead-in (its delay) is
+// dropped. Runs on the filter thread only.
 class TStagePosition {
 public:
     TStagePosition(int channels, int rate, int capacity);
@@ -65,7 +67,7 @@ private:
     TMChFIFO Feed;
     // Counts within the phase: outputs copied of Total (the fade covers the last
     // FadeFrames of a fade-out, the first of a fade-in), inputs still to feed, lead-in left.
-    int Total = 0, Copied = 0, ToFeed = 0, Fed = 0, HoldFrom = 0, LeadLeft = 0;
+    int Total = 0, Copied = 0, ToFeed = 0, Fed = 0, HoldFrom = 0, LeadLeft = 0, FedNew = 0;
     bool Rising = false;
     AlignedArray<double> Scratch;
 };

@@ -1,0 +1,230 @@
+// Edits made while a 440 Hz sine plays, heard the way a listener hears them: the
+// session plays through the shared output into an ALSA device that writes the samples
+// it receives to a file, the edits go through the same hand-over the windows use, and
+// the received samples must show no click and no gap longer than a fade.
+#include "base/mainthread.h"
+#include "dsp/pluginhost.h"
+#include "engine/alsafiledevice.h"
+#include "engine/waveoutput.h"
+#include "player/pending.h"
+#include "player/playerstate.h"
+#include "player/playersession.h"
+#include "settings/inifile.h"
+#include "settings/settings.h"
+#include "support/clickcheck.h"
+#include "support/testutil.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <thread>
+
+namespace marlix {
+namespace {
+
+// ALSA reads its configuration once per process: the file device is made first.
+class AlsaEnvironment : public testing::Environment {
+public:
+    void SetUp() override
+    {
+        Dir = std::make_unique<test::TempDir>();
+        Device = std::make_unique<test::TAlsaFileDevice>(Dir->Path());
+        Device->Export();
+    }
+    void TearDown() override
+    {
+        Device.reset();
+        Dir.reset();
+    }
+    static inline std::unique_ptr<test::TempDir> Dir;
+    static inline std::unique_ptr<test::TAlsaFileDevice> Device;
+};
+
+[[maybe_unused]] testing::Environment* const alsaEnvironment = testing::AddGlobalTestEnvironment(new AlsaEnvironment);
+
+constexpr int kRate = 44100;
+constexpr double kFrequency = 440;
+
+// What an edit may touch: the records, the player state and the live hand-over.
+struct TEditContext {
+    TSettings& Settings;
+    TPlayerState& State;
+    TLiveSettings& Live;
+};
+using TEdit = std::function<void(TEditContext&)>;
+
+struct TScenario {
+    const char* Name;
+    TEdit Before; // on the settings before playback starts
+    std::vector<TEdit> Edits; // one a second while the sine plays
+};
+
+TEQ1 Peak(double freq, double gain)
+{
+    TEQ1 p;
+    p.Freq = freq;
+    p.Width = 1;
+    p.Gain = gain;
+    return p;
+}
+
+void SetCurve(TEditContext& c, std::vector<TEQ1> points)
+{
+    c.Settings.EQ.Curve(-1).Points = std::move(points);
+    c.Live.PublishEQ(c.Settings.EQ);
+}
+
+// Two echoes: what a sine's abrupt start would make audible twice.
+void Echoes(TEditContext& c)
+{
+    TConvolverEntry& e = c.Settings.Convolver.Conv[0];
+    e.HasIR = true;
+    e.On = true;
+    e.CutDS = false;
+    e.InCh = e.OutCh = 0;
+    e.Level = 0;
+    e.IR.assign(3000, 0.0);
+    e.IR[0] = 0.5;
+    e.IR[2999] = 0.3;
+    e.IRLength = 3000;
+    e.IRRate = kRate;
+    c.Settings.Convolver.Conv[1] = e;
+    c.Settings.Convolver.Conv[1].InCh = c.Settings.Convolver.Conv[1].OutCh = 1;
+}
+
+TEdit Set(std::atomic<bool> TPlayerState::*flag, bool on)
+{
+    return [flag, on](TEditContext& c) { (c.State.*flag).store(on); };
+}
+
+std::vector<TScenario> Scenarios()
+{
+    return {
+        {"EQ switched on and off", [](TEditContext& c) { SetCurve(c, {Peak(440, 6)}); },
+         {Set(&TPlayerState::EQ, true), Set(&TPlayerState::EQ, false)}},
+        {"EQ curve edits and preset changes",
+         [](TEditContext& c) {
+             c.State.EQ = true;
+             SetCurve(c, {Peak(440, 6)});
+         },
+         {[](TEditContext& c) { SetCurve(c, {Peak(440, -6)}); },
+          [](TEditContext& c) { SetCurve(c, {Peak(300, 4), Peak(900, -3)}); }}},
+        {"convolver switched on and off", Echoes,
+         {Set(&TPlayerState::Convolver, true), Set(&TPlayerState::Convolver, false)}},
+        {"convolver level and dry/wet",
+         [](TEditContext& c) {
+             Echoes(c);
+             c.State.Convolver = true;
+         },
+         {[](TEditContext& c) {
+              c.Settings.Convolver.Conv[0].Level = c.Settings.Convolver.Conv[1].Level = -6;
+              c.Live.PublishConvolver(c.Settings.Convolver);
+          },
+          [](TEditContext& c) {
+              c.Settings.Convolver.DryWet = 2;
+              c.Live.PublishConvolver(c.Settings.Convolver);
+          }}},
+        {"matrix switched and routed",
+         [](TEditContext& c) {
+             c.Settings.Matrix.bInv[0][0] = true;
+             c.Live.PublishMatrix(c.Settings.Matrix);
+         },
+         {Set(&TPlayerState::Matrix, true),
+          [](TEditContext& c) {
+              c.Settings.Matrix.fLevel[1][1] = -60;
+              c.Live.PublishMatrix(c.Settings.Matrix);
+          },
+          Set(&TPlayerState::Matrix, false)}},
+        {"effects switched on and off",
+         [](TEditContext& c) {
+             c.Settings.EFX.Slots[0].Present = true;
+             c.Settings.EFX.Slots[0].Name = "Marlix|Crossfeed";
+         },
+         {Set(&TPlayerState::EFX, true), Set(&TPlayerState::EFX, false)}},
+        {"HSC switched on and off", {}, {Set(&TPlayerState::HSC, true), Set(&TPlayerState::HSC, false)}},
+        {"master volume", {},
+         {[](TEditContext& c) { c.State.MasterVolume = -120; }, [](TEditContext& c) { c.State.MasterVolume = -30; }}},
+        {"trim, polarity and delay", {},
+         {[](TEditContext& c) { c.Settings.Output.fLevel[0] = -60; },
+          [](TEditContext& c) { c.Settings.Output.bInvPhase[1] = true; },
+          [](TEditContext& c) { c.Settings.Output.fDelay[0] = 5; }}},
+    };
+}
+
+// Plays a sine with the scenario's edits one a second, and returns what the device got.
+std::vector<int16_t> Play(const TScenario& scenario)
+{
+    test::TempDir home;
+    const auto& device = *AlsaEnvironment::Device;
+    device.Clear();
+    std::filesystem::create_directories(home.File("plugin"));
+    std::filesystem::copy_file(std::string(MARLIX_TEST_BIN_DIR) + "plugin/crossfeed.aep",
+                               home.File("plugin/crossfeed.aep"));
+    test::WriteText(home.File("setting.ini"), "[MME]\nDevice0=-1\n[Status]\nAVC=0\n");
+    const double seconds = 2.0 + static_cast<double>(scenario.Edits.size());
+    test::WriteSineWav(home.File("sine.wav"), seconds, kRate, kFrequency, 0.4);
+
+    TSettings settings(home.Path());
+    TPlayerState state;
+    TPendingAdditions pending;
+    TWaveOutput output;
+    TPluginHost plugins(home.Path());
+    TPlayerSession session(home.Path(), settings, state, pending, output, &plugins, TMainThread::Instance());
+    if (scenario.Before) {
+        // Set up as a user would have left them: in the files the session loads.
+        TIniFile ini(home.File("setting.ini"));
+        settings.Load(ini, home.Path());
+        state.Load(ini);
+        TEditContext before{settings, state, session.Control.Chain.Live};
+        scenario.Before(before);
+        EXPECT_TRUE(settings.SaveRecords(ini, home.Path()));
+        state.Save(ini);
+        EXPECT_TRUE(ini.UpdateFile());
+    }
+    session.Start({home.File("sine.wav")});
+    state.Command.Post("Play");
+    TEditContext context{settings, state, session.Control.Chain.Live};
+
+    using Clock = std::chrono::steady_clock;
+    auto nextTick = Clock::now();
+    Clock::time_point started{};
+    size_t done = 0;
+    for (const auto deadline = Clock::now() + std::chrono::seconds(60); Clock::now() < deadline;) {
+        session.RunQueuedCalls();
+        const auto now = Clock::now();
+        if (now >= nextTick) {
+            nextTick = now + std::chrono::milliseconds(50);
+            session.Tick();
+            if (state.OutputRunning && started == Clock::time_point{})
+                started = now;
+            if (started != Clock::time_point{} && !state.OutputRunning && state.Command.Empty())
+                break;
+        }
+        if (started != Clock::time_point{} && done < scenario.Edits.size() &&
+            now - started >= std::chrono::milliseconds(1000 * static_cast<int>(done + 1))) {
+            scenario.Edits[done++](context);
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    EXPECT_EQ(done, scenario.Edits.size()) << scenario.Name << ": playback ended before every edit";
+    (void)session.Shutdown();
+    return test::ReadRaw16(device.DefaultFile);
+}
+
+TEST(LiveEdits, NeverClickNorLeaveAGap)
+{
+    for (const TScenario& scenario : Scenarios()) {
+        const std::vector<int16_t> received = Play(scenario);
+        const test::TClickReport report = test::CheckSine(received, 2, kRate, kFrequency);
+        std::printf("%-36s %s\n", scenario.Name, report.Describe().c_str());
+        EXPECT_GT(report.SoundFrames, 2 * kRate) << scenario.Name;
+        EXPECT_EQ(report.Clicks, 0) << scenario.Name << ": " << report.Describe();
+        EXPECT_LE(report.LongestSilenceMs, 50.0) << scenario.Name << ": " << report.Describe();
+    }
+}
+
+} // namespace
+} // namespace marlix
