@@ -71,6 +71,13 @@ TEQ1 Peak(double freq, double gain)
     return p;
 }
 
+TEQ1 Shelf(double freq, double gain)
+{
+    TEQ1 p = Peak(freq, gain);
+    p.Kind = 1; // high shelf
+    return p;
+}
+
 void SetCurve(TEditContext& c, std::vector<TEQ1> points)
 {
     c.Settings.EQ.Curve(-1).Points = std::move(points);
@@ -110,8 +117,10 @@ std::vector<TScenario> Scenarios()
              c.State.EQ = true;
              SetCurve(c, {Peak(440, 6)});
          },
-         {[](TEditContext& c) { SetCurve(c, {Peak(440, -6)}); },
-          [](TEditContext& c) { SetCurve(c, {Peak(300, 4), Peak(900, -3)}); }}},
+         // A shelf far above the sine still moves the filter's middle taps: switched
+         // between two samples, the sine would jump.
+         {[](TEditContext& c) { SetCurve(c, {Peak(440, 6), Shelf(2000, 9)}); },
+          [](TEditContext& c) { SetCurve(c, {Peak(440, -6)}); }}},
         {"convolver switched on and off", Echoes,
          {Set(&TPlayerState::Convolver, true), Set(&TPlayerState::Convolver, false)}},
         {"convolver level and dry/wet",
