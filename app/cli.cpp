@@ -9,6 +9,7 @@
 // measured channel is too quiet,
 // 4 unsupported request, 5 the settings or playlist could not be saved at exit.
 #include "app/clicommands.h"
+#include "app/plancommand.h"
 
 #include <cstdio>
 #include <string>
@@ -36,6 +37,8 @@ int main(int argc, char** argv)
         return marlix::cli::Play(args);
     if (command == "search")
         return marlix::cli::Search(args);
+    if (command == "plan")
+        return marlix::cli::Plan(args);
     std::fprintf(stderr, "marlixaudio-cli: unknown command '%s'\n", command.c_str());
     return 2;
 }

@@ -27,6 +27,10 @@ done
 ln -sfn "$folder/marlixaudio" "$prefix/bin/marlixaudio"
 ln -sfn "$folder/marlixaudio-cli" "$prefix/bin/marlixaudio-cli"
 ln -sfn "$folder/marlixaudio-library" "$prefix/bin/marlixaudio-library"
+# Transform plans for the sizes the chain uses most, measured once now rather than in the
+# background of the first runs (kept in the user's cache folder).
+echo "measuring transform plans (a minute or two)..."
+"$folder/marlixaudio-cli" plan --common 2>/dev/null || echo "some plans were not measured: the player measures them when it first needs them"
 sed "s|^Exec=marlixaudio|Exec=$folder/marlixaudio|" share/marlixaudio.desktop \
   > "$prefix/share/applications/marlixaudio.desktop"
 cp share/marlixaudio.svg "$prefix/share/icons/hicolor/scalable/apps/marlixaudio.svg"

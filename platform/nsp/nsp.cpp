@@ -4,8 +4,12 @@
 // inverse without the 1/n, for callers that fold it into their coefficients;
 // nspdRealFft does the same for real samples and their half spectrum. It runs FFTW.
 // A size first gets an estimated plan at once (or a measured one from the wisdom cache);
-// measuring, which takes seconds, runs in a child process in the background, and the
-// measured plan replaces the estimated one between two transforms.
+// measuring, which takes seconds, runs in a small helper process in the background (the
+// program's command-line tool: a new process, not a copy of this one, so the audio
+// threads here never meet copy-on-write faults), and the measured plan replaces the
+// estimated one between two transforms. Only the helper writes the wisdom cache, and
+// only for a plan it could measure with a core of its own: one measured while the
+// machine was busy serves this run and is measured again by the next.
 #include <atomic>
 #include <complex>
 #include <cstdio>
@@ -15,13 +19,18 @@
 #include <csignal>
 #include <deque>
 #include <mutex>
+#include <dlfcn.h>
+#include <fcntl.h>
 #include <poll.h>
+#include <spawn.h>
 #include <string>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
+#include <sys/time.h>
 #include <sys/wait.h>
 #include <thread>
+#include <time.h>
 #include <unistd.h>
 #include <vector>
 
@@ -78,6 +87,8 @@ void SaveWisdom()
     const std::string file = WisdomFile();
     if (file.empty())
         return;
+    // What another process saved meanwhile is kept: merged in first.
+    fftw_import_wisdom_from_filename(file.c_str());
     // Written aside and renamed, so a reader never sees half a file.
     const std::string temp = file + "." + std::to_string(getpid());
     if (fftw_export_wisdom_to_filename(temp.c_str()))
@@ -112,8 +123,8 @@ fftw_plan NewPlan(TShape shape, unsigned flags, bool unaligned)
     return plan;
 }
 
-// Measures one size and direction in a child process, so that the planner here stays free
-// for the seconds it takes, and brings back what the child learnt as wisdom.
+// Measures sizes one after another in helper processes and brings back what each
+// learnt as wisdom.
 class TBackgroundMeasure {
 public:
     void Queue(TShape shape)
@@ -125,7 +136,7 @@ public:
         if (!Thread.joinable())
             Thread = std::thread([this] { Run(); });
     }
-    // Kills a child still measuring and waits for the thread, which then ends at once.
+    // Kills a helper still measuring and waits for the thread, which then ends at once.
     void Stop()
     {
         std::thread running;
@@ -148,7 +159,7 @@ public:
 
 private:
     void Run();
-    std::string MeasureInChild(const TShape& item);
+    std::string MeasureInHelper(const TShape& item);
 
     std::mutex Lock;
     std::deque<TShape> Work;
@@ -162,32 +173,43 @@ TBackgroundMeasure gMeasure;
 // Plans replaced while another thread might still run them; destroyed at unload.
 std::vector<fftw_plan> gRetired;
 
-std::string TBackgroundMeasure::MeasureInChild(const TShape& item)
+// The helper: MARLIX_FFT_HELPER, else the command-line tool beside this library.
+std::string HelperPath()
 {
-    int fds[2];
-    if (pipe(fds) != 0)
+    if (const char* helper = std::getenv("MARLIX_FFT_HELPER"); helper && *helper)
+        return helper;
+    Dl_info info{};
+    if (!dladdr(reinterpret_cast<void*>(&HelperPath), &info) || !info.dli_fname)
         return {};
-    pid_t pid;
+    std::string path = info.dli_fname;
+    const size_t slash = path.rfind('/');
+    return (slash == std::string::npos ? std::string("./") : path.substr(0, slash + 1)) + "marlixaudio-cli";
+}
+
+// Runs "HELPER plan ORDER complex|real forward|inverse" and returns what it printed: the
+// wisdom of the measured plan (empty when it failed).
+std::string TBackgroundMeasure::MeasureInHelper(const TShape& item)
+{
+    const std::string helper = HelperPath();
+    int fds[2];
+    if (helper.empty() || pipe2(fds, O_CLOEXEC) != 0)
+        return {};
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, fds[1], STDOUT_FILENO);
+    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    const std::string order = std::to_string(item.Order);
+    const char* argv[] = {helper.c_str(), "plan", order.c_str(), item.Real ? "real" : "complex",
+                          item.Inverse ? "inverse" : "forward", nullptr};
+    pid_t pid = -1;
     {
-        // No thread is inside the planner while the child is made.
-        std::lock_guard planner(gPlannerLock);
         std::lock_guard lock(Lock);
-        pid = Stopping ? -1 : fork();
-        if (pid == 0) {
-            close(fds[0]);
-            fftw_set_timelimit(kPlanSeconds);
-            fftw_plan plan = NewPlan(item, FFTW_MEASURE, false);
-            char* wisdom = plan ? fftw_export_wisdom_to_string() : nullptr;
-            for (size_t done = 0, size = wisdom ? std::strlen(wisdom) : 0; done < size;) {
-                const ssize_t n = write(fds[1], wisdom + done, size - done);
-                if (n <= 0)
-                    break;
-                done += static_cast<size_t>(n);
-            }
-            _exit(0);
-        }
+        if (!Stopping &&
+            posix_spawn(&pid, helper.c_str(), &actions, nullptr, const_cast<char* const*>(argv), environ) != 0)
+            pid = -1;
         Child = pid > 0 ? pid : 0;
     }
+    posix_spawn_file_actions_destroy(&actions);
     close(fds[1]);
     std::string wisdom;
     char buf[4096];
@@ -199,12 +221,12 @@ std::string TBackgroundMeasure::MeasureInChild(const TShape& item)
         waitpid(pid, &status, 0);
     std::lock_guard lock(Lock);
     Child = 0;
-    return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? wisdom : std::string();
+    return pid > 0 && WIFEXITED(status) && WEXITSTATUS(status) == 0 ? wisdom : std::string();
 }
 
 void TBackgroundMeasure::Run()
 {
-    // Measuring is background work: it yields to the audio threads, and so does its child.
+    // Measuring is background work: it yields to the audio threads.
     setpriority(PRIO_PROCESS, static_cast<id_t>(syscall(SYS_gettid)), 10);
     for (;;) {
         TShape item;
@@ -220,11 +242,10 @@ void TBackgroundMeasure::Run()
             Work.pop_front();
             Busy = true;
         }
-        const std::string wisdom = MeasureInChild(item);
+        const std::string wisdom = MeasureInHelper(item);
         std::lock_guard planner(gPlannerLock);
         if (wisdom.empty() || !fftw_import_wisdom_from_string(wisdom.c_str()))
             continue;
-        SaveWisdom();
         fftw_plan plan = NewPlan(item, FFTW_MEASURE | FFTW_WISDOM_ONLY, false);
         if (!plan)
             continue;
@@ -298,6 +319,46 @@ __attribute__((visibility("default"))) void nspzFftPrepare(int order)
 __attribute__((visibility("default"))) int nspzFftMeasuring()
 {
     return gMeasure.Idle() ? 0 : 1;
+}
+
+// Measures the plan of one size and direction with FFTW's measuring planner, writes its
+// wisdom to `fd`, and keeps it in the wisdom cache when this process had at least
+// MARLIX_FFT_CALM_SHARE (default 0.9) of a core while planning: a plan timed on a busy
+// machine can be far from the best and would otherwise stay cached for good. 0 on
+// success. This is the helper's side.
+__attribute__((visibility("default"))) int nspMeasurePlan(int order, int real, int inverse, int fd)
+{
+    if (order < (real ? 1 : 0) || order > kMaxOrder)
+        return 1;
+    const char* share = std::getenv("MARLIX_FFT_CALM_SHARE");
+    const double calm = share && *share ? std::atof(share) : 0.9;
+    std::lock_guard lock(gPlannerLock);
+    fftw_set_timelimit(kPlanSeconds);
+    timespec wall0{}, cpu0{}, wall1{}, cpu1{};
+    clock_gettime(CLOCK_MONOTONIC, &wall0);
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &cpu0);
+    fftw_plan plan = NewPlan({order, inverse != 0, real != 0}, FFTW_MEASURE, false);
+    clock_gettime(CLOCK_MONOTONIC, &wall1);
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &cpu1);
+    if (!plan)
+        return 1;
+    fftw_destroy_plan(plan);
+    const auto seconds = [](timespec a, timespec b) { return (b.tv_sec - a.tv_sec) + (b.tv_nsec - a.tv_nsec) * 1e-9; };
+    const double wall = seconds(wall0, wall1), cpu = seconds(cpu0, cpu1);
+    char* wisdom = fftw_export_wisdom_to_string();
+    bool written = wisdom != nullptr;
+    for (size_t done = 0, size = wisdom ? std::strlen(wisdom) : 0; done < size;) {
+        const ssize_t n = write(fd, wisdom + done, size - done);
+        if (n <= 0) {
+            written = false;
+            break;
+        }
+        done += static_cast<size_t>(n);
+    }
+    std::free(wisdom);
+    if (wall <= 0 || cpu >= calm * wall)
+        SaveWisdom();
+    return written ? 0 : 1;
 }
 
 // The FFTW version the transforms run on.
