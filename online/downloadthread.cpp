@@ -63,8 +63,11 @@ void TDownloadThread::Start()
 
 void TDownloadThread::Terminate()
 {
-    Terminated = true;
-    Cancel = true;
+    {
+        std::lock_guard lock(Mutex);
+        Terminated = true;
+        Cancel = true;
+    }
     if (Worker.joinable())
         Worker.join();
 }
@@ -81,10 +84,19 @@ std::string TDownloadThread::SavedFile() const
     return Saved;
 }
 
-void TDownloadThread::SetCurrent(std::string request)
+void TDownloadThread::CancelIfCurrent(const std::string& request)
+{
+    std::lock_guard lock(Mutex);
+    if (!Current.empty() && Current == request)
+        Cancel = true;
+}
+
+void TDownloadThread::SetCurrent(std::string request, bool clearCancel)
 {
     std::lock_guard lock(Mutex);
     Current = std::move(request);
+    if (clearCancel)
+        Cancel = Terminated.load();
 }
 
 bool TDownloadThread::Step()
@@ -94,12 +106,9 @@ bool TDownloadThread::Step()
     const auto item = List.FirstPending();
     if (!item)
         return false;
-    // Cleared before the request is published: the window's cancel, sent when it finds the
-    // published request removed, must hold; a Terminate that came first holds too.
-    Cancel = false;
-    if (Terminated)
-        Cancel = true;
-    SetCurrent(item->Request);
+    // Cleared as the request is published: a cancel sent on finding the published request
+    // removed must hold; so does a Terminate that came first.
+    SetCurrent(item->Request, true);
     ++List.ChangeCount;
     const TDownloadRequest req = TDownloadRequest::Split(item->Request);
     const bool download = req.Url.find("://") != std::string::npos && req.SafeName();

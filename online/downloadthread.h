@@ -36,6 +36,9 @@ public:
     bool Step();
 
     std::string CurrentRequest() const;
+    // Cancels the running transfer when it is still `request`: a window that found that
+    // request removed never stops the one that followed it.
+    void CancelIfCurrent(const std::string& request);
     // Where the last download that succeeded was saved.
     std::string SavedFile() const;
     std::atomic<int> Progress{0};
@@ -48,7 +51,7 @@ private:
     TOutcome Save(const TDownloadRequest& request);
     TOutcome Download(const std::string& url, const std::filesystem::path& target);
     bool Publish(const std::filesystem::path& part, const std::filesystem::path& target);
-    void SetCurrent(std::string request);
+    void SetCurrent(std::string request, bool clearCancel = false);
 
     TDownloadlist& List;
     std::function<std::string()> Folder;

@@ -563,22 +563,31 @@ TEST_F(Inet, OnlineLibraryCapsFromTheSettingAndKeepsAStoppedDownload)
 }
 
 // The window cancels when it finds the published request removed; a cancel that comes
-// before the transfer starts stops it all the same, and nothing is saved.
+// before the transfer starts stops it all the same, and nothing is saved. A cancel meant
+// for a request that is no longer running stops nothing.
 TEST_F(Inet, RemovingTheRunningEntryAsItIsPublishedSavesNothing)
 {
     test::TempDir dir;
     TDownloadlist list;
+    const std::string first = "A/t.mp3*" + Url("/track"), second = "A/u.mp3*" + Url("/track");
     TDownloadThread* running = nullptr;
+    int requests = 0;
     TDownloadThread thread(list, [&] {
-        list.SelectAll(true);
-        list.RemoveSelected();
-        running->Cancel = true;
+        if (requests++ == 0) {
+            list.SetSelected(0, true);
+            list.RemoveSelected();
+        }
+        running->CancelIfCurrent(first);
         return dir.Path();
     });
     running = &thread;
-    list.Add("A/t.mp3*" + Url("/track"));
+    list.Add(first);
+    list.Add(second);
     ASSERT_TRUE(thread.Step());
-    EXPECT_EQ(list.Count(), 0u);
+    ASSERT_TRUE(thread.Step());
+    ASSERT_EQ(list.Count(), 1u);
+    EXPECT_TRUE(list.Item(0)->Done);
+    EXPECT_EQ(test::ReadText(dir.File("A/u.mp3")), TrackBytes(kTrack));
     EXPECT_FALSE(std::filesystem::exists(dir.File("A/t.mp3")));
     EXPECT_FALSE(std::filesystem::exists(dir.File("A/.t.mp3.part")));
 }
