@@ -5,8 +5,9 @@
 //   measure [--check] [--save] [--apply]       measures both speakers over the pro-audio driver
 //   search [--artist A] [--title T] [--genre G] [--order random|new|rank] [--max N]
 //                                              searches the online library into "current.ini"
-// Exit status: 0 success, 2 usage, 3 input cannot be opened, the device failed or a
-// measured channel is too quiet,
+//   download ID|URL [--to FOLDER]              saves a track as the download queue does
+// Exit status: 0 success, 2 usage, 3 input cannot be opened, the device failed, a
+// measured channel is too quiet or a download failed,
 // 4 unsupported request, 5 the settings or playlist could not be saved at exit.
 #include "app/clicommands.h"
 #include "app/plancommand.h"
@@ -22,7 +23,8 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "usage: marlixaudio-cli info FILE | play [--driver mme|asio] [FILE|URL|M3U ...] | "
                              "render [--bits 16|24|32] [--max-seconds S] INPUT... OUTPUT.wav | "
                              "measure [--check] [--save] [--apply] | "
-                             "search [--artist A] [--title T] [--genre G] [--order random|new|rank] [--max N]\n");
+                             "search [--artist A] [--title T] [--genre G] [--order random|new|rank] [--max N] | "
+                             "download ID|URL [--to FOLDER]\n");
         return 2;
     }
     const std::string command = args.front();
@@ -37,6 +39,8 @@ int main(int argc, char** argv)
         return marlix::cli::Play(args);
     if (command == "search")
         return marlix::cli::Search(args);
+    if (command == "download")
+        return marlix::cli::Download(args);
     if (command == "plan")
         return marlix::cli::Plan(args);
     std::fprintf(stderr, "marlixaudio-cli: unknown command '%s'\n", command.c_str());

@@ -10,8 +10,10 @@
 #include "measure/measuresession.h"
 #include "platform/waveout/alsawaveout.h"
 #include "online/downloadlist.h"
+#include "online/downloadthread.h"
 #include "online/librarycontrol.h"
 #include "online/librarysearch.h"
+#include "online/onlinelibrary.h"
 #include "online/searchconditions.h"
 #include "player/pending.h"
 #include "player/playbackcontrol.h"
@@ -31,6 +33,7 @@
 #include <cstdlib>
 #include <set>
 #include <thread>
+#include <unistd.h>
 
 namespace marlix::cli {
 namespace {
@@ -72,6 +75,46 @@ void OnSignal(int)
     gInterrupted = true;
 }
 
+// Length of the UTF-8 character that `c` starts, 0 for a byte that starts none.
+size_t Utf8Length(unsigned char c)
+{
+    return c < 0x80 ? 1 : (c >> 5) == 0x6 ? 2 : (c >> 4) == 0xE ? 3 : (c >> 3) == 0x1E ? 4 : 0;
+}
+
+// The character at `at` (of `n` bytes, all present), or -1 when it is malformed or
+// written longer than it needs.
+long Utf8Char(const std::string& text, size_t at, size_t n)
+{
+    static const long kMask[] = {0, 0x7F, 0x1F, 0x0F, 0x07};
+    static const long kLeast[] = {0, 0, 0x80, 0x800, 0x10000};
+    long c = static_cast<unsigned char>(text[at]) & kMask[n];
+    for (size_t k = 1; k < n; ++k) {
+        const auto b = static_cast<unsigned char>(text[at + k]);
+        if ((b & 0xC0) != 0x80)
+            return -1;
+        c = (c << 6) | (b & 0x3F);
+    }
+    return c >= kLeast[n] && c <= 0x10FFFF ? c : -1;
+}
+
+// Text from a server as it may reach a terminal: control characters (C0, DEL, C1) and
+// bytes that are not UTF-8 become "?", so no escape sequence gets through.
+std::string Printable(const std::string& text)
+{
+    std::string out;
+    out.reserve(text.size());
+    for (size_t i = 0; i < text.size();) {
+        const size_t n = Utf8Length(static_cast<unsigned char>(text[i]));
+        const long c = n > 0 && i + n <= text.size() ? Utf8Char(text, i, n) : -1;
+        if (c >= 0x20 && (c < 0x7F || c >= 0xA0))
+            out.append(text, i, n);
+        else
+            out += '?';
+        i += c < 0 ? 1 : n;
+    }
+    return out;
+}
+
 std::string Clock(double ms)
 {
     const long s = ms > 0 ? static_cast<long>(ms / 1000) : 0;
@@ -87,11 +130,11 @@ public:
     {
         for (const TPlayItem& item : playlist.Items())
             if (item.Failed && Failed.insert(item.Location()).second)
-                std::fprintf(stderr, "marlixaudio-cli: cannot play %s\n", item.Location().c_str());
+                std::fprintf(stderr, "marlixaudio-cli: cannot play %s\n", Printable(item.Location()).c_str());
         if (decoder.IsOpen && decoder.OpenCount != LastOpen) {
             LastOpen = decoder.OpenCount;
             ++Played;
-            std::printf("playing: %s\n", decoder.FileName.c_str());
+            std::printf("playing: %s\n", Printable(decoder.FileName).c_str());
         }
         const auto now = std::chrono::steady_clock::now();
         if (decoder.IsOpen && now - LastPrint > std::chrono::seconds(1)) {
@@ -364,7 +407,99 @@ int Search(const std::vector<std::string>& args)
         return 3;
     }
     for (const auto& r : TLibrarySearch::Results(resultFile))
-        std::printf("%s\t%s\t%s\t%s\n", r.Id.c_str(), r.Artist.c_str(), r.Title.c_str(), r.Mp3.c_str());
+        std::printf("%s\t%s\t%s\t%s\n", Printable(r.Id).c_str(), Printable(r.Artist).c_str(),
+                    Printable(r.Title).c_str(), Printable(r.Mp3).c_str());
+    return 0;
+}
+
+namespace {
+
+// The URL of a result of the last search, by its identifier; empty when none has it.
+std::string ResultUrl(const std::string& resultFile, const std::string& id)
+{
+    for (const auto& r : TLibrarySearch::Results(resultFile))
+        if (r.Id == id)
+            return r.Mp3;
+    return {};
+}
+
+// Shows the running download's percentage on stderr: rewritten in place on a terminal,
+// else a line at every tenth.
+class TProgressLine {
+public:
+    explicit TProgressLine(std::string name) : Name(Printable(name)), Terminal(isatty(2) != 0) {}
+    void Show(int percent)
+    {
+        if (Terminal ? percent == Shown : percent / 10 == Shown / 10)
+            return;
+        Shown = percent;
+        std::fprintf(stderr, Terminal ? "\r%s %3d%%" : "%s %3d%%\n", Name.c_str(), percent);
+        std::fflush(stderr);
+    }
+    void End()
+    {
+        if (Terminal && Shown >= 0)
+            std::fputc('\n', stderr);
+    }
+
+private:
+    std::string Name;
+    bool Terminal;
+    int Shown = -1;
+};
+
+} // namespace
+
+int Download(const std::vector<std::string>& args)
+{
+    std::string what, folder;
+    for (size_t i = 0; i < args.size(); ++i) {
+        if (args[i] == "--to" && i + 1 < args.size())
+            folder = args[++i];
+        else if (args[i].rfind("--", 0) == 0 || !what.empty())
+            return Usage("download ID|URL [--to FOLDER]");
+        else
+            what = args[i];
+    }
+    if (what.empty())
+        return Usage("download ID|URL [--to FOLDER]");
+    TSettingFunction& function = Settings().Function;
+    function.Load(TIniFile(ProgramFolder() + "setting.ini"), "Function");
+    if (folder.empty())
+        folder = function.DownloadPath;
+    if (!folder.empty() && folder.back() != '/')
+        folder += '/';
+    const std::string url = what.find("://") != std::string::npos ? what : ResultUrl(function.SearchResultPath, what);
+    if (url.empty()) {
+        std::fprintf(stderr, "marlixaudio-cli: %s is not among the results of the last search\n",
+                     Printable(what).c_str());
+        return 3;
+    }
+    std::signal(SIGINT, OnSignal);
+    std::signal(SIGTERM, OnSignal);
+    TDownloadlist list;
+    MakeDownloadRequests({url}, function.SearchResultPath, folder, list);
+    TDownloadThread thread(list, [folder] { return folder; });
+    thread.MaxBytes = DownloadLimitBytes(function);
+    TProgressLine progress(TDownloadRequest::Split(list.Item(0)->Request).DisplayName());
+    thread.Start();
+    auto finished = [&list] { return list.Item(0)->Done || list.Item(0)->Failed; };
+    while (!finished() && !gInterrupted) {
+        progress.Show(thread.Progress.load());
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    thread.Terminate();
+    if (list.Item(0)->Done)
+        progress.Show(100);
+    progress.End();
+    if (!list.Item(0)->Done) {
+        if (gInterrupted)
+            std::fprintf(stderr, "marlixaudio-cli: interrupted; the same command continues the download\n");
+        else
+            std::fprintf(stderr, "marlixaudio-cli: the download of %s failed\n", Printable(url).c_str());
+        return 3;
+    }
+    std::printf("%s\n", Printable(thread.SavedFile()).c_str());
     return 0;
 }
 

@@ -9,5 +9,6 @@ int Render(const std::vector<std::string>& args);
 int Play(const std::vector<std::string>& args);
 int Measure(const std::vector<std::string>& args);
 int Search(const std::vector<std::string>& args);
+int Download(const std::vector<std::string>& args);
 
 } // namespace marlix::cli

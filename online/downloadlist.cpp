@@ -191,6 +191,29 @@ std::string PathPart(std::string s)
     return s;
 }
 
+// At most `bytes` bytes, never ending inside a UTF-8 character.
+std::string CutUtf8(std::string s, size_t bytes)
+{
+    if (s.size() <= bytes)
+        return s;
+    size_t end = bytes;
+    while (end > 0 && (static_cast<unsigned char>(s[end]) & 0xC0) == 0x80)
+        --end;
+    s.resize(end);
+    return s;
+}
+
+// A name part leaves room for "_n" and the hidden partial file's "." and ".part" within
+// the 255 bytes a file system allows.
+constexpr size_t kNamePartBytes = 200;
+constexpr size_t kExtensionBytes = 32;
+
+bool Exists(const std::string& path)
+{
+    std::error_code ec;
+    return std::filesystem::exists(path, ec);
+}
+
 } // namespace
 
 void MakeDownloadRequests(const std::vector<std::string>& candidates, const std::string& resultFile,
@@ -211,12 +234,12 @@ void MakeDownloadRequests(const std::vector<std::string>& candidates, const std:
         std::string ext = dot == std::string::npos ? std::string() : file.substr(dot);
         if (!ext.empty() && title.size() > ext.size() && title.ends_with(ext))
             title.resize(title.size() - ext.size());
-        artist = PathPart(artist);
-        title = FileNamePart(title);
-        ext = FileNamePart(ext);
+        artist = PathPart(CutUtf8(artist, kNamePartBytes));
+        ext = FileNamePart(CutUtf8(ext, kExtensionBytes));
+        title = CutUtf8(title, kNamePartBytes - ext.size());
         const std::string stem = artist + "/" + PathPart(title);
         std::string name = stem + ext;
-        for (int n = 1; std::filesystem::exists(folder + name) || list.NameQueued(name); ++n)
+        for (int n = 1; Exists(folder + name) || list.NameQueued(name); ++n)
             name = stem + "_" + std::to_string(n) + ext;
         list.Add(name + "*" + url);
     }

@@ -5,6 +5,8 @@
 #include "online/playcount.h"
 #include "settings/setting.h"
 
+#include <algorithm>
+#include <cctype>
 #include <filesystem>
 
 namespace marlix {
@@ -17,7 +19,8 @@ TLibraryControl::TLibraryControl(TLibraryEndpoints endpoints, const TSettingFunc
 
 void TLibraryControl::PlayedToEnd(const std::string& fileName)
 {
-    if (!std::filesystem::exists(Function.SearchResultPath))
+    std::error_code ec;
+    if (!std::filesystem::exists(Function.SearchResultPath, ec))
         return;
     bool library = false;
     for (const auto& r : TLibrarySearch::Results(Function.SearchResultPath)) {
@@ -39,11 +42,24 @@ bool TLibraryControl::WaitReportsSent(std::chrono::milliseconds timeout) const
     return !Poster || Poster->WaitIdle(timeout);
 }
 
+namespace {
+
+// A page the pane may open on the server's word: http or https only, never a local file
+// or a script.
+bool IsWebPage(const std::string& url)
+{
+    std::string scheme = url.substr(0, url.find("://"));
+    std::transform(scheme.begin(), scheme.end(), scheme.begin(), [](unsigned char c) { return std::tolower(c); });
+    return url.find("://") != std::string::npos && (scheme == "http" || scheme == "https");
+}
+
+} // namespace
+
 std::string TLibraryControl::HomeOf(const std::string& fileName) const
 {
     for (const auto& r : TLibrarySearch::Results(Function.SearchResultPath))
         if (r.Mp3 == fileName)
-            return r.Home;
+            return IsWebPage(r.Home) ? r.Home : std::string();
     return {};
 }
 

@@ -26,7 +26,8 @@ public:
     // Waits until the reports given so far have been sent, at most `timeout`; true when
     // none is left (a program about to end lets them go out first).
     bool WaitReportsSent(std::chrono::milliseconds timeout) const;
-    // The "Home" page of the first result whose "MP3" is `fileName`; empty when none.
+    // The "Home" page of the first result whose "MP3" is `fileName`; empty when none, or
+    // when it is not an http or https address.
     std::string HomeOf(const std::string& fileName) const;
     // Candidates into requests; the list is empty afterwards.
     void MakeRequests();

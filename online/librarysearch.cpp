@@ -11,8 +11,10 @@ namespace marlix {
 bool TLibrarySearch::Search(const TLibraryEndpoints& endpoints, const std::string& query,
                             const std::string& resultFile, bool append, const TInetLimits& limits)
 {
-    std::vector<std::string> lines;
-    if (!InetFetchLines(endpoints.SearchBaseUrl + "/search?" + query, lines, limits))
+    // Only a whole answer replaces the results: one cut by the cap or the time limit is a
+    // failure, and the file stays as it was.
+    std::string body;
+    if (!InetFetchWhole(endpoints.SearchBaseUrl + "/search?" + query, body, limits))
         return false;
     std::string text;
     if (append) {
@@ -22,7 +24,7 @@ bool TLibrarySearch::Search(const TLibraryEndpoints& endpoints, const std::strin
         if (!text.empty() && text.back() != '\n')
             text += "\r\n";
     }
-    for (const std::string& line : lines)
+    for (const std::string& line : SplitLines(body))
         text += PercentDecode(line) + "\r\n";
     return WriteFileAtomic(resultFile, text);
 }
@@ -30,7 +32,8 @@ bool TLibrarySearch::Search(const TLibraryEndpoints& endpoints, const std::strin
 std::vector<TLibrarySearch::TResult> TLibrarySearch::Results(const std::string& resultFile)
 {
     std::vector<TResult> out;
-    if (!std::filesystem::exists(resultFile))
+    std::error_code ec;
+    if (!std::filesystem::exists(resultFile, ec))
         return out;
     const TIniFile ini(resultFile);
     for (const std::string& s : ini.ReadSections()) {

@@ -19,8 +19,9 @@ public:
         "・サーバに何らかの障害が発生している可能性があります。\rしばらく待ってから再度検索を実行してください。";
 
     // Fetches search base URL + "/search?" + query and writes the decoded lines to the
-    // result file (appended when asked and the file exists). On failure the file is
-    // left as it was and false is returned.
+    // result file (appended when asked and the file exists). On failure, an answer cut by
+    // the cap or the time limit among them, the file is left as it was and false is
+    // returned.
     static bool Search(const TLibraryEndpoints& endpoints, const std::string& query, const std::string& resultFile,
                        bool append = false, const TInetLimits& limits = {});
     // Appends "Title*MP3" of every section, in order.

@@ -1,6 +1,5 @@
 #include "online/newscheck.h"
 
-#include "base/boundedwait.h"
 #include "platform/inet/inet.h"
 #include "settings/inifile.h"
 
@@ -17,34 +16,23 @@ TNewsCheck::TNewsCheck(TLibraryEndpoints endpoints, std::string programFolder)
 
 TNewsCheck::~TNewsCheck()
 {
-    if (!Worker.joinable())
-        return;
-    {
-        std::lock_guard lock(Shared->Lock);
-        Shared->Fetched = nullptr;
-    }
-    if (WaitUntilDone([this] { return Shared->Finished.load(std::memory_order_acquire); }, StopTimeout)) {
-        Worker.join();
-        return;
-    }
-    ReportAbandoned("the news check", StopTimeout);
-    Worker.detach(); // it may still save the page, but calls nobody
+    std::lock_guard lock(Shared->Lock);
+    Shared->Fetched = nullptr;
 }
 
 void TNewsCheck::Start(std::function<void()> fetched)
 {
-    if (Worker.joinable())
+    if (Job.Started())
         return;
     Shared->Fetched = std::move(fetched);
-    Worker = std::thread([shared = Shared, endpoints = Endpoints, folder = Folder] {
-        if (InetConnected(endpoints.Host)) {
-            // A failed fetch leaves an empty page, whose size counts like any other.
-            (void)InetDownloadToFile(folder + "info.html", endpoints.BaseUrl + "info.html");
-            std::lock_guard lock(shared->Lock);
-            if (shared->Fetched)
-                shared->Fetched();
-        }
-        shared->Finished.store(true, std::memory_order_release);
+    Job.Start([shared = Shared, endpoints = Endpoints, folder = Folder] {
+        if (!InetConnected(endpoints.Host))
+            return;
+        // A failed fetch leaves an empty page, whose size counts like any other.
+        (void)InetDownloadToFile(folder + "info.html", endpoints.BaseUrl + "info.html");
+        std::lock_guard lock(shared->Lock);
+        if (shared->Fetched)
+            shared->Fetched();
     });
 }
 

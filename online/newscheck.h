@@ -1,13 +1,11 @@
 #pragma once
+#include "online/backgroundjob.h"
 #include "online/libraryendpoints.h"
 
-#include <atomic>
-#include <chrono>
 #include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
-#include <thread>
 
 namespace marlix {
 
@@ -21,7 +19,7 @@ class TNewsCheck {
 public:
     TNewsCheck(TLibraryEndpoints endpoints, std::string programFolder);
     // No call of `fetched` starts once this has begun. A fetch under way is waited for
-    // within StopTimeout; past it, it is reported and left behind.
+    // within the job's StopTimeout; past it, it is reported and left behind.
     ~TNewsCheck();
     TNewsCheck(const TNewsCheck&) = delete;
     TNewsCheck& operator=(const TNewsCheck&) = delete;
@@ -29,20 +27,17 @@ public:
     // Starts the one fetch; later calls do nothing.
     void Start(std::function<void()> fetched);
 
-    std::chrono::milliseconds StopTimeout{2000};
-
 private:
     // What the worker touches; it holds a share, so a worker left behind finds it alive.
     struct TShared {
         std::mutex Lock; // held while `Fetched` runs, so the destructor can cut it off
         std::function<void()> Fetched;
-        std::atomic<bool> Finished{false};
     };
 
     const TLibraryEndpoints Endpoints;
     const std::string Folder;
     std::shared_ptr<TShared> Shared = std::make_shared<TShared>();
-    std::thread Worker;
+    TBackgroundJob Job{"the news check"};
 };
 
 // Compares the size of "info.html" in `programFolder` with "InfoSize" of section "Info",

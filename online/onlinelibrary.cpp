@@ -6,6 +6,14 @@
 
 namespace marlix {
 
+uint64_t DownloadLimitBytes(const TSettingFunction& function)
+{
+    constexpr uint64_t kMiB = uint64_t{1} << 20;
+    if (function.nMaxDownloadMB <= 0)
+        return TInetLimits().DownloadCap;
+    return static_cast<uint64_t>(function.nMaxDownloadMB) * kMiB;
+}
+
 TOnlineLibrary::TOnlineLibrary(std::string programFolder, TSettingFunction& function, TLibraryEndpoints endpoints)
     : Folder(std::move(programFolder)),
       Function(function),
@@ -39,6 +47,7 @@ void TOnlineLibrary::Start()
     std::filesystem::create_directories(Function.FavoritePath, ec);
     std::filesystem::create_directories(Function.DownloadPath, ec);
     Downloads.LoadUnfinished(Folder + "download.txt");
+    Thread.MaxBytes = DownloadLimitBytes(Function);
     Thread.Start();
 }
 

@@ -4,12 +4,16 @@
 #include "online/librarycontrol.h"
 #include "online/libraryendpoints.h"
 
+#include <cstdint>
 #include <mutex>
 #include <string>
 
 namespace marlix {
 
 class TSettingFunction;
+
+// "nMaxDownloadMB" in bytes; the built-in cap when it is not above 0.
+uint64_t DownloadLimitBytes(const TSettingFunction& function);
 
 // The online library's process-wide parts, created with the program and kept until exit:
 // where the library is, the download queue with its thread, and the control loop's

@@ -63,11 +63,27 @@ std::vector<std::string> PlayAllLinks(const std::vector<std::string>& pageLines,
     return links;
 }
 
+namespace {
+
+// The URL's path: after the scheme's "//" and the host, before any query or fragment.
+std::string UrlPath(const std::string& url)
+{
+    size_t start = 0;
+    if (const auto scheme = url.find("://"); scheme != std::string::npos) {
+        start = url.find_first_of("/?#", scheme + 3);
+        if (start == std::string::npos || url[start] != '/')
+            return {};
+    }
+    return url.substr(start, url.find_first_of("?#", start) - start);
+}
+
+} // namespace
+
 bool IsAudioLink(const std::string& url)
 {
-    const std::string lower = Lower(url);
+    const std::string path = Lower(UrlPath(url));
     for (const char* ext : {".mp3", ".wav", ".mpg", ".mid"})
-        if (lower.find(ext) != std::string::npos)
+        if (path.ends_with(ext))
             return true;
     return false;
 }

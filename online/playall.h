@@ -9,7 +9,8 @@ namespace marlix {
 // folder, without script links or wildcards.
 std::vector<std::string> PlayAllLinks(const std::vector<std::string>& pageLines, const std::string& location);
 
-// True when a navigation to `url` is an audio file the playlist should take instead.
+// True when a navigation to `url` is an audio file the playlist should take instead: its
+// path (without query or fragment) ends in ".mp3", ".wav", ".mpg" or ".mid", in any case.
 bool IsAudioLink(const std::string& url);
 
 } // namespace marlix

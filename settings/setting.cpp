@@ -126,6 +126,7 @@ template <class V> void Visit(TSettingFunction& s, V& v)
     v("bDownload", s.bDownload);
     v("bDownloadTonkaraOnly", s.bDownloadTonkaraOnly);
     v("DownloadPath", s.DownloadPath);
+    v("nMaxDownloadMB", s.nMaxDownloadMB);
     v("BGMVolume", s.BGMVolume);
     v("BGMPlaylist", s.BGMPlaylist);
     v("bSaveHistory", s.bSaveHistory);

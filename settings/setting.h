@@ -118,6 +118,7 @@ public:
     bool bDownload = false;
     bool bDownloadTonkaraOnly = false;
     std::string DownloadPath;
+    int nMaxDownloadMB = 2048; // a larger download fails
     TAtomicValue<int> BGMVolume = -18; // read by the device callback
     std::string BGMPlaylist;
     bool bSaveHistory = true;

@@ -156,7 +156,7 @@ void TFo_Download::Ti_CheckTimer()
                 RunningIndex = static_cast<int>(i);
         // The running request was removed: stop its transfer.
         if (!current.empty() && RunningIndex < 0)
-            Thread.Cancel = true;
+            Thread.CancelIfCurrent(current);
     }
     if (progress != SeenProgress) {
         SeenProgress = progress;

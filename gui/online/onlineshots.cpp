@@ -66,7 +66,7 @@ bool SaveOnlineWindowShots(const QString& dir, QString& error)
     TOnlineLibrary online(folder, function, TLibraryEndpoints::For("127.0.0.1:9"));
     TPendingAdditions pending;
 
-    TFo_Search search(TFo_Search::TMode::NewFavourite, folder, function.FavoritePath);
+    TFo_Search search(TFo_Search::TMode::NewFavourite, folder, function.FavoritePath, nullptr, online.Endpoints);
     TFo_Download downloads(online.Downloads, online.Thread, settings);
     for (const char* r : {"Bach/Air.mp3*http://h/a.mp3", "Coltrane/夜の歌.mp3*http://h/b.mp3",
                           "Davis/Noon.mp3*http://h/c.mp3", "Evans/A very long title that does not fit.mp3*http://h/d.mp3"})

@@ -46,10 +46,23 @@ QString U(const std::string& s)
     return QString::fromStdString(s);
 }
 
+// The genre list is small: a library that does not answer soon is not waited for.
+TInetLimits GenreLimits()
+{
+    TInetLimits limits;
+    limits.FetchTimeoutMs = 10000;
+    return limits;
+}
+
 } // namespace
 
-TFo_Search::TFo_Search(TMode mode, std::string programFolder, std::string favouritesFolder, QWidget* parent)
-    : QDialog(parent), Mode(mode), FavouritesFolder(std::move(favouritesFolder))
+TFo_Search::TFo_Search(TMode mode, std::string programFolder, std::string favouritesFolder, QWidget* parent,
+                       TLibraryEndpoints library)
+    : QDialog(parent),
+      Mode(mode),
+      Folder(std::move(programFolder)),
+      FavouritesFolder(std::move(favouritesFolder)),
+      Genres(std::move(library), Folder, GenreLimits())
 {
     setObjectName("Fo_Search");
     setWindowTitle(QStringLiteral("検索"));
@@ -74,7 +87,7 @@ TFo_Search::TFo_Search(TMode mode, std::string programFolder, std::string favour
     Ed_Genre = new QComboBox(this);
     Ed_Genre->setObjectName("Ed_Genre");
     Ed_Genre->setEditable(true);
-    Ed_Genre->addItems(GenreItems(programFolder));
+    FillGenres();
     form->addRow(QStringLiteral("アーティスト"), Ed_Artist);
     form->addRow(QStringLiteral("タイトル"), Ed_Title);
     form->addRow(QStringLiteral("ジャンル"), Ed_Genre);
@@ -205,8 +218,9 @@ void TFo_Search::Warn(const QString& text)
 bool TFo_Search::OkStep()
 {
     const QString name = Ed_Name->text();
+    std::error_code ec;
     const bool exists =
-        !name.isEmpty() && std::filesystem::exists(FavouritesFolder + name.toStdString() + ".mxp");
+        !name.isEmpty() && std::filesystem::exists(FavouritesFolder + name.toStdString() + ".mxp", ec);
     if (Mode != TMode::Search && name.isEmpty()) {
         Ed_Name->setFocus();
         Warn(QStringLiteral("お気に入り名を入力してください"));
@@ -240,8 +254,27 @@ bool TFo_Search::OkStep()
     return true;
 }
 
+void TFo_Search::showEvent(QShowEvent* e)
+{
+    QDialog::showEvent(e);
+    Genres.Start();
+}
+
+// The list from "genres.txt"; what the field holds stays.
+void TFo_Search::FillGenres()
+{
+    const QString text = Ed_Genre->currentText();
+    Ed_Genre->clear();
+    Ed_Genre->addItems(GenreItems(Folder));
+    Ed_Genre->setCurrentText(text);
+}
+
 void TFo_Search::Ti_CheckTimer()
 {
+    if (!GenresTaken && Genres.Fetched()) {
+        GenresTaken = true;
+        FillGenres();
+    }
     if (Ra_Rank->isChecked() && !Ch_Tonkara->isChecked())
         Ra_Random->setChecked(true);
     const bool rank = Ra_Rank->isChecked() && Ch_Tonkara->isChecked();

@@ -1,4 +1,5 @@
 #pragma once
+#include "online/genrelist.h"
 #include "online/searchconditions.h"
 
 #include <QDialog>
@@ -16,16 +17,18 @@ class QTimer;
 namespace marlix {
 
 class TPendingAdditions;
-struct TLibraryEndpoints;
 
 // The search dialog "検索": the conditions of a library search, in mode 0 (search),
-// 1 (new favourite) or 2 (edit a favourite). OK builds the query.
+// 1 (new favourite) or 2 (edit a favourite). OK builds the query. Opening it fetches the
+// library's genre list, which the genre field takes when it arrives.
 class TFo_Search : public QDialog {
     Q_OBJECT
 public:
     enum class TMode { Search = 0, NewFavourite = 1, EditFavourite = 2 };
-    // `programFolder` holds "genres.txt"; `favouritesFolder` the ".mxp" files.
-    TFo_Search(TMode mode, std::string programFolder, std::string favouritesFolder, QWidget* parent = nullptr);
+    // `programFolder` holds "genres.txt"; `favouritesFolder` the ".mxp" files; `library`
+    // serves the genre list (none is fetched when its host is empty).
+    TFo_Search(TMode mode, std::string programFolder, std::string favouritesFolder, QWidget* parent = nullptr,
+               TLibraryEndpoints library = TLibraryEndpoints::FromEnvironment());
 
     TSearchConditions Conditions() const;
     void SetConditions(const TSearchConditions& c);
@@ -36,17 +39,26 @@ public:
     // False keeps the dialog open.
     bool OkStep();
     void Ti_CheckTimer();
+    // The genre list fetched when the dialog opened has arrived or failed.
+    bool GenresChecked() const { return Genres.Finished(); }
 
     QString FavouriteName() const;
     void SetFavouriteName(const QString& name); // mode 2: also the current name
     const std::string& Query() const { return QueryText; }
     int Open() const { return OpenTargets; }
 
+protected:
+    void showEvent(QShowEvent* e) override;
+
 private:
     void Warn(const QString& text);
+    void FillGenres();
 
     TMode Mode;
+    std::string Folder;
     std::string FavouritesFolder;
+    TGenreFetch Genres;
+    bool GenresTaken = false;
     QString CurrentName;
     std::string QueryText;
     int OpenTargets = 3;

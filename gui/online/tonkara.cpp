@@ -114,8 +114,9 @@ void TFo_Tonkara::showEvent(QShowEvent* e)
         return;
     Started = true;
     const std::string top = Library.Function.TopPagePath;
-    Navigate(std::filesystem::exists(top) ? QUrl::fromLocalFile(QString::fromStdString(top)).toString().toStdString()
-                                          : Library.Endpoints.BaseUrl);
+    std::error_code ec;
+    const QUrl page = QUrl::fromLocalFile(QString::fromStdString(top));
+    Navigate(std::filesystem::exists(top, ec) ? page.toString().toStdString() : Library.Endpoints.BaseUrl);
     Ti_Check->start();
 }
 
@@ -135,7 +136,8 @@ void TFo_Tonkara::DocumentComplete(bool ok)
     const bool requested = Requested;
     Requested = false;
     const std::string notFound = Library.Folder + "notfound.html";
-    if (!ok && requested && std::filesystem::exists(notFound))
+    std::error_code ec;
+    if (!ok && requested && std::filesystem::exists(notFound, ec))
         WB_Browser->Navigate(QUrl::fromLocalFile(QString::fromStdString(notFound)));
 }
 

@@ -3,8 +3,8 @@
 #include <curl/curl.h>
 #include <netdb.h>
 
-#include <chrono>
 #include <algorithm>
+#include <cstdio>
 #include <fstream>
 #include <memory>
 
@@ -161,23 +161,51 @@ bool InetConnected(const std::string& host)
     return ok;
 }
 
-bool InetFetchToMemory(const std::string& url, std::string& body, const TInetLimits& limits)
+namespace {
+
+enum class TFetchEnd { Failed, Whole, Cut };
+
+// Reads a 2xx answer into `body` within the fetch cap and time limit.
+TFetchEnd PerformCapped(CURL* e, std::string& body, const TInetLimits& limits)
+{
+    TCapped sink{&body, limits.FetchCap};
+    SetTimeouts(e, limits.FetchTimeoutMs);
+    curl_easy_setopt(e, CURLOPT_TIMEOUT_MS, limits.FetchTimeoutMs);
+    curl_easy_setopt(e, CURLOPT_BUFFERSIZE, static_cast<long>(std::max<size_t>(limits.FetchPiece, 1024)));
+    curl_easy_setopt(e, CURLOPT_WRITEFUNCTION, WriteCapped);
+    curl_easy_setopt(e, CURLOPT_WRITEDATA, &sink);
+    const CURLcode rc = curl_easy_perform(e);
+    if (!Is2xx(Status(e)))
+        return TFetchEnd::Failed;
+    if (rc == CURLE_OK)
+        return TFetchEnd::Whole;
+    return sink.Cut || rc == CURLE_OPERATION_TIMEDOUT ? TFetchEnd::Cut : TFetchEnd::Failed;
+}
+
+TFetchEnd Fetch(const std::string& url, std::string& body, const TInetLimits& limits)
 {
     body.clear();
     TEasy e = NewEasy(url, kAgent);
     if (!e)
-        return false;
+        return TFetchEnd::Failed;
     TList headers = NoCacheHeaders();
-    TCapped sink{&body, limits.FetchCap};
-    SetTimeouts(e.get(), limits.FetchTimeoutMs);
-    curl_easy_setopt(e.get(), CURLOPT_TIMEOUT_MS, limits.FetchTimeoutMs);
     curl_easy_setopt(e.get(), CURLOPT_HTTPHEADER, headers.get());
-    curl_easy_setopt(e.get(), CURLOPT_BUFFERSIZE, static_cast<long>(std::max<size_t>(limits.FetchPiece, 1024)));
-    curl_easy_setopt(e.get(), CURLOPT_WRITEFUNCTION, WriteCapped);
-    curl_easy_setopt(e.get(), CURLOPT_WRITEDATA, &sink);
-    const CURLcode rc = curl_easy_perform(e.get());
-    const bool opened = rc == CURLE_OK || sink.Cut || rc == CURLE_OPERATION_TIMEDOUT;
-    if (opened && Is2xx(Status(e.get())))
+    const TFetchEnd end = PerformCapped(e.get(), body, limits);
+    if (end == TFetchEnd::Failed)
+        body.clear();
+    return end;
+}
+
+} // namespace
+
+bool InetFetchToMemory(const std::string& url, std::string& body, const TInetLimits& limits)
+{
+    return Fetch(url, body, limits) != TFetchEnd::Failed;
+}
+
+bool InetFetchWhole(const std::string& url, std::string& body, const TInetLimits& limits)
+{
+    if (Fetch(url, body, limits) == TFetchEnd::Whole)
         return true;
     body.clear();
     return false;
@@ -253,10 +281,7 @@ bool InetDownloadToFile(const std::string& path, const std::string& url, const T
     if (!e)
         return false;
     std::string body;
-    SetTimeouts(e.get(), limits.DownloadTimeoutMs);
-    curl_easy_setopt(e.get(), CURLOPT_WRITEFUNCTION, WriteString);
-    curl_easy_setopt(e.get(), CURLOPT_WRITEDATA, &body);
-    if (curl_easy_perform(e.get()) != CURLE_OK || Status(e.get()) != 200)
+    if (PerformCapped(e.get(), body, limits) != TFetchEnd::Whole || Status(e.get()) != 200)
         return false;
     out.write(body.data(), static_cast<std::streamsize>(body.size()));
     return static_cast<bool>(out.flush());
@@ -264,45 +289,107 @@ bool InetDownloadToFile(const std::string& path, const std::string& url, const T
 
 namespace {
 
-// Cuts what arrives into pieces of the first piece's size and counts them.
+// "bytes FIRST-LAST/SIZE" of a partial answer: its first byte and the whole size (0 when
+// the server gives "*"); false when the header is missing or malformed.
+bool ContentRange(CURL* e, uint64_t& first, uint64_t& size)
+{
+    curl_header* h = nullptr;
+    if (curl_easy_header(e, "Content-Range", 0, CURLH_HEADER, -1, &h) != CURLHE_OK || !h || !h->value)
+        return false;
+    unsigned long long a = 0, b = 0, n = 0;
+    char star = 0;
+    if (std::sscanf(h->value, "bytes %llu-%llu/%llu", &a, &b, &n) == 3) {
+        first = a;
+        size = n;
+        return b >= a && n > b;
+    }
+    if (std::sscanf(h->value, "bytes %llu-%llu/%c", &a, &b, &star) == 3 && star == '*') {
+        first = a;
+        size = 0;
+        return b >= a;
+    }
+    return false;
+}
+
+// Cuts what arrives into pieces of the first piece's size and counts them. An answer that
+// continues a partial file must first repeat the file's tail.
 struct TProgressSink {
+    TProgressSink(CURL* easy, std::ostream& out, std::atomic<int>& progress, const std::atomic<bool>& cancel,
+                  uint64_t cap, const TResumePoint* resume)
+        : Easy(easy), Out(&out), Progress(&progress), Cancel(&cancel), Cap(cap), Resume(resume)
+    {
+    }
     CURL* Easy;
     std::ostream* Out;
     std::atomic<int>* Progress;
     const std::atomic<bool>* Cancel;
+    uint64_t Cap;
+    const TResumePoint* Resume; // null for a whole download
     size_t Piece = 0;
-    long long Length = 1;
-    long long Total = 0;
+    uint64_t Length = 1;   // the whole file's size, the divisor of the percentage
+    uint64_t Total = 0;    // the file's size so far
+    size_t Compared = 0;   // bytes of the tail checked so far
+    bool Mismatch = false; // the answer does not continue the partial file
     std::string Held;
 
-    void Emit(const char* data, size_t n)
+    // Where the body goes, from the first piece: after the part's bytes it repeats, or
+    // from the start.
+    bool Start(size_t n)
     {
-        Total += static_cast<long long>(n);
-        Progress->store(static_cast<int>((Total * 100 + Length / 2) / Length), std::memory_order_release);
+        Piece = n;
+        curl_off_t len = -1;
+        curl_easy_getinfo(Easy, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &len);
+        const uint64_t body = len > 0 ? static_cast<uint64_t>(len) : 0;
+        uint64_t size = 0;
+        if (Resume && Status(Easy) == 206) {
+            uint64_t first = 0;
+            Mismatch = !ContentRange(Easy, first, size) || first != Resume->Size - Resume->Tail.size();
+            if (Mismatch)
+                return false;
+            Total = first;
+        } else {
+            Resume = nullptr;
+        }
+        Length = std::max<uint64_t>({size, Total + body, 1});
+        Out->seekp(static_cast<std::streamoff>(Total));
+        return std::max(size, Total + body) <= Cap;
+    }
+    bool Emit(const char* data, size_t n)
+    {
+        Total += n;
+        if (Total > Cap)
+            return false;
+        Progress->store(static_cast<int>(std::min<uint64_t>(100, (Total * 100 + Length / 2) / Length)),
+                        std::memory_order_release);
         Out->write(data, static_cast<std::streamsize>(n));
+        return true;
     }
     bool Take(const char* data, size_t n)
     {
         if (Cancel->load(std::memory_order_acquire) || !Is2xx(Status(Easy)))
             return false;
-        if (Piece == 0) {
-            Piece = n;
-            curl_off_t len = -1;
-            curl_easy_getinfo(Easy, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &len);
-            Length = len > 0 ? len : 1;
+        if (Piece == 0 && !Start(n))
+            return false;
+        if (Resume && Compared < Resume->Tail.size()) {
+            const size_t k = std::min(n, Resume->Tail.size() - Compared);
+            Mismatch = Resume->Tail.compare(Compared, k, data, k) != 0;
+            if (Mismatch)
+                return false;
+            Compared += k;
         }
         Held.append(data, n);
         size_t at = 0;
         for (; Held.size() - at >= Piece; at += Piece)
-            Emit(Held.data() + at, Piece);
+            if (!Emit(Held.data() + at, Piece))
+                return false;
         Held.erase(0, at);
         return static_cast<bool>(*Out);
     }
-    void Finish()
+    bool Finish()
     {
-        if (!Held.empty())
-            Emit(Held.data(), Held.size());
+        const bool ok = Held.empty() || Emit(Held.data(), Held.size());
         Held.clear();
+        return ok;
     }
 };
 
@@ -316,16 +403,24 @@ int CancelCheck(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t)
     return static_cast<const std::atomic<bool>*>(user)->load(std::memory_order_acquire) ? 1 : 0;
 }
 
-} // namespace
-
-bool InetDownloadWithProgress(std::ostream& out, const std::string& url, std::atomic<int>& progress,
-                              const std::atomic<bool>& cancel, const TInetLimits& limits)
+// One request: the whole file, or with `resume` the rest of a partial one. `restart`
+// tells that the partial file cannot be continued (the bytes differ, or the range is
+// refused), so a whole download may follow.
+bool DownloadOnce(std::ostream& out, const std::string& url, std::atomic<int>& progress,
+                  const std::atomic<bool>& cancel, const TInetLimits& limits, const TResumePoint* resume,
+                  bool& restart)
 {
+    restart = false;
     TEasy e = NewEasy(url, kAgent);
     if (!e)
         return false;
-    TProgressSink sink{e.get(), &out, &progress, &cancel, 0, 1, 0, {}};
-    SetTimeouts(e.get(), limits.DownloadTimeoutMs);
+    TProgressSink sink(e.get(), out, progress, cancel, limits.DownloadCap, resume);
+    const std::string range = resume ? std::to_string(resume->Size - resume->Tail.size()) + "-" : std::string();
+    if (resume)
+        curl_easy_setopt(e.get(), CURLOPT_RANGE, range.c_str());
+    curl_easy_setopt(e.get(), CURLOPT_CONNECTTIMEOUT_MS, limits.DownloadTimeoutMs);
+    curl_easy_setopt(e.get(), CURLOPT_LOW_SPEED_LIMIT, std::max(1L, limits.DownloadLowSpeed));
+    curl_easy_setopt(e.get(), CURLOPT_LOW_SPEED_TIME, std::max(1L, (limits.DownloadTimeoutMs + 999) / 1000));
     curl_easy_setopt(e.get(), CURLOPT_FOLLOWLOCATION, 1L);
     curl_easy_setopt(e.get(), CURLOPT_MAXREDIRS, 5L);
     curl_easy_setopt(e.get(), CURLOPT_WRITEFUNCTION, WriteProgress);
@@ -334,14 +429,30 @@ bool InetDownloadWithProgress(std::ostream& out, const std::string& url, std::at
     curl_easy_setopt(e.get(), CURLOPT_XFERINFOFUNCTION, CancelCheck);
     curl_easy_setopt(e.get(), CURLOPT_XFERINFODATA, &cancel);
     const CURLcode rc = curl_easy_perform(e.get());
-    if (rc != CURLE_OK || sink.Piece == 0 || !Is2xx(Status(e.get())) || cancel.load())
+    restart = resume && !cancel.load() && (sink.Mismatch || Status(e.get()) == 416);
+    if (rc != CURLE_OK || sink.Piece == 0 || !Is2xx(Status(e.get())) || cancel.load() || !sink.Finish())
         return false;
-    sink.Finish();
     return static_cast<bool>(out.flush());
 }
 
+} // namespace
+
+bool InetDownloadWithProgress(std::ostream& out, const std::string& url, std::atomic<int>& progress,
+                              const std::atomic<bool>& cancel, const TInetLimits& limits, const TResumePoint& resume)
+{
+    bool restart = true;
+    if (resume.Size > 0 && !resume.Tail.empty() && resume.Tail.size() <= resume.Size) {
+        if (DownloadOnce(out, url, progress, cancel, limits, &resume, restart))
+            return true;
+        if (!restart)
+            return false;
+        progress = 0;
+    }
+    return DownloadOnce(out, url, progress, cancel, limits, nullptr, restart);
+}
+
 void InetPostAndForget(const std::string& body, const std::string& path, const TInetHost& library,
-                       const std::string& referrer)
+                       const std::string& referrer, const TInetLimits& limits)
 {
     const std::string url = "http://" + library.Name() + ":" + std::to_string(library.Port()) + path;
     TEasy e = NewEasy(url, "WININET Sample Program");
@@ -355,10 +466,7 @@ void InetPostAndForget(const std::string& body, const std::string& path, const T
     curl_easy_setopt(e.get(), CURLOPT_REFERER, referrer.c_str());
     curl_easy_setopt(e.get(), CURLOPT_POSTFIELDS, body.data());
     curl_easy_setopt(e.get(), CURLOPT_POSTFIELDSIZE, static_cast<long>(body.size()));
-    SetTimeouts(e.get(), 10000);
-    curl_easy_setopt(e.get(), CURLOPT_WRITEFUNCTION, WriteString);
-    curl_easy_setopt(e.get(), CURLOPT_WRITEDATA, &ignored);
-    curl_easy_perform(e.get());
+    (void)PerformCapped(e.get(), ignored, limits);
 }
 
 std::string UrlFileName(const std::string& url)

@@ -1,5 +1,6 @@
 // The library server as users run it (imported from tagged files, started on a free port)
-// with the player's client, the CLI and the download thread against it.
+// with the player's client, the CLI and the download thread against it; and the CLI
+// against a hostile library of the test's own.
 #include "engine/alsafiledevice.h"
 #include "online/downloadlist.h"
 #include "online/downloadthread.h"
@@ -10,9 +11,16 @@
 #include <gtest/gtest.h>
 #include <httplib.h>
 
+#include <signal.h>
+
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
+#include <fstream>
+#include <future>
 #include <map>
+#include <mutex>
+#include <random>
 #include <set>
 #include <thread>
 
@@ -234,6 +242,143 @@ TEST_F(Library, DownloadsLandInsideTheFolderUnderTheirNames)
     for (const auto& e : std::filesystem::recursive_directory_iterator(dir.File("downloads")))
         files.insert(std::filesystem::relative(e.path(), folder).string());
     EXPECT_EQ(files, (std::set<std::string>{"Bach", "Bach/Morning.wav", "Bach/Morning_1.wav"}));
+}
+
+// "download" saves a result of the last search (by identifier) or a URL as the download
+// queue does: "artist/title.ext" in the folder given or in "DownloadPath", "_1" when the
+// name is taken, progress on stderr, the saved file on stdout; status 3 when it fails.
+TEST_F(Library, CliDownloadsLikeTheQueue)
+{
+    test::TLibraryProcess server(dir.File("lib.db"));
+    ASSERT_GT(server.Port(), 0);
+    ASSERT_EQ(Search(server, "--artist Bach --order new"), (std::vector<std::string>{"Evening", "Morning"}));
+    const std::string cli = Env(server) + "'" + kBin + "marlixaudio-cli' download ";
+    const std::string err = " 2>'" + dir.File("err") + "'";
+    int status = -1;
+    for (const char* name : {"Evening.mp3", "Evening_1.mp3"}) {
+        const std::string out = RunCommand(cli + ids["Evening"] + " --to '" + dir.File("dl") + "'" + err, &status);
+        EXPECT_EQ(status, 0) << test::ReadText(dir.File("err"));
+        EXPECT_EQ(out, dir.File("dl/Bach Sons/") + name + "\n");
+        EXPECT_EQ(test::ReadAll(dir.File("dl/Bach Sons/") + name), test::ReadAll(dir.File("music/b.mp3")));
+        EXPECT_NE(test::ReadText(dir.File("err")).find(name + std::string(" 100%")), std::string::npos)
+            << test::ReadText(dir.File("err"));
+    }
+
+    test::WriteText(dir.File("home/setting.ini"), "[Function]\nDownloadPath=" + dir.File("dl2") + "\n");
+    const std::string files = "http://" + server.Host() + "/tonkara/files/";
+    const std::string out = RunCommand(cli + "'" + files + ids["Morning"] + ".wav'" + err, &status);
+    EXPECT_EQ(out, dir.File("dl2/Bach/Morning.wav\n"));
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(test::ReadAll(dir.File("dl2/Bach/Morning.wav")), test::ReadAll(dir.File("music/a.wav")));
+
+    for (const std::string& what : {std::string("0000000000000000"), "'" + files + "0000000000000000.mp3'"}) {
+        RunCommand(cli + what + " --to '" + dir.File("dl3") + "'" + err, &status);
+        EXPECT_EQ(status, 3) << what;
+    }
+    EXPECT_FALSE(std::filesystem::exists(dir.File("dl3/Unknown/0000000000000000.mp3")));
+    RunCommand(cli + err, &status);
+    EXPECT_EQ(status, 2);
+}
+
+// A library that puts terminal escapes into its results, and a track that trickles out
+// until the test lets it hurry (ranges answered).
+class THostileLibrary {
+public:
+    THostileLibrary() : Track(1 << 20, '\0')
+    {
+        std::mt19937 random(3);
+        for (char& c : Track)
+            c = static_cast<char>(random());
+        Http.Get("/tonkara/center2.tks/search", [this](const httplib::Request&, httplib::Response& res) {
+            res.set_content("[0123456789ABCDEF]\r\nTitle=%1B]0;owned%07T%09%1B[2J\r\nArtist=A%9B31m%C2%9B%7F\r\n"
+                            "MP3=" + Url("/e.mp3") + "\r\n"
+                            "[1111111111111111]\r\nTitle=Slow\r\nArtist=B\r\nMP3=" + Url("/t.mp3") + "\r\n",
+                            "text/plain");
+        });
+        Http.Get("/t.mp3", [this](const httplib::Request& req, httplib::Response& res) {
+            {
+                std::lock_guard lock(Mutex);
+                Ranges.push_back(req.get_header_value("Range"));
+            }
+            res.set_content_provider(Track.size(), "audio/mpeg",
+                                     [this](size_t offset, size_t length, httplib::DataSink& sink) {
+                                         if (!Hurry)
+                                             std::this_thread::sleep_for(std::chrono::milliseconds(20));
+                                         return sink.write(Track.data() + offset, std::min<size_t>(length, 4096));
+                                     });
+        });
+        Port = Http.bind_to_any_port("127.0.0.1");
+        Thread = std::thread([this] { Http.listen_after_bind(); });
+        while (!Http.is_running())
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    ~THostileLibrary()
+    {
+        Hurry = true;
+        Http.stop();
+        Thread.join();
+    }
+    std::string Url(const std::string& path) const { return "http://127.0.0.1:" + std::to_string(Port) + path; }
+    std::vector<std::string> TakeRanges()
+    {
+        std::lock_guard lock(Mutex);
+        return std::exchange(Ranges, {});
+    }
+
+    std::string Track;
+    std::atomic<bool> Hurry{false};
+    httplib::Server Http;
+    std::thread Thread;
+    std::mutex Mutex;
+    std::vector<std::string> Ranges;
+    int Port = 0;
+};
+
+// The server's strings reach the terminal without control characters; a download
+// stopped by SIGINT keeps its partial file, which the same command continues.
+TEST(LibraryCli, PrintsNoControlCharactersAndContinuesAnInterruptedDownload)
+{
+    THostileLibrary library;
+    test::TempDir dir;
+    const std::string env = "MARLIX_AUDIO_HOME='" + dir.Path() + "' MARLIX_LIBRARY_HOST=127.0.0.1:" +
+        std::to_string(library.Port) + " ";
+    int status = -1;
+    const std::string out = RunCommand(env + "'" + kBin + "marlixaudio-cli' search", &status);
+    ASSERT_EQ(status, 0);
+    EXPECT_EQ(out, "0123456789ABCDEF\tA?31m??\t?]0;owned?T??[2J\t" + library.Url("/e.mp3") + "\n" +
+                       "1111111111111111\tB\tSlow\t" + library.Url("/t.mp3") + "\n");
+
+    const std::string download = env + "sh -c 'echo $$ >\"$0\"; exec \"$1\" download 1111111111111111 --to \"$2\"' '" +
+        dir.File("pid") + "' '" + kBin + "marlixaudio-cli' '" + dir.File("dl") + "'";
+    auto first = std::async(std::launch::async, [&] {
+        int s = -1;
+        const std::string text = RunCommand(download + " 2>&1", &s);
+        return std::make_pair(s, text);
+    });
+    const std::string part = dir.File("dl/B/.Slow.mp3.part");
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    std::error_code ec;
+    while (std::chrono::steady_clock::now() < deadline &&
+           (test::ReadText(dir.File("pid")).empty() || std::filesystem::file_size(part, ec) == 0 || ec))
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    kill(std::atoi(test::ReadText(dir.File("pid")).c_str()), SIGINT);
+    const auto [stopped, said] = first.get();
+    EXPECT_EQ(stopped, 3) << said;
+    EXPECT_NE(said.find("interrupted"), std::string::npos) << said;
+    const auto kept = std::filesystem::file_size(part, ec);
+    ASSERT_FALSE(ec);
+    ASSERT_GT(kept, 0u);
+    ASSERT_LT(kept, library.Track.size());
+
+    library.Hurry = true;
+    library.TakeRanges();
+    EXPECT_EQ(RunCommand(download + " 2>/dev/null", &status), dir.File("dl/B/Slow.mp3\n"));
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(test::ReadText(dir.File("dl/B/Slow.mp3")), library.Track);
+    EXPECT_FALSE(std::filesystem::exists(part));
+    const auto ranges = library.TakeRanges();
+    ASSERT_FALSE(ranges.empty());
+    EXPECT_EQ(ranges[0], "bytes=" + std::to_string(kept - std::min<uintmax_t>(kept, 65536)) + "-");
 }
 
 } // namespace

@@ -2,12 +2,14 @@
 // report's check code, queries and favourites, play-all links, download naming and the
 // download queue.
 #include "online/downloadlist.h"
+#include "online/librarycontrol.h"
 #include "online/librarysearch.h"
 #include "online/playall.h"
 #include "online/playcount.h"
 #include "online/searchconditions.h"
 #include "platform/inet/inet.h"
 #include "player/pending.h"
+#include "settings/setting.h"
 #include "support/testutil.h"
 
 #include <gtest/gtest.h>
@@ -104,8 +106,45 @@ TEST(Online, PlayAllTakesClosedMp3Links)
     EXPECT_EQ(PlayAllLinks(page, "http://h/dir/page.html"),
               (std::vector<std::string>{"http://h/dir/music/a.mp3", "http://h/dir/b.MP3", "http://h/dir/c.mp3",
                                         "http://x.org/d/e.mp3"}));
-    EXPECT_TRUE(IsAudioLink("http://h/A.WAV"));
-    EXPECT_FALSE(IsAudioLink("http://h/page.html"));
+}
+
+// Only a path that ends in an audio extension is an audio link: not a host or a script
+// whose name holds one.
+TEST(Online, AudioLinksEndInAnAudioExtension)
+{
+    const struct {
+        const char* Url;
+        bool Audio;
+    } cases[] = {
+        {"http://h/A.WAV", true},          {"http://h/a.mp3?token=1", true}, {"https://h/d/b.mid#t", true},
+        {"file:///music/c.mpg", true},     {"http://h/page.html", false},    {"http://www.mp3.com/", false},
+        {"http://h/x.mp3.php", false},     {"http://h/play?f=a.mp3", false}, {"http://h.wav", false},
+        {"http://h?x=/a.mp3", false},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(IsAudioLink(c.Url), c.Audio) << c.Url;
+}
+
+// The pane follows a track's page only to the web: a result's "Home" of another scheme
+// (a local file, a script) is not opened.
+TEST(Online, TrackPagesAreWebPagesOnly)
+{
+    test::TempDir dir;
+    TSettingFunction function(dir.Path());
+    const struct {
+        const char* Home;
+        const char* Opened;
+    } cases[] = {
+        {"http://h/p.html", "http://h/p.html"}, {"HTTPS://h/p", "HTTPS://h/p"}, {"file:///etc/passwd", ""},
+        {"javascript:alert(1)", ""},            {"ftp://h/p", ""},               {"/tonkara/p.html", ""},
+    };
+    TDownloadlist downloads;
+    const TLibraryControl control(TLibraryEndpoints::For("h"), function, downloads);
+    for (const auto& c : cases) {
+        test::WriteText(function.SearchResultPath,
+                        std::string("[0123456789ABCDEF]\r\nMP3=http://h/a.mp3\r\nHome=") + c.Home + "\r\n");
+        EXPECT_EQ(control.HomeOf("http://h/a.mp3"), c.Opened) << c.Home;
+    }
 }
 
 TEST(Online, DownloadRequestNamesStayInsideTheFolder)
@@ -151,6 +190,26 @@ TEST(Online, CandidatesBecomeFreeSanitisedNames)
                                                   "Unknown/none.mp3*http://h/5/none.mp3"}));
     for (const auto& r : requests)
         EXPECT_TRUE(TDownloadRequest::Split(r).SafeName()) << r;
+}
+
+// Artist and title are cut to 200 bytes (the title with its extension) without splitting
+// a character; a folder that cannot be looked into still gets its requests.
+TEST(Online, LongNamePartsAreCutOnCharacterBoundaries)
+{
+    test::TempDir dir;
+    std::string title, cut;
+    for (int i = 0; i < 86; ++i)
+        (i < 65 ? cut : title) += "曲";
+    title = cut + title;
+    test::WriteText(dir.File("current.ini"), "[0123456789ABCDEF]\r\nTitle=" + title + "\r\nArtist=" +
+                                                 std::string(300, 'a') + "\r\nMP3=http://h/1/s.mp3\r\n");
+    std::filesystem::create_directory_symlink("loop", dir.File("loop"));
+    for (const std::string& folder : {dir.File("music/"), dir.File("loop/")}) {
+        TDownloadlist list;
+        MakeDownloadRequests({"http://h/1/s.mp3"}, dir.File("current.ini"), folder, list);
+        ASSERT_EQ(list.Count(), 1u) << folder;
+        EXPECT_EQ(list.Item(0)->Request, std::string(200, 'a') + "/" + cut + ".mp3*http://h/1/s.mp3") << folder;
+    }
 }
 
 TEST(Online, DownloadQueueSelectionOutcomesAndUnfinishedFile)

@@ -49,8 +49,8 @@ std::map<std::string, std::vector<std::string>> DocumentedKeys()
     keys["ReSampler"] = {"bUpSampling", "nUpFreq", "bRational", "bFixFreq", "nFixFreq", "bDirect3x",
                          "bDirect5x", "bDirect7x", "nITaps", "IWindow", "nDTaps", "DWindow", "RFType",
                          "nRFFilterTaps", "bAutoTapLen"};
-    keys["Function"] = {"bDownload", "bDownloadTonkaraOnly", "DownloadPath", "BGMVolume", "BGMPlaylist",
-                        "bSaveHistory", "bSavePlaylist"};
+    keys["Function"] = {"bDownload", "bDownloadTonkaraOnly", "DownloadPath", "nMaxDownloadMB", "BGMVolume",
+                        "BGMPlaylist", "bSaveHistory", "bSavePlaylist"};
     keys["Operation"] = {"bMouseScroll", "bPlayAtOpen", "nBrowserType", "bClickRoot", "bJukeBoxMode",
                          "bBrowserSkipSubFolder", "BrowseExts", "bSpectrumVertical", "ShortCut_Rew",
                          "ShortCut_Stop", "ShortCut_Pause", "ShortCut_Play", "ShortCut_FF", "ShortCut_VolUp",
@@ -108,6 +108,7 @@ void ChangeEverything(TSettings& s)
     s.Function.bDownload = true;
     s.Function.bDownloadTonkaraOnly = true;
     s.Function.DownloadPath = "/home/ü/音楽/ dl /";
+    s.Function.nMaxDownloadMB = 100;
     s.Function.BGMVolume = -6;
     s.Function.BGMPlaylist = "/tmp/bgm.m3u";
     s.Function.bSaveHistory = false;

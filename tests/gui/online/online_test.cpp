@@ -131,6 +131,43 @@ TEST(OnlineWindows, SearchDialogRules)
     EXPECT_EQ(replay.Query(), "Max=10&Sort=Random&Artist=Bach&Open=1");
 }
 
+// Opening the dialog fetches the library's genre list; a library that cannot be reached
+// leaves the last list.
+TEST(OnlineWindows, SearchDialogTakesTheLibrarysGenresAndKeepsTheLastList)
+{
+    TPageServer server;
+    server.Http.Get("/tonkara/genres.txt", [](const httplib::Request&, httplib::Response& res) {
+        res.set_content("Jazz\r\nBlues\r\n", "text/plain");
+    });
+    test::TempDir dir;
+    test::WriteText(dir.File("genres.txt"), "Rock\r\n");
+    const auto genres = [](const TFo_Search& dialog) {
+        const auto* box = dialog.findChild<QComboBox*>("Ed_Genre");
+        QStringList items;
+        for (int i = 0; i < box->count(); ++i)
+            items << box->itemText(i);
+        return items;
+    };
+    const QStringList fetched{"", "Blues", "Jazz"};
+    {
+        TFo_Search dialog(TFo_Search::TMode::Search, dir.Path(), dir.File("favorites/"), nullptr,
+                          TLibraryEndpoints::For("127.0.0.1:" + std::to_string(server.Port)));
+        dialog.findChild<QComboBox*>("Ed_Genre")->setCurrentText("Jaz");
+        EXPECT_EQ(genres(dialog), (QStringList{"", "Rock"}));
+        dialog.show();
+        EXPECT_TRUE(QTest::qWaitFor([&] { return genres(dialog) == fetched; }, 20000));
+        EXPECT_EQ(dialog.findChild<QComboBox*>("Ed_Genre")->currentText(), "Jaz"); // the typed text stays
+    }
+    server.Http.stop();
+    TFo_Search offline(TFo_Search::TMode::Search, dir.Path(), dir.File("favorites/"), nullptr,
+                       TLibraryEndpoints::For("127.0.0.1:" + std::to_string(server.Port)));
+    offline.show();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return offline.GenresChecked(); }, 20000));
+    offline.Ti_CheckTimer();
+    EXPECT_EQ(genres(offline), fetched);
+    EXPECT_EQ(test::ReadText(dir.File("genres.txt")), "Jazz\r\nBlues\r\n");
+}
+
 TEST(OnlineWindows, DownloadWindowShowsProgressAndRemovalCancels)
 {
     TPageServer server;
@@ -155,8 +192,8 @@ TEST(OnlineWindows, DownloadWindowShowsProgressAndRemovalCancels)
     thread.Start();
     ASSERT_TRUE(QTest::qWaitFor([&] { return !thread.CurrentRequest().empty() && thread.Progress > 0; }, 5000));
     window.Ti_CheckTimer();
-    // The running row: white mixed with (255, 64, 64), its bar mixed again with red; the
-    // length-less transfer's percentage runs past 100, so the bar fills the row.
+    // The running row: white mixed with (255, 64, 64), its bar mixed again with red; a
+    // transfer without a length is at 100 % from its first byte, so the bar fills the row.
     const QImage img = window.findChild<QWidget*>("PB_List")->grab().toImage();
     const int row = window.RowHeight();
     EXPECT_EQ(img.pixel(img.width() - 2, row / 2) & 0xFFFFFF, 0xFF4F4Fu);
