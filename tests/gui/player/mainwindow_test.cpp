@@ -5,6 +5,7 @@
 #include "base/mainthread.h"
 #include "engine/alsafiledevice.h"
 #include "engine/waveoutput.h"
+#include "gui/player/browser.h"
 #include "gui/player/layout.h"
 #include "gui/player/mpris.h"
 #include "gui/player/singleinstance.h"
@@ -17,10 +18,13 @@
 #include "support/testutil.h"
 
 #include <QApplication>
+#include <QDesktopServices>
 #include <QDialog>
 #include <QDBusConnection>
 #include <QDropEvent>
 #include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
 #include <QTabWidget>
 #include <QMdiArea>
 #include <QMdiSubWindow>
@@ -30,9 +34,11 @@
 #include <QProcess>
 #include <QProgressBar>
 #include <QSignalSpy>
+#include <QTextBrowser>
 #include <QTest>
 #include <QTimer>
 #include <QUrl>
+#include <algorithm>
 #include <atomic>
 #include <filesystem>
 #include <functional>
@@ -105,6 +111,7 @@ TEST_F(MainWindow, FirstRunGetsLayoutOneAndLayoutFourSplitsTheLeftColumn)
     for (const char* name : {"Fo_Conductor", "Fo_Information", "Fo_Browser", "Fo_Playlist", "Fo_Spectrum",
                              "Fo_Equalizer", "Fo_Tonkara"})
         EXPECT_NE(Main->findChild<QWidget*>(name), nullptr) << name;
+    EXPECT_TRUE(std::filesystem::is_directory(Folder.File("impulseresponce"))) << "made when missing";
     // No "setting.ini": layout 1, the library pane minimised, the transport in the corner.
     EXPECT_TRUE(Sub(w.Tonkara)->isMinimized());
     const QSize frame = Sub(w.Browser)->size() - w.Browser->size();
@@ -206,6 +213,62 @@ TEST_F(MainWindow, MeasurementWithoutProAudioAndToolsWithoutAMixerSaySo)
     QStatusTipEvent none("");
     QApplication::sendEvent(Main.get(), &none);
     EXPECT_EQ(panel->text(), "レディ");
+}
+
+// Runs `answer` on the modal dialog named `name` once it is up (other dialogs are left alone).
+void AnswerDialog(const QString& name, std::function<void(QDialog*)> answer)
+{
+    QTimer::singleShot(0, [name, answer = std::move(answer)] {
+        if (auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget()); dialog && dialog->objectName() == name)
+            answer(dialog);
+    });
+}
+
+// Help opens the shipped help page (its contents and its sections on the maker and the
+// product), "バージョン情報" opens the About dialog, and a download folder changed in setup
+// is in the browser's root list as soon as the dialog closes, beside the user's folders.
+TEST_F(MainWindow, HelpAboutAndSetupReachWhatTheyOpen)
+{
+    std::filesystem::create_directories(Folder.File("help"));
+    std::filesystem::copy_file(std::string(MARLIX_SOURCE_DIR) + "/help/index.html", Folder.File("help/index.html"));
+    Open();
+    StopLoop();
+    QTextBrowser opened; // what the desktop is asked to open
+    for (const char* scheme : {"file", "http", "https"})
+        QDesktopServices::setUrlHandler(scheme, &opened, "setSource");
+    const std::string page = test::ReadText(Folder.File("help/index.html"));
+    for (const auto& [item, section] : {std::pair{"MH_Contents", ""}, {"MH_Maker", "maker"}, {"MH_Product", "product"}}) {
+        Main->findChild<QAction*>(item)->trigger();
+        EXPECT_EQ(opened.source().toLocalFile().toStdString(), Folder.File("help/index.html")) << item;
+        EXPECT_EQ(opened.source().fragment().toStdString(), section) << item;
+        if (*section) {
+            EXPECT_NE(page.find("id=\"" + std::string(section) + "\""), std::string::npos) << item;
+        }
+    }
+    for (const char* scheme : {"file", "http", "https"})
+        QDesktopServices::unsetUrlHandler(scheme);
+
+    QString about;
+    AnswerDialog("Fo_About", [&about](QDialog* d) {
+        about = d->windowTitle();
+        d->reject();
+    });
+    Main->findChild<QAction*>("MH_About")->trigger();
+    QApplication::processEvents();
+    EXPECT_FALSE(about.isEmpty()) << "the About dialog opened";
+
+    auto* browser = static_cast<TFo_Browser*>(Main->Children().Browser);
+    const std::string mine = Folder.File("mine/"), downloads = Folder.File("new downloads/");
+    browser->AddFolder(mine);
+    AnswerDialog("Fo_Setup", [&downloads](QDialog* d) {
+        d->findChild<QLineEdit*>("Ed_DownloadPath")->setText(QString::fromStdString(downloads));
+        d->findChild<QPushButton*>("Bu_OK")->click();
+    });
+    Main->findChild<QAction*>("MS_Setup")->trigger();
+    const std::vector<std::string>& roots = browser->Roots().Entries();
+    EXPECT_NE(std::find(roots.begin(), roots.end(), downloads), roots.end());
+    EXPECT_NE(std::find(roots.begin(), roots.end(), mine), roots.end()) << "a folder added before the dialog stays";
+    EXPECT_EQ(TIniFile(Folder.File("setting.ini")).ReadString("FolderList", "0", ""), mine);
 }
 
 TEST_F(MainWindow, CloseWritesVersionAndSevenPlacementsWithNormalRectangles)
