@@ -211,7 +211,7 @@ TEST_F(DSPWindowTest, KnobArithmeticAtTheEdges)
     EXPECT_NE(chain.Live.Matrix.Acquire()->bONOFF[0][1], was);
     chain.Live.Matrix.Release();
 
-    // Master: the delay straight up is 10 ms; the level never rises above 0 dB.
+    // Master: the delay straight up is 10 ms; the level runs from −18 dB to +18 dB.
     window->SelectPage(TFo_Equalizer::pgMaster);
     QApplication::processEvents();
     TPaintBox* master = window->Master->PB_Master;
@@ -224,8 +224,10 @@ TEST_F(DSPWindowTest, KnobArithmeticAtTheEdges)
     drag(master, TMasterPage::LevelCentre(0), -0.75 * kPi - 0.3);
     EXPECT_EQ(settings.Output.fLevel[0], -180);
     SendMouse(master, QEvent::MouseMove, TMasterPage::LevelCentre(0) + QPoint(30, 0));
+    EXPECT_EQ(settings.Output.fLevel[0], 120) << "three o'clock is +12 dB";
+    SendMouse(master, QEvent::MouseMove, TMasterPage::LevelCentre(0) + QPoint(20, 30));
     SendMouse(master, QEvent::MouseButtonRelease, {0, 0});
-    EXPECT_EQ(settings.Output.fLevel[0], 0);
+    EXPECT_EQ(settings.Output.fLevel[0], 180) << "past four-thirty stays at +18 dB";
     Click(master, TMasterPage::InvSwitch(0) + QPoint(8, 8));
     EXPECT_TRUE(settings.Output.bInvPhase[0]);
 }
