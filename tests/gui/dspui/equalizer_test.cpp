@@ -2,6 +2,7 @@
 #include "gui/dspui/convolverpage.h"
 #include "gui/dspui/effectpage.h"
 #include "gui/dspui/equalizer.h"
+#include "gui/dspui/eqgraph.h"
 #include "gui/dspui/eqpage.h"
 #include "gui/dspui/flowpage.h"
 #include "gui/dspui/knob.h"
@@ -12,6 +13,7 @@
 #include "gui/player/windowtest.h"
 #include "player/outputchain.h"
 #include "player/playerstate.h"
+#include "settings/settingeq.h"
 #include "settings/settings.h"
 #include "support/testutil.h"
 
@@ -169,6 +171,24 @@ TEST_F(DSPWindowTest, ChannelCurvesAreDrawnLightRedOnlyForAChannel)
     channel->setCurrentIndex(0);
     EXPECT_TRUE(rows(0xFF8080u).empty());
     EXPECT_FALSE(rows(0x0000FFu).empty());
+}
+
+// A curve beyond +18 dB runs on above the plot area, through the margin with the title
+// and the scale, where the axis mapping puts it.
+TEST(EQGraph, CurvesBeyondTheAxisAreNotClipped)
+{
+    TSettingEQ eq;
+    eq.Curve(-1).Add({0, 1000, 1, 0, 21});
+    TEQGraph graph;
+    graph.Resize(400, 300);
+    const QImage img = graph.Paint(eq, -1, "Master");
+    // A column just beside the point's marker.
+    const int x = static_cast<int>(std::lround(48 + std::log(1000 / 23.4375) / std::log(2048.0) * graph.GraphWidth())) + 8;
+    const double gain = eq.GetEQ(-1, AxisFreq(x, graph.GraphWidth()));
+    const int y = static_cast<int>(std::lround((18 - gain) / 36 * graph.GraphHeight() + 29));
+    ASSERT_LT(y, 29) << "the point lies in the margin above the plot";
+    ASSERT_GE(y, 0);
+    EXPECT_EQ(test::Rgb(img, x, y), 0x0000FFu);
 }
 
 TEST_F(DSPWindowTest, KnobArithmeticAtTheEdges)
