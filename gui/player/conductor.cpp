@@ -128,7 +128,6 @@ TFo_Conductor::TFo_Conductor(TPlayerState& state, TFo_Decoder& decoder, TPlaylis
     setObjectName("Fo_Conductor");
     setWindowTitle(QStringLiteral("コンダクタ"));
     SetHint(this, QStringLiteral("|再生のコントロールを行います"));
-    setWindowFlags(windowFlags() & ~Qt::WindowMaximizeButtonHint);
     BuildTransport();
     BuildModes();
     BuildMaster();

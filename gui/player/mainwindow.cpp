@@ -193,6 +193,10 @@ void TFo_Main::CreateChildren()
         sub->setAttribute(Qt::WA_DeleteOnClose, false);
         sub->setWindowTitle(w->windowTitle());
         sub->setObjectName(w->objectName() + "Frame");
+        // The transport and DSP windows keep their size: no maximise box.
+        if (w == Windows.Conductor || w == Windows.Equalizer)
+            sub->setWindowFlags(Qt::SubWindow | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                                Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
         Mdi->addSubWindow(sub);
         sub->resize(w->sizeHint() + QSize(8, 30));
     }

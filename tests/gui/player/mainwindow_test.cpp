@@ -9,6 +9,7 @@
 #include "gui/player/layout.h"
 #include "gui/player/mpris.h"
 #include "gui/player/singleinstance.h"
+#include "gui/player/windowtest.h"
 #include "online/onlinelibrary.h"
 #include "player/pending.h"
 #include "player/playersession.h"
@@ -35,6 +36,7 @@
 #include <QProgressBar>
 #include <QSignalSpy>
 #include <QTextBrowser>
+#include <QStyle>
 #include <QTest>
 #include <QTimer>
 #include <QUrl>
@@ -96,6 +98,11 @@ protected:
         ASSERT_EQ(Main->MdiArea()->viewport()->size(), client);
     }
     QMdiSubWindow* Sub(QWidget* w) const { return Main->SubWindowOf(w); }
+    static void ShowChildNormal(QMdiSubWindow* sub)
+    {
+        sub->showNormal();
+        QApplication::processEvents();
+    }
     void StopLoop() { Main->findChild<QTimer*>("Ti_Check", Qt::FindDirectChildrenOnly)->stop(); }
     std::vector<std::string> Pending() { return PendingAdditions().Take(); }
 
@@ -269,6 +276,28 @@ TEST_F(MainWindow, HelpAboutAndSetupReachWhatTheyOpen)
     EXPECT_NE(std::find(roots.begin(), roots.end(), downloads), roots.end());
     EXPECT_NE(std::find(roots.begin(), roots.end(), mine), roots.end()) << "a folder added before the dialog stays";
     EXPECT_EQ(TIniFile(Folder.File("setting.ini")).ReadString("FolderList", "0", ""), mine);
+}
+
+// The transport and DSP windows have no maximise box: a double click on their title bar
+// leaves them as they are, while the other windows maximise.
+TEST_F(MainWindow, OnlyTheTransportAndDSPWindowsCannotBeMaximised)
+{
+    Open();
+    StopLoop();
+    const TChildWindows& w = Main->Children();
+    for (QWidget* child : w.InSaveOrder()) {
+        QMdiSubWindow* sub = Sub(child);
+        const bool fixed = child == w.Conductor || child == w.Equalizer;
+        ShowChildNormal(sub);
+        const QPoint title(sub->width() / 2, sub->style()->pixelMetric(QStyle::PM_TitleBarHeight, nullptr, sub) / 2);
+        for (QEvent::Type type : {QEvent::MouseMove, QEvent::MouseButtonPress, QEvent::MouseButtonRelease,
+                                  QEvent::MouseButtonDblClick, QEvent::MouseButtonRelease})
+            test::SendMouse(sub, type, title);
+        EXPECT_EQ(sub->isMaximized(), !fixed) << child->objectName().toStdString();
+        EXPECT_EQ(bool(sub->windowFlags() & Qt::WindowMaximizeButtonHint), !fixed) << child->objectName().toStdString();
+        EXPECT_TRUE(sub->windowFlags() & Qt::WindowMinimizeButtonHint) << child->objectName().toStdString();
+        ShowChildNormal(sub);
+    }
 }
 
 TEST_F(MainWindow, CloseWritesVersionAndSevenPlacementsWithNormalRectangles)
