@@ -423,6 +423,11 @@ void TFo_Main::ApplyLayout(int layout)
     const TLayoutRects rects = ComputeLayout(layout, Mdi->viewport()->size(), frame, current, minimum);
     for (size_t i = 0; i < order.size(); ++i)
         SubWindowOf(order[i])->setGeometry(rects[i]);
+    // The layout tiles the whole client: minimised windows go beneath the placed ones
+    // rather than over their controls.
+    for (QMdiSubWindow* sub : Mdi->subWindowList())
+        if (sub->isMinimized())
+            sub->lower();
 }
 
 void TFo_Main::ShowChild(QWidget* child)

@@ -147,6 +147,93 @@ TEST_F(MainWindow, FirstRunGetsLayoutOneAndLayoutFourSplitsTheLeftColumn)
     EXPECT_TRUE(Sub(w.Playlist)->isVisible());
 }
 
+// The room a control needs to show its text and its parts whole (0: no need in that
+// direction): labels, boxes and lists their minimum; check boxes their width; other
+// buttons their text's line; a tab bar every tab without scrolling.
+QSize Need(const QWidget* c)
+{
+    if (qobject_cast<const QLabel*>(c) || qobject_cast<const QComboBox*>(c) || qobject_cast<const QAbstractSpinBox*>(c))
+        return c->minimumSizeHint();
+    if (auto* tabs = qobject_cast<const QTabBar*>(c))
+        return {tabs->sizeHint().width(), 0};
+    if (qobject_cast<const QCheckBox*>(c) || qobject_cast<const QRadioButton*>(c))
+        return {c->minimumSizeHint().width(), 0};
+    if (auto* b = qobject_cast<const QAbstractButton*>(c); b && !b->text().isEmpty()) {
+        const QFontMetrics fm(b->font());
+        return {fm.horizontalAdvance(QString(b->text()).remove('&')) + 4, fm.ascent()};
+    }
+    return {};
+}
+
+// Where the controls of `parent`'s tree are cut for the user: a shown control outside its
+// parent, over a shown sibling, or smaller than it needs. The parts of boxes and tab bars
+// are theirs to arrange.
+void FindCutControls(const QWidget* parent, const QString& path, QStringList& faults)
+{
+    std::vector<const QWidget*> shown;
+    for (const QObject* o : parent->children())
+        if (auto* c = qobject_cast<const QWidget*>(o); c && !c->isWindow() && c->isVisibleTo(parent))
+            shown.push_back(c);
+    const auto name = [](const QWidget* w) {
+        return w->objectName().isEmpty() ? QString(w->metaObject()->className()) : w->objectName();
+    };
+    for (size_t i = 0; i < shown.size(); ++i) {
+        const QWidget* c = shown[i];
+        const QString at = path + "/" + name(c);
+        if (!parent->rect().contains(c->geometry()))
+            faults << at + " outside its parent";
+        const QSize need = Need(c);
+        if (c->width() < need.width() || c->height() < need.height())
+            faults << at + QString(" %1x%2, needs %3x%4").arg(c->width()).arg(c->height()).arg(need.width()).arg(need.height());
+        for (size_t j = i + 1; j < shown.size(); ++j)
+            if (c->geometry().intersects(shown[j]->geometry()))
+                faults << at + " over " + name(shown[j]);
+        if (!qobject_cast<const QComboBox*>(c) && !qobject_cast<const QAbstractSpinBox*>(c) && !qobject_cast<const QTabBar*>(c))
+            FindCutControls(c, at, faults);
+    }
+}
+
+// Every layout on the client of a maximised main window of 1280 × 720 and 1920 × 1080
+// shows each placed window inside the client, uncovered, with all its controls whole; the
+// DSP window on each of its pages.
+TEST_F(MainWindow, EveryLayoutShowsEveryControlWhole)
+{
+    Open();
+    StopLoop();
+    const TChildWindows& w = Main->Children();
+    auto* pages = w.Equalizer->findChild<QTabWidget*>("PageControl");
+    ASSERT_NE(pages, nullptr);
+    const std::vector<QWidget*> placed{w.Browser, w.Conductor, w.Information, w.Playlist, w.Spectrum, w.Equalizer};
+    for (const QSize screen : {QSize(1280, 720), QSize(1920, 1080)}) {
+        Main->resize(screen);
+        for (int layout = 1; layout <= 6; ++layout) {
+            Main->ApplyLayout(layout);
+            QApplication::processEvents();
+            const QString where = QString("%1x%2 layout %3").arg(screen.width()).arg(screen.height()).arg(layout);
+            QStringList faults;
+            const QList<QMdiSubWindow*> stack = Main->MdiArea()->subWindowList(QMdiArea::StackingOrder);
+            for (QWidget* child : placed) {
+                QMdiSubWindow* sub = Sub(child);
+                if (!Main->MdiArea()->viewport()->rect().contains(sub->geometry()))
+                    faults << child->objectName() + " outside the client";
+                for (qsizetype above = stack.indexOf(sub) + 1; above < stack.size(); ++above)
+                    if (stack[above]->isVisible() && stack[above]->geometry().intersects(sub->geometry()))
+                        faults << child->objectName() + " under " + stack[above]->widget()->objectName();
+                const int count = child == w.Equalizer ? pages->count() : 1;
+                for (int page = 0; page < count; ++page) {
+                    if (child == w.Equalizer) {
+                        pages->setCurrentIndex(page);
+                        QApplication::processEvents();
+                    }
+                    FindCutControls(sub, child->objectName() + "Frame", faults);
+                }
+            }
+            faults.removeDuplicates();
+            EXPECT_TRUE(faults.isEmpty()) << where.toStdString() << ":\n  " << faults.join("\n  ").toStdString();
+        }
+    }
+}
+
 // The wallpaper tiles from the client's top-left corner: the chosen picture, the
 // built-in one when the file is missing, none when the file is no picture.
 TEST_F(MainWindow, WallpaperTilesTheClient)
