@@ -2,8 +2,11 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QFileDialog>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
 #include <QSpinBox>
 #include <QWidget>
 
@@ -61,6 +64,18 @@ QSpinBox* Spin(QWidget* parent, const char* name, int low, int high, const QStri
 QLabel* Label(QWidget* parent, const QString& text)
 {
     return new QLabel(text, parent);
+}
+
+QPushButton* FileButton(QWidget* parent, const char* name, QLineEdit* edit, const QString& filter)
+{
+    auto* button = new QPushButton("...", parent);
+    button->setObjectName(name);
+    QObject::connect(button, &QPushButton::clicked, parent, [parent, edit, filter] {
+        const QString file = QFileDialog::getOpenFileName(parent, {}, edit->text(), filter);
+        if (!file.isEmpty())
+            edit->setText(file);
+    });
+    return button;
 }
 
 QWidget* Row(QWidget* parent, std::initializer_list<QWidget*> widgets)

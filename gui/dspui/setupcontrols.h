@@ -6,6 +6,8 @@
 class QCheckBox;
 class QComboBox;
 class QLabel;
+class QLineEdit;
+class QPushButton;
 class QSpinBox;
 class QWidget;
 
@@ -23,6 +25,9 @@ QComboBox* Combo(QWidget* parent, const char* name, const QStringList& items, bo
 QCheckBox* Check(QWidget* parent, const char* name, const QString& caption);
 QSpinBox* Spin(QWidget* parent, const char* name, int low, int high, const QString& unit = {});
 QLabel* Label(QWidget* parent, const QString& text);
+// A "..." button that puts the file chosen in an open dialog (`filter` as Qt writes
+// filters) into `edit`; a cancelled dialog leaves it as it was.
+QPushButton* FileButton(QWidget* parent, const char* name, QLineEdit* edit, const QString& filter);
 // A row of widgets, left-aligned.
 QWidget* Row(QWidget* parent, std::initializer_list<QWidget*> widgets);
 

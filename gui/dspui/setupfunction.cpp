@@ -48,13 +48,7 @@ TSetupFunctionPage::TSetupFunctionPage(std::string programFolder)
     Ed_BGMPlaylist = new QLineEdit(bgm);
     Ed_BGMPlaylist->setObjectName("Ed_BGMPlaylist");
     Ed_BGMPlaylist->setMinimumWidth(260);
-    auto* list = new QPushButton("...", bgm);
-    list->setObjectName("Bu_BGMPlaylist");
-    connect(list, &QPushButton::clicked, this, [this] {
-        const QString file = QFileDialog::getOpenFileName(this, {}, Ed_BGMPlaylist->text(), "*.m3u (*.m3u);;*.* (*)");
-        if (!file.isEmpty())
-            Ed_BGMPlaylist->setText(file);
-    });
+    QPushButton* list = FileButton(bgm, "Bu_BGMPlaylist", Ed_BGMPlaylist, "*.m3u (*.m3u);;*.* (*)");
     Ed_BGMVolume = Spin(bgm, "Ed_BGMVolume", -36, 0, "dB");
     b->addWidget(Row(bgm, {Label(bgm, "BGMプレイリスト:"), Ed_BGMPlaylist, list}));
     b->addWidget(Row(bgm, {Label(bgm, "BGM音量"), Ed_BGMVolume}));

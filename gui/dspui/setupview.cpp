@@ -4,7 +4,6 @@
 #include "settings/settings.h"
 
 #include <QCheckBox>
-#include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -28,13 +27,7 @@ TSetupViewPage::TSetupViewPage()
     Ed_WallPaper = new QLineEdit(this);
     Ed_WallPaper->setObjectName("Ed_WallPaper");
     Ed_WallPaper->setMinimumWidth(280);
-    auto* browse = new QPushButton("...", this);
-    browse->setObjectName("Bu_WallPaper");
-    connect(browse, &QPushButton::clicked, this, [this] {
-        const QString file = QFileDialog::getOpenFileName(this, {}, Ed_WallPaper->text(), "*.bmp (*.bmp);;*.* (*)");
-        if (!file.isEmpty())
-            Ed_WallPaper->setText(file);
-    });
+    QPushButton* browse = FileButton(this, "Bu_WallPaper", Ed_WallPaper, "*.bmp (*.bmp);;*.* (*)");
     form->addWidget(Row(this, {Label(this, "フォントサイズ:"), Ed_FontSize}));
     form->addWidget(Ch_AlphaBlend);
     form->addWidget(Row(this, {Label(this, "透過率:"), TB_AlphaBlend}));
