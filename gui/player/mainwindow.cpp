@@ -621,10 +621,11 @@ void TFo_Main::SetupCommand(const QString& page)
 {
     HidePluginEditors();
     Cores.Session.Control.StopOutput(true);
-    // The browser's folder list goes through the settings file, so that the root list
-    // rebuilt afterwards keeps the user's folders and shows the folders the dialog set.
+    // The browser's folder list is saved, and rebuilt from what was saved once the dialog
+    // closes: the user's folders stay and the folders the dialog set show at once (even
+    // where the file could not be written).
+    TIniFile ini(Cores.Folder + "setting.ini");
     if (Windows.SaveBrowserRoots) {
-        TIniFile ini(Cores.Folder + "setting.ini");
         Windows.SaveBrowserRoots(ini);
         if (!ini.UpdateFile())
             std::fprintf(stderr, "marlixaudio: cannot write %ssetting.ini\n", Cores.Folder.c_str());
@@ -634,7 +635,7 @@ void TFo_Main::SetupCommand(const QString& page)
         dialog.SelectPage(page);
     dialog.exec();
     if (Windows.LoadBrowserRoots)
-        Windows.LoadBrowserRoots(TIniFile(Cores.Folder + "setting.ini"));
+        Windows.LoadBrowserRoots(ini);
     LoadWallpaper();
     update();
 }
