@@ -72,8 +72,9 @@ int SaveScreens(const QString& dir, TFo_Main& main, TAdditionLoader& loader)
     TToolkitGallery gallery;
     QString file = QDir(dir).filePath("toolkit.png");
     bool ok = gallery.SaveTo(file);
-    main.resize(1280, 860);
-    main.show();
+    // Maximised on the screen it runs on, as a user first sees it (scripts/screens.sh
+    // chooses the offscreen screen's size).
+    main.showMaximized();
     QApplication::processEvents();
     for (int n = 1; ok && n <= 6; ++n) {
         main.ApplyLayout(n);

@@ -38,20 +38,30 @@ void TPlayerSession::Start(const std::vector<std::string>& entries)
     State.Load(ini);
     // Without the module the built-in transform runs.
     (void)LoadFFTLibrary(Folder + "nsp.so");
-    SavedDriverType = Config.Output.nDriverType;
-    SavedDriverName = Config.ASIO.DriverName;
-    if (Config.ASIO.DriverName.empty())
-        Config.ASIO.DriverName = "JACK"; // the one driver every installation has
-    if (entries.empty())
-        Playlist.LoadCurrent();
-    else
-        Pending.Add(entries);
+    if (Config.ASIO.DriverName.empty()) {
+        Config.ASIO.DriverName = kDefaultDriverName; // the one driver every installation has
+        DefaultedDriverName = true;
+    }
+    // The saved list first; the names given now join it or replace it as "Reserve" says.
+    Playlist.LoadCurrent();
+    Pending.Add(entries);
     Started = true;
 }
 
 void TPlayerSession::UseDriverForThisRun(int driverType)
 {
+    DriverOverride = TDriverOverride{Config.Output.nDriverType, driverType};
     Config.Output.nDriverType = driverType;
+}
+
+// What the settings file gets back: the driver the user chose, without this run's
+// override and without the default name filled in at start.
+void TPlayerSession::TakeBackRunOnlyDriver()
+{
+    if (DriverOverride && Config.Output.nDriverType == DriverOverride->Used)
+        Config.Output.nDriverType = DriverOverride->FromFile;
+    if (DefaultedDriverName && Config.ASIO.DriverName == kDefaultDriverName)
+        Config.ASIO.DriverName.clear();
 }
 
 void TPlayerSession::Tick()
@@ -96,8 +106,7 @@ TSaveReport TPlayerSession::Shutdown(const std::function<void(TIniFile&)>& write
     if (!Started)
         return report;
     Started = false;
-    Config.Output.nDriverType = SavedDriverType;
-    Config.ASIO.DriverName = SavedDriverName;
+    TakeBackRunOnlyDriver();
     TIniFile ini(Folder + "setting.ini");
     if (!Config.SaveRecords(ini, Folder))
         report.Unwritten.push_back(Folder + "efxsetting.bin, convolversetting.bin");

@@ -5,6 +5,7 @@
 #include "player/playlist.h"
 
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -39,10 +40,12 @@ public:
 
     // On the thread that will be the main thread: reads "setting.ini" (with the effect
     // and convolver files) into the settings and player state, loads the optional
-    // transform library, and queues `entries` (none: the saved "current.m3u").
+    // transform library, puts the saved "current.m3u" into the playlist and queues
+    // `entries` for the first Tick.
     void Start(const std::vector<std::string>& entries);
     // Chooses the output driver for this run only (0 wave output, 1 pro-audio); the
-    // settings saved at exit keep what the file had.
+    // settings saved at exit keep what the file had, unless the driver type was changed
+    // again during the run.
     void UseDriverForThisRun(int driverType);
     // One turn of the control loop: pending additions into the playlist, the
     // playlist's cursor after the decoder, the playback control's tick, then the names
@@ -78,9 +81,17 @@ private:
     TPendingAdditions& Pending;
     TPluginHost* Plugins;
     TMainThread& Dispatcher;
-    // The driver choice as the settings file had it, restored before saving.
-    int SavedDriverType = 0;
-    std::string SavedDriverName;
+    void TakeBackRunOnlyDriver();
+
+    static constexpr const char* kDefaultDriverName = "JACK";
+    // A driver type chosen for this run only, and the type the settings file had.
+    struct TDriverOverride {
+        int FromFile;
+        int Used;
+    };
+    std::optional<TDriverOverride> DriverOverride;
+    // The file named no pro-audio driver and the default was filled in at start.
+    bool DefaultedDriverName = false;
     bool Started = false;
 };
 

@@ -1,5 +1,7 @@
 #!/usr/bin/env bash
-# Saves pictures of the program's windows into DIR, drawn offscreen.
+# Saves pictures of the program's windows into DIR, drawn offscreen on a screen of
+# WIDTHxHEIGHT pixels (default 1280x720) without a window manager; the main window is
+# maximised on it, as a user first sees it.
 # Builds a Release program folder if needed and runs it with a fresh program folder.
 # Pictures: the drawing toolkit's gallery (DIR/toolkit.png), each player window alone
 # (DIR/Fo_Conductor.png, DIR/Fo_Playlist.png, DIR/Fo_Information.png,
@@ -13,10 +15,13 @@
 # dialog (DIR/Fo_Setup-Operation.png ... DIR/Fo_Setup-Measure.png) and each page of the
 # measurement wizard (DIR/Fo_Measure-1.png ... DIR/Fo_Measure-4.png).
 set -euo pipefail
-if [ $# -ne 1 ]; then
-  echo "usage: scripts/screens.sh DIR" >&2
+size="${2:-1280x720}"
+if [ $# -lt 1 ] || [ $# -gt 2 ] || ! [[ "$size" =~ ^([0-9]+)x([0-9]+)$ ]]; then
+  echo "usage: scripts/screens.sh DIR [WIDTHxHEIGHT]" >&2
   exit 2
 fi
+width="${BASH_REMATCH[1]}"
+height="${BASH_REMATCH[2]}"
 root="$(cd "$(dirname "$0")/.." && pwd)"
 mkdir -p "$1"
 out="$(cd "$1" && pwd)"
@@ -28,8 +33,12 @@ cmake --build build-release -j "$(nproc)" --target marlixaudio
 
 home="$(mktemp -d)"
 trap 'rm -rf "$home"' EXIT
+cat > "$home/screen.json" <<EOF
+{"screens": [{"name": "screen", "x": 0, "y": 0, "width": $width, "height": $height,
+              "logicalDpi": 96, "logicalBaseDpi": 96, "dpr": 1}]}
+EOF
 status=0
-MARLIX_AUDIO_HOME="$home" XDG_RUNTIME_DIR="$home" QT_QPA_PLATFORM=offscreen \
+MARLIX_AUDIO_HOME="$home" XDG_RUNTIME_DIR="$home" QT_QPA_PLATFORM="offscreen:configfile=$home/screen.json" \
   timeout 120 build-release/bin/marlixaudio --screens "$out" || status=$?
 if [ "$status" -ne 0 ]; then
   echo "screens: marlixaudio failed (exit $status)" >&2

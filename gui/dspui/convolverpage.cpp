@@ -34,8 +34,9 @@ TConvolverPage::TConvolverPage(const TDSPContext& context, QWidget* parent)
     : QWidget(parent), Responses(GatherImpulseResponses(context.Folder + "impulseresponce")), Context(context)
 {
     auto* grid = new QGridLayout(this);
-    grid->setContentsMargins(6, 4, 6, 4);
+    grid->setContentsMargins(4, 4, 4, 4);
     grid->setVerticalSpacing(2);
+    grid->setHorizontalSpacing(3);
     grid->addWidget(new QLabel("Impulse responce:", this), 0, 1);
     for (int k = 0; k < 2; ++k)
         BuildRow(k, grid);
@@ -76,7 +77,8 @@ void TConvolverPage::BuildRow(int k, QGridLayout* grid)
     const QString n = QString::number(k);
     grid->addWidget(new QLabel(QStringLiteral("Convolver %1:").arg(k + 1), this), k + 1, 0);
     r.IR = MakeSpeedButton(this, "Bu_IR" + n, "No IR", QStringLiteral("インパルス応答|畳み込むインパルス応答を指定します"), false);
-    r.IR->setMinimumWidth(150);
+    // The response's name does not widen the page: a long one is shortened to fit.
+    r.IR->setMinimumWidth(110);
     r.In = MakeSpeedButton(this, "Bu_In" + n, {}, QStringLiteral("入力チャンネル|このコンボルバーの入力チャンネルを選択します"), false);
     r.Out = MakeSpeedButton(this, "Bu_Out" + n, {},
                  QStringLiteral("出力チャンネル|畳み込み結果をミックスするチャンネルを選択します"), false);
@@ -220,7 +222,8 @@ void TConvolverPage::Refresh(bool outputRunning)
         const int level = has ? e.Level : 0;
         if (r.Lv->value() != level)
             r.Lv->setValue(level);
-        const QString ir = has ? QString::fromStdString(e.IRName) : QStringLiteral("No IR");
+        const QString response = has ? QString::fromStdString(e.IRName) : QStringLiteral("No IR");
+        const QString ir = r.IR->fontMetrics().elidedText(response, Qt::ElideRight, r.IR->width() - 8);
         if (r.IR->text() != ir)
             r.IR->setText(ir);
     }

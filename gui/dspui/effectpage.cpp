@@ -33,6 +33,9 @@ TEffectPage::TEffectPage(const TDSPContext& context, QWidget* parent)
                         QStringLiteral("エフェクタ|エフェクタのON/OFFを切り替えます"), true);
         Bu_Edit[i] = MakeSpeedButton(this, QStringLiteral("Bu_EFXEdit%1").arg(s), "Edit",
                           QStringLiteral("エフェクタ編集|エフェクタの設定を編集します"), false);
+        // Rows 24 pixels apart, so the page fits the height the layouts give the window.
+        for (QToolButton* b : {Bu_Plug[i], Bu_On[i], Bu_Edit[i]})
+            b->setFixedHeight(22);
         grid->addWidget(Bu_Plug[i], s + 1, 1);
         grid->addWidget(Bu_On[i], s + 1, 2);
         grid->addWidget(Bu_Edit[i], s + 1, 3);

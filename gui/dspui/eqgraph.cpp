@@ -73,23 +73,25 @@ QImage TEQGraph::Paint(const TSettingEQ& eq, int channel, const QString& title) 
     img.fill(GraphMarginColor());
     if (BoxH > 32)
         DrawLogFreqGraph(img, QRect(Left, Top, Width, Height), Rate, title, MaxGain, -MaxGain, Bins);
+    // Values beyond ±18 dB run on over the margins and off the picture; a row far
+    // outside is as good as an endless one and keeps the painter's numbers small.
+    const double farRow = 8.0 * BoxH;
     auto curvePath = [&](auto response) {
         QPolygon line;
         for (int x = Left; x < BoxW; ++x) {
             const double v = response(LogPosToFreq(Bins, Rate, double(x - Left) / Width));
-            line << QPoint(x, static_cast<int>(std::lround((1 - ValueToPos(MaxGain, -MaxGain, v)) * Height + Top)));
+            const double y = std::clamp((1 - ValueToPos(MaxGain, -MaxGain, v)) * Height + Top, -farRow, farRow);
+            line << QPoint(x, static_cast<int>(std::lround(std::isnan(y) ? farRow : y)));
         }
         return line;
     };
     QPainter p(&img);
-    p.setClipRect(QRect(Left, Top, Width, Height));
     if (channel >= 0) {
         p.setPen(QColor(0xFF, 0x80, 0x80));
         p.drawPolyline(curvePath([&](double f) { return eq.Curve(channel).Response(f); }));
     }
     p.setPen(QColor(0, 0, 0xFF));
     p.drawPolyline(curvePath([&](double f) { return eq.GetEQ(channel, f); }));
-    p.setClipping(false);
     const TEQ& curve = eq.Curve(channel);
     for (size_t i = 0; i < curve.Count(); ++i) {
         const QPoint c = MarkerCentre(curve[i]);

@@ -78,7 +78,8 @@ bool SaveEqualizerShots(const QString& dir, QString& error)
     TFo_Decoder decoder;
     TOutputChain chain(settings, state, decoder);
     TFo_Equalizer window({settings, state, chain, decoder, nullptr, folder});
-    window.resize(640, 420);
+    // The smallest client a layout gives the window on a 1280 × 720 screen.
+    window.resize(618, 287);
     window.show();
     window.Convolver->ChooseResponse(0, 1);
     window.Equalizer->findChild<QComboBox*>("Co_Channel")->setCurrentIndex(1);

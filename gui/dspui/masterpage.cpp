@@ -7,7 +7,6 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QVBoxLayout>
-#include <algorithm>
 #include <cmath>
 
 namespace marlix {
@@ -88,7 +87,7 @@ void TMasterPage::MouseMove(QPoint p)
     TSettingOutput& out = Context.Settings.Output;
     if (GrabLevel >= 0) {
         const QPoint c = LevelCentre(GrabLevel);
-        out.fLevel[static_cast<size_t>(GrabLevel)] = std::min(LevelKnobValueAt(p.x(), p.y(), c.x(), c.y()), MaxLevel);
+        out.fLevel[static_cast<size_t>(GrabLevel)] = LevelKnobValueAt(p.x(), p.y(), c.x(), c.y());
     } else if (GrabDelay >= 0) {
         const QPoint c = DelayCentre(GrabDelay);
         out.fDelay[static_cast<size_t>(GrabDelay)] = DelayKnobValueAt(p.x(), p.y(), c.x(), c.y());

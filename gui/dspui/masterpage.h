@@ -10,12 +10,12 @@ namespace marlix {
 class TKnobSprites;
 class TPaintBox;
 
-// The master page: per channel the polarity switch, the level knob (−18 … 0 dB) and the
-// delay knob (0 … 20 ms, also shown as the sound's path in millimetres). The output
-// stage reads these values as atomics, so edits are heard at its next block.
+// The master page: per channel the polarity switch, the level knob (−18 … +18 dB; the
+// automatic volume control keeps a raised level from clipping) and the delay knob
+// (0 … 20 ms, also shown as the sound's path in millimetres). The output stage reads
+// these values as atomics, so edits are heard at its next block.
 class TMasterPage : public QWidget {
 public:
-    static constexpr int MaxLevel = 0; // tenths of a dB: the trim never amplifies
     static QPoint LevelCentre(int ch) { return {88, 40 * ch + 40}; }
     static QPoint DelayCentre(int ch) { return {184, 40 * ch + 40}; }
     static QPoint InvSwitch(int ch) { return {44, 40 * ch + 40 - 8}; }

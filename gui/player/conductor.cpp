@@ -10,6 +10,7 @@
 #include "player/playlist.h"
 #include "player/transportcommands.h"
 
+#include <QFontMetrics>
 #include <QGroupBox>
 #include <QLabel>
 #include <QMouseEvent>
@@ -30,15 +31,25 @@ constexpr double kPi = std::numbers::pi;
 constexpr int kSeekWidth = 185;
 constexpr int kSeekHeight = 9;
 constexpr int kDialSize = 51;
+// The window's client size; every control is placed inside it.
+constexpr QSize kClientSize(388, 120);
+// The left column: transport buttons, position, seek bar and play modes.
+constexpr int kColumnWidth = 192;
 
 QString TwoDigits(int64_t n) { return QStringLiteral("%1").arg(n, 2, 10, QLatin1Char('0')); }
 
-QFont PositionFont()
+// Arial of 21 pixels, or smaller where the sans serif standing in for it would not fit
+// the longest position text into `width`.
+QFont PositionFont(int width)
 {
     QFont f(QStringLiteral("Arial"));
-    f.setPixelSize(21);
-    f.setFixedPitch(true);
-    f.setStyleHint(QFont::TypeWriter);
+    f.setStyleHint(QFont::SansSerif);
+    const QString longest = QStringLiteral("00:00:00 / 00:00:00");
+    for (int pixels = 21; pixels > 8; --pixels) {
+        f.setPixelSize(pixels);
+        if (QFontMetrics(f).horizontalAdvance(longest) <= width)
+            break;
+    }
     return f;
 }
 
@@ -128,12 +139,15 @@ TFo_Conductor::TFo_Conductor(TPlayerState& state, TFo_Decoder& decoder, TPlaylis
     setObjectName("Fo_Conductor");
     setWindowTitle(QStringLiteral("コンダクタ"));
     SetHint(this, QStringLiteral("|再生のコントロールを行います"));
-    setWindowFlags(windowFlags() & ~Qt::WindowMaximizeButtonHint);
+    // A compact face: the window holds all its controls in 388 × 120.
+    QFont compact = font();
+    compact.setPixelSize(11);
+    setFont(compact);
     BuildTransport();
     BuildModes();
     BuildMaster();
     BuildStages();
-    setFixedSize(642, 150);
+    setFixedSize(kClientSize);
 
     Ti_Check->setObjectName("Ti_Check");
     Ti_Check->setInterval(50);
@@ -170,22 +184,22 @@ void TFo_Conductor::BuildTransport()
         {"Bu_Play", TGlyph::Play, "再生|再生します", true, &TFo_Conductor::Bu_PlayClick},
         {"Bu_Next", TGlyph::Next, "次の曲|再生を次の曲へ移動します", false, &TFo_Conductor::Bu_NextClick},
     };
-    int x = 8;
+    int x = 4;
     for (const TSpec& s : specs) {
-        QToolButton* b = MakeButton(s.Name, QString::fromUtf8(s.Hint), s.Toggle, QRect(x, 6, 36, 26), this);
+        QToolButton* b = MakeButton(s.Name, QString::fromUtf8(s.Hint), s.Toggle, QRect(x, 4, 36, 24), this);
         b->setIcon(GlyphIcon(s.Glyph));
         connect(b, &QToolButton::clicked, this, [this, a = s.Action] { (this->*a)(); });
         x += 38;
     }
     La_Position = new QLabel(QStringLiteral("00:00:00 / 00:00:00"), this);
     La_Position->setObjectName("La_Position");
-    La_Position->setFont(PositionFont());
-    La_Position->setGeometry(8, 36, 250, 28);
+    La_Position->setFont(PositionFont(kColumnWidth - 4));
+    La_Position->setGeometry(4, 30, kColumnWidth - 2, 26);
     SetHint(La_Position, QStringLiteral("再生位置|現在の再生位置を表示します"));
 
     PB_Seek = new TPaintBox(this);
     PB_Seek->setObjectName("PB_Seek");
-    PB_Seek->setGeometry(10, 68, kSeekWidth, kSeekHeight);
+    PB_Seek->setGeometry(6, 58, kSeekWidth, kSeekHeight);
     SetHint(PB_Seek, QStringLiteral("シーク|ドラッグして再生位置を変更します"));
     PB_Seek->OnMouseDown = [this](QMouseEvent* e) {
         if (e->button() != Qt::LeftButton)
@@ -221,16 +235,17 @@ void TFo_Conductor::BuildModes()
          "BGM再生|BGM再生のON/OFFを切り替えます。プレイリストの再生が終わると、BGM用のプレイリストからランダムに選曲して再生します"},
     };
     auto* group = new QGroupBox(QStringLiteral("Playlist"), this);
-    group->setGeometry(6, 84, 196, 60);
-    int x = 8;
+    group->setObjectName("GB_Playlist");
+    group->setGeometry(2, 70, kColumnWidth, 48);
+    int x = 6;
     for (const TSpec& s : specs) {
-        QToolButton* b = MakeButton(s.Name, QString::fromUtf8(s.Hint), true, QRect(x, 24, 34, 26), group);
+        QToolButton* b = MakeButton(s.Name, QString::fromUtf8(s.Hint), true, QRect(x, 19, 34, 24), group);
         b->setIcon(GlyphIcon(s.Glyph));
         if (s.Glyph == TGlyph::BGM)
             connect(b, &QToolButton::clicked, this, [this] { Bu_BGMClick(); });
         else
             connect(b, &QToolButton::clicked, this, [this, b] { ModeClick(b); });
-        x += 37;
+        x += 36;
     }
 }
 
@@ -238,10 +253,10 @@ void TFo_Conductor::BuildMaster()
 {
     auto* group = new QGroupBox(QStringLiteral("Master"), this);
     group->setObjectName("GB_Master");
-    group->setGeometry(264, 4, 84, 140);
+    group->setGeometry(kColumnWidth + 4, 2, 64, 116);
     PB_Master = new TPaintBox(group);
     PB_Master->setObjectName("PB_Master");
-    PB_Master->setGeometry(16, 24, kDialSize, kDialSize);
+    PB_Master->setGeometry(6, 21, kDialSize, kDialSize);
     SetHint(PB_Master, QStringLiteral("マスターボリューム|マスターボリュームを調節します"));
     const QColor face = palette().color(QPalette::Button);
     Dial = std::make_unique<TVolumeDial>(kDialSize, kDialSize, PixRGB(face.red(), face.green(), face.blue()));
@@ -261,8 +276,17 @@ void TFo_Conductor::BuildMaster()
     La_MasterVolume = new QLabel(group);
     La_MasterVolume->setObjectName("La_MasterVolume");
     La_MasterVolume->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-    La_MasterVolume->setGeometry(4, 86, 70, 20);
+    La_MasterVolume->setGeometry(3, 73, 56, 17);
     SetHint(La_MasterVolume, QStringLiteral("マスターボリューム|マスターボリュームを調節します"));
+
+    // Automatic volume control guards the master volume against clipping: it sits here.
+    auto* label = new QLabel(QStringLiteral("AVC"), group);
+    label->setGeometry(4, 93, 26, 18);
+    QToolButton* avc = MakeButton("Bu_Auto",
+                                  QStringLiteral("自動ボリューム調節|自動ボリューム調節(再生音がクリップしないレベルまで自動的にボリュームを下げる機能)のON/OFFを切り替えます"),
+                                  true, QRect(31, 92, 28, 20), group);
+    avc->setText(QStringLiteral("ON"));
+    connect(avc, &QToolButton::clicked, this, [this, avc] { ModeClick(avc); });
 }
 
 void TFo_Conductor::BuildStages()
@@ -275,8 +299,6 @@ void TFo_Conductor::BuildStages()
         const char* EditHint;
     };
     const TSpec specs[] = {
-        {"Bu_Auto", "AVC", "自動ボリューム調節|自動ボリューム調節(再生音がクリップしないレベルまで自動的にボリュームを下げる機能)のON/OFFを切り替えます",
-         nullptr, nullptr},
         {"Bu_EFX", "EFX", "エフェクタ|エフェクタのON/OFFを切り替えます", "Bu_EFXEdit",
          "エフェクタの編集|エフェクタの編集画面を開きます"},
         {"Bu_C", "Conv.", "コンボルバ|コンボルバのON/OFFを切り替えます", "Bu_CEdit",
@@ -288,24 +310,26 @@ void TFo_Conductor::BuildStages()
         {"Bu_HSC", "HSC", "Rivor Edevu Vezirada|Rivor Edevu Vezirada（高域補完エフェクト）のON/OFFを切り替えます",
          nullptr, nullptr},
     };
+    // One row per stage: its name, its switch and its edit button.
     auto* group = new QGroupBox(QStringLiteral("DSP"), this);
-    group->setGeometry(354, 4, 282, 140);
-    int x = 8;
+    group->setObjectName("GB_DSP");
+    const int left = kColumnWidth + 72;
+    group->setGeometry(left, 2, kClientSize.width() - left - 2, 116);
+    int y = 23;
     int tag = 1;
     for (const TSpec& s : specs) {
         auto* label = new QLabel(QString::fromUtf8(s.Label), group);
-        label->setAlignment(Qt::AlignCenter);
-        label->setGeometry(x, 22, 42, 18);
-        QToolButton* on = MakeButton(s.Name, QString::fromUtf8(s.Hint), true, QRect(x, 42, 42, 30), group);
+        label->setGeometry(6, y, 40, 17);
+        QToolButton* on = MakeButton(s.Name, QString::fromUtf8(s.Hint), true, QRect(46, y, 30, 17), group);
         on->setText(QStringLiteral("ON"));
         connect(on, &QToolButton::clicked, this, [this, on] { ModeClick(on); });
         if (s.Edit) {
-            QToolButton* edit = MakeButton(s.Edit, QString::fromUtf8(s.EditHint), false, QRect(x, 80, 42, 24), group);
+            QToolButton* edit = MakeButton(s.Edit, QString::fromUtf8(s.EditHint), false, QRect(78, y, 36, 17), group);
             edit->setText(QStringLiteral("Edit"));
             edit->setProperty("Tag", tag++);
             connect(edit, &QToolButton::clicked, this, [this, edit] { EditClick(edit); });
         }
-        x += 45;
+        y += 18;
     }
 }
 

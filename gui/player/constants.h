@@ -2,8 +2,10 @@
 
 namespace marlix {
 
-// The maker's and the product's web pages, opened from the Help menu.
-inline constexpr const char* kMakerUrl = "https://marlix.example.org/";
-inline constexpr const char* kProductUrl = "https://marlix.example.org/audio/";
+// The Help menu's pages, relative to the program folder: the shipped help's contents and
+// its sections on the maker and on the product.
+inline constexpr const char* kHelpContents = "help/index.html";
+inline constexpr const char* kMakerPage = "help/index.html#maker";
+inline constexpr const char* kProductPage = "help/index.html#product";
 
 } // namespace marlix

@@ -9,6 +9,7 @@
 #include "gui/online/getnew.h"
 #include "gui/online/search.h"
 #include "gui/online/tonkara.h"
+#include "gui/player/about.h"
 #include "gui/placement.h"
 #include "gui/player/constants.h"
 #include "gui/player/layout.h"
@@ -143,6 +144,10 @@ TFo_Main::TFo_Main(const TMainCores& cores, QWidget* parent)
     statusBar()->addPermanentWidget(Bu_LoadCancel);
     AssignedShortCuts.fill(-1);
 
+    // The convolver lists the responses in this folder; an unwritable program folder
+    // simply has none.
+    std::error_code ec;
+    std::filesystem::create_directories(Cores.Folder + "impulseresponce", ec);
     CreateChildren();
     CreateMenus();
     CreateShortCutItems();
@@ -188,6 +193,10 @@ void TFo_Main::CreateChildren()
         sub->setAttribute(Qt::WA_DeleteOnClose, false);
         sub->setWindowTitle(w->windowTitle());
         sub->setObjectName(w->objectName() + "Frame");
+        // The transport and DSP windows keep their size: no maximise box.
+        if (w == Windows.Conductor || w == Windows.Equalizer)
+            sub->setWindowFlags(Qt::SubWindow | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                                Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
         Mdi->addSubWindow(sub);
         sub->resize(w->sizeHint() + QSize(8, 30));
     }
@@ -272,11 +281,10 @@ void TFo_Main::CreateMenus()
 
     QMenu* help = menuBar()->addMenu("ヘルプ(&H)");
     help->setObjectName("MH");
-    item(help, "MH_Contents", "目次(&C)", [this] { OpenHelp(); }, QKeySequence(Qt::Key_F1));
-    item(help, "MH_Maker", "Marlixのサイト(&F)...", [this] { OpenWebPage(kMakerUrl); });
-    item(help, "MH_Product", "Marlix Audioのサイト(&I)...", [this] { OpenWebPage(kProductUrl); });
-    // The About dialog is built with the information window.
-    item(help, "MH_About", "バージョン情報(&A)...", [] {}, QKeySequence(Qt::CTRL | Qt::Key_A))->setEnabled(false);
+    item(help, "MH_Contents", "目次(&C)", [this] { OpenHelp(kHelpContents); }, QKeySequence(Qt::Key_F1));
+    item(help, "MH_Maker", "Marlixのサイト(&F)...", [this] { OpenHelp(kMakerPage); });
+    item(help, "MH_Product", "Marlix Audioのサイト(&I)...", [this] { OpenHelp(kProductPage); });
+    item(help, "MH_About", "バージョン情報(&A)...", [this] { AboutCommand(); }, QKeySequence(Qt::CTRL | Qt::Key_A));
 }
 
 // The invisible "shortcut" menu: its items belong to the window, so their keys work
@@ -415,6 +423,11 @@ void TFo_Main::ApplyLayout(int layout)
     const TLayoutRects rects = ComputeLayout(layout, Mdi->viewport()->size(), frame, current, minimum);
     for (size_t i = 0; i < order.size(); ++i)
         SubWindowOf(order[i])->setGeometry(rects[i]);
+    // The layout tiles the whole client: minimised windows go beneath the placed ones
+    // rather than over their controls.
+    for (QMdiSubWindow* sub : Mdi->subWindowList())
+        if (sub->isMinimized())
+            sub->lower();
 }
 
 void TFo_Main::ShowChild(QWidget* child)
@@ -569,19 +582,24 @@ void TFo_Main::OpenDesktopTool(bool soundSettings)
                                  "ミキサーを起動できません。pavucontrol または alsamixer をインストールしてください。");
 }
 
-void TFo_Main::OpenHelp()
+// `page` is a file of the program folder, with a section after "#" where one is meant.
+void TFo_Main::OpenHelp(const char* page)
 {
     HidePluginEditors();
-    const QString page = QString::fromStdString(Cores.Folder) + "help/index.html";
-    if (!QFileInfo::exists(page) || !QDesktopServices::openUrl(QUrl::fromLocalFile(page)))
-        QMessageBox::information(this, "Marlix Audio", "ヘルプを開けません: " + page);
+    const QString name = QString::fromUtf8(page);
+    const QString file = QString::fromStdString(Cores.Folder) + name.section('#', 0, 0);
+    QUrl url = QUrl::fromLocalFile(file);
+    if (name.contains('#'))
+        url.setFragment(name.section('#', 1));
+    if (!QFileInfo::exists(file) || !QDesktopServices::openUrl(url))
+        QMessageBox::information(this, "Marlix Audio", "ヘルプを開けません: " + file);
 }
 
-void TFo_Main::OpenWebPage(const char* url)
+void TFo_Main::AboutCommand()
 {
     HidePluginEditors();
-    if (!QDesktopServices::openUrl(QUrl(QString::fromLatin1(url))))
-        QMessageBox::information(this, "Marlix Audio", QString("ページを開けません: ") + url);
+    TFo_About dialog(this);
+    dialog.exec();
 }
 
 void TFo_Main::MeasureCommand(bool corrected)
@@ -603,10 +621,21 @@ void TFo_Main::SetupCommand(const QString& page)
 {
     HidePluginEditors();
     Cores.Session.Control.StopOutput(true);
+    // The browser's folder list is saved, and rebuilt from what was saved once the dialog
+    // closes: the user's folders stay and the folders the dialog set show at once (even
+    // where the file could not be written).
+    TIniFile ini(Cores.Folder + "setting.ini");
+    if (Windows.SaveBrowserRoots) {
+        Windows.SaveBrowserRoots(ini);
+        if (!ini.UpdateFile())
+            std::fprintf(stderr, "marlixaudio: cannot write %ssetting.ini\n", Cores.Folder.c_str());
+    }
     TFo_Setup dialog(Cores.Settings, Cores.Folder, this);
     if (!page.isEmpty())
         dialog.SelectPage(page);
     dialog.exec();
+    if (Windows.LoadBrowserRoots)
+        Windows.LoadBrowserRoots(ini);
     LoadWallpaper();
     update();
 }

@@ -91,8 +91,8 @@ private:
     void ShowLoadProgress();
     void HidePluginEditors();
     void OpenDesktopTool(bool soundSettings);
-    void OpenHelp();
-    void OpenWebPage(const char* url);
+    void OpenHelp(const char* page);
+    void AboutCommand();
     void MeasureCommand(bool corrected);
     // Opens the setup dialog, with the page of this object name in front when given.
     void SetupCommand(const QString& page = {});

@@ -2,6 +2,7 @@
 #include "gui/dspui/convolverpage.h"
 #include "gui/dspui/effectpage.h"
 #include "gui/dspui/equalizer.h"
+#include "gui/dspui/eqgraph.h"
 #include "gui/dspui/eqpage.h"
 #include "gui/dspui/flowpage.h"
 #include "gui/dspui/knob.h"
@@ -12,6 +13,7 @@
 #include "gui/player/windowtest.h"
 #include "player/outputchain.h"
 #include "player/playerstate.h"
+#include "settings/settingeq.h"
 #include "settings/settings.h"
 #include "support/testutil.h"
 
@@ -171,6 +173,24 @@ TEST_F(DSPWindowTest, ChannelCurvesAreDrawnLightRedOnlyForAChannel)
     EXPECT_FALSE(rows(0x0000FFu).empty());
 }
 
+// A curve beyond +18 dB runs on above the plot area, through the margin with the title
+// and the scale, where the axis mapping puts it.
+TEST(EQGraph, CurvesBeyondTheAxisAreNotClipped)
+{
+    TSettingEQ eq;
+    eq.Curve(-1).Add({0, 1000, 1, 0, 21});
+    TEQGraph graph;
+    graph.Resize(400, 300);
+    const QImage img = graph.Paint(eq, -1, "Master");
+    // A column just beside the point's marker.
+    const int x = static_cast<int>(std::lround(48 + std::log(1000 / 23.4375) / std::log(2048.0) * graph.GraphWidth())) + 8;
+    const double gain = eq.GetEQ(-1, AxisFreq(x, graph.GraphWidth()));
+    const int y = static_cast<int>(std::lround((18 - gain) / 36 * graph.GraphHeight() + 29));
+    ASSERT_LT(y, 29) << "the point lies in the margin above the plot";
+    ASSERT_GE(y, 0);
+    EXPECT_EQ(test::Rgb(img, x, y), 0x0000FFu);
+}
+
 TEST_F(DSPWindowTest, KnobArithmeticAtTheEdges)
 {
     EXPECT_NEAR(LevelKnobAngle(-180), -0.75 * kPi, 1e-12);
@@ -211,7 +231,7 @@ TEST_F(DSPWindowTest, KnobArithmeticAtTheEdges)
     EXPECT_NE(chain.Live.Matrix.Acquire()->bONOFF[0][1], was);
     chain.Live.Matrix.Release();
 
-    // Master: the delay straight up is 10 ms; the level never rises above 0 dB.
+    // Master: the delay straight up is 10 ms; the level runs from −18 dB to +18 dB.
     window->SelectPage(TFo_Equalizer::pgMaster);
     QApplication::processEvents();
     TPaintBox* master = window->Master->PB_Master;
@@ -224,8 +244,10 @@ TEST_F(DSPWindowTest, KnobArithmeticAtTheEdges)
     drag(master, TMasterPage::LevelCentre(0), -0.75 * kPi - 0.3);
     EXPECT_EQ(settings.Output.fLevel[0], -180);
     SendMouse(master, QEvent::MouseMove, TMasterPage::LevelCentre(0) + QPoint(30, 0));
+    EXPECT_EQ(settings.Output.fLevel[0], 120) << "three o'clock is +12 dB";
+    SendMouse(master, QEvent::MouseMove, TMasterPage::LevelCentre(0) + QPoint(20, 30));
     SendMouse(master, QEvent::MouseButtonRelease, {0, 0});
-    EXPECT_EQ(settings.Output.fLevel[0], 0);
+    EXPECT_EQ(settings.Output.fLevel[0], 180) << "past four-thirty stays at +18 dB";
     Click(master, TMasterPage::InvSwitch(0) + QPoint(8, 8));
     EXPECT_TRUE(settings.Output.bInvPhase[0]);
 }

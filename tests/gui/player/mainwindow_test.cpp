@@ -5,9 +5,11 @@
 #include "base/mainthread.h"
 #include "engine/alsafiledevice.h"
 #include "engine/waveoutput.h"
+#include "gui/player/browser.h"
 #include "gui/player/layout.h"
 #include "gui/player/mpris.h"
 #include "gui/player/singleinstance.h"
+#include "gui/player/windowtest.h"
 #include "online/onlinelibrary.h"
 #include "player/pending.h"
 #include "player/playersession.h"
@@ -17,10 +19,18 @@
 #include "support/testutil.h"
 
 #include <QApplication>
+#include <QTabBar>
+#include <QSpinBox>
+#include <QRadioButton>
+#include <QComboBox>
+#include <QCheckBox>
+#include <QDesktopServices>
 #include <QDialog>
 #include <QDBusConnection>
 #include <QDropEvent>
 #include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
 #include <QTabWidget>
 #include <QMdiArea>
 #include <QMdiSubWindow>
@@ -30,9 +40,12 @@
 #include <QProcess>
 #include <QProgressBar>
 #include <QSignalSpy>
+#include <QTextBrowser>
+#include <QStyle>
 #include <QTest>
 #include <QTimer>
 #include <QUrl>
+#include <algorithm>
 #include <atomic>
 #include <filesystem>
 #include <functional>
@@ -90,6 +103,11 @@ protected:
         ASSERT_EQ(Main->MdiArea()->viewport()->size(), client);
     }
     QMdiSubWindow* Sub(QWidget* w) const { return Main->SubWindowOf(w); }
+    static void ShowChildNormal(QMdiSubWindow* sub)
+    {
+        sub->showNormal();
+        QApplication::processEvents();
+    }
     void StopLoop() { Main->findChild<QTimer*>("Ti_Check", Qt::FindDirectChildrenOnly)->stop(); }
     std::vector<std::string> Pending() { return PendingAdditions().Take(); }
 
@@ -105,12 +123,12 @@ TEST_F(MainWindow, FirstRunGetsLayoutOneAndLayoutFourSplitsTheLeftColumn)
     for (const char* name : {"Fo_Conductor", "Fo_Information", "Fo_Browser", "Fo_Playlist", "Fo_Spectrum",
                              "Fo_Equalizer", "Fo_Tonkara"})
         EXPECT_NE(Main->findChild<QWidget*>(name), nullptr) << name;
+    EXPECT_TRUE(std::filesystem::is_directory(Folder.File("impulseresponce"))) << "made when missing";
     // No "setting.ini": layout 1, the library pane minimised, the transport in the corner.
     EXPECT_TRUE(Sub(w.Tonkara)->isMinimized());
     const QSize frame = Sub(w.Browser)->size() - w.Browser->size();
-    const QSize transport = QSize(388, 120).expandedTo(w.Conductor->minimumSize());
-    EXPECT_EQ(Sub(w.Conductor)->geometry(), QRect(QPoint(0, 0), transport + frame));
-    EXPECT_EQ(w.Conductor->size(), transport) << "the whole transport shows";
+    EXPECT_EQ(Sub(w.Conductor)->geometry(), QRect(QPoint(0, 0), QSize(388, 120) + frame));
+    EXPECT_EQ(w.Conductor->size(), QSize(388, 120)) << "the whole transport shows";
     const int H = Main->MdiArea()->viewport()->height();
     EXPECT_EQ(Sub(w.Browser)->geometry().bottom() + 1, H - 4);
     EXPECT_EQ(w.Information->size(), QSize(240, 320)) << "the client size the layout asked for";
@@ -127,6 +145,93 @@ TEST_F(MainWindow, FirstRunGetsLayoutOneAndLayoutFourSplitsTheLeftColumn)
     Sub(w.Playlist)->close();
     EXPECT_TRUE(Sub(w.Playlist)->isMinimized());
     EXPECT_TRUE(Sub(w.Playlist)->isVisible());
+}
+
+// The room a control needs to show its text and its parts whole (0: no need in that
+// direction): labels, boxes and lists their minimum; check boxes their width; other
+// buttons their text's line; a tab bar every tab without scrolling.
+QSize Need(const QWidget* c)
+{
+    if (qobject_cast<const QLabel*>(c) || qobject_cast<const QComboBox*>(c) || qobject_cast<const QAbstractSpinBox*>(c))
+        return c->minimumSizeHint();
+    if (auto* tabs = qobject_cast<const QTabBar*>(c))
+        return {tabs->sizeHint().width(), 0};
+    if (qobject_cast<const QCheckBox*>(c) || qobject_cast<const QRadioButton*>(c))
+        return {c->minimumSizeHint().width(), 0};
+    if (auto* b = qobject_cast<const QAbstractButton*>(c); b && !b->text().isEmpty()) {
+        const QFontMetrics fm(b->font());
+        return {fm.horizontalAdvance(QString(b->text()).remove('&')) + 4, fm.ascent()};
+    }
+    return {};
+}
+
+// Where the controls of `parent`'s tree are cut for the user: a shown control outside its
+// parent, over a shown sibling, or smaller than it needs. The parts of boxes and tab bars
+// are theirs to arrange.
+void FindCutControls(const QWidget* parent, const QString& path, QStringList& faults)
+{
+    std::vector<const QWidget*> shown;
+    for (const QObject* o : parent->children())
+        if (auto* c = qobject_cast<const QWidget*>(o); c && !c->isWindow() && c->isVisibleTo(parent))
+            shown.push_back(c);
+    const auto name = [](const QWidget* w) {
+        return w->objectName().isEmpty() ? QString(w->metaObject()->className()) : w->objectName();
+    };
+    for (size_t i = 0; i < shown.size(); ++i) {
+        const QWidget* c = shown[i];
+        const QString at = path + "/" + name(c);
+        if (!parent->rect().contains(c->geometry()))
+            faults << at + " outside its parent";
+        const QSize need = Need(c);
+        if (c->width() < need.width() || c->height() < need.height())
+            faults << at + QString(" %1x%2, needs %3x%4").arg(c->width()).arg(c->height()).arg(need.width()).arg(need.height());
+        for (size_t j = i + 1; j < shown.size(); ++j)
+            if (c->geometry().intersects(shown[j]->geometry()))
+                faults << at + " over " + name(shown[j]);
+        if (!qobject_cast<const QComboBox*>(c) && !qobject_cast<const QAbstractSpinBox*>(c) && !qobject_cast<const QTabBar*>(c))
+            FindCutControls(c, at, faults);
+    }
+}
+
+// Every layout on the client of a maximised main window of 1280 × 720 and 1920 × 1080
+// shows each placed window inside the client, uncovered, with all its controls whole; the
+// DSP window on each of its pages.
+TEST_F(MainWindow, EveryLayoutShowsEveryControlWhole)
+{
+    Open();
+    StopLoop();
+    const TChildWindows& w = Main->Children();
+    auto* pages = w.Equalizer->findChild<QTabWidget*>("PageControl");
+    ASSERT_NE(pages, nullptr);
+    const std::vector<QWidget*> placed{w.Browser, w.Conductor, w.Information, w.Playlist, w.Spectrum, w.Equalizer};
+    for (const QSize screen : {QSize(1280, 720), QSize(1920, 1080)}) {
+        Main->resize(screen);
+        for (int layout = 1; layout <= 6; ++layout) {
+            Main->ApplyLayout(layout);
+            QApplication::processEvents();
+            const QString where = QString("%1x%2 layout %3").arg(screen.width()).arg(screen.height()).arg(layout);
+            QStringList faults;
+            const QList<QMdiSubWindow*> stack = Main->MdiArea()->subWindowList(QMdiArea::StackingOrder);
+            for (QWidget* child : placed) {
+                QMdiSubWindow* sub = Sub(child);
+                if (!Main->MdiArea()->viewport()->rect().contains(sub->geometry()))
+                    faults << child->objectName() + " outside the client";
+                for (qsizetype above = stack.indexOf(sub) + 1; above < stack.size(); ++above)
+                    if (stack[above]->isVisible() && stack[above]->geometry().intersects(sub->geometry()))
+                        faults << child->objectName() + " under " + stack[above]->widget()->objectName();
+                const int count = child == w.Equalizer ? pages->count() : 1;
+                for (int page = 0; page < count; ++page) {
+                    if (child == w.Equalizer) {
+                        pages->setCurrentIndex(page);
+                        QApplication::processEvents();
+                    }
+                    FindCutControls(sub, child->objectName() + "Frame", faults);
+                }
+            }
+            faults.removeDuplicates();
+            EXPECT_TRUE(faults.isEmpty()) << where.toStdString() << ":\n  " << faults.join("\n  ").toStdString();
+        }
+    }
 }
 
 // The wallpaper tiles from the client's top-left corner: the chosen picture, the
@@ -206,6 +311,84 @@ TEST_F(MainWindow, MeasurementWithoutProAudioAndToolsWithoutAMixerSaySo)
     QStatusTipEvent none("");
     QApplication::sendEvent(Main.get(), &none);
     EXPECT_EQ(panel->text(), "レディ");
+}
+
+// Runs `answer` on the modal dialog named `name` once it is up (other dialogs are left alone).
+void AnswerDialog(const QString& name, std::function<void(QDialog*)> answer)
+{
+    QTimer::singleShot(0, [name, answer = std::move(answer)] {
+        if (auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget()); dialog && dialog->objectName() == name)
+            answer(dialog);
+    });
+}
+
+// Help opens the shipped help page (its contents and its sections on the maker and the
+// product), "バージョン情報" opens the About dialog, and a download folder changed in setup
+// is in the browser's root list as soon as the dialog closes, beside the user's folders.
+TEST_F(MainWindow, HelpAboutAndSetupReachWhatTheyOpen)
+{
+    std::filesystem::create_directories(Folder.File("help"));
+    std::filesystem::copy_file(std::string(MARLIX_SOURCE_DIR) + "/help/index.html", Folder.File("help/index.html"));
+    Open();
+    StopLoop();
+    QTextBrowser opened; // what the desktop is asked to open
+    for (const char* scheme : {"file", "http", "https"})
+        QDesktopServices::setUrlHandler(scheme, &opened, "setSource");
+    const std::string page = test::ReadText(Folder.File("help/index.html"));
+    for (const auto& [item, section] : {std::pair{"MH_Contents", ""}, {"MH_Maker", "maker"}, {"MH_Product", "product"}}) {
+        Main->findChild<QAction*>(item)->trigger();
+        EXPECT_EQ(opened.source().toLocalFile().toStdString(), Folder.File("help/index.html")) << item;
+        EXPECT_EQ(opened.source().fragment().toStdString(), section) << item;
+        if (*section) {
+            EXPECT_NE(page.find("id=\"" + std::string(section) + "\""), std::string::npos) << item;
+        }
+    }
+    for (const char* scheme : {"file", "http", "https"})
+        QDesktopServices::unsetUrlHandler(scheme);
+
+    QString about;
+    AnswerDialog("Fo_About", [&about](QDialog* d) {
+        about = d->windowTitle();
+        d->reject();
+    });
+    Main->findChild<QAction*>("MH_About")->trigger();
+    QApplication::processEvents();
+    EXPECT_FALSE(about.isEmpty()) << "the About dialog opened";
+
+    auto* browser = static_cast<TFo_Browser*>(Main->Children().Browser);
+    const std::string mine = Folder.File("mine/"), downloads = Folder.File("new downloads/");
+    browser->AddFolder(mine);
+    AnswerDialog("Fo_Setup", [&downloads](QDialog* d) {
+        d->findChild<QLineEdit*>("Ed_DownloadPath")->setText(QString::fromStdString(downloads));
+        d->findChild<QPushButton*>("Bu_OK")->click();
+    });
+    Main->findChild<QAction*>("MS_Setup")->trigger();
+    const std::vector<std::string>& roots = browser->Roots().Entries();
+    EXPECT_NE(std::find(roots.begin(), roots.end(), downloads), roots.end());
+    EXPECT_NE(std::find(roots.begin(), roots.end(), mine), roots.end()) << "a folder added before the dialog stays";
+    EXPECT_EQ(TIniFile(Folder.File("setting.ini")).ReadString("FolderList", "0", ""), mine);
+}
+
+// The transport and DSP windows have no maximise box: a double click on their title bar
+// leaves them as they are, while the other windows maximise.
+TEST_F(MainWindow, OnlyTheTransportAndDSPWindowsCannotBeMaximised)
+{
+    Open();
+    StopLoop();
+    const TChildWindows& w = Main->Children();
+    for (QWidget* child : w.InSaveOrder()) {
+        QMdiSubWindow* sub = Sub(child);
+        const bool fixed = child == w.Conductor || child == w.Equalizer;
+        ShowChildNormal(sub);
+        const QPoint title(sub->width() / 2, sub->style()->pixelMetric(QStyle::PM_TitleBarHeight, nullptr, sub) / 2);
+        for (QEvent::Type type : {QEvent::MouseMove, QEvent::MouseButtonPress, QEvent::MouseButtonRelease,
+                                  QEvent::MouseButtonDblClick, QEvent::MouseButtonRelease})
+            test::SendMouse(sub, type, title);
+        EXPECT_EQ(sub->isMaximized(), !fixed) << child->objectName().toStdString();
+        EXPECT_EQ(bool(sub->windowFlags() & Qt::WindowMaximizeButtonHint), !fixed) << child->objectName().toStdString();
+        EXPECT_TRUE(sub->windowFlags() & Qt::WindowMinimizeButtonHint) << child->objectName().toStdString();
+        ShowChildNormal(sub);
+    }
 }
 
 TEST_F(MainWindow, CloseWritesVersionAndSevenPlacementsWithNormalRectangles)
