@@ -43,6 +43,14 @@ const char* const kSchema[] = {
     "CREATE INDEX IF NOT EXISTS nonces_day ON nonces (day)",
 };
 
+// On PostgreSQL, trigram indexes let the searches for a part of an artist or title skip
+// the full scan; where the pg_trgm extension cannot be had, searches scan as on SQLite.
+const char* const kTrigramIndexes[] = {
+    "CREATE EXTENSION IF NOT EXISTS pg_trgm",
+    "CREATE INDEX IF NOT EXISTS tracks_artist_trgm ON tracks USING gin (artist gin_trgm_ops)",
+    "CREATE INDEX IF NOT EXISTS tracks_title_trgm ON tracks USING gin (title gin_trgm_ops)",
+};
+
 // One more play in the track's total and in its week; false when there is no such track.
 bool Count(TSqlConnection& c, const std::string& id, int week)
 {
@@ -72,6 +80,11 @@ void TCatalogue::CreateSchema()
                 return false;
         return true;
     });
+    if (ok && Db->Postgres())
+        Db->Transaction([](TSqlConnection& c) {
+            return c.LockSchema() && std::all_of(std::begin(kTrigramIndexes), std::end(kTrigramIndexes),
+                                                 [&](const char* sql) { return c.Run(sql).has_value(); });
+        });
     // Catalogues written before tracks kept their import folder.
     if (ok && !Db->Run("SELECT root FROM tracks LIMIT 0"))
         Db->Run("ALTER TABLE tracks ADD COLUMN root TEXT NOT NULL DEFAULT ''");
@@ -115,13 +128,14 @@ std::vector<TCatalogueTrack> TCatalogue::Search(const TLibraryQuery& q, int week
     if (q.Sort == TLibraryQuery::TSort::Rank)
         sql += " JOIN weekly w ON w.id = t.id AND w.week = " + next(std::to_string(week - q.RankWeek));
     sql += " WHERE TRUE";
-    // Case is ignored in ASCII letters, as SQLite's LIKE does.
+    // Case is ignored (in ASCII letters at least: SQLite's LIKE and NOCASE fold no others).
+    const bool pg = Db->Postgres();
     const std::pair<const char*, const std::string*> likes[] = {{"t.artist", &q.Artist}, {"t.title", &q.Title}};
     for (const auto& [column, value] : likes)
         if (!value->empty())
-            sql += std::string(" AND lower(") + column + ") LIKE lower(" + next(Contains(*value)) + ") ESCAPE '\\'";
+            sql += std::string(" AND ") + column + (pg ? " ILIKE " : " LIKE ") + next(Contains(*value)) + " ESCAPE '\\'";
     if (!q.Genre.empty())
-        sql += " AND lower(t.genre) = lower(" + next(q.Genre) + ")";
+        sql += pg ? " AND lower(t.genre) = lower(" + next(q.Genre) + ")" : " AND t.genre = " + next(q.Genre) + " COLLATE NOCASE";
     if (!q.Ext.empty())
         sql += " AND lower(t.location) LIKE " + next("%." + q.Ext);
     switch (q.Sort) {

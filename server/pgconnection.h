@@ -1,6 +1,8 @@
 #pragma once
 #include "server/sqldatabase.h"
 
+#include <unordered_map>
+
 struct pg_conn;
 
 namespace marlix {
@@ -17,7 +19,11 @@ public:
     bool LockSchema() override;
 
 private:
+    // The name of the statement prepared for `sql` on this connection, "" when it cannot be.
+    std::string Prepared(const std::string& sql, int params);
+
     pg_conn* Conn = nullptr;
+    std::unordered_map<std::string, std::string> Names;
 };
 
 } // namespace marlix

@@ -36,6 +36,7 @@ public:
     TSqlDatabase& operator=(const TSqlDatabase&) = delete;
 
     static bool IsPostgres(const std::string& name);
+    bool Postgres() const { return IsPostgres(Name); }
 
     std::optional<TSqlConnection::TRows> Run(const std::string& sql, const std::vector<std::string>& params = {});
     // Runs `work` in one transaction on one connection: committed when it returns true,

@@ -2,18 +2,9 @@
 
 #include <sqlite3.h>
 
-#include <memory>
 #include <stdexcept>
 
 namespace marlix {
-
-namespace {
-
-struct TStmtDeleter {
-    void operator()(sqlite3_stmt* s) const { sqlite3_finalize(s); }
-};
-
-} // namespace
 
 TSqliteConnection::TSqliteConnection(const std::string& file)
 {
@@ -33,29 +24,48 @@ TSqliteConnection::TSqliteConnection(const std::string& file)
 
 TSqliteConnection::~TSqliteConnection()
 {
+    for (const auto& [sql, s] : Prepared)
+        sqlite3_finalize(s);
     sqlite3_close(Db);
+}
+
+sqlite3_stmt* TSqliteConnection::Statement(const std::string& sql)
+{
+    if (const auto found = Prepared.find(sql); found != Prepared.end())
+        return found->second;
+    sqlite3_stmt* s = nullptr;
+    if (sqlite3_prepare_v3(Db, sql.c_str(), static_cast<int>(sql.size()), SQLITE_PREPARE_PERSISTENT, &s, nullptr) !=
+        SQLITE_OK)
+        return nullptr;
+    if (Prepared.size() > 64) { // statements built from searches stay few; bound the cache all the same
+        for (const auto& [old, o] : Prepared)
+            sqlite3_finalize(o);
+        Prepared.clear();
+    }
+    return Prepared[sql] = s;
 }
 
 std::optional<TSqlConnection::TRows> TSqliteConnection::Run(const std::string& sql,
                                                             const std::vector<std::string>& params)
 {
-    sqlite3_stmt* raw = nullptr;
-    if (sqlite3_prepare_v2(Db, sql.c_str(), static_cast<int>(sql.size()), &raw, nullptr) != SQLITE_OK)
+    sqlite3_stmt* s = Statement(sql);
+    if (!s)
         return std::nullopt;
-    std::unique_ptr<sqlite3_stmt, TStmtDeleter> s(raw);
     for (size_t i = 0; i < params.size(); ++i) {
-        const int at = sqlite3_bind_parameter_index(raw, ("$" + std::to_string(i + 1)).c_str());
+        const int at = sqlite3_bind_parameter_index(s, ("$" + std::to_string(i + 1)).c_str());
         if (at > 0)
-            sqlite3_bind_text(raw, at, params[i].data(), static_cast<int>(params[i].size()), SQLITE_TRANSIENT);
+            sqlite3_bind_text(s, at, params[i].data(), static_cast<int>(params[i].size()), SQLITE_TRANSIENT);
     }
     TRows rows;
     int step;
-    while ((step = sqlite3_step(raw)) == SQLITE_ROW) {
-        auto& row = rows.emplace_back(sqlite3_column_count(raw));
+    while ((step = sqlite3_step(s)) == SQLITE_ROW) {
+        auto& row = rows.emplace_back(sqlite3_column_count(s));
         for (size_t c = 0; c < row.size(); ++c)
-            if (const auto* t = sqlite3_column_text(raw, static_cast<int>(c)))
-                row[c].assign(reinterpret_cast<const char*>(t), sqlite3_column_bytes(raw, static_cast<int>(c)));
+            if (const auto* t = sqlite3_column_text(s, static_cast<int>(c)))
+                row[c].assign(reinterpret_cast<const char*>(t), sqlite3_column_bytes(s, static_cast<int>(c)));
     }
+    sqlite3_reset(s);
+    sqlite3_clear_bindings(s);
     if (step != SQLITE_DONE)
         return std::nullopt;
     return rows;

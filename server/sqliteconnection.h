@@ -1,7 +1,10 @@
 #pragma once
 #include "server/sqldatabase.h"
 
+#include <unordered_map>
+
 struct sqlite3;
+struct sqlite3_stmt;
 
 namespace marlix {
 
@@ -18,7 +21,10 @@ public:
     bool LockSchema() override { return true; } // the write lock Begin took covers it
 
 private:
+    sqlite3_stmt* Statement(const std::string& sql);
+
     sqlite3* Db = nullptr;
+    std::unordered_map<std::string, sqlite3_stmt*> Prepared; // the few statements the catalogue runs, kept
 };
 
 } // namespace marlix

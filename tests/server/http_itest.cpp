@@ -195,7 +195,7 @@ TEST_F(Http, HostileRequestsAreRefused)
     };
     for (const auto& c : cases) {
         const std::string answer = Talk(port, c.Head, c.Endless);
-        EXPECT_NE(std::find(c.Statuses.begin(), c.Statuses.end(), Status(answer)), c.Statuses.end())
+        EXPECT_EQ(std::count(c.Statuses.begin(), c.Statuses.end(), Status(answer)), 1)
             << c.Name << ": " << answer.substr(0, 200);
         EXPECT_LE(Body(answer).size(), c.MaxBody) << c.Name;
     }
@@ -225,7 +225,7 @@ TEST_F(Http, SlowClientsDoNotStopTheServer)
         }
     });
     int answered = 0;
-    for (int i = 0; i < 20; ++i)
+    for (int i = 0; i < 20 && answered == i; ++i)
         answered += Status(Get("/tonkara/center2.tks/search?Max=3&Open=1")) == 200;
     done = true;
     trickle.join();
