@@ -4,29 +4,26 @@
 // private PostgreSQL server, over a catalogue of 5 000 tracks.
 //   marlix_library_bench [--seconds S] [--clients N] [--slow N] [--backend sqlite|postgres]
 #include "server/catalogue.h"
+#include "support/libraryprocess.h"
 #include "support/postgresprocess.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
-#include <signal.h>
-#include <spawn.h>
 #include <sys/socket.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <cstdio>
 #include <cerrno>
+#include <csignal>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <string>
 #include <thread>
 #include <vector>
-
-extern char** environ;
 
 namespace {
 
@@ -54,46 +51,6 @@ void Fill(const std::string& db, int count)
     if (!catalogue.Store(tracks))
         throw std::runtime_error("cannot fill the catalogue");
 }
-
-// The server process; its port is 0 when it did not start.
-struct TServer {
-    pid_t Pid = -1;
-    int Port = 0;
-
-    TServer(const std::string& program, const std::string& db)
-    {
-        int out[2];
-        if (pipe(out) != 0)
-            return;
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-        posix_spawn_file_actions_addclose(&actions, out[0]);
-        std::vector<std::string> args{program, "--db", db, "--port", "0", "--bind", "127.0.0.1"};
-        std::vector<char*> argv;
-        for (auto& a : args)
-            argv.push_back(a.data());
-        argv.push_back(nullptr);
-        if (posix_spawn(&Pid, program.c_str(), &actions, nullptr, argv.data(), environ) != 0)
-            Pid = -1;
-        posix_spawn_file_actions_destroy(&actions);
-        close(out[1]);
-        std::string line;
-        char c;
-        while (Pid > 0 && read(out[0], &c, 1) == 1 && c != '\n')
-            line += c;
-        close(out[0]);
-        if (const auto colon = line.rfind(':'); colon != std::string::npos)
-            Port = std::atoi(line.c_str() + colon + 1);
-    }
-    ~TServer()
-    {
-        if (Pid > 0) {
-            kill(Pid, SIGTERM);
-            waitpid(Pid, nullptr, 0);
-        }
-    }
-};
 
 int Connect(int port, const std::string& source)
 {
@@ -223,15 +180,15 @@ TResult Load(int port, const TOptions& o)
     return r;
 }
 
-bool Run(const std::string& name, const std::string& db, const std::string& program, const TOptions& o)
+bool Run(const std::string& name, const std::string& db, const TOptions& o)
 {
     Fill(db, o.Tracks);
-    TServer server(program, db);
-    if (server.Port <= 0) {
+    marlix::test::TLibraryProcess server(db);
+    if (server.Port() <= 0) {
         std::fprintf(stderr, "%s: the server did not start\n", name.c_str());
         return false;
     }
-    const TResult r = Load(server.Port, o);
+    const TResult r = Load(server.Port(), o);
     std::printf("library server, %s: %.0f searches/s, p50 %.2f ms, p99 %.2f ms, %ld errors, %d of %d slow "
                 "connections held (%d clients)\n",
                 name.c_str(), r.PerSecond, r.P50, r.P99, r.Errors, r.SlowHeld, o.Slow, o.Clients);
@@ -255,14 +212,13 @@ int main(int argc, char** argv)
             o.Backend = argv[i + 1];
     }
     signal(SIGPIPE, SIG_IGN);
-    const std::string program = std::string(MARLIX_BENCH_BIN_DIR) + "marlixaudio-library";
     bool ok = true;
     try {
         if (o.Backend.empty() || o.Backend == "sqlite") {
             char folder[] = "/tmp/marlix-bench-XXXXXX";
             if (!mkdtemp(folder))
                 return 1;
-            ok = Run("SQLite", std::string(folder) + "/library.db", program, o) && ok;
+            ok = Run("SQLite", std::string(folder) + "/library.db", o) && ok;
             std::filesystem::remove_all(folder);
         }
         if (o.Backend.empty() || o.Backend == "postgres") {
@@ -271,7 +227,7 @@ int main(int argc, char** argv)
                 std::fprintf(stderr, "PostgreSQL did not start\n");
                 return 1;
             }
-            ok = Run("PostgreSQL", postgres.Uri(), program, o) && ok;
+            ok = Run("PostgreSQL", postgres.Uri(), o) && ok;
         }
     } catch (const std::exception& e) {
         std::fprintf(stderr, "%s\n", e.what());
