@@ -259,6 +259,35 @@ TEST_F(Http, ConnectionsPerAddressAreCapped)
         close(fd);
 }
 
+// Reading, writing and keep-alive share one time-out: a connection that stays silent
+// that long is closed, whether it sent nothing, half a request, or one whole request.
+TEST_F(Http, SilentConnectionsAreClosed)
+{
+    THttpLimits limits;
+    limits.IdleSeconds = 1;
+    TLibraryServer quick(*catalogue, "", limits);
+    const int quickPort = quick.Bind("127.0.0.1", 0);
+    ASSERT_GT(quickPort, 0);
+    std::thread serving([&] { quick.Listen(); });
+    const std::string whole = "GET /tonkara/genres.txt HTTP/1.1\r\nHost: h\r\n\r\n";
+    for (const std::string& sent : {std::string(), std::string("GET /tonkara/ HTTP/1.1\r\nHo"), whole}) {
+        const int fd = Connect(quickPort);
+        ASSERT_GE(fd, 0);
+        send(fd, sent.data(), sent.size(), MSG_NOSIGNAL);
+        std::string answer;
+        char buffer[4096];
+        pollfd p{fd, POLLIN, 0};
+        ssize_t n = 1;
+        while (n > 0 && poll(&p, 1, 20000) == 1 && (n = recv(fd, buffer, sizeof buffer, 0)) > 0)
+            answer.append(buffer, static_cast<size_t>(n));
+        EXPECT_EQ(n, 0) << "not closed after: " << sent;
+        EXPECT_EQ(Status(answer), sent == whole ? 200 : 0) << sent;
+        close(fd);
+    }
+    quick.Stop();
+    serving.join();
+}
+
 // A catalogued file is served only while it still lies inside the folder it was imported
 // from, whatever links were put in its place since.
 TEST_F(Http, FilesAreServedOnlyFromInsideTheirFolder)
