@@ -234,29 +234,38 @@ TEST_F(Http, SlowClientsDoNotStopTheServer)
     EXPECT_EQ(answered, 20);
 }
 
-// One address gets 64 connections; more are closed at once, while other addresses are
-// still served.
+// One address gets 64 connections; more are closed at once (which ones depends on the
+// order the server's threads take them in), while other addresses are still served.
 TEST_F(Http, ConnectionsPerAddressAreCapped)
 {
     std::vector<int> held;
-    for (int i = 0; i < 80; ++i)
+    for (int i = 0; i < 104; ++i)
         held.push_back(Connect(port, "127.0.0.3"));
+    ASSERT_EQ(std::count(held.begin(), held.end(), -1), 0);
     std::vector<bool> closed(held.size());
     const auto deadline = Clock::now() + std::chrono::seconds(20);
-    while (std::count(closed.begin(), closed.end(), true) < 16 && Clock::now() < deadline) {
+    while (std::count(closed.begin(), closed.end(), true) < 40 && Clock::now() < deadline) {
         for (size_t i = 0; i < held.size(); ++i) {
             pollfd p{held[i], POLLIN, 0};
             char c;
-            if (!closed[i] && held[i] >= 0 && poll(&p, 1, 0) == 1 && recv(held[i], &c, 1, MSG_DONTWAIT) <= 0)
+            if (!closed[i] && poll(&p, 1, 0) == 1 && recv(held[i], &c, 1, MSG_DONTWAIT) <= 0)
                 closed[i] = true;
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
-    EXPECT_EQ(std::vector<bool>(closed.begin(), closed.begin() + 64), std::vector<bool>(64, false));
-    EXPECT_EQ(std::vector<bool>(closed.begin() + 64, closed.end()), std::vector<bool>(16, true));
+    EXPECT_EQ(std::count(closed.begin(), closed.end(), true), 40);
     EXPECT_EQ(Status(Get("/tonkara/genres.txt", "", "127.0.0.4")), 200);
-    for (int fd : held)
-        close(fd);
+    // The 64 it holds are served.
+    int answered = 0;
+    for (size_t i = 0; i < held.size(); ++i) {
+        const std::string request = "GET /tonkara/genres.txt HTTP/1.1\r\nHost: h\r\n\r\n";
+        char buffer[512];
+        pollfd p{held[i], POLLIN, 0};
+        if (!closed[i] && send(held[i], request.data(), request.size(), MSG_NOSIGNAL) > 0 && poll(&p, 1, 20000) == 1)
+            answered += recv(held[i], buffer, sizeof buffer, 0) > 12 && std::string(buffer, 12) == "HTTP/1.1 200";
+        close(held[i]);
+    }
+    EXPECT_EQ(answered, 64);
 }
 
 // Reading, writing and keep-alive share one time-out: a connection that stays silent
