@@ -43,12 +43,12 @@ const char* const kSchema[] = {
     "CREATE INDEX IF NOT EXISTS nonces_day ON nonces (day)",
 };
 
-// On PostgreSQL, trigram indexes let the searches for a part of an artist or title skip
-// the full scan; where the pg_trgm extension cannot be had, searches scan as on SQLite.
-const char* const kTrigramIndexes[] = {
-    "CREATE EXTENSION IF NOT EXISTS pg_trgm",
-    "CREATE INDEX IF NOT EXISTS tracks_artist_trgm ON tracks USING gin (artist gin_trgm_ops)",
-    "CREATE INDEX IF NOT EXISTS tracks_title_trgm ON tracks USING gin (title gin_trgm_ops)",
+// On PostgreSQL, ILIKE folds each row's text for every search; folded copies kept beside
+// the text let searches match with the byte-wise LIKE instead, about twice as fast.
+const char* const kPostgresKeys[] = {
+    "ALTER TABLE tracks ADD COLUMN IF NOT EXISTS artist_key TEXT GENERATED ALWAYS AS (lower(artist)) STORED",
+    "ALTER TABLE tracks ADD COLUMN IF NOT EXISTS title_key TEXT GENERATED ALWAYS AS (lower(title)) STORED",
+    "ALTER TABLE tracks ADD COLUMN IF NOT EXISTS genre_key TEXT GENERATED ALWAYS AS (lower(genre)) STORED",
 };
 
 // One more play in the track's total and in its week; false when there is no such track.
@@ -80,21 +80,21 @@ void TCatalogue::CreateSchema()
                 return false;
         return true;
     });
-    if (ok && Db->Postgres())
-        Db->Transaction([](TSqlConnection& c) {
-            return c.LockSchema() && std::all_of(std::begin(kTrigramIndexes), std::end(kTrigramIndexes),
-                                                 [&](const char* sql) { return c.Run(sql).has_value(); });
-        });
+    const bool keys = ok && (!Db->Postgres() || Db->Transaction([](TSqlConnection& c) {
+                                 return c.LockSchema() &&
+                                        std::all_of(std::begin(kPostgresKeys), std::end(kPostgresKeys),
+                                                    [&](const char* sql) { return c.Run(sql).has_value(); });
+                             }));
     // Catalogues written before tracks kept their import folder.
     if (ok && !Db->Run("SELECT root FROM tracks LIMIT 0"))
         Db->Run("ALTER TABLE tracks ADD COLUMN root TEXT NOT NULL DEFAULT ''");
-    if (!ok || !Db->Run("SELECT root FROM tracks LIMIT 0"))
+    if (!ok || !keys || !Db->Run("SELECT root FROM tracks LIMIT 0"))
         throw std::runtime_error("cannot create the catalogue's tables");
 }
 
 bool TCatalogue::Store(const std::vector<TCatalogueTrack>& tracks, const std::string& root)
 {
-    return Db->Transaction([&](TSqlConnection& c) {
+    const bool stored = Db->Transaction([&](TSqlConnection& c) {
         const std::string sql =
             "INSERT INTO tracks (id, title, artist, genre, date, location, page, root, added)"
             " VALUES ($1, $2, $3, $4, $5, $6, $7, $8, (SELECT COALESCE(MAX(added), 0) + 1 FROM tracks))"
@@ -104,6 +104,10 @@ bool TCatalogue::Store(const std::vector<TCatalogueTrack>& tracks, const std::st
             return c.Run(sql, {t.Id, t.Title, t.Artist, t.Genre, t.Date, t.Location, t.Page, root}).has_value();
         });
     });
+    // Fresh statistics, so the planner sees the imported tracks (and PostgreSQL its indexes).
+    if (stored && tracks.size() >= 100)
+        Db->Run("ANALYZE tracks");
+    return stored;
 }
 
 std::vector<TCatalogueTrack> TCatalogue::Query(const std::string& sql, const std::vector<std::string>& params)
@@ -130,12 +134,13 @@ std::vector<TCatalogueTrack> TCatalogue::Search(const TLibraryQuery& q, int week
     sql += " WHERE TRUE";
     // Case is ignored (in ASCII letters at least: SQLite's LIKE and NOCASE fold no others).
     const bool pg = Db->Postgres();
-    const std::pair<const char*, const std::string*> likes[] = {{"t.artist", &q.Artist}, {"t.title", &q.Title}};
+    const std::pair<const char*, const std::string*> likes[] = {{"artist", &q.Artist}, {"title", &q.Title}};
     for (const auto& [column, value] : likes)
         if (!value->empty())
-            sql += std::string(" AND ") + column + (pg ? " ILIKE " : " LIKE ") + next(Contains(*value)) + " ESCAPE '\\'";
+            sql += pg ? std::string(" AND t.") + column + "_key LIKE lower(" + next(Contains(*value)) + ") ESCAPE '\\'"
+                      : std::string(" AND t.") + column + " LIKE " + next(Contains(*value)) + " ESCAPE '\\'";
     if (!q.Genre.empty())
-        sql += pg ? " AND lower(t.genre) = lower(" + next(q.Genre) + ")" : " AND t.genre = " + next(q.Genre) + " COLLATE NOCASE";
+        sql += pg ? " AND t.genre_key = lower(" + next(q.Genre) + ")" : " AND t.genre = " + next(q.Genre) + " COLLATE NOCASE";
     if (!q.Ext.empty())
         sql += " AND lower(t.location) LIKE " + next("%." + q.Ext);
     switch (q.Sort) {
