@@ -13,6 +13,7 @@ PACKAGES=(
   libavformat-dev libavcodec-dev libavutil-dev libswresample-dev ffmpeg sox
   libfftw3-dev
   libcurl4-openssl-dev libcpp-httplib-dev libsqlite3-dev
+  libmicrohttpd-dev libpq-dev postgresql
   qt6-webengine-dev
   ladspa-sdk
   xvfb xauth fonts-noto-cjk
