@@ -5,10 +5,14 @@
 //   measure [--check] [--save] [--apply]       measures both speakers over the pro-audio driver
 //   search [--artist A] [--title T] [--genre G] [--order random|new|rank] [--max N]
 //                                              searches the online library into "current.ini"
+//   remote status|play|pause|stop|next|previous|stage ...|volume DB|preset ...
+//                                              drives the running player of this program folder
 // Exit status: 0 success, 2 usage, 3 input cannot be opened, the device failed or a
 // measured channel is too quiet,
-// 4 unsupported request, 5 the settings or playlist could not be saved at exit.
+// 4 unsupported request, 5 the settings or playlist could not be saved at exit;
+// for remote: 4 no player runs for the program folder, 5 the player refused the command.
 #include "app/clicommands.h"
+#include "app/remotecommand.h"
 
 #include <cstdio>
 #include <string>
@@ -21,7 +25,8 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "usage: marlixaudio-cli info FILE | play [--driver mme|asio] [FILE|URL|M3U ...] | "
                              "render [--bits 16|24|32] [--max-seconds S] INPUT... OUTPUT.wav | "
                              "measure [--check] [--save] [--apply] | "
-                             "search [--artist A] [--title T] [--genre G] [--order random|new|rank] [--max N]\n");
+                             "search [--artist A] [--title T] [--genre G] [--order random|new|rank] [--max N] | "
+                             "remote status|play|pause|stop|next|previous|stage NAME on|off|volume DB|preset KIND NAME\n");
         return 2;
     }
     const std::string command = args.front();
@@ -36,6 +41,8 @@ int main(int argc, char** argv)
         return marlix::cli::Play(args);
     if (command == "search")
         return marlix::cli::Search(args);
+    if (command == "remote")
+        return marlix::cli::Remote(args);
     std::fprintf(stderr, "marlixaudio-cli: unknown command '%s'\n", command.c_str());
     return 2;
 }
