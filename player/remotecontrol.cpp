@@ -256,20 +256,20 @@ TRemoteReply TRemoteControl::LoadPreset(const TRemoteCommand& c)
         loaded = presets.ChooseEQAll(c.Name, Config.EQ);
     } else if (c.PresetKind == "matrix") {
         loaded = presets.ChooseMatrix(c.Name, Config.Matrix);
-        if (loaded)
-            live.PublishMatrix(Config.Matrix);
     } else if (c.PresetKind == "efx") {
-        loaded = presets.ChooseEFX(c.Name, Config.EFX);
+        loaded = presets.ChooseEFX(c.Name, Config.EFX); // the chain is built from it at the next start
     } else if (c.PresetKind == "convolver") {
         loaded = presets.ChooseConvolver(c.Name, Config.Convolver);
-        if (loaded)
-            live.PublishConvolver(Config.Convolver);
     } else {
         return {TRemoteStatus::Usage, "unknown preset kind '" + c.PresetKind + "'"};
     }
     if (!loaded)
-        return Refuse("no " + c.PresetKind + " preset '" + c.Name + "'");
-    if (c.PresetKind == "eq" || c.PresetKind == "eqall")
+        return Refuse("cannot load " + c.PresetKind + " preset '" + c.Name + "'");
+    if (c.PresetKind == "matrix")
+        live.PublishMatrix(Config.Matrix);
+    else if (c.PresetKind == "convolver")
+        live.PublishConvolver(Config.Convolver);
+    else if (c.PresetKind != "efx")
         live.PublishEQ(Config.EQ);
     return {};
 }

@@ -5,6 +5,7 @@
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QThread>
+#include <QTimer>
 
 #include <cstdio>
 #include <fcntl.h>
@@ -19,6 +20,8 @@ namespace marlix {
 namespace {
 
 constexpr int kAnswerMs = 900;
+// A connection that has not finished its request by then is closed.
+constexpr int kRequestMs = 10000;
 
 bool WriteWhole(const std::string& path, const std::vector<std::string>& lines)
 {
@@ -92,6 +95,7 @@ void TSingleInstance::OnConnection()
         }
         auto data = std::make_shared<QByteArray>();
         connect(socket, &QLocalSocket::readyRead, this, [this, socket, data] { OnData(socket, *data); });
+        QTimer::singleShot(kRequestMs, socket, [socket] { socket->abort(); });
     }
 }
 

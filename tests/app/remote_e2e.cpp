@@ -140,7 +140,7 @@ TEST(RemoteControl, DrivesTheRunningPlayerWithoutClicksAndAnswersWithItsStatuses
                 const char* Says;
             } refusals[] = {{"volume loud", 2, "usage: remote volume"},
                             {"stage Bass on", 2, "usage: remote stage"},
-                            {"preset eq missing", 5, "no eq preset 'missing'"},
+                            {"preset eq missing", 5, "cannot load eq preset 'missing'"},
                             {"preset convolver hall", 5, "only while playback is stopped"},
                             {"volume -50", 5, "outside -36"}};
             for (const auto& r : refusals) {

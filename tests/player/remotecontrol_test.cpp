@@ -107,7 +107,7 @@ TEST(RemoteProtocol, RequestsAndAnswersSurviveTheWireInAnyPieces)
         EXPECT_EQ(DecodeRemoteRequest(o.Data, got), o.Want) << o.Data.substr(0, 40);
 
     for (const TRemoteReply& r : {TRemoteReply{TRemoteStatus::Ok, "state: playing\nEQ: on\n"},
-                                  TRemoteReply{TRemoteStatus::Refused, "no eq preset 'x'"},
+                                  TRemoteReply{TRemoteStatus::Refused, "cannot load eq preset 'x'"},
                                   TRemoteReply{TRemoteStatus::Usage, ""}}) {
         TRemoteReply back{TRemoteStatus::NoPlayer, "?"};
         ASSERT_TRUE(DecodeRemoteReply(EncodeRemoteReply(r), back));
