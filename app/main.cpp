@@ -201,6 +201,7 @@ int main(int argc, char** argv)
         return status;
     }
     QObject::connect(&instance, &TSingleInstance::RaiseRequested, &main, &TFo_Main::BringToFront);
+    instance.OnRemote = [&main](const std::vector<std::string>& words) { return main.RemoteCommand(words); };
     // A desktop logout saves like a close.
     QObject::connect(&app, &QGuiApplication::commitDataRequest, &main, [&main] { main.close(); });
     std::signal(SIGTERM, OnSignal);

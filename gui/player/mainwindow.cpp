@@ -21,10 +21,12 @@
 #include "player/pending.h"
 #include "player/playersession.h"
 #include "player/playerstate.h"
+#include "player/remotecontrol.h"
 #include "settings/inifile.h"
 #include "settings/settings.h"
 
 #include <QAbstractButton>
+#include <QApplication>
 #include <QCloseEvent>
 #include <QDesktopServices>
 #include <QFileDialog>
@@ -166,6 +168,13 @@ TFo_Main::TFo_Main(const TMainCores& cores, QWidget* parent)
     MprisService->OnRaise = [this] { BringToFront(); };
     MprisService->OnQuit = [this] { close(); };
     MprisService->Register(QDBusConnection::sessionBus()); // without a session bus the desktop controls are simply absent
+
+    Remote = std::make_unique<TRemoteControl>(Cores.Session, Cores.Settings, Cores.State, Cores.Pending);
+    Remote->Busy = [this] {
+        if (ShutDown)
+            return std::string("the player is closing");
+        return std::string(QApplication::activeModalWidget() ? "a dialog of the player is open" : "");
+    };
 }
 
 TFo_Main::~TFo_Main()
@@ -482,6 +491,8 @@ void TFo_Main::RequestClose()
 {
     gCloseRequested = true;
 }
+
+TRemoteReply TFo_Main::RemoteCommand(const std::vector<std::string>& words) { return Remote->Execute(words); }
 
 void TFo_Main::TakeEditRequest()
 {

@@ -1,5 +1,6 @@
 #pragma once
 #include "gui/player/childwindows.h"
+#include "player/remoteprotocol.h"
 
 #include <QAction>
 #include <QImage>
@@ -28,6 +29,7 @@ class TPendingAdditions;
 class TPlayerSession;
 class TPlayerState;
 class TPluginHost;
+class TRemoteControl;
 class TSettings;
 
 // The cores the main window works on; the program creates them before the window.
@@ -64,6 +66,9 @@ public:
     void Ti_CheckTimer();
     // Asks the next tick to close the window (async-signal-safe: SIGTERM, SIGINT).
     static void RequestClose();
+    // A command of "marlixaudio-cli remote", carried out as the windows' edits are;
+    // refused while one of the player's dialogs is open or the player closes.
+    TRemoteReply RemoteCommand(const std::vector<std::string>& words);
 
     QMdiArea* MdiArea() const { return Mdi; }
     QMdiSubWindow* SubWindowOf(const QWidget* child) const;
@@ -124,6 +129,7 @@ private:
     QPointer<TFo_Download> DownloadWindow;
     int FollowedOpenCount = 0;
     std::unique_ptr<TNewsCheck> News;
+    std::unique_ptr<TRemoteControl> Remote;
 };
 
 // The built-in wallpaper tile.
