@@ -139,13 +139,19 @@ void TFilterThread::StageUpkeep()
     ViewStages();
 }
 
+// Written only when they change: a test may read them between steps while the stages
+// stay the same.
 void TFilterThread::ViewStages()
 {
+    const auto set = [](auto*& view, auto* now) {
+        if (view != now)
+            view = now;
+    };
     auto* eq = EQPlace ? static_cast<TEQStage*>(EQPlace->Stage()) : nullptr;
-    EQFilter = eq ? &eq->FIR() : nullptr;
-    EQDesigner = eq ? &eq->Designer() : nullptr;
-    ConvFilter = ConvPlace ? static_cast<TConvFilter*>(ConvPlace->Stage()) : nullptr;
-    EFXFilter = EFXPlace ? static_cast<TEFXFilter*>(EFXPlace->Stage()) : nullptr;
+    set(EQFilter, eq ? &eq->FIR() : nullptr);
+    set(EQDesigner, eq ? &eq->Designer() : nullptr);
+    set(ConvFilter, ConvPlace ? static_cast<TConvFilter*>(ConvPlace->Stage()) : nullptr);
+    set(EFXFilter, EFXPlace ? static_cast<TEFXFilter*>(EFXPlace->Stage()) : nullptr);
 }
 
 namespace {
