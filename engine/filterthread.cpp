@@ -302,11 +302,10 @@ void TFilterThread::Step()
         }
         if (n > 0) {
             TMChFIFO& staged = RunStages(*source, n);
-            OutFIFO->Step = static_cast<double>(internal) / OutRate;
-            OutFIFO->InterpType = Config.ReSampler.RFType;
-            OutFIFO->HalfWidth = Config.ReSampler.nRFFilterTaps / 2;
-            if (internal != OutRate)
-                OutFIFO->Interpolate = true;
+            // One set, published whole: the device thread reads every channel of a block with one.
+            const bool interpolate = internal != OutRate || OutFIFO->Reader().Interpolate;
+            OutFIFO->SetReader({static_cast<double>(internal) / OutRate, interpolate, Config.ReSampler.RFType,
+                                Config.ReSampler.nRFFilterTaps / 2});
             // The up-sampler's own FIFO serves as its staging input.
             TMChFIFO& destination = Upsampling ? *UpFilter->OutFIFO : *OutFIFO;
             RaiseRate(staged, destination, n);
