@@ -5,6 +5,7 @@
 #include "dsp/firdesign.h"
 #include "dsp/firfilter.h"
 #include "dsp/matrixfilter.h"
+#include "base/boundedwait.h"
 #include "base/threadpriority.h"
 #include "engine/eqdesigner.h"
 #include "settings/settings.h"
@@ -34,9 +35,13 @@ TFilterThread::TFilterThread(int channels, int capacity, TMChFIFO& source, const
     OutFIFO->State.store(2);
 }
 
+// An owner that gave up on the thread has left this object behind; otherwise the
+// thread is waited for here.
 TFilterThread::~TFilterThread()
 {
-    Terminate();
+    Stop.store(true, std::memory_order_release);
+    if (Thread.joinable())
+        Thread.join();
 }
 
 int TFilterThread::Nearest(double x) const
@@ -49,6 +54,7 @@ void TFilterThread::Resume()
     if (Thread.joinable())
         return;
     Stop.store(false);
+    Ended.store(false);
     Thread = std::thread([this] {
         RaiseNormalPriority();
         Setup();
@@ -57,6 +63,7 @@ void TFilterThread::Resume()
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
         }
         Teardown();
+        Ended.store(true, std::memory_order_release);
     });
 }
 
@@ -66,11 +73,17 @@ void TFilterThread::Halt()
     OutFIFO->Reset();
 }
 
-void TFilterThread::Terminate()
+bool TFilterThread::Terminate()
 {
     Stop.store(true, std::memory_order_release);
-    if (Thread.joinable())
-        Thread.join();
+    if (!Thread.joinable())
+        return true;
+    if (!WaitUntilDone([this] { return Ended.load(std::memory_order_acquire); }, StopTimeout)) {
+        ReportAbandoned("the filter thread", StopTimeout);
+        return false;
+    }
+    Thread.join();
+    return true;
 }
 
 void TFilterThread::Setup()

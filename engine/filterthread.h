@@ -3,6 +3,7 @@
 #include "settings/livesettings.h"
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <future>
 #include <memory>
@@ -50,8 +51,11 @@ public:
     void Resume();
     void Run() { RunState.store(TRunState::Running, std::memory_order_release); }
     void Halt();
-    // Stops the loop, waits for the thread and frees the stages.
-    void Terminate();
+    // Stops the loop and waits for the thread (which frees the stages) up to StopTimeout.
+    // False when it did not end in time, e.g. inside a plug-in that never returns: it is
+    // reported and keeps running on this object, which the caller must then leave behind.
+    [[nodiscard]] bool Terminate();
+    std::chrono::milliseconds StopTimeout{5000};
 
     // The thread body's parts, callable directly (the offline renderer clocks them).
     void Setup();
@@ -108,6 +112,7 @@ private:
     TChainSwitches Switches;
     std::thread Thread;
     std::atomic<bool> Stop{false};
+    std::atomic<bool> Ended{false}; // the thread has left its body
     TLiveSettings OwnLive;
     uint64_t ConvolverVersion = 0;
     // The first convolver, built on its own thread while Setup designs the rest (its
