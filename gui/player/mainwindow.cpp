@@ -592,6 +592,7 @@ void TFo_Main::MeasureCommand(bool corrected)
         return;
     }
     HidePluginEditors();
+    const TTransportHold hold(Cores.Session.Control); // the wizard owns the device
     Cores.Session.Control.StopOutput(true);
     TFo_Measure wizard(Cores.Settings, Cores.Folder, corrected, this);
     wizard.exec();
@@ -602,6 +603,7 @@ void TFo_Main::MeasureCommand(bool corrected)
 void TFo_Main::SetupCommand(const QString& page)
 {
     HidePluginEditors();
+    const TTransportHold hold(Cores.Session.Control); // the dialog owns the device
     Cores.Session.Control.StopOutput(true);
     TFo_Setup dialog(Cores.Settings, Cores.Folder, this);
     if (!page.isEmpty())
