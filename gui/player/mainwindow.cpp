@@ -619,14 +619,15 @@ void TFo_Main::closeEvent(QCloseEvent* e)
     e->accept();
 }
 
-void TFo_Main::Shutdown()
+void TFo_Main::Shutdown(bool displayLost)
 {
     if (ShutDown)
         return;
     ShutDown = true;
     Ti_Check->stop();
-    const TSaveReport report = Cores.Session.Shutdown([this](TIniFile& ini) {
-        hide();
+    const TSaveReport report = Cores.Session.Shutdown([this, displayLost](TIniFile& ini) {
+        if (!displayLost)
+            hide();
         SavePlacements(ini);
         if (Windows.SaveBrowserRoots)
             Windows.SaveBrowserRoots(ini);
@@ -643,7 +644,7 @@ void TFo_Main::Shutdown()
         text += "\n" + QString::fromStdString(file);
     }
     // Offscreen nobody could answer a message box; stderr has said it.
-    if (QGuiApplication::platformName() != "offscreen")
+    if (!displayLost && QGuiApplication::platformName() != "offscreen")
         QMessageBox::warning(nullptr, "Marlix Audio", text);
 }
 

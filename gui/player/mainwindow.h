@@ -64,6 +64,9 @@ public:
     void Ti_CheckTimer();
     // Asks the next tick to close the window (async-signal-safe: SIGTERM, SIGINT).
     static void RequestClose();
+    // Saves and stops everything as a close does, without touching the display (it is
+    // gone: the windows' state is saved as last known, and nothing is shown).
+    void CloseWithoutDisplay() { Shutdown(true); }
 
     QMdiArea* MdiArea() const { return Mdi; }
     QMdiSubWindow* SubWindowOf(const QWidget* child) const;
@@ -97,7 +100,7 @@ private:
     // Opens the setup dialog, with the page of this object name in front when given.
     void SetupCommand(const QString& page = {});
     void ArrangeMinimised();
-    void Shutdown();
+    void Shutdown(bool displayLost = false);
     void LibraryTick();
     void SearchCommand();
     void NewFavouriteCommand();
