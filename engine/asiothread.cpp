@@ -242,8 +242,11 @@ TASIOThread::TASIOThread(std::string driverName, TASIORenderProc render, TCallba
 
 void TASIOThread::MarkAbandoned()
 {
-    std::lock_guard lock(Names().Lock);
-    Abandoned = true;
+    {
+        std::lock_guard lock(Names().Lock);
+        Abandoned = true;
+    }
+    Thread.detach(); // nobody waits for it any more; it ends by itself if it ever returns
 }
 
 std::string TASIOThread::LoadedPath()
@@ -656,6 +659,7 @@ void asioStop()
 {
     std::lock_guard lock(gHostLock);
     StopHostLocked();
+    ForgetFinishedHosts();
 }
 
 uint64_t asioRunningHost()

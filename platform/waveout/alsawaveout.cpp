@@ -135,6 +135,7 @@ void TAlsaWaveOut::Abandon(TAlsaWaveOut* handle)
     handle->Callback.store(nullptr, std::memory_order_release);
     handle->Stopping.store(true, std::memory_order_release);
     handle->Work.release();
+    handle->Driver.detach(); // nobody waits for it: it ends by itself, or never
     LeaveBehind(handle);
 }
 
