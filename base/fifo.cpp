@@ -392,13 +392,15 @@ void TMChFIFO::SetReader(const TFIFOReader& reader)
     TFIFOReader current;
     if (TryLoad(current) && current == reader)
         return;
+    // Release stores keep the odd count before the fields and the fields before the even
+    // one; a reader's acquire loads of the fields keep its second look at the count after
+    // them. A reader that saw any new field therefore sees the count changed.
     const uint32_t sequence = Sequence.load(kRelaxed);
     Sequence.store(sequence + 1, kRelaxed);
-    std::atomic_thread_fence(kRelease);
-    PublishedStep.store(reader.Step, kRelaxed);
-    PublishedInterpolate.store(reader.Interpolate, kRelaxed);
-    PublishedType.store(reader.InterpType, kRelaxed);
-    PublishedHalfWidth.store(reader.HalfWidth, kRelaxed);
+    PublishedStep.store(reader.Step, kRelease);
+    PublishedInterpolate.store(reader.Interpolate, kRelease);
+    PublishedType.store(reader.InterpType, kRelease);
+    PublishedHalfWidth.store(reader.HalfWidth, kRelease);
     Sequence.store(sequence + 2, kRelease);
 }
 
@@ -407,9 +409,8 @@ bool TMChFIFO::TryLoad(TFIFOReader& out) const
     const uint32_t sequence = Sequence.load(kAcquire);
     if (sequence & 1)
         return false;
-    const TFIFOReader r{PublishedStep.load(kRelaxed), PublishedInterpolate.load(kRelaxed),
-                        PublishedType.load(kRelaxed), PublishedHalfWidth.load(kRelaxed)};
-    std::atomic_thread_fence(kAcquire);
+    const TFIFOReader r{PublishedStep.load(kAcquire), PublishedInterpolate.load(kAcquire),
+                        PublishedType.load(kAcquire), PublishedHalfWidth.load(kAcquire)};
     if (Sequence.load(kRelaxed) != sequence)
         return false;
     out = r;
