@@ -62,12 +62,12 @@ __attribute__((visibility("default"))) void DestroyASIO()
     gDestroyCount.fetch_add(1);
 }
 
+// Notified under the lock: the driver's thread, once woken, may unload this library
+// (and its condition variable) as soon as it has the lock.
 __attribute__((visibility("default"))) void StuckHostRelease()
 {
-    {
-        std::lock_guard lock(gLock);
-        gReleased = true;
-    }
+    std::lock_guard lock(gLock);
+    gReleased = true;
     gEvent.notify_all();
 }
 
