@@ -1,5 +1,6 @@
 #include "alloccount.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <new>
@@ -37,8 +38,20 @@ void* Allocate(std::size_t size)
     return std::malloc(size);
 #endif
 }
+
+void* AllocateAligned(std::size_t alignment, std::size_t size)
+{
+#if MARLIX_REPLACES_C_ALLOCATION
+    return __libc_memalign(alignment, size);
+#else
+    void* p = nullptr;
+    return posix_memalign(&p, std::max(alignment, sizeof(void*)), size) == 0 ? p : nullptr;
+#endif
+}
 } // namespace
 
+// Every form of operator new and delete is replaced, so that all of them pair up with
+// one another (a sanitizer's own forms would not pair with these).
 void* operator new(std::size_t size)
 {
     Count();
@@ -47,11 +60,46 @@ void* operator new(std::size_t size)
     throw std::bad_alloc();
 }
 
+void* operator new(std::size_t size, std::align_val_t alignment)
+{
+    Count();
+    if (void* p = AllocateAligned(static_cast<std::size_t>(alignment), size ? size : 1))
+        return p;
+    throw std::bad_alloc();
+}
+
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept
+{
+    Count();
+    return Allocate(size ? size : 1);
+}
+
+void* operator new(std::size_t size, std::align_val_t alignment, const std::nothrow_t&) noexcept
+{
+    Count();
+    return AllocateAligned(static_cast<std::size_t>(alignment), size ? size : 1);
+}
+
 void* operator new[](std::size_t size) { return operator new(size); }
+void* operator new[](std::size_t size, std::align_val_t alignment) { return operator new(size, alignment); }
+void* operator new[](std::size_t size, const std::nothrow_t& tag) noexcept { return operator new(size, tag); }
+void* operator new[](std::size_t size, std::align_val_t alignment, const std::nothrow_t& tag) noexcept
+{
+    return operator new(size, alignment, tag);
+}
+
 void operator delete(void* p) noexcept { std::free(p); }
 void operator delete[](void* p) noexcept { std::free(p); }
 void operator delete(void* p, std::size_t) noexcept { std::free(p); }
 void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
+void operator delete(void* p, const std::nothrow_t&) noexcept { std::free(p); }
+void operator delete[](void* p, const std::nothrow_t&) noexcept { std::free(p); }
+void operator delete(void* p, std::align_val_t) noexcept { std::free(p); }
+void operator delete[](void* p, std::align_val_t) noexcept { std::free(p); }
+void operator delete(void* p, std::size_t, std::align_val_t) noexcept { std::free(p); }
+void operator delete[](void* p, std::size_t, std::align_val_t) noexcept { std::free(p); }
+void operator delete(void* p, std::align_val_t, const std::nothrow_t&) noexcept { std::free(p); }
+void operator delete[](void* p, std::align_val_t, const std::nothrow_t&) noexcept { std::free(p); }
 
 #if MARLIX_REPLACES_C_ALLOCATION
 // The C library's allocation functions, replaced as glibc allows: each one is counted
