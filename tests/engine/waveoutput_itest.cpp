@@ -217,9 +217,16 @@ TEST_F(WaveOutputDevice, CloseGivesUpOnADeviceStuckInAlsa)
     out.CloseTimeout = std::chrono::milliseconds(200);
     out.SetRender(&CounterRender);
     ASSERT_TRUE(out.StartForChain(0, 4, 2048, 44100));
-    // More than the pipe holds (64 KiB) plus the queue: the driver thread is stuck writing.
-    EXPECT_TRUE(WaitFor([] { return renderedFrames.load() >= 16384 + 6 * 2048; }));
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    // Once the pipe (64 KiB) is full the driver thread is stuck writing, and rendering
+    // stops as the queue stays full.
+    int64_t seen = -1;
+    EXPECT_TRUE(WaitFor([&] {
+        const int64_t now = renderedFrames.load();
+        const bool stalled = now >= 16384 && now == seen;
+        seen = now;
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        return stalled;
+    }));
 
     testing::internal::CaptureStderr();
     auto closing = std::async(std::launch::async, [&] { out.CloseOutput(); });
