@@ -20,7 +20,9 @@ TEFXFilter::TEFXFilter(int channels, bool secondFIFO, int rate, int capacity, TP
         TPluginSlot& slot = Host.Slot(j);
         if (slot.InUse.exchange(true))
             continue; // a pipeline left behind is still inside it
-        if (slot.Loaded.load() && !slot.Held.load()) {
+        if (slot.Loaded.load() && slot.Held.load()) {
+            slot.ClearPending.store(true); // cleared before its first block instead
+        } else if (slot.Loaded.load()) {
             slot.ClearPending.store(false);
             if (slot.Entry.Clear)
                 slot.Entry.Clear();
