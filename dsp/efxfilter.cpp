@@ -18,8 +18,11 @@ TEFXFilter::TEFXFilter(int channels, bool secondFIFO, int rate, int capacity, TP
     }
     for (int j = 0; j < TPluginHost::SlotCount; ++j) {
         TPluginSlot& slot = Host.Slot(j);
-        slot.InUse.store(true);
-        if (slot.Loaded.load()) {
+        if (slot.InUse.exchange(true))
+            continue; // a pipeline left behind is still inside it
+        if (slot.Loaded.load() && slot.Held.load()) {
+            slot.ClearPending.store(true); // cleared before its first block instead
+        } else if (slot.Loaded.load()) {
             slot.ClearPending.store(false);
             if (slot.Entry.Clear)
                 slot.Entry.Clear();
@@ -31,9 +34,12 @@ TEFXFilter::TEFXFilter(int channels, bool secondFIFO, int rate, int capacity, TP
 void TEFXFilter::RunSlot(int j, int channels, int count)
 {
     TPluginSlot& slot = Host.Slot(j);
-    // Raised before Loaded is looked at: an unload waits until this is lowered again.
-    slot.InUse.store(true);
-    if (slot.Loaded.load() && Slots[static_cast<size_t>(j)].On) {
+    // Raised before Loaded and Held are looked at: an unload, or a call from the main
+    // thread, waits until this is lowered again. A slot that a pipeline thread left
+    // behind is still inside is passed by: one plug-in is never entered twice.
+    if (slot.InUse.exchange(true))
+        return;
+    if (slot.Loaded.load() && !slot.Held.load() && Slots[static_cast<size_t>(j)].On) {
         if (slot.ClearPending.exchange(false) && slot.Entry.Clear)
             slot.Entry.Clear();
         if (slot.Entry.PostWave) {

@@ -5,6 +5,7 @@
 #include "dsp/firdesign.h"
 #include "dsp/firfilter.h"
 #include "dsp/matrixfilter.h"
+#include "base/boundedwait.h"
 #include "base/threadpriority.h"
 #include "engine/eqdesigner.h"
 #include "engine/eqstage.h"
@@ -36,9 +37,13 @@ TFilterThread::TFilterThread(int channels, int capacity, TMChFIFO& source, const
     OutFIFO->State.store(2);
 }
 
+// An owner that gave up on the thread has left this object behind; otherwise the
+// thread is waited for here.
 TFilterThread::~TFilterThread()
 {
-    Terminate();
+    Stop.store(true, std::memory_order_release);
+    if (Thread.joinable())
+        Thread.join();
 }
 
 int TFilterThread::Nearest(double x) const
@@ -51,6 +56,7 @@ void TFilterThread::Resume()
     if (Thread.joinable())
         return;
     Stop.store(false);
+    Ended.store(false);
     Thread = std::thread([this] {
         RaiseNormalPriority();
         Setup();
@@ -59,6 +65,7 @@ void TFilterThread::Resume()
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
         }
         Teardown();
+        Ended.store(true, std::memory_order_release);
     });
 }
 
@@ -68,11 +75,17 @@ void TFilterThread::Halt()
     OutFIFO->Reset();
 }
 
-void TFilterThread::Terminate()
+bool TFilterThread::Terminate()
 {
     Stop.store(true, std::memory_order_release);
-    if (Thread.joinable())
-        Thread.join();
+    if (!Thread.joinable())
+        return true;
+    if (!WaitUntilDone([this] { return Ended.load(std::memory_order_acquire); }, StopTimeout)) {
+        ReportAbandoned("the filter thread", StopTimeout);
+        return false;
+    }
+    Thread.join();
+    return true;
 }
 
 void TFilterThread::Setup()
@@ -397,11 +410,10 @@ void TFilterThread::Step()
             Streaming = true;
             TMChFIFO& staged = RunStages(*source, n);
             ViewStages();
-            OutFIFO->Step = static_cast<double>(internal) / OutRate;
-            OutFIFO->InterpType = Config.ReSampler.RFType;
-            OutFIFO->HalfWidth = Config.ReSampler.nRFFilterTaps / 2;
-            if (internal != OutRate)
-                OutFIFO->Interpolate = true;
+            // One set, published whole: the device thread reads every channel of a block with one.
+            const bool interpolate = internal != OutRate || OutFIFO->Reader().Interpolate;
+            OutFIFO->SetReader({static_cast<double>(internal) / OutRate, interpolate, Config.ReSampler.RFType,
+                                Config.ReSampler.nRFFilterTaps / 2});
             // The up-sampler's own FIFO serves as its staging input.
             TMChFIFO& destination = Upsampling ? *UpFilter->OutFIFO : *OutFIFO;
             RaiseRate(staged, destination, n);

@@ -3,6 +3,7 @@
 #include "settings/livesettings.h"
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <future>
 #include <memory>
@@ -58,8 +59,11 @@ public:
     void Resume();
     void Run() { RunState.store(TRunState::Running, std::memory_order_release); }
     void Halt();
-    // Stops the loop, waits for the thread and frees the stages.
-    void Terminate();
+    // Stops the loop and waits for the thread (which frees the stages) up to StopTimeout.
+    // False when it did not end in time, e.g. inside a plug-in that never returns: it is
+    // reported and keeps running on this object, which the caller must then leave behind.
+    [[nodiscard]] bool Terminate();
+    std::chrono::milliseconds StopTimeout{5000};
 
     // The thread body's parts, callable directly (the offline renderer clocks them).
     void Setup();
@@ -116,6 +120,7 @@ private:
     TChainSwitches Switches;
     std::thread Thread;
     std::atomic<bool> Stop{false};
+    std::atomic<bool> Ended{false}; // the thread has left its body
     TLiveSettings OwnLive;
     // The places of the effect, convolver and equaliser stages (made at Setup).
     std::unique_ptr<TStagePosition> EFXPlace, ConvPlace, EQPlace;

@@ -134,6 +134,8 @@ bool TWaveOutput::OpenOutput(int channels)
         const std::string pcm = TAlsaWaveOut::PcmName(DeviceNames, PairDevice[size_t(p)]);
         if (TAlsaWaveOut::Open(&pair.Handle, pcm, Format, &DoneProc, this) != WaveOk)
             opened = false;
+        else
+            pair.Handle->StopTimeout = CloseTimeout;
     }
     FillIndex = WriteIndex = Pending = 0;
     ChannelBufs.assign(size_t(channels), std::vector<int32_t>(size_t(BufLen), 0));
@@ -263,6 +265,7 @@ void TWaveOutput::ClosePair(TPair& pair)
             ReportAbandoned("a wave output device", CloseTimeout);
             LeaveBehind(pair.Headers.release());
             LeaveBehind(new std::vector<std::vector<uint8_t>>(std::move(pair.Buffers)));
+            TAlsaWaveOut::Abandon(pair.Handle);
         } else if (TAlsaWaveOut::Close(pair.Handle) == WaveStillPlaying) {
             pair.Handle->Reset();
             TAlsaWaveOut::Close(pair.Handle);

@@ -38,9 +38,12 @@ void TPlaybackControl::Tick()
 }
 
 // A lost device renders nothing more, so the list would never end: stop as for "Stop".
+// A pro-audio host that someone else's start has replaced is lost to the player too.
 void TPlaybackControl::NoticeDeviceLoss()
 {
-    if (!State.OutputRunning || Config.Output.nDriverType != 1 || Lost || !asioDeviceLost())
+    if (!State.OutputRunning || RunningDriver != 1 || Lost)
+        return;
+    if (asioRunningHost() == RunningHost && !asioDeviceLost())
         return;
     Lost = true;
     RestartPending = false;
@@ -61,13 +64,14 @@ void TPlaybackControl::EndOfPlayback()
 
 int TPlaybackControl::QueuedBlocks() const
 {
-    return Config.Output.nDriverType == 1 ? 2 : Config.MME.nBufferNum;
+    const int driver = State.OutputRunning ? RunningDriver : Config.Output.nDriverType;
+    return driver == 1 ? 2 : Config.MME.nBufferNum;
 }
 
 void TPlaybackControl::TakeCommand()
 {
     const std::string command = State.Command.Peek();
-    if (command.empty() || Decoder.Busy)
+    if (command.empty() || Decoder.Busy || Holds > 0)
         return;
     State.Command.Take();
     const bool automatic = AutoAdvance;
@@ -123,7 +127,7 @@ void TPlaybackControl::StopIfNothingOpen()
 // Drained: the device has asked for more blocks than it queues since the chain ran dry.
 void TPlaybackControl::RestartWhenDrained()
 {
-    if (!RestartPending || !State.OutputRunning || Chain.Stage.EmptyReads.load() <= QueuedBlocks())
+    if (!RestartPending || !State.OutputRunning || Holds > 0 || Chain.Stage.EmptyReads.load() <= QueuedBlocks())
         return;
     RestartPending = false;
     StopOutput(false);
@@ -215,6 +219,7 @@ void TPlaybackControl::StartOutput()
         return;
     SetRenderStage(&Chain.Stage);
     Output.SetRender(&RenderOutput);
+    RunningDriver = 0;
     Opened = Output.StartForChain(Config.MME.Device0, Config.MME.nBufferNum, Config.MME.nBufferSize,
                                          Chain.Plan().OutRate);
     State.OutputRunning = true;
@@ -250,11 +255,13 @@ void TPlaybackControl::StartASIO()
             deviceRate = static_cast<int>(std::lround(rate));
         }
     }
+    RunningHost = asioRunningHost();
     if (!Chain.Start(true, channels, deviceRate)) {
-        asioStop();
+        asioStopHost(RunningHost);
         return;
     }
     SetRenderStage(&Chain.Stage);
+    RunningDriver = 1;
     State.OutputRunning = true;
 }
 
@@ -264,10 +271,7 @@ void TPlaybackControl::StopOutput(bool closeDecoder)
         return;
     // Device, then chain, then decoder: each FIFO is reset only once neither its
     // writer nor its reader runs, so no stale block plays at the next start.
-    if (Config.Output.nDriverType == 1)
-        asioStop();
-    else
-        Output.CloseOutput();
+    StopDevice();
     SetRenderStage(nullptr);
     Chain.Stop();
     if (closeDecoder) {
@@ -276,6 +280,16 @@ void TPlaybackControl::StopOutput(bool closeDecoder)
         Decoder.FIFO.Reset();
     }
     State.OutputRunning = false;
+}
+
+void TPlaybackControl::StopDevice()
+{
+    if (RunningDriver == 1)
+        asioStopHost(RunningHost);
+    else if (RunningDriver == 0)
+        Output.CloseOutput();
+    RunningDriver = -1;
+    RunningHost = 0;
 }
 
 } // namespace marlix

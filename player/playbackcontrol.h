@@ -1,6 +1,7 @@
 #pragma once
 #include "player/outputchain.h"
 
+#include <cstdint>
 #include <functional>
 #include <string>
 
@@ -45,6 +46,8 @@ public:
     TOutputChain Chain;
 
 private:
+    friend class TTransportHold;
+
     void NoticeDeviceLoss();
     void EndOfPlayback();
     void TakeCommand();
@@ -54,6 +57,7 @@ private:
     void RestartWhenDrained();
     int QueuedBlocks() const;
     void StopIfNothingOpen();
+    void StopDevice();
 
     TSettings& Config;
     TPlayerState& State;
@@ -66,6 +70,26 @@ private:
     // once the previous track has played out of the chain.
     bool RestartPending = false;
     bool AutoAdvance = false;
+    // The device the running output was started on (-1 none, else the driver type), and
+    // the pro-audio host it started: stopping stops those, whatever the settings or
+    // anyone else have started since.
+    int RunningDriver = -1;
+    uint64_t RunningHost = 0;
+    int Holds = 0;
+};
+
+// While one lives, the loop leaves transport commands queued: a dialog that owns the
+// output device (setup, measurement) holds them from before it stops the output until it
+// has closed; what was posted meanwhile is carried out afterwards.
+class TTransportHold {
+public:
+    explicit TTransportHold(TPlaybackControl& control) : Control(control) { ++Control.Holds; }
+    ~TTransportHold() { --Control.Holds; }
+    TTransportHold(const TTransportHold&) = delete;
+    TTransportHold& operator=(const TTransportHold&) = delete;
+
+private:
+    TPlaybackControl& Control;
 };
 
 } // namespace marlix

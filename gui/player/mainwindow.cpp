@@ -621,6 +621,7 @@ void TFo_Main::MeasureCommand(bool corrected)
         return;
     }
     HidePluginEditors();
+    const TTransportHold hold(Cores.Session.Control); // the wizard owns the device
     Cores.Session.Control.StopOutput(true);
     TFo_Measure wizard(Cores.Settings, Cores.Folder, corrected, this);
     wizard.exec();
@@ -631,6 +632,7 @@ void TFo_Main::MeasureCommand(bool corrected)
 void TFo_Main::SetupCommand(const QString& page)
 {
     HidePluginEditors();
+    const TTransportHold hold(Cores.Session.Control); // the dialog owns the device
     Cores.Session.Control.StopOutput(true);
     // The browser's folder list is saved, and rebuilt from what was saved once the dialog
     // closes: the user's folders stay and the folders the dialog set show at once (even
@@ -657,14 +659,15 @@ void TFo_Main::closeEvent(QCloseEvent* e)
     e->accept();
 }
 
-void TFo_Main::Shutdown()
+void TFo_Main::Shutdown(bool displayLost)
 {
     if (ShutDown)
         return;
     ShutDown = true;
     Ti_Check->stop();
-    const TSaveReport report = Cores.Session.Shutdown([this](TIniFile& ini) {
-        hide();
+    const TSaveReport report = Cores.Session.Shutdown([this, displayLost](TIniFile& ini) {
+        if (!displayLost)
+            hide();
         SavePlacements(ini);
         if (Windows.SaveBrowserRoots)
             Windows.SaveBrowserRoots(ini);
@@ -681,7 +684,7 @@ void TFo_Main::Shutdown()
         text += "\n" + QString::fromStdString(file);
     }
     // Offscreen nobody could answer a message box; stderr has said it.
-    if (QGuiApplication::platformName() != "offscreen")
+    if (!displayLost && QGuiApplication::platformName() != "offscreen")
         QMessageBox::warning(nullptr, "Marlix Audio", text);
 }
 

@@ -69,6 +69,9 @@ public:
     // A command of "marlixaudio-cli remote", carried out as the windows' edits are;
     // refused while one of the player's dialogs is open or the player closes.
     TRemoteReply RemoteCommand(const std::vector<std::string>& words);
+    // Saves and stops everything as a close does, without touching the display (it is
+    // gone: the windows' state is saved as last known, and nothing is shown).
+    void CloseWithoutDisplay() { Shutdown(true); }
 
     QMdiArea* MdiArea() const { return Mdi; }
     QMdiSubWindow* SubWindowOf(const QWidget* child) const;
@@ -102,7 +105,7 @@ private:
     // Opens the setup dialog, with the page of this object name in front when given.
     void SetupCommand(const QString& page = {});
     void ArrangeMinimised();
-    void Shutdown();
+    void Shutdown(bool displayLost = false);
     void LibraryTick();
     void SearchCommand();
     void NewFavouriteCommand();

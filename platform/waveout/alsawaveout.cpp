@@ -1,5 +1,7 @@
 #include "platform/waveout/alsawaveout.h"
 
+#include "base/boundedwait.h"
+
 #include <alsa/asoundlib.h>
 
 #include <algorithm>
@@ -115,8 +117,26 @@ int TAlsaWaveOut::Close(TAlsaWaveOut* handle)
         return WaveBadParam;
     if (handle->Queued.load(std::memory_order_acquire) > 0)
         return WaveStillPlaying;
+    handle->Stopping.store(true, std::memory_order_release);
+    handle->Work.release();
+    if (!WaitUntilDone([handle] { return handle->Ended.load(std::memory_order_acquire); }, handle->StopTimeout)) {
+        ReportAbandoned("an ALSA playback device", handle->StopTimeout);
+        Abandon(handle);
+        return WaveError;
+    }
     delete handle;
     return WaveOk;
+}
+
+void TAlsaWaveOut::Abandon(TAlsaWaveOut* handle)
+{
+    if (!handle)
+        return;
+    handle->Callback.store(nullptr, std::memory_order_release);
+    handle->Stopping.store(true, std::memory_order_release);
+    handle->Work.release();
+    handle->Driver.detach(); // nobody waits for it: it ends by itself, or never
+    LeaveBehind(handle);
 }
 
 TAlsaWaveOut::TAlsaWaveOut(_snd_pcm* pcm, int frameBytes, uint32_t rate, TWaveDoneProc callback, void* instance)
@@ -127,6 +147,7 @@ TAlsaWaveOut::TAlsaWaveOut(_snd_pcm* pcm, int frameBytes, uint32_t rate, TWaveDo
         RaisePriority();
         while (Step()) {
         }
+        Ended.store(true, std::memory_order_release);
     });
 }
 
@@ -180,8 +201,7 @@ int TAlsaWaveOut::Reset()
 {
     ResetWanted.store(true, std::memory_order_release);
     Work.release();
-    ResetDone.acquire();
-    return WaveOk;
+    return ResetDone.try_acquire_for(StopTimeout) ? WaveOk : WaveError;
 }
 
 std::string TAlsaWaveOut::LibraryVersion() { return snd_asoundlib_version(); }
@@ -288,8 +308,8 @@ void TAlsaWaveOut::Finish(TWaveHeader* header)
     const uint32_t flags = header->Flags.load();
     header->Flags.store((flags & ~uint32_t(WaveHdrInQueue)) | WaveHdrDone);
     Queued.fetch_sub(1, std::memory_order_acq_rel);
-    if (Callback)
-        Callback(this, WaveMsgDone, Instance, header);
+    if (TWaveDoneProc callback = Callback.load(std::memory_order_acquire))
+        callback(this, WaveMsgDone, Instance, header);
 }
 
 void TAlsaWaveOut::FinishQueued()

@@ -74,15 +74,23 @@ public:
     static int Open(TAlsaWaveOut** handle, const std::string& pcm, const TWaveFormat& format,
                     TWaveDoneProc callback, void* instance);
     // Stops the driver thread and closes the PCM; WaveStillPlaying while buffers are
-    // queued (Reset first).
+    // queued (Reset first). A driver thread that does not end by StopTimeout (stuck
+    // inside ALSA) is reported and left behind with the device (WaveError).
     static int Close(TAlsaWaveOut* handle);
+    // Gives up on a device: no callback from it any more; its thread ends when it can,
+    // and the device, with whatever it still holds, is left behind.
+    static void Abandon(TAlsaWaveOut* handle);
 
     int Prepare(TWaveHeader* header);
     int Unprepare(TWaveHeader* header);
     // Queues a prepared buffer; it plays after every buffer queued before it.
     int Write(TWaveHeader* header);
-    // Stops playing and returns every queued buffer as done; returns when that is over.
+    // Stops playing and returns every queued buffer as done; returns when that is over,
+    // or WaveError when the driver thread has not done it by StopTimeout.
     int Reset();
+
+    // How long Reset and Close wait for the driver thread.
+    std::chrono::milliseconds StopTimeout{2000};
 
     // One turn of the driver thread: waits for work, then plays one buffer or carries
     // out a reset. False once the device is closing.
@@ -106,7 +114,7 @@ private:
     _snd_pcm* Pcm;
     int FrameBytes;
     uint32_t Rate;
-    TWaveDoneProc Callback;
+    std::atomic<TWaveDoneProc> Callback;
     void* Instance;
 
     // Single-producer single-consumer ring of queued buffers.
@@ -119,6 +127,7 @@ private:
     std::binary_semaphore ResetDone{0};
     std::atomic<bool> ResetWanted{false};
     std::atomic<bool> Stopping{false};
+    std::atomic<bool> Ended{false}; // the driver thread has left its loop
     std::thread Driver;
 
     // Wall-clock pacing of what has been written (driver thread only).
