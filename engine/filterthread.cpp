@@ -75,6 +75,15 @@ void TFilterThread::Halt()
     OutFIFO->Reset();
 }
 
+void TFilterThread::Abandon()
+{
+    LeftBehind.store(true, std::memory_order_release);
+    // The designer runs on a thread of its own and is not stuck: it stops reading the
+    // curves now, before the next chain's designer starts to.
+    if (TEQDesigner* designer = EQDesigner)
+        designer->Quit();
+}
+
 bool TFilterThread::Terminate()
 {
     Stop.store(true, std::memory_order_release);
@@ -130,7 +139,7 @@ void TFilterThread::Teardown()
             (*place)->Clear();
     ViewStages();
     MatrixFilter.reset();
-    if (Live) {
+    if (Live && !LeftBehind.load(std::memory_order_acquire)) {
         Live->Convolver.Release();
         Live->Matrix.Release();
     }
@@ -318,13 +327,17 @@ std::unique_ptr<TConvFilter> TFilterThread::TakeConvolverBuild()
     if (!ConvolverBuild.valid())
         return nullptr;
     std::unique_ptr<TConvFilter> built;
+    const auto release = [this] {
+        if (!LeftBehind.load(std::memory_order_acquire))
+            Live->Convolver.Release();
+    };
     try {
         built = ConvolverBuild.get();
     } catch (...) {
-        Live->Convolver.Release();
+        release();
         throw;
     }
-    Live->Convolver.Release();
+    release();
     return built;
 }
 
@@ -366,8 +379,14 @@ TMChFIFO& TFilterThread::RunStages(TMChFIFO& source, int& n)
             n = out.Available();
         }
     };
+    // A stage may have held this thread past its owner's patience: then nothing more.
+    const auto abandoned = [this] { return LeftBehind.load(std::memory_order_acquire); };
     pass(EFXPlace->Run(*current, n));
+    if (abandoned())
+        return *current;
     pass(ConvPlace->Run(*current, n));
+    if (abandoned())
+        return *current;
     if (MatrixFilter) {
         MatrixFilter->Process(*current, *MatrixFilter->OutFIFO, n);
         pass(*MatrixFilter->OutFIFO);
@@ -409,6 +428,8 @@ void TFilterThread::Step()
         if (n > 0) {
             Streaming = true;
             TMChFIFO& staged = RunStages(*source, n);
+            if (LeftBehind.load(std::memory_order_acquire))
+                return;
             ViewStages();
             // One set, published whole: the device thread reads every channel of a block with one.
             const bool interpolate = internal != OutRate || OutFIFO->Reader().Interpolate;

@@ -59,6 +59,10 @@ public:
     void Resume();
     void Run() { RunState.store(TRunState::Running, std::memory_order_release); }
     void Halt();
+    // The owner gives up on a thread stuck in a stage and leaves this object behind: should
+    // the thread ever return, it touches nothing shared any more (the hand-over, which the
+    // next chain reads), finishes no step and frees only its own stages.
+    void Abandon();
     // Stops the loop and waits for the thread (which frees the stages) up to StopTimeout.
     // False when it did not end in time, e.g. inside a plug-in that never returns: it is
     // reported and keeps running on this object, which the caller must then leave behind.
@@ -120,6 +124,7 @@ private:
     TChainSwitches Switches;
     std::thread Thread;
     std::atomic<bool> Stop{false};
+    std::atomic<bool> LeftBehind{false};
     std::atomic<bool> Ended{false}; // the thread has left its body
     TLiveSettings OwnLive;
     // The places of the effect, convolver and equaliser stages (made at Setup).

@@ -98,6 +98,7 @@ void TOutputChain::Stop()
     Stage.Stop();
     if (!Chain->Terminate()) {
         // Still inside a stage (a plug-in that does not return): it keeps what it uses.
+        Chain->Abandon();
         LeaveBehind(Chain.release());
         return;
     }

@@ -4,6 +4,7 @@
 #include "dsp/pluginhost.h"
 #include "engine/eqdesigner.h"
 #include "engine/filterthread.h"
+#include "settings/livesettings.h"
 #include "base/flexbuf.h"
 #include "settings/settings.h"
 #include "support/testutil.h"
@@ -84,7 +85,8 @@ TEST_F(FilterThreadTest, WithEveryStageOffSamplesPassBitExact)
 
 // A plug-in that does not return from a block: stopping the thread gives up by its
 // deadline and says so, leaving the thread to the plug-in. A new chain meanwhile plays
-// on past that slot; once the plug-in returns, the thread left behind ends by itself.
+// on past that slot, reading the hand-over the player's chains share; once the plug-in
+// returns, the thread left behind ends by itself and lets go of nothing the new chain holds.
 TEST_F(FilterThreadTest, StopGivesUpOnAPluginStuckInABlock)
 {
     test::TempDir home;
@@ -97,11 +99,18 @@ TEST_F(FilterThreadTest, StopGivesUpOnAPluginStuckInABlock)
     source.FIFOs[0]->Write(x.data(), 40000);
     source.FIFOs[1]->Write(x.data(), 40000);
     source.State = 2;
-    efx = true;
+    efx = matrix = true;
+    TLiveSettings live;
+    live.PublishAll(settings);
     TChainSwitches switches{&eq, &efx, &conv, &matrix, &paused, &eqChanged};
-    auto stuck = std::make_unique<TFilterThread>(2, 8820, source, settings, switches);
-    stuck->BufferSec = 0.1;
-    stuck->Plugins = &host;
+    const auto chain = [&] {
+        auto f = std::make_unique<TFilterThread>(2, 8820, source, settings, switches);
+        f->BufferSec = 0.1;
+        f->Plugins = &host;
+        f->Live = &live;
+        return f;
+    };
+    auto stuck = chain();
     stuck->StopTimeout = std::chrono::milliseconds(100);
     hold(1);
     stuck->Resume();
@@ -119,12 +128,18 @@ TEST_F(FilterThreadTest, StopGivesUpOnAPluginStuckInABlock)
     ASSERT_TRUE(returned) << "the stop waited for the plug-in";
     EXPECT_FALSE(stopping.get());
     EXPECT_NE(errors.find("filter thread did not stop within 100 ms"), std::string::npos) << errors;
+    stuck->Abandon();
 
-    auto next = Make(2, 44100, 44100, 1);
-    next->Plugins = &host;
+    auto next = chain();
+    next->Setup();
+    next->Run();
     EXPECT_EQ(Collect(*next, 4000)[0].size(), 4000u);
     hold(0);
     stuck.reset(); // the plug-in has returned: the thread ends and is joined
+    // A new routing keeps the version the new chain reads: the old thread released nothing.
+    live.PublishMatrix(settings.Matrix);
+    EXPECT_EQ(live.Matrix.RetiredCount(), 1u);
+    next->Teardown();
 }
 
 TEST_F(FilterThreadTest, NothingMovesWhileTheDecoderIsNotPlaying)
