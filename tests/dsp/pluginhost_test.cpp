@@ -328,12 +328,15 @@ TEST_F(PluginHostTest, SwitchingASlotBackOnClearsItOnceBeforeItsNextBlock)
     stage.Process(run.in, *stage.OutFIFO, 500);
     stage.Process(run.in, *stage.OutFIFO, 500);
     EXPECT_EQ(Log(*host, 0), (std::vector<std::string>{"Clear", "PostWave 44100 2 500", "PostWave 44100 2 500"}));
-    // The block while off passed unchanged.
-    std::vector<double> y(1500);
-    stage.OutFIFO->FIFOs[1]->Read(y.data(), 1500);
-    EXPECT_EQ(y[600], x[600]);
+    // Switched off, the slot's output glides to its input over 10 ms (441 frames), which
+    // then passes unchanged; switched on again, it glides back.
+    std::vector<double> y(2000);
+    stage.OutFIFO->FIFOs[1]->Read(y.data(), 2000);
     EXPECT_EQ(y[100], 3 * x[100]);
-    EXPECT_EQ(y[1100], 3 * x[1100]);
+    EXPECT_NEAR(y[720], 2 * x[720], 0.01 * std::abs(x[720])); // halfway
+    EXPECT_EQ(y[960], x[960]);
+    EXPECT_NEAR(y[1220], 2 * x[1220], 0.01 * std::abs(x[1220]));
+    EXPECT_EQ(y[1460], 3 * x[1460]);
 }
 
 TEST_F(PluginHostTest, InterleavedPluginsSeeChannelsZeroAndOneOnly)

@@ -53,6 +53,7 @@ struct TEditContext {
     TSettings& Settings;
     TPlayerState& State;
     TLiveSettings& Live;
+    TPluginHost* Plugins;
 };
 using TEdit = std::function<void(TEditContext&)>;
 
@@ -153,6 +154,18 @@ std::vector<TScenario> Scenarios()
              c.Settings.EFX.Slots[0].Name = "Marlix|Crossfeed";
          },
          {Set(&TPlayerState::EFX, true), Set(&TPlayerState::EFX, false)}},
+        {"an effect slot switched off and on",
+         [](TEditContext& c) {
+             c.Settings.EFX.Slots[0].Present = true;
+             c.Settings.EFX.Slots[0].Name = "Marlix|Crossfeed";
+             c.State.EFX = true;
+         },
+         {[](TEditContext& c) { c.Settings.EFX.Slots[0].On = false; },
+          [](TEditContext& c) {
+              // As the effect page does: a slot switched back on starts from a clear state.
+              c.Settings.EFX.Slots[0].On = true;
+              c.Plugins->RequestClear(0);
+          }}},
         {"HSC switched on and off", {}, {Set(&TPlayerState::HSC, true), Set(&TPlayerState::HSC, false)}},
         {"master volume", {},
          {[](TEditContext& c) { c.State.MasterVolume = -120; }, [](TEditContext& c) { c.State.MasterVolume = -30; }}},
@@ -187,7 +200,7 @@ std::vector<int16_t> Play(const TScenario& scenario)
         TIniFile ini(home.File("setting.ini"));
         settings.Load(ini, home.Path());
         state.Load(ini);
-        TEditContext before{settings, state, session.Control.Chain.Live};
+        TEditContext before{settings, state, session.Control.Chain.Live, &plugins};
         scenario.Before(before);
         EXPECT_TRUE(settings.SaveRecords(ini, home.Path()));
         state.Save(ini);
@@ -195,7 +208,7 @@ std::vector<int16_t> Play(const TScenario& scenario)
     }
     session.Start({home.File("sine.wav")});
     state.Command.Post("Play");
-    TEditContext context{settings, state, session.Control.Chain.Live};
+    TEditContext context{settings, state, session.Control.Chain.Live, &plugins};
 
     using Clock = std::chrono::steady_clock;
     auto nextTick = Clock::now();
