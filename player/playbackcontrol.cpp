@@ -41,13 +41,41 @@ void TPlaybackControl::Tick()
 // A pro-audio host that someone else's start has replaced is lost to the player too.
 void TPlaybackControl::NoticeDeviceLoss()
 {
-    if (!State.OutputRunning || RunningDriver != 1 || Lost)
+    if (!State.OutputRunning || Lost)
         return;
-    if (asioRunningHost() == RunningHost && !asioDeviceLost())
+    if (RunningDriver == 1 && asioRunningHost() == RunningHost && !asioDeviceLost())
+        return;
+    if (RunningDriver == 0 && !Output.DeviceLost())
+        return;
+    if (RunningDriver != 0 && RunningDriver != 1)
         return;
     Lost = true;
     RestartPending = false;
+    Fail(TDeviceProblem::Lost, RunningDevice, "");
     State.Command.Post("Stop");
+}
+
+void TPlaybackControl::Fail(TDeviceProblem problem, std::string device, std::string detail)
+{
+    Failure.Problem = problem;
+    Failure.Device = std::move(device);
+    Failure.Detail = std::move(detail);
+    ++Failure.Serial;
+}
+
+// The device did not start: the player stops as for "Stop", the track closed, so
+// nothing pretends to play.
+void TPlaybackControl::GiveUpStart()
+{
+    if (State.OutputRunning) {
+        StopOutput(true);
+    } else {
+        Decoder.StopSource();
+        Decoder.CloseSource();
+        Decoder.FIFO.Reset();
+    }
+    State.Paused = false;
+    RestartPending = false;
 }
 
 // The list has played out: the decoder is at its end and the device keeps finding
@@ -132,7 +160,8 @@ void TPlaybackControl::RestartWhenDrained()
     RestartPending = false;
     StopOutput(false);
     StartOutput();
-    Decoder.PlaySource();
+    if (State.OutputRunning)
+        Decoder.PlaySource();
 }
 
 void TPlaybackControl::PlayCommand(const std::string& command)
@@ -150,13 +179,16 @@ void TPlaybackControl::PlayCommand(const std::string& command)
         if (Decoder.IsOpen) {
             if (!State.OutputRunning)
                 StartOutput();
-            if (static_cast<int>(Decoder.Format.nSamplesPerSec) == Chain.InRate()) {
+            if (!State.OutputRunning) {
+                // The device did not start; the failure says why.
+            } else if (static_cast<int>(Decoder.Format.nSamplesPerSec) == Chain.InRate()) {
                 Chain.Stage.EmptyReads = 0;
             } else {
                 StopOutput(false);
                 StartOutput();
             }
-            Decoder.PlaySource();
+            if (State.OutputRunning)
+                Decoder.PlaySource();
         } else {
             Playlist.MarkFailed(answer);
             State.Command.Post("Play");
@@ -220,9 +252,18 @@ void TPlaybackControl::StartOutput()
     SetRenderStage(&Chain.Stage);
     Output.SetRender(&RenderOutput);
     RunningDriver = 0;
+    RunningDevice = TAlsaWaveOut::PcmName(Output.DeviceNames, Config.MME.Device0);
     Opened = Output.StartForChain(Config.MME.Device0, Config.MME.nBufferNum, Config.MME.nBufferSize,
                                          Chain.Plan().OutRate);
     State.OutputRunning = true;
+    if (!Opened) {
+        const TDeviceProblem problem = Output.Failure == TWaveOpenFailure::NoDevice ? TDeviceProblem::NotFound
+                                       : Output.Failure == TWaveOpenFailure::Busy   ? TDeviceProblem::Busy
+                                       : Output.Failure == TWaveOpenFailure::Format ? TDeviceProblem::FormatRefused
+                                                                                    : TDeviceProblem::Other;
+        Fail(problem, Output.FailedDevice, Output.FailureDetail);
+        GiveUpStart();
+    }
 }
 
 // The pro-audio path: the driver starts first (silent until the chain exists), so its
@@ -240,6 +281,7 @@ void TPlaybackControl::StartASIO()
     SetRenderStage(nullptr);
     TASIOPlayback::Prepare(channels, Config.ASIO.ChAssign0, pair);
     const std::string driver = Config.ASIO.DriverName;
+    RunningDevice = driver;
     Opened = asioStart(driver.c_str(), &TASIOPlayback::Render);
     const int wanted = ChooseOutputRate(Config.ReSampler, Config.Output,
                                         static_cast<int>(Decoder.Format.nSamplesPerSec))
@@ -256,6 +298,13 @@ void TPlaybackControl::StartASIO()
         }
     }
     RunningHost = asioRunningHost();
+    if (!Opened) {
+        asioStopHost(RunningHost);
+        RunningHost = 0;
+        Fail(TDeviceProblem::DidNotStart, driver, "");
+        GiveUpStart();
+        return;
+    }
     if (!Chain.Start(true, channels, deviceRate)) {
         asioStopHost(RunningHost);
         return;

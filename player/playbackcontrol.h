@@ -9,6 +9,18 @@ namespace marlix {
 
 class TFo_Decoder;
 class TPlayerState;
+
+// Why the output could not start, or stopped by itself.
+enum class TDeviceProblem { None, NotFound, Busy, FormatRefused, DidNotStart, Lost, Other };
+
+// The last such failure, for a status line: the device (an ALSA PCM, or the pro-audio
+// driver's name) and the system's own words where it gave any.
+struct TDeviceFailure {
+    uint64_t Serial = 0; // counts the failures; 0: none yet
+    TDeviceProblem Problem = TDeviceProblem::None;
+    std::string Device;
+    std::string Detail;
+};
 class TPlaylist;
 class TSettings;
 class TWaveOutput;
@@ -32,8 +44,10 @@ public:
     void StopOutput(bool closeDecoder);
     void StartASIO();
 
-    // False when the last start could not open the device (the output stays silent).
+    // False when the last start could not open the device: the player then stopped.
     bool DeviceOpened() const { return Opened; }
+    // The last time the device failed to start or went away (Serial 0: never).
+    const TDeviceFailure& LastFailure() const { return Failure; }
     // True once the running device went away; the loop then stopped the output.
     // Cleared by the next start.
     bool DeviceLost() const { return Lost; }
@@ -58,6 +72,8 @@ private:
     int QueuedBlocks() const;
     void StopIfNothingOpen();
     void StopDevice();
+    void Fail(TDeviceProblem problem, std::string device, std::string detail);
+    void GiveUpStart();
 
     TSettings& Config;
     TPlayerState& State;
@@ -75,6 +91,8 @@ private:
     // anyone else have started since.
     int RunningDriver = -1;
     uint64_t RunningHost = 0;
+    std::string RunningDevice;
+    TDeviceFailure Failure;
     int Holds = 0;
 };
 

@@ -476,6 +476,7 @@ void TFo_Main::Ti_CheckTimer()
         return;
     }
     Cores.Session.Tick();
+    ShowDeviceFailure();
     ShowLoadProgress();
     LibraryTick();
     TakeEditRequest();
@@ -514,6 +515,47 @@ void TFo_Main::AddDropped(const QStringList& names)
     ShowLoadProgress();
 }
 
+namespace {
+
+// One line on why playback stopped: the device and the reason.
+QString DeviceFailureText(const TDeviceFailure& f)
+{
+    const QString device = QString::fromStdString(f.Device);
+    QString text;
+    switch (f.Problem) {
+    case TDeviceProblem::NotFound: text = QStringLiteral("出力デバイス「%1」が見つかりません").arg(device); break;
+    case TDeviceProblem::Busy: text = QStringLiteral("出力デバイス「%1」は使用中です").arg(device); break;
+    case TDeviceProblem::FormatRefused:
+        text = QStringLiteral("出力デバイス「%1」がこの形式を受け付けません").arg(device);
+        break;
+    case TDeviceProblem::DidNotStart: text = QStringLiteral("ドライバ「%1」を開始できません").arg(device); break;
+    case TDeviceProblem::Lost: text = QStringLiteral("出力デバイス「%1」が失われました").arg(device); break;
+    default: text = QStringLiteral("出力デバイス「%1」を開けません").arg(device); break;
+    }
+    if (!f.Detail.empty())
+        text += QStringLiteral(" (%1)").arg(QString::fromStdString(f.Detail));
+    return text + QStringLiteral("。再生を停止しました");
+}
+
+} // namespace
+
+// A device that did not start, or went away, is named on the status line until the
+// output starts again.
+void TFo_Main::ShowDeviceFailure()
+{
+    const TDeviceFailure& failure = Cores.Session.Control.LastFailure();
+    const QString ready = QStringLiteral("レディ");
+    if (failure.Serial != ShownFailure) {
+        ShownFailure = failure.Serial;
+        IdleText = DeviceFailureText(failure);
+        StatusPanel->setText(IdleText);
+    } else if (Cores.State.OutputRunning && IdleText != ready) {
+        if (StatusPanel->text() == IdleText)
+            StatusPanel->setText(ready);
+        IdleText = ready;
+    }
+}
+
 // While the loader works: a bar (running for folders, the share read of a playlist file)
 // and the count of files found; the ready text once it is done.
 void TFo_Main::ShowLoadProgress()
@@ -523,7 +565,7 @@ void TFo_Main::ShowLoadProgress()
         if (!PB_Load->isHidden()) {
             PB_Load->hide();
             Bu_LoadCancel->hide();
-            StatusPanel->setText(QStringLiteral("レディ"));
+            StatusPanel->setText(IdleText);
         }
         return;
     }
@@ -562,7 +604,7 @@ bool TFo_Main::event(QEvent* e)
 {
     if (e->type() == QEvent::StatusTip) {
         const QString tip = static_cast<QStatusTipEvent*>(e)->tip();
-        StatusPanel->setText(tip.isEmpty() ? QStringLiteral("レディ") : tip);
+        StatusPanel->setText(tip.isEmpty() ? IdleText : tip);
         return true;
     }
     return QMainWindow::event(e);

@@ -97,6 +97,7 @@ private:
     void UpdateShortCuts();
     void TakeEditRequest();
     void ShowLoadProgress();
+    void ShowDeviceFailure();
     void HidePluginEditors();
     void OpenDesktopTool(bool soundSettings);
     void OpenHelp(const char* page);
@@ -120,6 +121,10 @@ private:
     TChildWindows Windows;
     QMdiArea* Mdi = nullptr;
     QLabel* StatusPanel = nullptr;
+    // What the status line shows when no hint is up: "レディ", or why the output device
+    // failed, until the next start.
+    QString IdleText = QStringLiteral("レディ");
+    uint64_t ShownFailure = 0;
     QProgressBar* PB_Load = nullptr;
     QToolButton* Bu_LoadCancel = nullptr;
     QTimer* Ti_Check = nullptr;

@@ -61,6 +61,24 @@ snd_pcm_format_t AlsaFormat(int bits)
     }
 }
 
+TWaveOpenFailure Classify(int error)
+{
+    switch (-error) {
+    case ENOENT:
+    case ENODEV:
+    case ENXIO: return TWaveOpenFailure::NoDevice;
+    case EBUSY:
+    case EAGAIN: return TWaveOpenFailure::Busy;
+    default: return TWaveOpenFailure::Other;
+    }
+}
+
+// A write error after which the device will take nothing more.
+bool Gone(long error)
+{
+    return error == -ENODEV || error == -EBADFD || error == -ENXIO || error == -ESHUTDOWN || error == -EIO;
+}
+
 // Real-time scheduling where the system permits it; ordinary scheduling otherwise.
 void RaisePriority()
 {
@@ -87,24 +105,40 @@ std::string TAlsaWaveOut::PcmName(const std::vector<std::string>& names, int dev
 }
 
 int TAlsaWaveOut::Open(TAlsaWaveOut** handle, const std::string& pcm, const TWaveFormat& format,
-                       TWaveDoneProc callback, void* instance)
+                       TWaveDoneProc callback, void* instance, TWaveOpenFailure* failure, std::string* detail)
 {
+    TWaveOpenFailure ignored;
+    std::string unused;
+    TWaveOpenFailure& why = failure ? *failure : ignored;
+    std::string& words = detail ? *detail : unused;
+    why = TWaveOpenFailure::None;
+    words.clear();
     if (!handle)
         return WaveBadParam;
     *handle = nullptr;
     const snd_pcm_format_t alsaFormat = AlsaFormat(format.BitsPerSample);
     if (format.Tag != 1 || format.Channels < 1 || format.SamplesPerSec == 0 ||
         alsaFormat == SND_PCM_FORMAT_UNKNOWN ||
-        format.BlockAlign != format.Channels * (format.BitsPerSample / 8))
+        format.BlockAlign != format.Channels * (format.BitsPerSample / 8)) {
+        why = TWaveOpenFailure::Format;
         return WaveBadFormat;
-    if (pcm.empty())
+    }
+    if (pcm.empty()) {
+        why = TWaveOpenFailure::NoDevice;
         return WaveBadDevice;
+    }
     snd_pcm_t* p = nullptr;
-    if (snd_pcm_open(&p, pcm.c_str(), SND_PCM_STREAM_PLAYBACK, SND_PCM_NONBLOCK) < 0)
+    if (const int r = snd_pcm_open(&p, pcm.c_str(), SND_PCM_STREAM_PLAYBACK, SND_PCM_NONBLOCK); r < 0) {
+        why = Classify(r);
+        words = snd_strerror(r);
         return WaveBadDevice;
-    if (snd_pcm_set_params(p, alsaFormat, SND_PCM_ACCESS_RW_INTERLEAVED, format.Channels,
-                           format.SamplesPerSec, 1, AlsaLatencyUs) < 0) {
+    }
+    if (const int r = snd_pcm_set_params(p, alsaFormat, SND_PCM_ACCESS_RW_INTERLEAVED, format.Channels,
+                                         format.SamplesPerSec, 1, AlsaLatencyUs);
+        r < 0) {
         snd_pcm_close(p);
+        why = TWaveOpenFailure::Format;
+        words = snd_strerror(r);
         return WaveBadFormat;
     }
     *handle = new TAlsaWaveOut(p, format.BlockAlign, format.SamplesPerSec, callback, instance);
@@ -241,7 +275,12 @@ void TAlsaWaveOut::Play(TWaveHeader* header)
 {
     const uint8_t* data = header->Data;
     snd_pcm_uframes_t left = header->Length / uint32_t(FrameBytes);
+    LastTaken = std::chrono::steady_clock::now();
     while (left > 0 && !Interrupted()) {
+        if (Lost() || Stalled()) {
+            GoneAway.store(true, std::memory_order_release);
+            return Pause(uint32_t(left));
+        }
         const snd_pcm_sframes_t n = snd_pcm_writei(Pcm, data, left);
         if (n == -EAGAIN) {
             if (!WaitWritable())
@@ -251,14 +290,23 @@ void TAlsaWaveOut::Play(TWaveHeader* header)
         if (n < 0) {
             if (n == -EPIPE)
                 gUnderruns.fetch_add(1, std::memory_order_relaxed);
-            if (snd_pcm_recover(Pcm, int(n), 1) < 0)
+            if (Gone(n) || snd_pcm_recover(Pcm, int(n), 1) < 0) {
+                GoneAway.store(true, std::memory_order_release);
                 return Pause(uint32_t(left));
+            }
             continue;
         }
+        LastTaken = std::chrono::steady_clock::now();
         data += size_t(n) * size_t(FrameBytes);
         left -= snd_pcm_uframes_t(n);
         KeepPace(uint32_t(n));
     }
+}
+
+// Samples have been waiting for the device longer than StallLimit.
+bool TAlsaWaveOut::Stalled() const
+{
+    return std::chrono::steady_clock::now() - LastTaken > StallLimit;
 }
 
 // Never runs more than ALSA's own buffer ahead of the wall clock. A sound card blocks
@@ -290,7 +338,13 @@ void TAlsaWaveOut::KeepPace(uint32_t frames)
 bool TAlsaWaveOut::WaitWritable()
 {
     const int r = snd_pcm_wait(Pcm, 20);
-    return r >= 0 || snd_pcm_recover(Pcm, r, 1) >= 0;
+    if (r >= 0)
+        return true;
+    if (Gone(r) || snd_pcm_recover(Pcm, r, 1) < 0) {
+        GoneAway.store(true, std::memory_order_release);
+        return false;
+    }
+    return true;
 }
 
 // A device that stopped working still paces its buffers at the playing rate, so the

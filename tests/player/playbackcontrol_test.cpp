@@ -40,7 +40,7 @@ protected:
     TPendingAdditions pending;
     TPlaylist playlist{state, pending};
     TFo_Decoder decoder;
-    TWaveOutput output{std::vector<std::string>{}}; // no device: the loop renders itself
+    TWaveOutput output{TWaveOutput::CallerRenders}; // no device: the loop renders itself
     std::unique_ptr<TPlaybackControl> control;
     std::vector<std::string> opened;
     int lastOpen = -1;

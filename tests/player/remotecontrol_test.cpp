@@ -174,7 +174,7 @@ protected:
     TSettings settings{home.Path()};
     TPlayerState state;
     TPendingAdditions pending;
-    TWaveOutput output{std::vector<std::string>{}};
+    TWaveOutput output{TWaveOutput::CallerRenders};
     TPlayerSession session{home.Path(), settings, state, pending, output, nullptr, TMainThread::Instance()};
     TRemoteControl remote{session, settings, state, pending};
     TLiveSettings& live = session.Control.Chain.Live;

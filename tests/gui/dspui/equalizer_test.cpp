@@ -367,7 +367,7 @@ TEST(DSPWindowRemote, NextTickShowsWhatARemoteCommandLoaded)
     TSettings settings{folder.Path()};
     TPlayerState state;
     TPendingAdditions pending;
-    TWaveOutput output{std::vector<std::string>{}};
+    TWaveOutput output{TWaveOutput::CallerRenders};
     TPlayerSession session(folder.Path(), settings, state, pending, output, nullptr, TMainThread::Instance());
     TRemoteControl remote(session, settings, state, pending);
     TLiveSettings& live = session.Control.Chain.Live;
