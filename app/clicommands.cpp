@@ -139,7 +139,7 @@ public:
         const auto now = std::chrono::steady_clock::now();
         if (decoder.IsOpen && now - LastPrint > std::chrono::seconds(1)) {
             LastPrint = now;
-            std::printf("position: %s / %s\n", Clock(decoder.GetPositionMs()).c_str(),
+            std::printf("position: %s / %s\n", Clock(PlayerState().HeardMs.load()).c_str(),
                         Clock(decoder.GetLengthMs()).c_str());
         }
         std::fflush(stdout);

@@ -140,6 +140,12 @@ int32_t TFIFO::Available() const
     return AvailableFor(Params(), WriteIndex.load(kAcquire));
 }
 
+double TFIFO::Stored() const
+{
+    const double d = WriteIndex.load(kAcquire) - ReadPoint.load(kAcquire);
+    return d < 0 ? d + BufSize : d;
+}
+
 int32_t TFIFO::Available(const TFIFOReader& r) const
 {
     return AvailableFor(Params(r), WriteIndex.load(kAcquire));

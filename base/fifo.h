@@ -75,6 +75,9 @@ public:
     std::array<std::span<double>, 2> Reserve(int32_t n);
     void Commit(int32_t n);
     int32_t Available() const;
+    // Samples written and not yet read past, at the writer's rate whatever the reader's
+    // step: what the ring holds (either side may ask; the answer may be a moment old).
+    double Stored() const;
     // Samples a reader with parameters `r` could read now.
     int32_t Available(const TFIFOReader& r) const;
     int32_t Free() const;

@@ -364,6 +364,25 @@ void TFilterThread::MatrixUpkeep(int capacity)
     }
 }
 
+// The up-sampler delays by its FIR's lag and half its taps (at the internal rate); the
+// output FIFO holds internal-rate samples whatever rate the device reads them at.
+void TFilterThread::PublishHeld()
+{
+    const double internal = static_cast<double>(InRate) * UpFactor;
+    double frames = 0;
+    for (const auto* place : {&EFXPlace, &ConvPlace, &EQPlace})
+        if (*place)
+            frames += (*place)->Held();
+    if (MatrixFilter)
+        frames += MatrixFilter->OutFIFO->FIFOs[0]->Stored();
+    double samples = OutFIFO->FIFOs[0]->Stored();
+    if (Upsampling && UpFilter) {
+        frames += UpFilter->OutFIFO->FIFOs[0]->Stored();
+        samples += 2.0 * UpFilter->BlockSize + (UpTaps - 1) / 2.0;
+    }
+    HeldSeconds.store(frames / InRate + samples / internal, std::memory_order_release);
+}
+
 int TFilterThread::Wanted() const
 {
     return EFXPlace->Wanted() + ConvPlace->Wanted() + EQPlace->Wanted();
@@ -442,6 +461,7 @@ void TFilterThread::Step()
                 UpFilter->Process(destination, *OutFIFO, deficit);
         }
     }
+    PublishHeld();
     Busy.store(false, std::memory_order_release);
 }
 

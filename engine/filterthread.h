@@ -100,6 +100,10 @@ public:
     double BufferSec = 0.5;
     std::atomic<TRunState> RunState{TRunState::Stopped};
     std::atomic<bool> Busy{false};
+    // Seconds of decoded sound inside the chain that the device has not yet been given:
+    // in the stages (their delays and FIFOs), the up-sampler and the output FIFO.
+    // Published at every step.
+    std::atomic<double> HeldSeconds{0.0};
 
 private:
     void StageUpkeep();
@@ -114,6 +118,7 @@ private:
     void MatrixUpkeep(int capacity);
     void ViewStages();
     int Wanted() const;
+    void PublishHeld();
     TMChFIFO& RunStages(TMChFIFO& source, int& n);
     void RaiseRate(TMChFIFO& source, TMChFIFO& destination, int n);
     int Nearest(double x) const;

@@ -303,6 +303,16 @@ bool TWaveOutput::DeviceLost() const
     return false;
 }
 
+double TWaveOutput::QueuedSeconds() const
+{
+    if (OutState.load() < TOutState::Open || Pairs == 0 || Format.SamplesPerSec == 0)
+        return 0;
+    const TPair& pair = PairData[0];
+    const int busy = std::max(0, BufCount - pair.FreeCount.load());
+    const double alsa = pair.Handle ? static_cast<double>(pair.Handle->AlsaDelay()) : 0.0;
+    return (static_cast<double>(busy) * BufLen + alsa) / Format.SamplesPerSec;
+}
+
 bool TWaveOutput::StartForChain(int device, int bufferNum, int bufferSize, int outRate)
 {
     if (OutState.load() != TOutState::Closed)

@@ -63,6 +63,9 @@ public:
     [[nodiscard]] bool OpenOutput(int channels);
     // A device of the open output went away while playing.
     bool DeviceLost() const;
+    // Seconds of sound rendered for the device that it has not played yet: its queued
+    // buffers and what ALSA holds.
+    double QueuedSeconds() const;
     void FillOne();
     void Flush();
     void CloseOutput();

@@ -35,6 +35,7 @@ void TPlaybackControl::Tick()
     EndOfPlayback();
     TakeCommand();
     Advance();
+    State.HeardMs.store(HeardPositionMs(), std::memory_order_release);
 }
 
 // A lost device renders nothing more, so the list would never end: stop as for "Stop".
@@ -229,6 +230,17 @@ void TPlaybackControl::Advance()
         return;
     }
     State.EndOfList = true;
+}
+
+double TPlaybackControl::HeardPositionMs()
+{
+    const double position = Decoder.GetPositionMs();
+    if (!State.OutputRunning || !Chain.Running() || Chain.InRate() <= 0)
+        return position;
+    double held = Decoder.FIFO.FIFOs[0]->Stored() / Chain.InRate() + Chain.Filter().HeldSeconds.load();
+    if (RunningDriver == 0)
+        held += Output.QueuedSeconds();
+    return std::max(0.0, position - 1000 * held);
 }
 
 void TPlaybackControl::OpenTrack(const std::string& file)

@@ -46,6 +46,9 @@ public:
 
     // False when the last start could not open the device: the player then stopped.
     bool DeviceOpened() const { return Opened; }
+    // The position of what is heard now, in ms: the decoder's, less what the decoder's
+    // FIFO, the chain and the device still hold before it.
+    double HeardPositionMs();
     // The last time the device failed to start or went away (Serial 0: never).
     const TDeviceFailure& LastFailure() const { return Failure; }
     // True once the running device went away; the loop then stopped the output.

@@ -184,7 +184,7 @@ std::string TRemoteControl::StatusText()
     const char* state = !State.OutputRunning ? "stopped" : State.Paused ? "paused" : "playing";
     std::string text = std::string("state: ") + state + "\n";
     text += open ? "track: " + decoder.FileName + "\n" : "track:\n";
-    text += "position: " + Format("%.3f", open ? decoder.GetPositionMs() / 1000 : 0.0) + "\n";
+    text += "position: " + Format("%.3f", open ? Session.Control.HeardPositionMs() / 1000 : 0.0) + "\n";
     text += "length: " + Format("%.3f", open ? decoder.GetLengthMs() / 1000 : 0.0) + "\n";
     for (const TStageFlag& s : kStages)
         text += std::string(s.Name) + ": " + OnOff((State.*s.Flag).load()) + "\n";

@@ -428,7 +428,7 @@ void TFo_Conductor::Ti_CheckTimer()
     double length = 0;
     QString text = QStringLiteral("00:00:00 / 00:00:00");
     if (Decoder.IsOpen) {
-        p = std::round(Decoder.GetPositionMs());
+        p = std::round(std::min(State.HeardMs.load(std::memory_order_acquire), Decoder.GetPositionMs()));
         length = std::round(Decoder.GetLengthMs());
         text = TimeText(int64_t(p)) + QStringLiteral(" / ") + TimeText(int64_t(length));
     }

@@ -297,6 +297,8 @@ void TAlsaWaveOut::Play(TWaveHeader* header)
             continue;
         }
         LastTaken = std::chrono::steady_clock::now();
+        if (snd_pcm_sframes_t delay = 0; snd_pcm_delay(Pcm, &delay) == 0)
+            Delay.store(std::max<snd_pcm_sframes_t>(delay, 0), std::memory_order_release);
         data += size_t(n) * size_t(FrameBytes);
         left -= snd_pcm_uframes_t(n);
         KeepPace(uint32_t(n));

@@ -102,6 +102,8 @@ public:
     // sound server gone) or it has taken nothing for StallLimit. Its buffers are then
     // returned unplayed, at the playing pace.
     bool Lost() const { return GoneAway.load(std::memory_order_acquire); }
+    // Frames written to ALSA that it has not played yet, as it last said.
+    int64_t AlsaDelay() const { return Delay.load(std::memory_order_acquire); }
 
     // One turn of the driver thread: waits for work, then plays one buffer or carries
     // out a reset. False once the device is closing.
@@ -143,6 +145,7 @@ private:
     std::thread Driver;
 
     std::atomic<bool> GoneAway{false};
+    std::atomic<int64_t> Delay{0};
     // When the device last took samples, or was first offered the buffer it plays
     // (driver thread only).
     std::chrono::steady_clock::time_point LastTaken;

@@ -4,13 +4,13 @@
 // the received samples must show no click and no gap longer than a fade.
 #include "base/mainthread.h"
 #include "dsp/pluginhost.h"
-#include "engine/alsafiledevice.h"
 #include "engine/waveoutput.h"
 #include "player/pending.h"
 #include "player/playerstate.h"
 #include "player/playersession.h"
 #include "settings/inifile.h"
 #include "settings/settings.h"
+#include "support/alsaenvironment.h"
 #include "support/clickcheck.h"
 #include "support/testutil.h"
 
@@ -24,26 +24,6 @@
 
 namespace marlix {
 namespace {
-
-// ALSA reads its configuration once per process: the file device is made first.
-class AlsaEnvironment : public testing::Environment {
-public:
-    void SetUp() override
-    {
-        Dir = std::make_unique<test::TempDir>();
-        Device = std::make_unique<test::TAlsaFileDevice>(Dir->Path());
-        Device->Export();
-    }
-    void TearDown() override
-    {
-        Device.reset();
-        Dir.reset();
-    }
-    static inline std::unique_ptr<test::TempDir> Dir;
-    static inline std::unique_ptr<test::TAlsaFileDevice> Device;
-};
-
-[[maybe_unused]] testing::Environment* const alsaEnvironment = testing::AddGlobalTestEnvironment(new AlsaEnvironment);
 
 constexpr int kRate = 44100;
 constexpr double kFrequency = 440;
@@ -180,7 +160,7 @@ std::vector<TScenario> Scenarios()
 std::vector<int16_t> Play(const TScenario& scenario)
 {
     test::TempDir home;
-    const auto& device = *AlsaEnvironment::Device;
+    const auto& device = test::FileDevice();
     device.Clear();
     std::filesystem::create_directories(home.File("plugin"));
     std::filesystem::copy_file(std::string(MARLIX_TEST_BIN_DIR) + "plugin/crossfeed.aep",

@@ -1,0 +1,112 @@
+// The position the player shows is that of what the device is playing, not what the
+// decoder has read: a file whose frames carry their own index plays bit-exactly into a
+// file device, and at every moment the shown position must lie just before the newest
+// frame the device has received.
+#include "base/mainthread.h"
+#include "engine/waveoutput.h"
+#include "player/pending.h"
+#include "player/playerstate.h"
+#include "player/playersession.h"
+#include "settings/settings.h"
+#include "support/alsaenvironment.h"
+#include "support/testutil.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstring>
+#include <thread>
+
+namespace marlix {
+namespace {
+
+constexpr int kRate = 44100;
+
+// Frame i holds i: its low 15 bits on the left, the rest on the right.
+void WriteCounterWav(const std::string& path, uint32_t frames)
+{
+    std::vector<uint8_t> bytes(44 + frames * 4);
+    auto put32 = [&](size_t at, uint32_t v) { std::memcpy(bytes.data() + at, &v, 4); };
+    auto put16 = [&](size_t at, uint16_t v) { std::memcpy(bytes.data() + at, &v, 2); };
+    std::memcpy(bytes.data(), "RIFF", 4);
+    put32(4, 36 + frames * 4);
+    std::memcpy(bytes.data() + 8, "WAVEfmt ", 8);
+    put32(16, 16);
+    put16(20, 1);
+    put16(22, 2);
+    put32(24, kRate);
+    put32(28, kRate * 4);
+    put16(32, 4);
+    put16(34, 16);
+    std::memcpy(bytes.data() + 36, "data", 4);
+    put32(40, frames * 4);
+    for (uint32_t i = 0; i < frames; ++i) {
+        put16(44 + 4 * size_t(i), static_cast<uint16_t>((i & 0x7FFF) + 1)); // never 0: no frame looks silent
+        put16(46 + 4 * size_t(i), static_cast<uint16_t>(i >> 15));
+    }
+    test::WriteAll(path, bytes);
+}
+
+// The index carried by the newest whole frame the device has received; -1 before any.
+long NewestFrame(const std::string& raw)
+{
+    const std::vector<uint8_t> bytes = test::ReadAll(raw);
+    for (size_t end = bytes.size() / 4; end > 0; --end) {
+        uint16_t left = 0, right = 0;
+        std::memcpy(&left, bytes.data() + 4 * (end - 1), 2);
+        std::memcpy(&right, bytes.data() + 4 * (end - 1) + 2, 2);
+        if (left != 0)
+            return static_cast<long>(right) << 15 | (left - 1);
+    }
+    return -1;
+}
+
+TEST(HeardPosition, StaysWithTheNewestFrameTheDeviceGot)
+{
+    test::TempDir home;
+    test::FileDevice().Clear();
+    test::WriteText(home.File("setting.ini"), "[MME]\nDevice0=-1\n[Status]\nAVC=0\n");
+    WriteCounterWav(home.File("count.wav"), 8 * kRate);
+    TSettings settings(home.Path());
+    TPlayerState state;
+    TPendingAdditions pending;
+    TWaveOutput output;
+    TPlayerSession session(home.Path(), settings, state, pending, output, nullptr, TMainThread::Instance());
+    session.Start({home.File("count.wav")});
+    state.Command.Post("Play");
+
+    using Clock = std::chrono::steady_clock;
+    auto nextTick = Clock::now();
+    int compared = 0;
+    double worstLead = -1e9, worstLag = -1e9;
+    for (const auto deadline = Clock::now() + std::chrono::seconds(30); Clock::now() < deadline && compared < 60;) {
+        session.RunQueuedCalls();
+        if (Clock::now() < nextTick) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+            continue;
+        }
+        nextTick = Clock::now() + std::chrono::milliseconds(50);
+        session.Tick();
+        const double shown = state.HeardMs.load() / 1000;
+        const long newest = NewestFrame(test::FileDevice().DefaultFile);
+        // Once the sound has started and while the track still plays.
+        if (!state.OutputRunning || newest < kRate / 2 || newest > 6 * kRate)
+            continue;
+        ++compared;
+        const double received = static_cast<double>(newest) / kRate;
+        worstLead = std::max(worstLead, shown - received);
+        worstLag = std::max(worstLag, received - shown);
+    }
+    (void)session.Shutdown();
+    ASSERT_GE(compared, 40) << "the track did not play long enough to compare";
+    // Shown not ahead of what the device has (but for the file device's own period, which
+    // it writes out whole); behind it by no more than what a device may hold (its buffers
+    // and ALSA's, well under half a second here).
+    EXPECT_LE(worstLead, 0.1) << "shown ahead of the device by " << worstLead << " s";
+    EXPECT_LE(worstLag, 0.5) << "shown behind the device by " << worstLag << " s";
+    std::printf("shown position: at most %.3f s ahead of and %.3f s behind the newest frame received\n", worstLead,
+                worstLag);
+}
+
+} // namespace
+} // namespace marlix
