@@ -137,5 +137,30 @@ TEST_F(CliOnPipeWire, ProAudioOutputDeliversAFileBitExactThroughPipeWiresJack)
     ExpectNoStreamLeft("JACK");
 }
 
+// The sound server goes away under the shared output: the player must say so and end
+// with status 3, as it does when a JACK server goes away, not run on in silence. Today
+// the wave output's driver thread meets an endless run of under-runs instead (each one
+// "recovered"), spins on them and never hands a buffer back; enabled with the fix.
+TEST_F(CliOnPipeWire, DISABLED_SharedOutputEndsWhenPipeWireGoesAway)
+{
+    Settings("[MME]\nDevice0=-1\n[Status]\nAVC=0\n");
+    WriteWav(home.File("long.wav"), Noise(20 * kRate, 23), kRate);
+    const std::string out = home.File("out.txt");
+    recorder->Arm();
+    test::TChildProcess player;
+    ASSERT_TRUE(player.Start({kCli, "play", home.File("long.wav")},
+                             {"MARLIX_AUDIO_HOME=" + home.Path(), "MARLIX_FFT_PLANNER=estimate"}, out));
+    ASSERT_TRUE(WaitUntil([&] { return recorder->FirstSoundFrame() >= 0; }, std::chrono::seconds(20)))
+        << test::ReadText(out);
+    recorder.reset();
+    session->StopServer();
+    int status = -1;
+    EXPECT_TRUE(WaitUntil([&] { return player.Ended(status); }, std::chrono::seconds(20)))
+        << "still playing 20 s after the server went away\n"
+        << test::ReadText(out);
+    EXPECT_EQ(status, 3) << test::ReadText(out);
+    EXPECT_NE(test::ReadText(out).find("the audio device was lost"), std::string::npos) << test::ReadText(out);
+}
+
 } // namespace
 } // namespace marlix

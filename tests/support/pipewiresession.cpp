@@ -106,19 +106,25 @@ bool TChildProcess::Start(const std::vector<std::string>& argv, const std::vecto
     if (posix_spawnp(&Pid_, argp[0], &actions, nullptr, argp.data(), envp.data()) != 0)
         Pid_ = -1;
     posix_spawn_file_actions_destroy(&actions);
+    Status = -1;
     return Pid_ > 0;
 }
 
 bool TChildProcess::Running()
 {
-    if (Pid_ <= 0)
-        return false;
     int status = 0;
-    if (waitpid(Pid_, &status, WNOHANG) == Pid_) {
+    return !Ended(status);
+}
+
+bool TChildProcess::Ended(int& status)
+{
+    int raw = 0;
+    if (Pid_ > 0 && waitpid(Pid_, &raw, WNOHANG) == Pid_) {
         Pid_ = -1;
-        return false;
+        Status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
     }
-    return true;
+    status = Status;
+    return Pid_ <= 0;
 }
 
 void TChildProcess::Stop()
@@ -163,6 +169,12 @@ TPipeWireSession::~TPipeWireSession()
         else
             unsetenv(name.c_str());
     }
+}
+
+void TPipeWireSession::StopServer()
+{
+    Manager.Stop();
+    Daemon.Stop();
 }
 
 bool TPipeWireSession::Installed()

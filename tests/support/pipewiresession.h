@@ -22,12 +22,15 @@ public:
     // `env` holds "NAME=value" entries that replace or add to this process's environment.
     bool Start(const std::vector<std::string>& argv, const std::vector<std::string>& env, const std::string& log);
     bool Running();
+    // True once it has ended; `status` gets its exit status (-1 when a signal ended it).
+    bool Ended(int& status);
     // SIGTERM, then SIGKILL when it has not ended within 5 s.
     void Stop();
     pid_t Pid() const { return Pid_; }
 
 private:
     pid_t Pid_ = -1;
+    int Status = -1;
 };
 
 class TPipeWireSession {
@@ -48,6 +51,9 @@ public:
     bool Ready() const { return Up; }
     // The daemons' output, for a failure message.
     std::string Logs() const;
+
+    // Ends pipewire and wireplumber, as when the sound server goes away under a player.
+    void StopServer();
 
     // Shell assignments for a child that plays through this PipeWire.
     std::string EnvAssignments() const;
