@@ -8,7 +8,7 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <map>
-#include <spawn.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -98,14 +98,24 @@ bool TChildProcess::Start(const std::vector<std::string>& argv, const std::vecto
     for (auto& v : vars)
         envp.push_back(v.data());
     envp.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
-    posix_spawn_file_actions_adddup2(&actions, 1, 2);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    if (posix_spawnp(&Pid_, argp[0], &actions, nullptr, argp.data(), envp.data()) != 0)
-        Pid_ = -1;
-    posix_spawn_file_actions_destroy(&actions);
+    const pid_t parent = getpid();
+    Pid_ = fork();
+    if (Pid_ == 0) {
+        // Ends with the test, also when a crash or a time-out kills the test.
+        prctl(PR_SET_PDEATHSIG, SIGTERM);
+        if (getppid() != parent)
+            _exit(127);
+        const int out = open(log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+        const int in = open("/dev/null", O_RDONLY);
+        if (out < 0 || in < 0 || dup2(out, 1) < 0 || dup2(out, 2) < 0 || dup2(in, 0) < 0)
+            _exit(127);
+        if (out > 2)
+            close(out);
+        if (in > 2)
+            close(in);
+        execvpe(argp[0], argp.data(), envp.data());
+        _exit(127);
+    }
     Status = -1;
     return Pid_ > 0;
 }
