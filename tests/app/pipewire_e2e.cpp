@@ -2,6 +2,7 @@
 // a 44.1 kHz null sink. The shared output reaches it through ALSA's "default" and
 // "pipewire" PCMs, the pro-audio output through PipeWire's JACK library (pw-jack); a
 // recorder on the sink's monitor must hear the played file sample for sample.
+#include "base/boundedwait.h"
 #include "platform/waveout/alsawaveout.h"
 #include "support/pipewirerecorder.h"
 #include "support/pipewiresession.h"
@@ -13,26 +14,14 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
-#include <functional>
 #include <memory>
 #include <string>
-#include <thread>
 
 namespace marlix {
 namespace {
 
 using Clock = std::chrono::steady_clock;
 constexpr int kRate = test::TPipeWireSession::Rate;
-
-bool WaitUntil(const std::function<bool()>& done, std::chrono::seconds limit)
-{
-    for (const auto end = Clock::now() + limit; Clock::now() < end;) {
-        if (done())
-            return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    return done();
-}
 
 class CliOnPipeWire : public Cli {
 protected:
@@ -47,7 +36,7 @@ protected:
         ASSERT_TRUE(recorder->Start(test::TPipeWireSession::SinkName, std::chrono::seconds(30)))
             << recorder->Error() << "\n"
             << session->Logs();
-        ASSERT_TRUE(WaitUntil([&] { return recorder->Frames() > 0; }, std::chrono::seconds(10)));
+        ASSERT_TRUE(WaitUntilDone([&] { return recorder->Frames() > 0; }, std::chrono::seconds(10)));
         EXPECT_TRUE(recorder->RealTime()) << "the recorder's data thread is not real-time";
     }
 
@@ -61,7 +50,7 @@ protected:
         int status = -1;
         const std::string out = test::RunCommand(command, &status);
         EXPECT_EQ(status, 0) << what << "\n" << out;
-        EXPECT_TRUE(WaitUntil([&] { return recorder->FirstSoundFrame() >= 0; }, std::chrono::seconds(10)))
+        EXPECT_TRUE(WaitUntilDone([&] { return recorder->FirstSoundFrame() >= 0; }, std::chrono::seconds(10)))
             << what << ": nothing reached the sink\n"
             << out;
         const int first = recorder->FirstSoundFrame();
@@ -71,7 +60,7 @@ protected:
                     std::chrono::duration<double, std::milli>(recorder->FirstSoundTime() - started).count());
         // Half a second after the track, in which nothing more may come.
         const int end = first + frames + kRate / 2;
-        EXPECT_TRUE(WaitUntil([&] { return recorder->KeptFrames() >= end; }, std::chrono::seconds(20))) << what;
+        EXPECT_TRUE(WaitUntilDone([&] { return recorder->KeptFrames() >= end; }, std::chrono::seconds(20))) << what;
         int wrong = 0, firstWrong = -1;
         for (int j = 0; j < std::min(end, recorder->KeptFrames()) - first; ++j)
             for (int c = 0; c < 2; ++c) {
@@ -87,7 +76,7 @@ protected:
     // The playback streams the player made must be gone from the graph once it ended.
     void ExpectNoStreamLeft(const std::string& what)
     {
-        EXPECT_TRUE(WaitUntil([&] { return recorder->PlaybackStreams() == 0; }, std::chrono::seconds(10)))
+        EXPECT_TRUE(WaitUntilDone([&] { return recorder->PlaybackStreams() == 0; }, std::chrono::seconds(10)))
             << what << ": " << recorder->PlaybackStreams() << " playback streams left in the graph";
     }
 
@@ -135,6 +124,7 @@ TEST_F(CliOnPipeWire, ProAudioOutputDeliversAFileBitExactThroughPipeWiresJack)
     EXPECT_NE(out.find("output: 44100 Hz"), std::string::npos) << out;
     EXPECT_NE(out.find("under-runs: 0\n"), std::string::npos) << out;
     ExpectNoStreamLeft("JACK");
+    EXPECT_EQ(recorder->MostPlaybackStreams(), 1);
 }
 
 // The sound server goes away under the shared output: the player must say so and end
@@ -150,12 +140,12 @@ TEST_F(CliOnPipeWire, DISABLED_SharedOutputEndsWhenPipeWireGoesAway)
     test::TChildProcess player;
     ASSERT_TRUE(player.Start({kCli, "play", home.File("long.wav")},
                              {"MARLIX_AUDIO_HOME=" + home.Path(), "MARLIX_FFT_PLANNER=estimate"}, out));
-    ASSERT_TRUE(WaitUntil([&] { return recorder->FirstSoundFrame() >= 0; }, std::chrono::seconds(20)))
+    ASSERT_TRUE(WaitUntilDone([&] { return recorder->FirstSoundFrame() >= 0; }, std::chrono::seconds(20)))
         << test::ReadText(out);
     recorder.reset();
     session->StopServer();
     int status = -1;
-    EXPECT_TRUE(WaitUntil([&] { return player.Ended(status); }, std::chrono::seconds(20)))
+    EXPECT_TRUE(WaitUntilDone([&] { return player.Ended(status); }, std::chrono::seconds(20)))
         << "still playing 20 s after the server went away\n"
         << test::ReadText(out);
     EXPECT_EQ(status, 3) << test::ReadText(out);

@@ -1,5 +1,7 @@
 #include "support/pipewirerecorder.h"
 
+#include "base/boundedwait.h"
+
 #include <pipewire/pipewire.h>
 #include <spa/param/audio/format-utils.h>
 
@@ -8,7 +10,6 @@
 #include <mutex>
 #include <sched.h>
 #include <set>
-#include <thread>
 #include <unistd.h>
 
 namespace marlix::test {
@@ -39,13 +40,23 @@ struct TPipeWireRecorder::TImpl {
         Error = text;
     }
 
+    // A client's node that plays: a playback stream (ALSA's PCM, PulseAudio clients) or a
+    // JACK client, which has a category but no class.
+    static bool Plays(const spa_dict* props)
+    {
+        const char* media = spa_dict_lookup(props, PW_KEY_MEDIA_CLASS);
+        const char* category = spa_dict_lookup(props, PW_KEY_MEDIA_CATEGORY);
+        const auto is = [](const char* value, const char* text) { return value && std::strcmp(value, text) == 0; };
+        const auto begins = [](const char* value, const char* text) {
+            return value && std::strncmp(value, text, std::strlen(text)) == 0;
+        };
+        return begins(media, "Stream/Output/") || begins(media, "Stream/Duplex/") || is(category, "Playback") ||
+               is(category, "Duplex");
+    }
     static void OnGlobal(void* data, uint32_t id, uint32_t, const char* type, uint32_t, const spa_dict* props)
     {
         auto* self = static_cast<TImpl*>(data);
-        const char* media = props ? spa_dict_lookup(props, PW_KEY_MEDIA_CLASS) : nullptr;
-        if (std::strcmp(type, PW_TYPE_INTERFACE_Node) != 0 || !media)
-            return;
-        if (std::strncmp(media, "Stream/Output/", 14) != 0 && std::strncmp(media, "Stream/Duplex/", 14) != 0)
+        if (std::strcmp(type, PW_TYPE_INTERFACE_Node) != 0 || !props || !Plays(props))
             return;
         std::lock_guard guard(self->Lock);
         self->PlaybackNodes.insert(id);
@@ -164,11 +175,8 @@ bool TPipeWireRecorder::Start(const std::string& sink, std::chrono::seconds limi
         p.SetError("the capture stream did not connect");
         return false;
     }
-    for (const auto end = Clock::now() + limit; Clock::now() < end;) {
-        if (p.State.load() == PW_STREAM_STATE_STREAMING || p.State.load() == PW_STREAM_STATE_ERROR)
-            break;
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
+    WaitUntilDone([&] { return p.State.load() == PW_STREAM_STATE_STREAMING || p.State.load() == PW_STREAM_STATE_ERROR; },
+                  limit);
     if (p.State.load() == PW_STREAM_STATE_STREAMING)
         return true;
     if (Error().empty())

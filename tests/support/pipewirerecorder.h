@@ -43,8 +43,8 @@ public:
     // The thread that records runs under a real-time scheduling policy (once it ran).
     bool RealTime() const;
 
-    // Playback streams (output or duplex stream nodes) in the graph now, and the most
-    // there were at once since Start.
+    // Clients' nodes that play (playback streams, JACK clients) in the graph now, and
+    // the most there were at once since Start.
     int PlaybackStreams() const;
     int MostPlaybackStreams() const;
 

@@ -1,5 +1,6 @@
 #include "support/pipewiresession.h"
 
+#include "base/boundedwait.h"
 #include "support/testutil.h"
 
 #include <chrono>
@@ -10,7 +11,6 @@
 #include <map>
 #include <sys/prctl.h>
 #include <sys/wait.h>
-#include <thread>
 #include <unistd.h>
 
 extern char** environ;
@@ -19,16 +19,9 @@ namespace marlix::test {
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
 bool WaitFor(const std::string& path, std::chrono::seconds limit)
 {
-    for (const auto end = Clock::now() + limit; Clock::now() < end;) {
-        if (std::filesystem::exists(path))
-            return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    return std::filesystem::exists(path);
+    return WaitUntilDone([&] { return std::filesystem::exists(path); }, limit);
 }
 
 // This process's environment with `changes` ("NAME=value") applied.
@@ -143,12 +136,9 @@ void TChildProcess::Stop()
         return;
     kill(Pid_, SIGTERM);
     int status = 0;
-    for (const auto end = Clock::now() + std::chrono::seconds(5); Clock::now() < end;) {
-        if (waitpid(Pid_, &status, WNOHANG) == Pid_) {
-            Pid_ = -1;
-            return;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    if (WaitUntilDone([&] { return waitpid(Pid_, &status, WNOHANG) == Pid_; }, std::chrono::seconds(5))) {
+        Pid_ = -1;
+        return;
     }
     kill(Pid_, SIGKILL);
     waitpid(Pid_, &status, 0);
