@@ -152,7 +152,7 @@ bool TPipeWireRecorder::Start(const std::string& sink, std::chrono::seconds limi
     pw_properties* props = pw_properties_new(PW_KEY_MEDIA_TYPE, "Audio", PW_KEY_MEDIA_CATEGORY, "Capture",
                                              PW_KEY_MEDIA_ROLE, "Production", PW_KEY_TARGET_OBJECT, sink.c_str(),
                                              PW_KEY_STREAM_CAPTURE_SINK, "true", PW_KEY_NODE_LATENCY, "256/44100",
-                                             PW_KEY_NODE_DONT_RECONNECT, "true", nullptr);
+                                             nullptr);
     p.Stream = pw_stream_new(p.Core, "marlix-recorder", props);
     pw_stream_add_listener(p.Stream, &p.StreamHook, &p.StreamEvents, &p);
     spa_audio_info_raw info{};

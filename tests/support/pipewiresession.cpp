@@ -4,16 +4,8 @@
 #include "support/testutil.h"
 
 #include <chrono>
-#include <csignal>
 #include <cstdlib>
-#include <fcntl.h>
 #include <filesystem>
-#include <map>
-#include <sys/prctl.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-extern char** environ;
 
 namespace marlix::test {
 
@@ -22,22 +14,6 @@ namespace {
 bool WaitFor(const std::string& path, std::chrono::seconds limit)
 {
     return WaitUntilDone([&] { return std::filesystem::exists(path); }, limit);
-}
-
-// This process's environment with `changes` ("NAME=value") applied.
-std::vector<std::string> MergedEnvironment(const std::vector<std::string>& changes)
-{
-    std::map<std::string, std::string> vars;
-    for (char** e = environ; *e; ++e) {
-        const std::string entry = *e;
-        vars[entry.substr(0, entry.find('='))] = entry;
-    }
-    for (const std::string& entry : changes)
-        vars[entry.substr(0, entry.find('='))] = entry;
-    std::vector<std::string> out;
-    for (auto& [name, entry] : vars)
-        out.push_back(entry);
-    return out;
 }
 
 // The daemons' configuration: the graph runs at 44.1 kHz (so nothing is resampled on
@@ -79,72 +55,6 @@ pcm.!default {
 
 } // namespace
 
-bool TChildProcess::Start(const std::vector<std::string>& argv, const std::vector<std::string>& env,
-                          const std::string& log)
-{
-    Stop();
-    std::vector<std::string> args = argv, vars = MergedEnvironment(env);
-    std::vector<char*> argp, envp;
-    for (auto& a : args)
-        argp.push_back(a.data());
-    argp.push_back(nullptr);
-    for (auto& v : vars)
-        envp.push_back(v.data());
-    envp.push_back(nullptr);
-    const pid_t parent = getpid();
-    Pid_ = fork();
-    if (Pid_ == 0) {
-        // Ends with the test, also when a crash or a time-out kills the test.
-        prctl(PR_SET_PDEATHSIG, SIGTERM);
-        if (getppid() != parent)
-            _exit(127);
-        const int out = open(log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
-        const int in = open("/dev/null", O_RDONLY);
-        if (out < 0 || in < 0 || dup2(out, 1) < 0 || dup2(out, 2) < 0 || dup2(in, 0) < 0)
-            _exit(127);
-        if (out > 2)
-            close(out);
-        if (in > 2)
-            close(in);
-        execvpe(argp[0], argp.data(), envp.data());
-        _exit(127);
-    }
-    Status = -1;
-    return Pid_ > 0;
-}
-
-bool TChildProcess::Running()
-{
-    int status = 0;
-    return !Ended(status);
-}
-
-bool TChildProcess::Ended(int& status)
-{
-    int raw = 0;
-    if (Pid_ > 0 && waitpid(Pid_, &raw, WNOHANG) == Pid_) {
-        Pid_ = -1;
-        Status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-    }
-    status = Status;
-    return Pid_ <= 0;
-}
-
-void TChildProcess::Stop()
-{
-    if (Pid_ <= 0)
-        return;
-    kill(Pid_, SIGTERM);
-    int status = 0;
-    if (WaitUntilDone([&] { return waitpid(Pid_, &status, WNOHANG) == Pid_; }, std::chrono::seconds(5))) {
-        Pid_ = -1;
-        return;
-    }
-    kill(Pid_, SIGKILL);
-    waitpid(Pid_, &status, 0);
-    Pid_ = -1;
-}
-
 TPipeWireSession::TPipeWireSession(const std::string& folder)
     : RuntimeDir(folder + "run"), AlsaConfig(folder + "asound.conf"), Folder(folder)
 {
@@ -155,7 +65,22 @@ TPipeWireSession::TPipeWireSession(const std::string& folder)
                    Folder + "dbus.log") &&
          WaitFor(bus, std::chrono::seconds(20)) && Daemon.Start({"pipewire"}, env, Folder + "pipewire.log") &&
          WaitFor(RuntimeDir + "/pipewire-0", std::chrono::seconds(20)) &&
-         Manager.Start({"wireplumber"}, env, Folder + "wireplumber.log") && Daemon.Running() && Manager.Running();
+         Manager.Start({"wireplumber"}, env, Folder + "wireplumber.log") && PolicyRuns(std::chrono::seconds(30));
+}
+
+// WirePlumber has taken the sink as the default one: its policy is up, and streams
+// that start from now on get linked.
+bool TPipeWireSession::PolicyRuns(std::chrono::seconds limit)
+{
+    const std::string query = "PIPEWIRE_RUNTIME_DIR='" + RuntimeDir +
+                              "' timeout 10 pw-metadata -n default 0 default.audio.sink 2>/dev/null";
+    return WaitUntilDone(
+        [&] {
+            return !Daemon.Running() || !Manager.Running() ||
+                   RunCommand(query).find(std::string("\"") + SinkName + "\"") != std::string::npos;
+        },
+        limit) &&
+           Daemon.Running() && Manager.Running();
 }
 
 TPipeWireSession::~TPipeWireSession()
@@ -179,7 +104,8 @@ void TPipeWireSession::StopServer()
 
 bool TPipeWireSession::Installed()
 {
-    return HaveProgram("dbus-daemon") && HaveProgram("pipewire") && HaveProgram("wireplumber");
+    return HaveProgram("dbus-daemon") && HaveProgram("pipewire") && HaveProgram("wireplumber") &&
+           HaveProgram("pw-metadata");
 }
 
 void TPipeWireSession::WriteConfiguration()

@@ -3,35 +3,15 @@
 // pipewire and wireplumber on a runtime folder of their own, with one null sink at
 // 44.1 kHz as the only sink, and an ALSA configuration whose "default" and "pipewire"
 // PCMs reach it. Started by the constructor, stopped by PID when the object goes.
-#include <string>
-#include <sys/types.h>
+#include "support/childprocess.h"
+
+#include <chrono>
 #include <optional>
+#include <string>
 #include <utility>
 #include <vector>
 
 namespace marlix::test {
-
-// A program run in the background with extra environment, its output in a log file.
-class TChildProcess {
-public:
-    TChildProcess() = default;
-    ~TChildProcess() { Stop(); }
-    TChildProcess(const TChildProcess&) = delete;
-    TChildProcess& operator=(const TChildProcess&) = delete;
-
-    // `env` holds "NAME=value" entries that replace or add to this process's environment.
-    bool Start(const std::vector<std::string>& argv, const std::vector<std::string>& env, const std::string& log);
-    bool Running();
-    // True once it has ended; `status` gets its exit status (-1 when a signal ended it).
-    bool Ended(int& status);
-    // SIGTERM, then SIGKILL when it has not ended within 5 s.
-    void Stop();
-    pid_t Pid() const { return Pid_; }
-
-private:
-    pid_t Pid_ = -1;
-    int Status = -1;
-};
 
 class TPipeWireSession {
 public:
@@ -46,8 +26,7 @@ public:
 
     // The programs exist (after scripts/install-deps.sh they do).
     static bool Installed();
-    // The bus and pipewire answer and wireplumber runs. The sink is usable once a
-    // stream reaches it (TPipeWireRecorder::Start waits for that).
+    // The bus and pipewire answer, and wireplumber has made the sink the default one.
     bool Ready() const { return Up; }
     // The daemons' output, for a failure message.
     std::string Logs() const;
@@ -65,6 +44,7 @@ public:
 
 private:
     void WriteConfiguration();
+    bool PolicyRuns(std::chrono::seconds limit);
     std::vector<std::string> DaemonEnvironment() const;
 
     std::string Folder;
