@@ -28,7 +28,7 @@ protected:
     void SetUp() override
     {
         if (!test::TPipeWireSession::Installed())
-            GTEST_SKIP() << "pipewire, wireplumber or dbus-daemon is missing (scripts/install-deps.sh installs them)";
+            GTEST_SKIP() << "pipewire, pw-metadata, wireplumber or dbus-daemon is missing (scripts/install-deps.sh installs them)";
         session = std::make_unique<test::TPipeWireSession>(home.File("pipewire/"));
         ASSERT_TRUE(session->Ready()) << session->Logs();
         session->Export();

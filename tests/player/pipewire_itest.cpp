@@ -55,7 +55,7 @@ bool LoadPipeWireJack()
 TEST(PlayerOnPipeWire, FiftyStartsAndStopsLeaveNoStreamBehind)
 {
     if (!test::TPipeWireSession::Installed() || !test::HaveProgram("pw-jack"))
-        GTEST_SKIP() << "pipewire, wireplumber, pw-jack or dbus-daemon is missing (scripts/install-deps.sh)";
+        GTEST_SKIP() << "pipewire, pw-metadata, pw-jack, wireplumber or dbus-daemon is missing (scripts/install-deps.sh)";
     ASSERT_TRUE(LoadPipeWireJack()) << "PipeWire's libjack does not load";
     struct TCase {
         const char* Output;
