@@ -18,6 +18,7 @@ PACKAGES=(
   ladspa-sdk
   xvfb xauth fonts-noto-cjk
   dbus-daemon dbus-bin
+  pipewire pipewire-bin wireplumber pipewire-alsa pipewire-jack libpipewire-0.3-dev
   python3
 )
 

@@ -1,0 +1,106 @@
+// The player on a desktop's sound server: the session's shared output, through ALSA's
+// "default" PCM, plays into a private PipeWire whose graph a recorder watches.
+#include "base/mainthread.h"
+#include "engine/waveoutput.h"
+#include "player/pending.h"
+#include "player/playerstate.h"
+#include "player/playersession.h"
+#include "settings/settings.h"
+#include "support/clickcheck.h"
+#include "support/pipewirerecorder.h"
+#include "support/pipewiresession.h"
+#include "support/testutil.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <dlfcn.h>
+#include <functional>
+#include <thread>
+
+namespace marlix {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+constexpr int kRate = test::TPipeWireSession::Rate;
+
+// Runs the session's loop as the player does until `done` holds or `limit` passes.
+bool RunUntil(TPlayerSession& session, const std::function<bool()>& done, std::chrono::seconds limit)
+{
+    auto nextTick = Clock::now();
+    for (const auto end = Clock::now() + limit; Clock::now() < end;) {
+        session.RunQueuedCalls();
+        if (Clock::now() >= nextTick) {
+            nextTick = Clock::now() + std::chrono::milliseconds(50);
+            session.Tick();
+        }
+        if (done())
+            return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    return done();
+}
+
+// PipeWire's JACK library as pw-jack hands it to a program. Loaded before the
+// pro-audio host library, it is the libjack that library binds to.
+bool LoadPipeWireJack()
+{
+    const std::string dir = test::RunCommand("pw-jack sh -c 'printf %s \"${LD_LIBRARY_PATH%%:*}\"'");
+    return !dir.empty() && dlopen((dir + "/libjack.so.0").c_str(), RTLD_NOW | RTLD_GLOBAL) != nullptr;
+}
+
+// Each start must be heard, and each stop must take the player's stream out of the
+// graph: none may pile up in the sound server's mixer. Both outputs: the shared one
+// through ALSA's "default", the pro-audio one as a JACK client of PipeWire.
+TEST(PlayerOnPipeWire, FiftyStartsAndStopsLeaveNoStreamBehind)
+{
+    if (!test::TPipeWireSession::Installed() || !test::HaveProgram("pw-jack"))
+        GTEST_SKIP() << "pipewire, pw-metadata, pw-jack, wireplumber or dbus-daemon is missing (scripts/install-deps.sh)";
+    ASSERT_TRUE(LoadPipeWireJack()) << "PipeWire's libjack does not load";
+    struct TCase {
+        const char* Output;
+        const char* Settings;
+    };
+    for (const TCase c : {TCase{"shared output", "[Output]\nnDriverType=0\n[MME]\nDevice0=-1\n"},
+                          TCase{"pro-audio output", "[Output]\nnDriverType=1\n[ASIO]\nDriverName=JACK\n"}}) {
+        SCOPED_TRACE(c.Output);
+        test::TempDir home;
+        test::TPipeWireSession pipewire(home.File("pipewire/"));
+        ASSERT_TRUE(pipewire.Ready()) << pipewire.Logs();
+        pipewire.Export();
+        test::TPipeWireRecorder recorder(kRate);
+        ASSERT_TRUE(recorder.Start(test::TPipeWireSession::SinkName, std::chrono::seconds(30)))
+            << recorder.Error() << "\n"
+            << pipewire.Logs();
+
+        // Repeat: each "Play" after a stop finds the one track again.
+        test::WriteText(home.File("setting.ini"), std::string(c.Settings) + "[Status]\nAVC=0\nRepeat=1\n");
+        test::WriteSineWav(home.File("sine.wav"), 60, kRate, 440, 0.4);
+        TSettings settings(home.Path());
+        TPlayerState state;
+        TPendingAdditions pending;
+        TWaveOutput output;
+        TPlayerSession session(home.Path(), settings, state, pending, output, nullptr, TMainThread::Instance());
+        session.Start({home.File("sine.wav")});
+        for (int cycle = 0; cycle < 50; ++cycle) {
+            const long heard = recorder.SoundFrames();
+            state.Command.Post("Play");
+            ASSERT_TRUE(RunUntil(session, [&] { return recorder.SoundFrames() > heard; }, std::chrono::seconds(20)))
+                << "start " << cycle + 1 << " was not heard";
+            // The graph's news travel apart from the sound, and may come later.
+            EXPECT_TRUE(RunUntil(session, [&] { return recorder.PlaybackStreams() == 1; }, std::chrono::seconds(20)))
+                << "start " << cycle + 1 << ": " << recorder.PlaybackStreams() << " streams in the graph";
+            state.Command.Post("Stop");
+            ASSERT_TRUE(RunUntil(
+                session, [&] { return !state.OutputRunning && recorder.PlaybackStreams() == 0; },
+                std::chrono::seconds(20)))
+                << "stop " << cycle + 1 << " left " << recorder.PlaybackStreams() << " streams in the graph";
+        }
+        EXPECT_EQ(recorder.MostPlaybackStreams(), 1);
+        (void)session.Shutdown();
+        EXPECT_EQ(recorder.PlaybackStreams(), 0);
+    }
+}
+
+} // namespace
+} // namespace marlix
