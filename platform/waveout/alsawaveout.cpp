@@ -276,6 +276,7 @@ void TAlsaWaveOut::Play(TWaveHeader* header)
     const uint8_t* data = header->Data;
     snd_pcm_uframes_t left = header->Length / uint32_t(FrameBytes);
     LastTaken = std::chrono::steady_clock::now();
+    int fruitless = 0; // errors in a row, nothing taken between them
     while (left > 0 && !Interrupted()) {
         if (Lost() || Stalled()) {
             GoneAway.store(true, std::memory_order_release);
@@ -290,12 +291,17 @@ void TAlsaWaveOut::Play(TWaveHeader* header)
         if (n < 0) {
             if (n == -EPIPE)
                 gUnderruns.fetch_add(1, std::memory_order_relaxed);
-            if (Gone(n) || snd_pcm_recover(Pcm, int(n), 1) < 0) {
+            if (Gone(n) || snd_pcm_state(Pcm) == SND_PCM_STATE_DISCONNECTED || snd_pcm_recover(Pcm, int(n), 1) < 0) {
                 GoneAway.store(true, std::memory_order_release);
                 return Pause(uint32_t(left));
             }
+            // A device that only ever "recovers" (a sound server gone) would spin this
+            // real-time thread: wait a little between the tries until it counts as stalled.
+            if (++fruitless > 1)
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
             continue;
         }
+        fruitless = 0;
         LastTaken = std::chrono::steady_clock::now();
         if (snd_pcm_sframes_t delay = 0; snd_pcm_delay(Pcm, &delay) == 0)
             Delay.store(std::max<snd_pcm_sframes_t>(delay, 0), std::memory_order_release);
@@ -342,10 +348,11 @@ bool TAlsaWaveOut::WaitWritable()
     const int r = snd_pcm_wait(Pcm, 20);
     if (r >= 0)
         return true;
-    if (Gone(r) || snd_pcm_recover(Pcm, r, 1) < 0) {
+    if (Gone(r) || snd_pcm_state(Pcm) == SND_PCM_STATE_DISCONNECTED || snd_pcm_recover(Pcm, r, 1) < 0) {
         GoneAway.store(true, std::memory_order_release);
         return false;
     }
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
     return true;
 }
 

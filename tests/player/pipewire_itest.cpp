@@ -3,6 +3,7 @@
 #include "base/mainthread.h"
 #include "engine/waveoutput.h"
 #include "player/pending.h"
+#include "player/playbackcontrol.h"
 #include "player/playerstate.h"
 #include "player/playersession.h"
 #include "settings/settings.h"
@@ -99,6 +100,71 @@ TEST(PlayerOnPipeWire, FiftyStartsAndStopsLeaveNoStreamBehind)
         EXPECT_EQ(recorder.MostPlaybackStreams(), 1);
         (void)session.Shutdown();
         EXPECT_EQ(recorder.PlaybackStreams(), 0);
+    }
+}
+
+// The sound server goes away while the player plays, on either output: the player stops
+// and names the device; "Play" while it is gone fails, says why, and leaves nothing
+// pretending to play; once it is back, "Play" plays again, without a restart.
+TEST(PlayerOnPipeWire, ALostServerStopsThePlayerAndPlayWorksOnceItIsBack)
+{
+    if (!test::TPipeWireSession::Installed() || !test::HaveProgram("pw-jack"))
+        GTEST_SKIP() << "pipewire, pw-metadata, pw-jack, wireplumber or dbus-daemon is missing (scripts/install-deps.sh)";
+    ASSERT_TRUE(LoadPipeWireJack()) << "PipeWire's libjack does not load";
+    struct TCase {
+        const char* Output;
+        const char* Settings;
+        const char* Device;
+        TDeviceProblem WhileGone;
+    };
+    for (const TCase c : {TCase{"shared output", "[Output]\nnDriverType=0\n[MME]\nDevice0=-1\n", "default",
+                                TDeviceProblem::Other},
+                          TCase{"pro-audio output", "[Output]\nnDriverType=1\n[ASIO]\nDriverName=JACK\n", "JACK",
+                                TDeviceProblem::DidNotStart}}) {
+        SCOPED_TRACE(c.Output);
+        test::TempDir home;
+        test::WriteText(home.File("setting.ini"), std::string(c.Settings) + "[Status]\nAVC=0\nRepeat=1\n");
+        test::WriteSineWav(home.File("sine.wav"), 60, kRate, 440, 0.4);
+        TSettings settings(home.Path());
+        TPlayerState state;
+        TPendingAdditions pending;
+        TWaveOutput output;
+        TPlayerSession session(home.Path(), settings, state, pending, output, nullptr, TMainThread::Instance());
+        const TPlaybackControl& control = session.Control;
+        const auto playHeard = [&](test::TPipeWireSession& pipewire) {
+            test::TPipeWireRecorder recorder(kRate);
+            if (!recorder.Start(test::TPipeWireSession::SinkName, std::chrono::seconds(30)))
+                return ::testing::AssertionFailure() << recorder.Error() << "\n" << pipewire.Logs();
+            state.Command.Post("Play");
+            if (!RunUntil(session, [&] { return recorder.SoundFrames() > kRate / 10; }, std::chrono::seconds(20)))
+                return ::testing::AssertionFailure() << "not heard";
+            return ::testing::AssertionSuccess();
+        };
+        {
+            test::TPipeWireSession pipewire(home.File("pipewire/"));
+            ASSERT_TRUE(pipewire.Ready()) << pipewire.Logs();
+            pipewire.Export();
+            session.Start({home.File("sine.wav")});
+            ASSERT_TRUE(playHeard(pipewire));
+            pipewire.StopServer();
+            ASSERT_TRUE(RunUntil(session, [&] { return !state.OutputRunning; }, std::chrono::seconds(20)))
+                << "still playing after the server went away";
+            EXPECT_EQ(control.LastFailure().Problem, TDeviceProblem::Lost);
+            EXPECT_EQ(control.LastFailure().Device, c.Device);
+
+            const uint64_t failures = control.LastFailure().Serial;
+            state.Command.Post("Play");
+            ASSERT_TRUE(RunUntil(session, [&] { return control.LastFailure().Serial > failures; }, std::chrono::seconds(20)));
+            EXPECT_EQ(control.LastFailure().Problem, c.WhileGone);
+            EXPECT_FALSE(state.OutputRunning);
+            EXPECT_FALSE(session.Decoder.IsOpen) << "the clock would go on as if playing";
+        }
+        test::TPipeWireSession again(home.File("pipewire/"));
+        ASSERT_TRUE(again.Ready()) << again.Logs();
+        again.Export();
+        EXPECT_TRUE(playHeard(again));
+        EXPECT_TRUE(state.OutputRunning);
+        (void)session.Shutdown();
     }
 }
 
