@@ -9,6 +9,7 @@
 #include "player/playersession.h"
 #include "settings/settings.h"
 #include "support/alsaenvironment.h"
+#include "support/clickcheck.h"
 #include "support/testutil.h"
 
 #include <gtest/gtest.h>
@@ -22,29 +23,16 @@ namespace {
 
 constexpr int kRate = 44100;
 
-// Frame i holds i: its low 15 bits on the left, the rest on the right.
+// Frame i holds i + 1: its low 15 bits on the left, the rest on the right (never a frame
+// that looks silent).
 void WriteCounterWav(const std::string& path, uint32_t frames)
 {
-    std::vector<uint8_t> bytes(44 + frames * 4);
-    auto put32 = [&](size_t at, uint32_t v) { std::memcpy(bytes.data() + at, &v, 4); };
-    auto put16 = [&](size_t at, uint16_t v) { std::memcpy(bytes.data() + at, &v, 2); };
-    std::memcpy(bytes.data(), "RIFF", 4);
-    put32(4, 36 + frames * 4);
-    std::memcpy(bytes.data() + 8, "WAVEfmt ", 8);
-    put32(16, 16);
-    put16(20, 1);
-    put16(22, 2);
-    put32(24, kRate);
-    put32(28, kRate * 4);
-    put16(32, 4);
-    put16(34, 16);
-    std::memcpy(bytes.data() + 36, "data", 4);
-    put32(40, frames * 4);
+    std::vector<int16_t> samples(2 * size_t(frames));
     for (uint32_t i = 0; i < frames; ++i) {
-        put16(44 + 4 * size_t(i), static_cast<uint16_t>((i & 0x7FFF) + 1)); // never 0: no frame looks silent
-        put16(46 + 4 * size_t(i), static_cast<uint16_t>(i >> 15));
+        samples[2 * size_t(i)] = static_cast<int16_t>((i & 0x7FFF) + 1);
+        samples[2 * size_t(i) + 1] = static_cast<int16_t>(i >> 15);
     }
-    test::WriteAll(path, bytes);
+    test::WriteStereo16Wav(path, kRate, samples);
 }
 
 // The index carried by the newest whole frame the device has received; -1 before any.

@@ -43,22 +43,6 @@ struct TScenario {
     std::vector<TEdit> Edits; // one a second while the sine plays
 };
 
-TEQ1 Peak(double freq, double gain)
-{
-    TEQ1 p;
-    p.Freq = freq;
-    p.Width = 1;
-    p.Gain = gain;
-    return p;
-}
-
-TEQ1 Shelf(double freq, double gain)
-{
-    TEQ1 p = Peak(freq, gain);
-    p.Kind = 1; // high shelf
-    return p;
-}
-
 void SetCurve(TEditContext& c, std::vector<TEQ1> points)
 {
     c.Settings.EQ.Curve(-1).Points = std::move(points);
@@ -91,17 +75,17 @@ TEdit Set(std::atomic<bool> TPlayerState::*flag, bool on)
 std::vector<TScenario> Scenarios()
 {
     return {
-        {"EQ switched on and off", [](TEditContext& c) { SetCurve(c, {Peak(440, 6)}); },
+        {"EQ switched on and off", [](TEditContext& c) { SetCurve(c, {TEQ1{0, 440, 1, 0, 6}}); },
          {Set(&TPlayerState::EQ, true), Set(&TPlayerState::EQ, false)}},
         {"EQ curve edits and preset changes",
          [](TEditContext& c) {
              c.State.EQ = true;
-             SetCurve(c, {Peak(440, 6)});
+             SetCurve(c, {TEQ1{0, 440, 1, 0, 6}});
          },
          // A shelf far above the sine still moves the filter's middle taps: switched
          // between two samples, the sine would jump.
-         {[](TEditContext& c) { SetCurve(c, {Peak(440, 6), Shelf(2000, 9)}); },
-          [](TEditContext& c) { SetCurve(c, {Peak(440, -6)}); }}},
+         {[](TEditContext& c) { SetCurve(c, {TEQ1{0, 440, 1, 0, 6}, TEQ1{1, 2000, 1, 0, 9}}); },
+          [](TEditContext& c) { SetCurve(c, {TEQ1{0, 440, 1, 0, -6}}); }}},
         {"convolver switched on and off", Echoes,
          {Set(&TPlayerState::Convolver, true), Set(&TPlayerState::Convolver, false)}},
         {"convolver level and dry/wet",

@@ -50,14 +50,23 @@ bool LoadPipeWireJack()
     return !dir.empty() && dlopen((dir + "/libjack.so.0").c_str(), RTLD_NOW | RTLD_GLOBAL) != nullptr;
 }
 
+// A private PipeWire must be at hand, and its libjack loaded for the pro-audio output.
+class PlayerOnPipeWire : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        if (!test::TPipeWireSession::Installed() || !test::HaveProgram("pw-jack"))
+            GTEST_SKIP() << "pipewire, pw-metadata, pw-jack, wireplumber or dbus-daemon is missing "
+                            "(scripts/install-deps.sh)";
+        ASSERT_TRUE(LoadPipeWireJack()) << "PipeWire's libjack does not load";
+    }
+};
+
 // Each start must be heard, and each stop must take the player's stream out of the
 // graph: none may pile up in the sound server's mixer. Both outputs: the shared one
 // through ALSA's "default", the pro-audio one as a JACK client of PipeWire.
-TEST(PlayerOnPipeWire, FiftyStartsAndStopsLeaveNoStreamBehind)
+TEST_F(PlayerOnPipeWire, FiftyStartsAndStopsLeaveNoStreamBehind)
 {
-    if (!test::TPipeWireSession::Installed() || !test::HaveProgram("pw-jack"))
-        GTEST_SKIP() << "pipewire, pw-metadata, pw-jack, wireplumber or dbus-daemon is missing (scripts/install-deps.sh)";
-    ASSERT_TRUE(LoadPipeWireJack()) << "PipeWire's libjack does not load";
     struct TCase {
         const char* Output;
         const char* Settings;
@@ -106,11 +115,8 @@ TEST(PlayerOnPipeWire, FiftyStartsAndStopsLeaveNoStreamBehind)
 // The sound server goes away while the player plays, on either output: the player stops
 // and names the device; "Play" while it is gone fails, says why, and leaves nothing
 // pretending to play; once it is back, "Play" plays again, without a restart.
-TEST(PlayerOnPipeWire, ALostServerStopsThePlayerAndPlayWorksOnceItIsBack)
+TEST_F(PlayerOnPipeWire, ALostServerStopsThePlayerAndPlayWorksOnceItIsBack)
 {
-    if (!test::TPipeWireSession::Installed() || !test::HaveProgram("pw-jack"))
-        GTEST_SKIP() << "pipewire, pw-metadata, pw-jack, wireplumber or dbus-daemon is missing (scripts/install-deps.sh)";
-    ASSERT_TRUE(LoadPipeWireJack()) << "PipeWire's libjack does not load";
     struct TCase {
         const char* Output;
         const char* Settings;
