@@ -2,21 +2,14 @@
 // decoder has read: a file whose frames carry their own index plays bit-exactly into a
 // file device, and at every moment the shown position must lie just before the newest
 // frame the device has received.
-#include "base/mainthread.h"
-#include "engine/waveoutput.h"
-#include "player/pending.h"
-#include "player/playerstate.h"
-#include "player/playersession.h"
-#include "settings/settings.h"
 #include "support/alsaenvironment.h"
 #include "support/clickcheck.h"
+#include "support/sessionrig.h"
 #include "support/testutil.h"
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <cstring>
-#include <thread>
 
 namespace marlix {
 namespace {
@@ -55,37 +48,24 @@ TEST(HeardPosition, StaysWithTheNewestFrameTheDeviceGot)
     test::FileDevice().Clear();
     test::WriteText(home.File("setting.ini"), "[MME]\nDevice0=-1\n[Status]\nAVC=0\n");
     WriteCounterWav(home.File("count.wav"), 8 * kRate);
-    TSettings settings(home.Path());
-    TPlayerState state;
-    TPendingAdditions pending;
-    TWaveOutput output;
-    TPlayerSession session(home.Path(), settings, state, pending, output, nullptr, TMainThread::Instance());
-    session.Start({home.File("count.wav")});
-    state.Command.Post("Play");
+    test::TSessionRig rig(home.Path());
+    rig.Session.Start({home.File("count.wav")});
+    rig.State.Command.Post("Play");
 
-    using Clock = std::chrono::steady_clock;
-    auto nextTick = Clock::now();
     int compared = 0;
     double worstLead = -1e9, worstLag = -1e9;
-    for (const auto deadline = Clock::now() + std::chrono::seconds(30); Clock::now() < deadline && compared < 60;) {
-        session.RunQueuedCalls();
-        if (Clock::now() < nextTick) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(2));
-            continue;
-        }
-        nextTick = Clock::now() + std::chrono::milliseconds(50);
-        session.Tick();
-        const double shown = state.HeardMs.load() / 1000;
+    rig.RunUntil([&] { return compared >= 60; }, std::chrono::seconds(30), [&] {
+        const double shown = rig.State.HeardMs.load() / 1000;
         const long newest = NewestFrame(test::FileDevice().DefaultFile);
         // Once the sound has started and while the track still plays.
-        if (!state.OutputRunning || newest < kRate / 2 || newest > 6 * kRate)
-            continue;
+        if (!rig.State.OutputRunning || newest < kRate / 2 || newest > 6 * kRate)
+            return;
         ++compared;
         const double received = static_cast<double>(newest) / kRate;
         worstLead = std::max(worstLead, shown - received);
         worstLag = std::max(worstLag, received - shown);
-    }
-    (void)session.Shutdown();
+    });
+    (void)rig.Session.Shutdown();
     ASSERT_GE(compared, 40) << "the track did not play long enough to compare";
     // Shown not ahead of what the device has (but for the file device's own period, which
     // it writes out whole); behind it by no more than what a device may hold (its buffers

@@ -2,16 +2,12 @@
 // session plays through the shared output into an ALSA device that writes the samples
 // it receives to a file, the edits go through the same hand-over the windows use, and
 // the received samples must show no click and no gap longer than a fade.
-#include "base/mainthread.h"
 #include "dsp/pluginhost.h"
-#include "engine/waveoutput.h"
-#include "player/pending.h"
-#include "player/playerstate.h"
-#include "player/playersession.h"
 #include "settings/inifile.h"
 #include "settings/settings.h"
 #include "support/alsaenvironment.h"
 #include "support/clickcheck.h"
+#include "support/sessionrig.h"
 #include "support/testutil.h"
 
 #include <gtest/gtest.h>
@@ -153,50 +149,37 @@ std::vector<int16_t> Play(const TScenario& scenario)
     const double seconds = 2.0 + static_cast<double>(scenario.Edits.size());
     test::WriteSineWav(home.File("sine.wav"), seconds, kRate, kFrequency, 0.4);
 
-    TSettings settings(home.Path());
-    TPlayerState state;
-    TPendingAdditions pending;
-    TWaveOutput output;
     TPluginHost plugins(home.Path());
-    TPlayerSession session(home.Path(), settings, state, pending, output, &plugins, TMainThread::Instance());
+    test::TSessionRig rig(home.Path(), &plugins);
+    TEditContext context{rig.Settings, rig.State, rig.Session.Control.Chain.Live, &plugins};
     if (scenario.Before) {
         // Set up as a user would have left them: in the files the session loads.
         TIniFile ini(home.File("setting.ini"));
-        settings.Load(ini, home.Path());
-        state.Load(ini);
-        TEditContext before{settings, state, session.Control.Chain.Live, &plugins};
-        scenario.Before(before);
-        EXPECT_TRUE(settings.SaveRecords(ini, home.Path()));
-        state.Save(ini);
+        rig.Settings.Load(ini, home.Path());
+        rig.State.Load(ini);
+        scenario.Before(context);
+        EXPECT_TRUE(rig.Settings.SaveRecords(ini, home.Path()));
+        rig.State.Save(ini);
         EXPECT_TRUE(ini.UpdateFile());
     }
-    session.Start({home.File("sine.wav")});
-    state.Command.Post("Play");
-    TEditContext context{settings, state, session.Control.Chain.Live, &plugins};
+    rig.Session.Start({home.File("sine.wav")});
+    rig.State.Command.Post("Play");
 
+    // The edits come one a second once the output runs, until the track has ended.
     using Clock = std::chrono::steady_clock;
-    auto nextTick = Clock::now();
     Clock::time_point started{};
     size_t done = 0;
-    for (const auto deadline = Clock::now() + std::chrono::seconds(60); Clock::now() < deadline;) {
-        session.RunQueuedCalls();
-        const auto now = Clock::now();
-        if (now >= nextTick) {
-            nextTick = now + std::chrono::milliseconds(50);
-            session.Tick();
-            if (state.OutputRunning && started == Clock::time_point{})
-                started = now;
-            if (started != Clock::time_point{} && !state.OutputRunning && state.Command.Empty())
-                break;
-        }
-        if (started != Clock::time_point{} && done < scenario.Edits.size() &&
-            now - started >= std::chrono::milliseconds(1000 * static_cast<int>(done + 1))) {
-            scenario.Edits[done++](context);
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
+    rig.RunUntil([&] { return started != Clock::time_point{} && !rig.State.OutputRunning && rig.State.Command.Empty(); },
+                 std::chrono::seconds(60), [&] {
+                     const auto now = Clock::now();
+                     if (rig.State.OutputRunning && started == Clock::time_point{})
+                         started = now;
+                     if (started != Clock::time_point{} && done < scenario.Edits.size() &&
+                         now - started >= std::chrono::milliseconds(1000 * static_cast<int>(done + 1)))
+                         scenario.Edits[done++](context);
+                 });
     EXPECT_EQ(done, scenario.Edits.size()) << scenario.Name << ": playback ended before every edit";
-    (void)session.Shutdown();
+    (void)rig.Session.Shutdown();
     return test::ReadRaw16(device.DefaultFile);
 }
 

@@ -1,46 +1,21 @@
 // The player on a desktop's sound server: the session's shared output, through ALSA's
 // "default" PCM, plays into a private PipeWire whose graph a recorder watches.
-#include "base/mainthread.h"
-#include "engine/waveoutput.h"
-#include "player/pending.h"
 #include "player/playbackcontrol.h"
-#include "player/playerstate.h"
-#include "player/playersession.h"
-#include "settings/settings.h"
 #include "support/clickcheck.h"
 #include "support/pipewirerecorder.h"
 #include "support/pipewiresession.h"
+#include "support/sessionrig.h"
 #include "support/testutil.h"
 
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <dlfcn.h>
-#include <functional>
-#include <thread>
 
 namespace marlix {
 namespace {
 
-using Clock = std::chrono::steady_clock;
 constexpr int kRate = test::TPipeWireSession::Rate;
-
-// Runs the session's loop as the player does until `done` holds or `limit` passes.
-bool RunUntil(TPlayerSession& session, const std::function<bool()>& done, std::chrono::seconds limit)
-{
-    auto nextTick = Clock::now();
-    for (const auto end = Clock::now() + limit; Clock::now() < end;) {
-        session.RunQueuedCalls();
-        if (Clock::now() >= nextTick) {
-            nextTick = Clock::now() + std::chrono::milliseconds(50);
-            session.Tick();
-        }
-        if (done())
-            return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    return done();
-}
 
 // PipeWire's JACK library as pw-jack hands it to a program. Loaded before the
 // pro-audio host library, it is the libjack that library binds to.
@@ -86,24 +61,21 @@ TEST_F(PlayerOnPipeWire, FiftyStartsAndStopsLeaveNoStreamBehind)
         // Repeat: each "Play" after a stop finds the one track again.
         test::WriteText(home.File("setting.ini"), std::string(c.Settings) + "[Status]\nAVC=0\nRepeat=1\n");
         test::WriteSineWav(home.File("sine.wav"), 60, kRate, 440, 0.4);
-        TSettings settings(home.Path());
-        TPlayerState state;
-        TPendingAdditions pending;
-        TWaveOutput output;
-        TPlayerSession session(home.Path(), settings, state, pending, output, nullptr, TMainThread::Instance());
+        test::TSessionRig rig(home.Path());
+        TPlayerSession& session = rig.Session;
+        TPlayerState& state = rig.State;
         session.Start({home.File("sine.wav")});
         for (int cycle = 0; cycle < 50; ++cycle) {
             const long heard = recorder.SoundFrames();
             state.Command.Post("Play");
-            ASSERT_TRUE(RunUntil(session, [&] { return recorder.SoundFrames() > heard; }, std::chrono::seconds(20)))
+            ASSERT_TRUE(rig.RunUntil([&] { return recorder.SoundFrames() > heard; }, std::chrono::seconds(20)))
                 << "start " << cycle + 1 << " was not heard";
             // The graph's news travel apart from the sound, and may come later.
-            EXPECT_TRUE(RunUntil(session, [&] { return recorder.PlaybackStreams() == 1; }, std::chrono::seconds(20)))
+            EXPECT_TRUE(rig.RunUntil([&] { return recorder.PlaybackStreams() == 1; }, std::chrono::seconds(20)))
                 << "start " << cycle + 1 << ": " << recorder.PlaybackStreams() << " streams in the graph";
             state.Command.Post("Stop");
-            ASSERT_TRUE(RunUntil(
-                session, [&] { return !state.OutputRunning && recorder.PlaybackStreams() == 0; },
-                std::chrono::seconds(20)))
+            ASSERT_TRUE(rig.RunUntil([&] { return !state.OutputRunning && recorder.PlaybackStreams() == 0; },
+                                     std::chrono::seconds(20)))
                 << "stop " << cycle + 1 << " left " << recorder.PlaybackStreams() << " streams in the graph";
         }
         EXPECT_EQ(recorder.MostPlaybackStreams(), 1);
@@ -131,18 +103,16 @@ TEST_F(PlayerOnPipeWire, ALostServerStopsThePlayerAndPlayWorksOnceItIsBack)
         test::TempDir home;
         test::WriteText(home.File("setting.ini"), std::string(c.Settings) + "[Status]\nAVC=0\nRepeat=1\n");
         test::WriteSineWav(home.File("sine.wav"), 60, kRate, 440, 0.4);
-        TSettings settings(home.Path());
-        TPlayerState state;
-        TPendingAdditions pending;
-        TWaveOutput output;
-        TPlayerSession session(home.Path(), settings, state, pending, output, nullptr, TMainThread::Instance());
+        test::TSessionRig rig(home.Path());
+        TPlayerSession& session = rig.Session;
+        TPlayerState& state = rig.State;
         const TPlaybackControl& control = session.Control;
         const auto playHeard = [&](test::TPipeWireSession& pipewire) {
             test::TPipeWireRecorder recorder(kRate);
             if (!recorder.Start(test::TPipeWireSession::SinkName, std::chrono::seconds(30)))
                 return ::testing::AssertionFailure() << recorder.Error() << "\n" << pipewire.Logs();
             state.Command.Post("Play");
-            if (!RunUntil(session, [&] { return recorder.SoundFrames() > kRate / 10; }, std::chrono::seconds(20)))
+            if (!rig.RunUntil([&] { return recorder.SoundFrames() > kRate / 10; }, std::chrono::seconds(20)))
                 return ::testing::AssertionFailure() << "not heard";
             return ::testing::AssertionSuccess();
         };
@@ -153,14 +123,14 @@ TEST_F(PlayerOnPipeWire, ALostServerStopsThePlayerAndPlayWorksOnceItIsBack)
             session.Start({home.File("sine.wav")});
             ASSERT_TRUE(playHeard(pipewire));
             pipewire.StopServer();
-            ASSERT_TRUE(RunUntil(session, [&] { return !state.OutputRunning; }, std::chrono::seconds(20)))
+            ASSERT_TRUE(rig.RunUntil([&] { return !state.OutputRunning; }, std::chrono::seconds(20)))
                 << "still playing after the server went away";
             EXPECT_EQ(control.LastFailure().Problem, TDeviceProblem::Lost);
             EXPECT_EQ(control.LastFailure().Device, c.Device);
 
             const uint64_t failures = control.LastFailure().Serial;
             state.Command.Post("Play");
-            ASSERT_TRUE(RunUntil(session, [&] { return control.LastFailure().Serial > failures; }, std::chrono::seconds(20)));
+            ASSERT_TRUE(rig.RunUntil([&] { return control.LastFailure().Serial > failures; }, std::chrono::seconds(20)));
             EXPECT_EQ(control.LastFailure().Problem, c.WhileGone);
             EXPECT_FALSE(state.OutputRunning);
             EXPECT_FALSE(session.Decoder.IsOpen) << "the clock would go on as if playing";
