@@ -1,8 +1,10 @@
 #pragma once
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -20,7 +22,9 @@ struct THttpLimits {
     size_t HeaderBytes = 16 * 1024; // request line and headers together
     unsigned MaxHeaders = 64;
     size_t MaxBody = 64 * 1024;     // with a Content-Length; chunked bodies are refused
-    unsigned Threads = 4;
+    // One event-driven worker per core: the workers never wait on a client, so more of
+    // them only contend for the cores (and lengthen the slowest answers).
+    unsigned Threads = std::max(2u, std::thread::hardware_concurrency());
 };
 
 // A request as the routes see it, once its headers (and a body within the limit) are in.
