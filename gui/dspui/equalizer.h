@@ -8,11 +8,11 @@
 #include <memory>
 
 class QTabWidget;
-class QTimer;
 class QToolButton;
 
 namespace marlix {
 
+class TWindowTimer;
 class TConvolverPage;
 class TEffectPage;
 class TEqualizerPage;
@@ -68,7 +68,7 @@ private:
     std::unique_ptr<TDSPPresets> Presets;
     TDSPContext Context;
     TKnobSprites Sprites;
-    QTimer* Ti_Check;
+    TWindowTimer* Ti_Check;
     std::vector<std::pair<QToolButton*, std::atomic<bool>*>> Stages;
 };
 
