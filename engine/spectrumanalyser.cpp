@@ -21,6 +21,12 @@ double Magnitude(const Complex& z)
     return std::hypot(re, im);
 }
 
+bool AllZero(const std::vector<std::vector<double>>& channels)
+{
+    return std::all_of(channels.begin(), channels.end(),
+                       [](const auto& c) { return std::all_of(c.begin(), c.end(), [](double v) { return v == 0; }); });
+}
+
 int64_t NowMs()
 {
     using namespace std::chrono;
@@ -99,8 +105,9 @@ void TSpectrumAnalyser::Setup(int channels, int rate, int n)
     Hold.assign(channels, std::vector<int32_t>(N / 2 + 1, 0));
     TapFIFO = std::make_unique<TMChFIFO>(channels, 2 * N + 8192);
     TapFifo.store(TapFIFO.get());
+    Silent = true;
     if (Dispatcher)
-        Thread = std::make_unique<TSpectrumThread>(*Dispatcher, [this] { Pass(NowMs()); });
+        Thread = std::make_unique<TSpectrumThread>(*Dispatcher, [this] { Pass(NowMs()); }, [this] { return PassDue(); });
 }
 
 void TSpectrumAnalyser::Teardown()
@@ -119,6 +126,14 @@ void TSpectrumAnalyser::Teardown()
     NewData = false;
 }
 
+bool TSpectrumAnalyser::PassDue() const
+{
+    const TMChFIFO* fifo = TapFifo.load();
+    if (fifo && fifo->FIFOs[0]->Available() >= N)
+        return true;
+    return !Silent.load() && NowMs() - LastPassAt.load() >= kDecayStepMs;
+}
+
 void TSpectrumAnalyser::Pass(int64_t nowMs)
 {
     const int64_t dt = nowMs - LastTime;
@@ -126,8 +141,11 @@ void TSpectrumAnalyser::Pass(int64_t nowMs)
         Decay(dt);
     LastTime = nowMs;
     HasLastTime = true;
-    if (!Active() || TapFIFO->FIFOs[0]->Available() < N)
+    LastPassAt = nowMs;
+    if (!Active() || TapFIFO->FIFOs[0]->Available() < N) {
+        Silent = AllZero(Levels) && AllZero(PeakLevels);
         return;
+    }
     // Only the newest block matters: the display never lags by more than one block.
     while (TapFIFO->FIFOs[0]->Available() >= 2 * N)
         for (int c = 0; c < TapFIFO->Channels; ++c)
@@ -136,6 +154,7 @@ void TSpectrumAnalyser::Pass(int64_t nowMs)
         TransformPair(c);
     HoldPeaks();
     NewData = true;
+    Silent = false;
 }
 
 void TSpectrumAnalyser::Decay(int64_t dt)

@@ -8,8 +8,8 @@
 
 namespace marlix {
 
-TSpectrumThread::TSpectrumThread(TMainThread& dispatcher, std::function<void()> pass)
-    : Dispatcher(dispatcher), Pass(std::move(pass)), Thread([this] { Run(); })
+TSpectrumThread::TSpectrumThread(TMainThread& dispatcher, std::function<void()> pass, std::function<bool()> due)
+    : Dispatcher(dispatcher), Pass(std::move(pass)), Due(std::move(due)), Thread([this] { Run(); })
 {
 }
 
@@ -23,7 +23,7 @@ void TSpectrumThread::Run()
     sched_param param{};
     pthread_setschedparam(pthread_self(), SCHED_IDLE, &param);
     while (!Terminated.load(std::memory_order_acquire)) {
-        if (!Dispatcher.Synchronize(Pass))
+        if ((!Due || Due()) && !Dispatcher.Synchronize(Pass))
             break;
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
