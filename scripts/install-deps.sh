@@ -15,7 +15,7 @@ PACKAGES=(
   libcurl4-openssl-dev libcpp-httplib-dev libsqlite3-dev
   qt6-webengine-dev
   ladspa-sdk
-  xvfb xauth fonts-noto-cjk
+  xvfb xauth x11-utils fonts-noto-cjk
   dbus-daemon dbus-bin
   python3
 )
