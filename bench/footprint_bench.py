@@ -145,14 +145,18 @@ class Bench:
         self.xvfb = self.jackd = None
 
     def start_servers(self):
-        r, w = os.pipe()
-        self.xvfb = subprocess.Popen(["Xvfb", "-displayfd", str(w), "-screen", "0", "1920x1080x24", "-nolisten", "tcp"],
-                                     pass_fds=(w,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        os.close(w)
-        display = os.read(r, 32).decode().strip()
-        os.close(r)
-        if not display:
+        # A display of its own, away from the low numbers other sessions take.
+        display = 200 + os.getpid() % 300
+        while os.path.exists("/tmp/.X%d-lock" % display):
+            display += 1
+        log = open(os.path.join(self.work, "xvfb.log"), "w")
+        self.xvfb = subprocess.Popen(["Xvfb", ":%d" % display, "-screen", "0", "1920x1080x24", "-nolisten", "tcp"],
+                                     stdout=subprocess.DEVNULL, stderr=log)
+        if not wait_for(lambda: os.path.exists("/tmp/.X11-unix/X%d" % display) or self.xvfb.poll() is not None, 20):
             sys.exit("footprint: Xvfb did not start")
+        if self.xvfb.poll() is not None:
+            sys.exit("footprint: Xvfb ended: " + read(log.name))
+        display = str(display)
         self.jack_name = "marlix-footprint-%d" % os.getpid()
         jenv = dict(os.environ, JACK_NO_AUDIO_RESERVATION="1")
         self.jackd = subprocess.Popen(["jackd", "-n", self.jack_name, "-d", "dummy", "-r", "48000", "-p", "1024"],
@@ -190,7 +194,9 @@ class Bench:
         t0 = time.monotonic()
         proc = subprocess.Popen([os.path.join(self.bin_dir, "marlixaudio")] + list(args), env=env,
                                 stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        mapped = wait_for(lambda: window_mapped(env), 60)
+        mapped = wait_for(lambda: window_mapped(env) or self.xvfb.poll() is not None, 60) and self.xvfb.poll() is None
+        if self.xvfb.poll() is not None:
+            sys.exit("footprint: Xvfb ended: " + read(os.path.join(self.work, "xvfb.log")))
         return proc, (time.monotonic() - t0) if mapped else None
 
     def jack_client_up(self):
