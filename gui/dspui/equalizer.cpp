@@ -62,6 +62,7 @@ TFo_Equalizer::TFo_Equalizer(const TEqualizerCores& c, QWidget* parent)
     });
 
     Ti_Check->setObjectName("Ti_Check");
+    connect(PageControl, &QTabWidget::currentChanged, this, [this] { Ti_CheckTimer(); });
     Ti_CheckTimer();
 }
 
@@ -97,14 +98,22 @@ void TFo_Equalizer::showEvent(QShowEvent* e)
 
 void TFo_Equalizer::Ti_CheckTimer()
 {
+    // Only the page in front is on screen; another page catches up when it comes forward.
     const bool running = Context.State.OutputRunning;
+    QWidget* shown = PageControl->currentWidget();
     for (auto [button, stage] : Stages)
-        SetLitSwitch(button, stage->load());
-    Equalizer->Refresh(running);
-    Matrix->Refresh();
-    Effect->Refresh(running);
-    Convolver->Refresh(running);
-    Master->Redraw();
+        if (shown->isAncestorOf(button))
+            SetLitSwitch(button, stage->load());
+    if (shown == Equalizer)
+        Equalizer->Refresh(running);
+    else if (shown == Matrix)
+        Matrix->Refresh();
+    else if (shown == Effect)
+        Effect->Refresh(running);
+    else if (shown == Convolver)
+        Convolver->Refresh(running);
+    else if (shown == Master)
+        Master->Redraw();
 }
 
 } // namespace marlix

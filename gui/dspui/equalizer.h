@@ -45,6 +45,7 @@ public:
     // Page 1-4 as the transport's edit requests number them (effect, convolver, matrix,
     // equaliser), 5 the master page, 0 the signal flow.
     void SelectPage(int page);
+    // Mirrors the values into the page in front (and runs again when another comes forward).
     void Ti_CheckTimer();
     QSize sizeHint() const override { return {640, 400}; }
 

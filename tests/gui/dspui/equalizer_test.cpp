@@ -277,7 +277,13 @@ TEST_F(DSPWindowTest, StageSwitchesAndEnablingWhileTheOutputRuns)
     };
     for (TCase c : {TCase{true}, TCase{false}}) {
         state.OutputRunning = c.running;
+        // Each page is mirrored as it comes forward; one in the back is left alone.
+        window->SelectPage(TFo_Equalizer::pgEffect);
+        const bool convolverBefore = window->Convolver->Bu_CReset->isEnabled();
         window->Ti_CheckTimer();
+        EXPECT_EQ(window->Convolver->Bu_CReset->isEnabled(), convolverBefore) << "a page in the back";
+        window->SelectPage(TFo_Equalizer::pgConvolver);
+        window->SelectPage(TFo_Equalizer::pgEqualizer);
         const auto& conv = window->Convolver->Rows;
         SCOPED_TRACE(c.running);
         EXPECT_EQ(window->Effect->Bu_Plug[0]->isEnabled(), !c.running);
