@@ -73,6 +73,7 @@ def thread_ticks(pids):
             text = read("/proc/%d/task/%s/stat" % (p, t))
             if text:
                 name, f = stat_fields(text)
+                name = "main" if int(t) == p else name
                 out[(p, int(t))] = (pname, name, int(f[11]) + int(f[12]))
     return out
 
@@ -262,7 +263,9 @@ def main():
         report("idle, fresh start:", *cpu_window(proc.pid, a.window), LIMITS["idle"])
         stop(proc)
 
-        for name, status, label in (("off", "EFX=0\nConvolver=0\nMatrix=0\nEQ=0\nHSC=0\nAVC=0\n", "every DSP stage off"),
+        # One-track play ("Play1"): the output stops when the track ends.
+        for name, status, label in (("off", "EFX=0\nConvolver=0\nMatrix=0\nEQ=0\nHSC=0\nAVC=0\nPlay1=1\n",
+                                     "every DSP stage off"),
                                     ("eq", "EQ=1\n", "default chain (EQ on)")):
             home = b.program_folder(name, status)
             proc, _ = b.start(home, [music])
@@ -276,8 +279,9 @@ def main():
             rss, pss, _ = memory(proc.pid)
             print("           memory while playing: %.0f MB resident, %.0f MB proportional" % (rss, pss))
             if name == "off":
-                # The list ends with the track; the output stops and the client leaves JACK.
-                wait_for(lambda: not b.jack_client_up(), track_s + 30 - (time.monotonic() - started), 0.2)
+                # The track ends, the output stops and the client leaves JACK.
+                if not wait_for(lambda: not b.jack_client_up(), track_s + 30 - (time.monotonic() - started), 0.2):
+                    print("           (the output did not stop: measured with it running)")
                 time.sleep(10)
                 report("stopped, 10 s after playback:", *cpu_window(proc.pid, a.window), LIMITS["stopped"])
             stop(proc)
