@@ -21,10 +21,13 @@ double Magnitude(const Complex& z)
     return std::hypot(re, im);
 }
 
-bool AllZero(const std::vector<std::vector<double>>& channels)
+// Below -192 dB (the widest display range) a level can no longer be seen.
+constexpr double kUnseen = 0x1p-32;
+
+bool AllUnseen(const std::vector<std::vector<double>>& channels)
 {
     return std::all_of(channels.begin(), channels.end(),
-                       [](const auto& c) { return std::all_of(c.begin(), c.end(), [](double v) { return v == 0; }); });
+                       [](const auto& c) { return std::all_of(c.begin(), c.end(), [](double v) { return v < kUnseen; }); });
 }
 
 int64_t NowMs()
@@ -79,6 +82,8 @@ void TSpectrumAnalyser::Update(bool shown)
         Teardown();
     } else if (channels > 0 && (!Active() || channels != Channels())) {
         Setup(channels, rate);
+    } else if (Active() && channels == 0 && Silent.load()) {
+        Teardown(); // the output stopped and the display has fallen silent: nothing is left to do
     } else if (Active() && rate > 0) {
         SampleRate = rate;
     }
@@ -143,7 +148,7 @@ void TSpectrumAnalyser::Pass(int64_t nowMs)
     HasLastTime = true;
     LastPassAt = nowMs;
     if (!Active() || TapFIFO->FIFOs[0]->Available() < N) {
-        Silent = AllZero(Levels) && AllZero(PeakLevels);
+        Silent = AllUnseen(Levels) && AllUnseen(PeakLevels);
         return;
     }
     // Only the newest block matters: the display never lags by more than one block.

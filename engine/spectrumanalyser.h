@@ -18,7 +18,7 @@ class TSpectrumThread;
 // hold. The output stage taps its final samples into the analyser's FIFO on the
 // driver's thread (without allocating, locking or waiting); everything else runs on the
 // main thread. Set up only while its window shows, so a hidden analyser costs nothing;
-// once the output has stopped and the display has fallen silent no pass runs either.
+// once the output has stopped and the display has fallen out of sight it is torn down too.
 class TSpectrumAnalyser {
 public:
     static constexpr int kDefaultSize = 512;
@@ -40,7 +40,7 @@ public:
     void EndTap();
 
     // Main thread: sets up for the output's channels when shown, takes over a changed
-    // rate, tears down when hidden.
+    // rate, tears down when hidden or when the output has stopped and nothing shows.
     void Update(bool shown);
     void Setup(int channels, int rate, int n = kDefaultSize);
     void Teardown();
@@ -85,7 +85,7 @@ private:
     double Scale = 2.0 / kDefaultSize;
     int64_t LastTime = 0;
     std::atomic<int64_t> LastPassAt{0};
-    std::atomic<bool> Silent{true}; // every level and peak has fallen to 0
+    std::atomic<bool> Silent{true}; // every level and peak has fallen out of sight
     bool HasLastTime = false;
     bool NewData = false;
     uint64_t TransformCount = 0;

@@ -150,6 +150,21 @@ TEST_F(SpectrumTapTest, SineReadsZeroDbHoldsItsPeakFiveSecondsAndFalls24DbPerSec
     const double held = analyser.Peak(0)[32];
     analyser.Pass(9000);
     EXPECT_EQ(analyser.Peak(0)[32], held);
+
+    // Once the output has stopped, the analyser stays until its display has fallen out of
+    // sight (below -192 dB), then goes.
+    stage->Stop();
+    analyser.Update(true);
+    EXPECT_TRUE(analyser.Active()) << "the peak still shows";
+    int64_t t = 9000;
+    while (Db(analyser.Peak(0)[32]) > -190)
+        analyser.Pass(t += 50);
+    analyser.Update(true);
+    EXPECT_TRUE(analyser.Active());
+    for (int i = 0; i < 20; ++i)
+        analyser.Pass(t += 50);
+    analyser.Update(true);
+    EXPECT_FALSE(analyser.Active());
 }
 
 TEST_F(SpectrumTapTest, HiddenAnalyserNeitherCopiesNorTransforms)
