@@ -6,11 +6,15 @@
 //   search [--artist A] [--title T] [--genre G] [--order random|new|rank] [--max N]
 //                                              searches the online library into "current.ini"
 //   download ID|URL [--to FOLDER]              saves a track as the download queue does
+//   remote status|play|pause|stop|next|previous|stage ...|volume DB|preset ...
+//                                              drives the running player of this program folder
 // Exit status: 0 success, 2 usage, 3 input cannot be opened, the device failed, a
 // measured channel is too quiet or a download failed,
-// 4 unsupported request, 5 the settings or playlist could not be saved at exit.
+// 4 unsupported request, 5 the settings or playlist could not be saved at exit;
+// for remote: 4 no player runs for the program folder, 5 the player refused the command.
 #include "app/clicommands.h"
 #include "app/plancommand.h"
+#include "app/remotecommand.h"
 
 #include <cstdio>
 #include <string>
@@ -24,7 +28,8 @@ int main(int argc, char** argv)
                              "render [--bits 16|24|32] [--max-seconds S] INPUT... OUTPUT.wav | "
                              "measure [--check] [--save] [--apply] | "
                              "search [--artist A] [--title T] [--genre G] [--order random|new|rank] [--max N] | "
-                             "download ID|URL [--to FOLDER]\n");
+                             "download ID|URL [--to FOLDER] | "
+                             "remote status|play|pause|stop|next|previous|stage NAME on|off|volume DB|preset KIND NAME\n");
         return 2;
     }
     const std::string command = args.front();
@@ -43,6 +48,8 @@ int main(int argc, char** argv)
         return marlix::cli::Download(args);
     if (command == "plan")
         return marlix::cli::Plan(args);
+    if (command == "remote")
+        return marlix::cli::Remote(args);
     std::fprintf(stderr, "marlixaudio-cli: unknown command '%s'\n", command.c_str());
     return 2;
 }

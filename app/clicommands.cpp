@@ -139,7 +139,7 @@ public:
         const auto now = std::chrono::steady_clock::now();
         if (decoder.IsOpen && now - LastPrint > std::chrono::seconds(1)) {
             LastPrint = now;
-            std::printf("position: %s / %s\n", Clock(decoder.GetPositionMs()).c_str(),
+            std::printf("position: %s / %s\n", Clock(PlayerState().HeardMs.load()).c_str(),
                         Clock(decoder.GetLengthMs()).c_str());
         }
         std::fflush(stdout);
@@ -151,6 +151,26 @@ private:
     int LastOpen = -1;
     std::chrono::steady_clock::time_point LastPrint{};
 };
+
+} // namespace
+
+namespace {
+
+// One line on what became of the device, in the CLI's words.
+std::string DeviceFailureText(const TDeviceFailure& failure)
+{
+    const std::string device = "'" + failure.Device + "'";
+    std::string text;
+    switch (failure.Problem) {
+    case TDeviceProblem::NotFound: text = "cannot open the audio device " + device + ": no such device"; break;
+    case TDeviceProblem::Busy: text = "cannot open the audio device " + device + ": it is busy"; break;
+    case TDeviceProblem::FormatRefused: text = "the audio device " + device + " refuses the format"; break;
+    case TDeviceProblem::DidNotStart: text = "cannot open the audio device " + device + ": its driver did not start"; break;
+    case TDeviceProblem::Lost: text = "the audio device " + device + " was lost"; break;
+    default: text = "cannot open the audio device " + device; break;
+    }
+    return failure.Detail.empty() ? text : text + " (" + failure.Detail + ")";
+}
 
 } // namespace
 
@@ -206,19 +226,17 @@ int Play(const std::vector<std::string>& args)
             const int count = session.Playlist.Count();
             if (idle && (started || count == 0 || reporter.Failed.size() >= static_cast<size_t>(count)))
                 break;
-            if (started && !control.DeviceOpened()) {
-                std::fprintf(stderr, "marlixaudio-cli: cannot open the audio device\n");
-                break;
-            }
+            if (control.LastFailure().Serial != 0 && !PlayerState().OutputRunning)
+                break; // the device did not start, or went away: the player stopped
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
     // Reports of tracks played to their end go out before the program ends, within the
     // post's own time limit.
     library.WaitReportsSent(std::chrono::seconds(10));
-    const bool deviceFailed = started && (!control.DeviceOpened() || control.DeviceLost());
-    if (control.DeviceLost())
-        std::fprintf(stderr, "marlixaudio-cli: the audio device was lost\n");
+    const bool deviceFailed = control.LastFailure().Serial != 0;
+    if (deviceFailed)
+        std::fprintf(stderr, "marlixaudio-cli: %s\n", DeviceFailureText(control.LastFailure()).c_str());
     const bool proAudio = Settings().Output.nDriverType == 1;
     const TSaveReport saved = session.Shutdown();
     std::printf("under-runs: %lld\n",

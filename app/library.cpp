@@ -1,11 +1,15 @@
 // marlixaudio-library: the online library's server.
-//   marlixaudio-library [--db FILE] [--port N] [--bind ADDRESS] [--news FILE]
-//   marlixaudio-library [--db FILE] import FOLDER
+//   marlixaudio-library [--db FILE|URI] [--port N] [--bind ADDRESS] [--news FILE]
+//                       [--max-connections N] [--max-per-address N]
+//   marlixaudio-library [--db FILE|URI] import FOLDER
 #include "server/catalogue.h"
 #include "server/libraryserver.h"
 #include "server/tagreader.h"
 
+#include <sys/resource.h>
+
 #include <csignal>
+#include <filesystem>
 #include <cstdio>
 #include <fstream>
 #include <iostream>
@@ -24,8 +28,9 @@ void StopOnSignal(int)
 
 int Usage()
 {
-    std::cerr << "usage: marlixaudio-library [--db FILE] [--port N] [--bind ADDRESS] [--news FILE]\n"
-                 "       marlixaudio-library [--db FILE] import FOLDER\n";
+    std::cerr << "usage: marlixaudio-library [--db FILE|postgresql://...] [--port N] [--bind ADDRESS] [--news FILE]\n"
+                 "                           [--max-connections N] [--max-per-address N]\n"
+                 "       marlixaudio-library [--db FILE|postgresql://...] import FOLDER\n";
     return 2;
 }
 
@@ -37,8 +42,9 @@ int Import(marlix::TCatalogue& catalogue, const std::string& folder)
     std::vector<std::string> skipped;
     const auto tracks = marlix::ReadFolderTags(folder, skipped);
     for (const auto& s : skipped)
-        std::cerr << "skipped (not readable): " << s << "\n";
-    if (!catalogue.Store(tracks)) {
+        std::cerr << "skipped (not readable, or outside the folder): " << s << "\n";
+    std::error_code ec;
+    if (!catalogue.Store(tracks, std::filesystem::canonical(folder, ec).string())) {
         std::cerr << "import failed; the catalogue is unchanged\n";
         return 1;
     }
@@ -47,12 +53,38 @@ int Import(marlix::TCatalogue& catalogue, const std::string& folder)
     return 0;
 }
 
+// A whole number in [low, high], or -1.
+int Count(const char* text, int low, int high)
+{
+    try {
+        size_t used = 0;
+        const int n = std::stoi(text, &used);
+        return text[used] == 0 && n >= low && n <= high ? n : -1;
+    } catch (...) {
+        return -1;
+    }
+}
+
+// Room for every connection the server may hold, within what the system allows.
+void RaiseFileLimit(unsigned connections)
+{
+    rlimit limit{};
+    if (getrlimit(RLIMIT_NOFILE, &limit) != 0)
+        return;
+    const rlim_t wanted = std::min<rlim_t>(limit.rlim_max, connections + 64);
+    if (limit.rlim_cur < wanted) {
+        limit.rlim_cur = wanted;
+        setrlimit(RLIMIT_NOFILE, &limit);
+    }
+}
+
 } // namespace
 
 int main(int argc, char** argv)
 {
     std::string db = "library.db", bind = "127.0.0.1", newsFile, importFolder;
     int port = 8080;
+    marlix::THttpLimits limits;
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
         const bool more = i + 1 < argc;
@@ -63,13 +95,13 @@ int main(int argc, char** argv)
         else if (a == "--news" && more)
             newsFile = argv[++i];
         else if (a == "--port" && more) {
-            try {
-                port = std::stoi(argv[++i]);
-            } catch (...) {
+            if ((port = Count(argv[++i], 0, 65535)) < 0)
                 return Usage();
-            }
-            if (port < 0 || port > 65535)
+        } else if ((a == "--max-connections" || a == "--max-per-address") && more) {
+            const int n = Count(argv[++i], 1, 100000);
+            if (n < 0)
                 return Usage();
+            (a == "--max-connections" ? limits.MaxConnections : limits.MaxPerAddress) = static_cast<unsigned>(n);
         } else if (a == "import" && more)
             importFolder = argv[++i];
         else
@@ -90,7 +122,9 @@ int main(int argc, char** argv)
             text << in.rdbuf();
             news = text.str();
         }
-        marlix::TLibraryServer server(catalogue, news);
+        RaiseFileLimit(limits.MaxConnections);
+        std::signal(SIGPIPE, SIG_IGN);
+        marlix::TLibraryServer server(catalogue, news, limits);
         const int bound = server.Bind(bind, port);
         if (bound < 0) {
             std::cerr << "cannot listen on " << bind << ":" << port << "\n";
@@ -100,8 +134,12 @@ int main(int argc, char** argv)
         std::signal(SIGTERM, StopOnSignal);
         std::signal(SIGINT, StopOnSignal);
         std::cout << "listening on " << bind << ":" << bound << std::endl;
-        server.Listen();
+        const bool served = server.Listen();
         gServer = nullptr;
+        if (!served) {
+            std::cerr << "cannot start the server\n";
+            return 1;
+        }
     } catch (const std::exception& e) {
         std::cerr << e.what() << "\n";
         return 1;

@@ -41,6 +41,7 @@
 #include <memory>
 #include <thread>
 #include <unistd.h>
+#include <utility>
 
 namespace {
 
@@ -139,6 +140,29 @@ void OnSignal(int)
     TFo_Main::RequestClose();
 }
 
+// The running player, while the event loop runs.
+TFo_Main* gRunning = nullptr;
+TPlayerSession* gRunningSession = nullptr;
+QtMessageHandler gQtMessages = nullptr;
+
+// Qt's X11 plugin reports a broken display connection with this warning and then calls
+// exit() from inside the event loop (as when a remote session drops). The player closes
+// here, before any exit handler runs: everything is saved as on SIGTERM, the output
+// stopped and the threads that wait on the main thread ended.
+void CloseOnLostDisplay(QtMsgType type, const QMessageLogContext& context, const QString& text)
+{
+    gQtMessages(type, context, text);
+    if (type != QtWarningMsg || !text.startsWith(QLatin1String("The X11 connection broke")) ||
+        !TMainThread::Instance().IsMainThread())
+        return;
+    TFo_Main* main = std::exchange(gRunning, nullptr);
+    if (!main)
+        return;
+    main->CloseWithoutDisplay();
+    gRunningSession->Control.Chain.Spectrum.Teardown();
+    TMainThread::Instance().Shutdown();
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -201,12 +225,17 @@ int main(int argc, char** argv)
         return status;
     }
     QObject::connect(&instance, &TSingleInstance::RaiseRequested, &main, &TFo_Main::BringToFront);
+    instance.OnRemote = [&main](const std::vector<std::string>& words) { return main.RemoteCommand(words); };
     // A desktop logout saves like a close.
     QObject::connect(&app, &QGuiApplication::commitDataRequest, &main, [&main] { main.close(); });
     std::signal(SIGTERM, OnSignal);
     std::signal(SIGINT, OnSignal);
+    gRunning = &main;
+    gRunningSession = &session;
+    gQtMessages = qInstallMessageHandler(CloseOnLostDisplay);
     main.showMaximized();
     const int status = QApplication::exec();
+    gRunning = nullptr;
     main.close(); // saves when the loop ended some other way
     return status;
 }

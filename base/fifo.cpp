@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <thread>
 
 namespace marlix {
 namespace {
@@ -129,9 +130,25 @@ TFIFO::TReader TFIFO::Params() const
             std::clamp(HalfWidth.load(kRelaxed), 0, BufSize)};
 }
 
+TFIFO::TReader TFIFO::Params(const TFIFOReader& r) const
+{
+    return {r.Step, r.Interpolate, r.InterpType == 0, std::clamp(r.HalfWidth, 0, BufSize)};
+}
+
 int32_t TFIFO::Available() const
 {
     return AvailableFor(Params(), WriteIndex.load(kAcquire));
+}
+
+double TFIFO::Stored() const
+{
+    const double d = WriteIndex.load(kAcquire) - ReadPoint.load(kAcquire);
+    return d < 0 ? d + BufSize : d;
+}
+
+int32_t TFIFO::Available(const TFIFOReader& r) const
+{
+    return AvailableFor(Params(r), WriteIndex.load(kAcquire));
 }
 
 // Interpolating: at most trunc(span / Step) − N samples, and never one whose kernel
@@ -158,8 +175,13 @@ int32_t TFIFO::AvailableFor(const TReader& r, int32_t w) const
 int32_t TFIFO::Free() const
 {
     const TReader r = Params();
+    return Free(r.interpolate, r.halfWidth);
+}
+
+int32_t TFIFO::Free(bool interpolate, int32_t halfWidth) const
+{
     const int32_t w = WriteIndex.load(kRelaxed);
-    if (!r.interpolate) {
+    if (!interpolate) {
         const int32_t f = ReadIndex.load(kAcquire) - w - 1;
         return f < 0 ? f + BufSize : f;
     }
@@ -169,7 +191,7 @@ int32_t TFIFO::Free() const
     int64_t f = static_cast<int64_t>(std::trunc(p - w)) - 1;
     if (p <= w)
         f += BufSize;
-    return static_cast<int32_t>(std::max<int64_t>(f - r.halfWidth, 0));
+    return static_cast<int32_t>(std::max<int64_t>(f - std::clamp(halfWidth, 0, BufSize), 0));
 }
 
 void TFIFO::Read(double* dst, int32_t n)
@@ -371,15 +393,57 @@ TMChFIFO::TMChFIFO(int32_t channels, int32_t capacity)
         FIFOs[i] = std::make_unique<TFIFO>(capacity);
 }
 
-void TMChFIFO::CopyParams()
+void TMChFIFO::SetReader(const TFIFOReader& reader)
 {
+    TFIFOReader current;
+    if (TryLoad(current) && current == reader)
+        return;
+    // Release stores keep the odd count before the fields and the fields before the even
+    // one; a reader's acquire loads of the fields keep its second look at the count after
+    // them. A reader that saw any new field therefore sees the count changed.
+    const uint32_t sequence = Sequence.load(kRelaxed);
+    Sequence.store(sequence + 1, kRelaxed);
+    PublishedStep.store(reader.Step, kRelease);
+    PublishedInterpolate.store(reader.Interpolate, kRelease);
+    PublishedType.store(reader.InterpType, kRelease);
+    PublishedHalfWidth.store(reader.HalfWidth, kRelease);
+    Sequence.store(sequence + 2, kRelease);
+}
+
+bool TMChFIFO::TryLoad(TFIFOReader& out) const
+{
+    const uint32_t sequence = Sequence.load(kAcquire);
+    if (sequence & 1)
+        return false;
+    const TFIFOReader r{PublishedStep.load(kAcquire), PublishedInterpolate.load(kAcquire),
+                        PublishedType.load(kAcquire), PublishedHalfWidth.load(kAcquire)};
+    if (Sequence.load(kRelaxed) != sequence)
+        return false;
+    out = r;
+    return true;
+}
+
+TFIFOReader TMChFIFO::Reader() const
+{
+    TFIFOReader r;
+    while (!TryLoad(r))
+        std::this_thread::yield();
+    return r;
+}
+
+void TMChFIFO::TakeReader()
+{
+    TFIFOReader r;
+    const bool fresh = TryLoad(r);
     const int32_t state = State.load(kRelaxed);
     for (int32_t i = 0; i < Channels; ++i) {
         TFIFO& f = *FIFOs[i];
-        f.Step.store(Step.load(kRelaxed), kRelaxed);
-        f.Interpolate.store(Interpolate.load(kRelaxed), kRelaxed);
-        f.InterpType.store(InterpType.load(kRelaxed), kRelaxed);
-        f.HalfWidth.store(HalfWidth.load(kRelaxed), kRelaxed);
+        if (fresh) {
+            f.Step.store(r.Step, kRelaxed);
+            f.Interpolate.store(r.Interpolate, kRelaxed);
+            f.InterpType.store(r.InterpType, kRelaxed);
+            f.HalfWidth.store(r.HalfWidth, kRelaxed);
+        }
         f.State.store(state, kRelaxed);
     }
 }
@@ -425,7 +489,7 @@ void TMChFIFO::TransferTo(TMChFIFO& dest, int32_t frames)
 {
     if (&dest == this)
         return;
-    CopyParams();
+    TakeReader();
     const int32_t n = std::min(frames, dest.Free());
     if (n <= 0)
         return;
@@ -439,32 +503,50 @@ void TMChFIFO::TransferTo(TMChFIFO& dest, int32_t frames)
     }
 }
 
-int32_t TMChFIFO::Available()
+// While a set is being published, the channels' own (the reader's last) count.
+int32_t TMChFIFO::Available() const
 {
-    CopyParams();
     if (Channels == 0)
         return 0;
+    TFIFOReader newest;
+    const bool known = TryLoad(newest);
     int32_t m = std::numeric_limits<int32_t>::max();
     for (int32_t i = 0; i < Channels; ++i)
-        m = std::min(m, FIFOs[i]->Available());
+        m = std::min(m, known ? FIFOs[i]->Available(newest) : FIFOs[i]->Available());
     return m;
 }
 
-int32_t TMChFIFO::Free()
+// The writer leaves room for the kernel the reader uses now and for the one it will
+// take from the newest set.
+int32_t TMChFIFO::Free() const
 {
-    CopyParams();
     if (Channels == 0)
         return 0;
+    TFIFOReader published;
+    const bool known = TryLoad(published);
     int32_t m = std::numeric_limits<int32_t>::max();
-    for (int32_t i = 0; i < Channels; ++i)
-        m = std::min(m, FIFOs[i]->Free());
+    for (int32_t i = 0; i < Channels; ++i) {
+        const TFIFO& f = *FIFOs[i];
+        bool interpolate = f.Interpolate.load(kRelaxed);
+        int32_t halfWidth = f.HalfWidth.load(kRelaxed);
+        if (known) {
+            interpolate = interpolate || published.Interpolate;
+            halfWidth = std::max(halfWidth, published.HalfWidth);
+        }
+        m = std::min(m, f.Free(interpolate, halfWidth));
+    }
     return m;
 }
 
 int32_t TMChFIFO::PlayingAvailable()
 {
-    const int32_t a = Available();
-    return State.load(kRelaxed) == 2 ? a : 0;
+    TakeReader();
+    if (State.load(kRelaxed) != 2 || Channels == 0)
+        return 0;
+    int32_t m = std::numeric_limits<int32_t>::max();
+    for (int32_t i = 0; i < Channels; ++i)
+        m = std::min(m, FIFOs[i]->Available());
+    return m;
 }
 
 void TMChFIFO::Reset()

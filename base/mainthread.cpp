@@ -2,9 +2,10 @@
 
 namespace marlix {
 
+// Never destroyed: a worker may still wait on it while exit handlers run.
 TMainThread& TMainThread::Instance()
 {
-    static TMainThread instance;
+    static TMainThread& instance = *new TMainThread;
     return instance;
 }
 

@@ -17,7 +17,7 @@ namespace marlix {
 class TMainThread {
 public:
     // The process-wide queue; its main thread is the one that first asked for it,
-    // unless SetMainThread says otherwise.
+    // unless SetMainThread says otherwise. It lives until the process ends.
     static TMainThread& Instance();
 
     void SetMainThread(std::thread::id id);

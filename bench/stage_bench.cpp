@@ -145,16 +145,13 @@ void GaussianReader(benchmark::State& state)
 {
     constexpr int kOut = 4410;
     TMChFIFO fifo(1, 1 << 16);
-    fifo.Interpolate = true;
-    fifo.InterpType = 1;
-    fifo.HalfWidth = 5;
-    fifo.Step = 4.0;
+    fifo.SetReader({4.0, true, 1, 5});
     const auto input = Decaying(4 * kOut, 9, 1e9);
     std::vector<double> out(kOut);
     const uint64_t before = Allocations();
     for (auto _ : state) {
         fifo.WriteInterleaved(input.data(), 4 * kOut, 1);
-        fifo.Available();
+        fifo.TakeReader();
         fifo.FIFOs[0]->Read(out.data(), kOut);
         benchmark::DoNotOptimize(out.data());
     }

@@ -182,15 +182,8 @@ void TConvFilter::AddWet(TFIFO& wet, TGainRamp& gain, double* y, int n)
 {
     const TFIFO::TView v = wet.PeekOrRead(n, Wet.data());
     for (const auto& part : v.Parts) {
-        const double* x = part.data();
-        const int count = static_cast<int>(part.size());
-        int i = 0;
-        for (; i < count && gain.Moving(); ++i)
-            y[i] += gain.Next() * x[i];
-        if (const double g = gain.Value(); g != 0)
-            for (; i < count; ++i)
-                y[i] += g * x[i];
-        y += count;
+        gain.AddScaled(part.data(), y, static_cast<int>(part.size()));
+        y += part.size();
     }
     if (v.InPlace)
         wet.Skip(n);

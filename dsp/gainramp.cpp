@@ -45,4 +45,14 @@ void TGainRamp::Apply(double* x, int n)
             x[i] *= Current;
 }
 
+void TGainRamp::AddScaled(const double* x, double* y, int n)
+{
+    int i = 0;
+    for (; i < n && Left > 0; ++i)
+        y[i] += Next() * x[i];
+    if (Current != 0)
+        for (; i < n; ++i)
+            y[i] += Current * x[i];
+}
+
 } // namespace marlix

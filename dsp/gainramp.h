@@ -17,6 +17,8 @@ public:
     void Jump(double target);
     // x[i] ×= the gain of sample i; the ramp moves on by n samples.
     void Apply(double* x, int n);
+    // y[i] += the gain of sample i × x[i]; the ramp moves on by n samples.
+    void AddScaled(const double* x, double* y, int n);
     // The gain of the next sample, and whether a glide is under way.
     double Value() const { return Current; }
     double Goal() const { return Target; }

@@ -73,15 +73,7 @@ void TMatrixFilter::ProcessChunk(TMChFIFO& in, TMChFIFO& out, int count, int m)
     }
     for (int j = 0; j < std::min(m, 2); ++j) {
         for (int k = 0; k < std::min(m, 2); ++k) {
-            TGainRamp& gain = Gains[j][k];
-            const double* x = Input[j].data();
-            double* y = Sum[k].data();
-            int i = 0;
-            for (; i < count && gain.Moving(); ++i)
-                y[i] += gain.Next() * x[i];
-            if (const double g = gain.Value(); g != 0)
-                for (; i < count; ++i)
-                    y[i] += g * x[i];
+            Gains[j][k].AddScaled(Input[j].data(), Sum[k].data(), count);
         }
     }
     for (int k = 0; k < out.Channels; ++k)

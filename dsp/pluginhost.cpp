@@ -159,7 +159,6 @@ bool TPluginHost::LoadInto(TPluginSlot& s, const std::string& file, bool private
     const char* name = s.Entry.GetPlugName ? s.Entry.GetPlugName() : nullptr;
     s.Name = name ? std::string(name, strnlen(name, 255)) : std::string();
     s.IsSynth = s.Entry.GetIsSSynth ? s.Entry.GetIsSSynth() : 0;
-    s.Loaded.store(true);
     if (std::find(LoadedPaths.begin(), LoadedPaths.end(), s.ModulePath) == LoadedPaths.end())
         LoadedPaths.push_back(s.ModulePath);
     return true;
@@ -177,6 +176,9 @@ bool TPluginHost::LoadPlugin(int slot, const std::string& file, bool privateCopy
                                     [&](const TCatalogueEntry& e) { return e.Path == file; });
     if (entry != CatalogueEntries.end() && entry->PlugName == s.Name)
         s.Name = WithDisplayName(s.Name, entry->DisplayName);
+    if (s.Entry.Start)
+        s.Entry.Start();
+    s.Loaded.store(true); // from here on the pipeline may call it
     return true;
 }
 
@@ -322,18 +324,38 @@ bool TPluginHost::FindAndLoad(int slot, const std::string& name)
     return LoadPlugin(slot, entry->Path, true);
 }
 
+// Held is raised before InUse is looked at, as the pipeline raises InUse before it
+// looks at Held: one of the two always sees the other.
+template <class F> bool TPluginHost::WithPipelineOut(TPluginSlot& s, const char* what, F call)
+{
+    s.Held.store(true);
+    const bool out = WaitUntilDone([&] { return !s.InUse.load(); }, UnloadTimeout);
+    if (out)
+        call();
+    else
+        Report(Caption, PlugDisplayName(s.Name) + ": still processing, its state was not " + what + ".");
+    s.Held.store(false);
+    return out;
+}
+
 void TPluginHost::SetData(int slot, const std::vector<uint8_t>& data)
 {
     TPluginSlot& s = Slot(slot);
     if (s.Loaded.load() && s.Entry.SetData)
-        s.Entry.SetData(data.data(), static_cast<int32_t>(data.size()));
+        WithPipelineOut(s, "restored", [&] { s.Entry.SetData(data.data(), static_cast<int32_t>(data.size())); });
 }
 
 std::vector<uint8_t> TPluginHost::GetData(int slot)
 {
     TPluginSlot& s = Slot(slot);
-    if (!s.Loaded.load() || !s.Entry.GetData)
-        return {};
+    std::vector<uint8_t> state;
+    if (s.Loaded.load() && s.Entry.GetData)
+        WithPipelineOut(s, "saved", [&] { state = FetchState(s); });
+    return state;
+}
+
+std::vector<uint8_t> TPluginHost::FetchState(TPluginSlot& s)
+{
     void* data = nullptr;
     int32_t size = 0;
     s.Entry.GetData(&data, &size);

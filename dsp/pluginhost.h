@@ -42,6 +42,9 @@ struct TPluginSlot {
     std::atomic<bool> Loaded{false};
     // Set by the pipeline while it is inside the plug-in, so unloading waits it out.
     std::atomic<bool> InUse{false};
+    // Set while the main thread calls the plug-in's state functions: the pipeline passes
+    // the slot by meanwhile, so a plug-in never processes while its state changes.
+    std::atomic<bool> Held{false};
     // Set when the slot is switched on; the pipeline calls "Clear" before the next block.
     std::atomic<bool> ClearPending{false};
 };
@@ -77,7 +80,8 @@ public:
     const std::vector<TCatalogueEntry>& Catalogue();
 
     // A file from the catalogue names its slot after the catalogue's unique display
-    // name, so saving and loading the slot finds the same file again.
+    // name, so saving and loading the slot finds the same file again. The plug-in's
+    // "Start" is called before the pipeline may see the slot.
     [[nodiscard]] bool LoadPlugin(int slot, const std::string& file, bool privateCopy);
     void UnloadPlugin(int slot, bool deleteCopy);
     void UnloadAll();
@@ -87,7 +91,9 @@ public:
     // Marks a slot to be cleared before its next block (its on switch was pressed).
     void RequestClear(int slot);
 
-    // TEFXSlotHost: the state file's view of the slots.
+    // TEFXSlotHost: the state file's view of the slots. SetData and GetData keep the
+    // pipeline out of the plug-in while they call it; one that does not leave it by
+    // UnloadTimeout gets no call (reported).
     bool FindAndLoad(int slot, const std::string& name) override;
     void SetData(int slot, const std::vector<uint8_t>& data) override;
     std::vector<uint8_t> GetData(int slot) override;
@@ -101,6 +107,8 @@ public:
     std::function<void(const std::string&, const std::string&)> Report;
 
 private:
+    template <class F> bool WithPipelineOut(TPluginSlot& s, const char* what, F call);
+    std::vector<uint8_t> FetchState(TPluginSlot& s);
     bool LoadInto(TPluginSlot& s, const std::string& file, bool privateCopy);
     void Release(TPluginSlot& s, bool deleteCopy);
     std::string MakeCopy(const std::string& module);

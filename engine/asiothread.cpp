@@ -11,9 +11,16 @@
 #include <array>
 #include <chrono>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <iterator>
+#include <map>
 #include <mutex>
+#include <sys/mman.h>
+#include <unistd.h>
+#include <utility>
 
 namespace marlix {
 namespace {
@@ -27,6 +34,7 @@ constexpr double kScale = 2147483648.0; // 2^31
 
 std::atomic<TASIOThread*> gHost{nullptr};
 std::mutex gHostLock; // serialises asioStart / asioStop / asioResume
+uint64_t gLastSerial = 0; // under gHostLock
 
 // Channel enables, all on at start-up.
 struct TEnables {
@@ -74,23 +82,37 @@ int32_t Nearest(double x)
     return static_cast<int32_t>(r);
 }
 
-int32_t StopPoll()
+// The library's callbacks carry no context, so each host gets a set of its own, bound to
+// a slot: a library left behind keeps calling its own slot, which no longer names a host
+// (its stop poll then says stop, and its buffers get nothing). Such a slot is taken again
+// only once its host has finished.
+constexpr size_t kHostSlots = 8;
+std::array<std::atomic<TASIOThread*>, kHostSlots> gSlots{};
+
+template <size_t I> int32_t StopPollAt()
 {
-    TASIOThread* host = gHost.load(std::memory_order_acquire);
+    TASIOThread* host = gSlots[I].load(std::memory_order_acquire);
     return !host || host->PanelRequest.load(std::memory_order_acquire) || host->IsTerminated();
 }
 
-int32_t OutputCallback(int32_t channels, int32_t frames, void** buffers, const int32_t* types)
+template <size_t I> int32_t OutputAt(int32_t channels, int32_t frames, void** buffers, const int32_t* types)
 {
-    TASIOThread* host = gHost.load(std::memory_order_acquire);
+    TASIOThread* host = gSlots[I].load(std::memory_order_acquire);
     return host ? host->OnOutput(channels, frames, buffers, types) : 0;
 }
 
-int32_t InputCallback(int32_t channels, int32_t frames, void** buffers, const int32_t* types)
+template <size_t I> int32_t InputAt(int32_t channels, int32_t frames, void** buffers, const int32_t* types)
 {
-    TASIOThread* host = gHost.load(std::memory_order_acquire);
+    TASIOThread* host = gSlots[I].load(std::memory_order_acquire);
     return host ? host->OnInput(channels, frames, buffers, types) : 0;
 }
+
+template <size_t... I>
+constexpr std::array<TASIOThread::TCallbacks, kHostSlots> SlotCallbacks(std::index_sequence<I...>)
+{
+    return {TASIOThread::TCallbacks{&StopPollAt<I>, &OutputAt<I>, &InputAt<I>}...};
+}
+constexpr auto kSlotCallbacks = SlotCallbacks(std::make_index_sequence<kHostSlots>{});
 
 } // namespace
 
@@ -212,9 +234,25 @@ struct TASIOThread::TLibrary {
     void (*Wakeup)() = nullptr;
 };
 
-TASIOThread::TASIOThread(std::string driverName, TASIORenderProc render)
-    : DriverName(std::move(driverName)), RenderProc(render)
+TASIOThread::TASIOThread(std::string driverName, TASIORenderProc render, TCallbacks callbacks,
+                         std::string modulePath)
+    : DriverName(std::move(driverName)), RenderProc(render), Callbacks(callbacks), ModulePath(std::move(modulePath))
 {
+}
+
+void TASIOThread::MarkAbandoned()
+{
+    {
+        std::lock_guard lock(Names().Lock);
+        Abandoned = true;
+    }
+    Thread.detach(); // nobody waits for it any more; it ends by itself if it ever returns
+}
+
+std::string TASIOThread::LoadedPath()
+{
+    std::lock_guard lock(LibLock);
+    return Loaded;
 }
 
 TASIOThread::~TASIOThread()
@@ -258,7 +296,7 @@ void TASIOThread::Execute()
     // one that streams on its own thread (JACK) leaves this one only waiting.
     for (;;) {
         RunLibraryOnce();
-        if (!PanelRequest.exchange(false, std::memory_order_acq_rel))
+        if (!PanelRequest.exchange(false, std::memory_order_acq_rel) || IsTerminated())
             break;
     }
     MarkDeviceLoss();
@@ -275,9 +313,13 @@ void TASIOThread::MarkDeviceLoss()
 void TASIOThread::RunLibraryOnce()
 {
     Initialized.store(false, std::memory_order_release);
-    TDynLib handle = OpenModule("asiohost.so");
+    TDynLib handle = ModulePath.empty() ? OpenModule("asiohost.so") : TDynLib(ModulePath);
     if (!handle)
         return;
+    {
+        std::lock_guard lock(LibLock);
+        Loaded = handle.Path();
+    }
     TLibrary lib;
     handle.Resolve("testapi", lib.TestApi);
     handle.Resolve("GetTestInt", lib.GetTestInt);
@@ -293,11 +335,10 @@ void TASIOThread::RunLibraryOnce()
     handle.Resolve("ASIOSetSampleRate", lib.SetSampleRate);
     handle.Resolve("ASIOGetSamplePosition", lib.GetSamplePosition);
     handle.Resolve("ASIOWakeup", lib.Wakeup);
-    const bool initialized =
-        !lib.Initialize || lib.Initialize(DriverName.c_str(), StopPoll, OutputCallback, InputCallback) != 0;
+    const bool initialized = !lib.Initialize ||
+        lib.Initialize(DriverName.c_str(), Callbacks.StopPoll, Callbacks.Output, Callbacks.Input) != 0;
     Initialized.store(initialized, std::memory_order_release);
     if (!initialized) {
-        EnableChannels(false);
         lib.TestApi = nullptr;
         lib.Destroy = nullptr;
         lib.InputName = lib.OutputName = nullptr;
@@ -307,39 +348,11 @@ void TASIOThread::RunLibraryOnce()
         lib.GetSamplePosition = nullptr;
     }
 
-    {
-        TNameTables& names = Names();
-        std::lock_guard lock(names.Lock);
-        char text[kNameBytes];
-        for (int i = 0; i < kMaxChannels; ++i) {
-            text[0] = 0;
-            if (lib.InputName)
-                lib.InputName(i, text);
-            text[kNameBytes - 1] = 0;
-            names.Inputs[i] = text;
-            text[0] = 0;
-            if (lib.OutputName)
-                lib.OutputName(i, text);
-            text[kNameBytes - 1] = 0;
-            names.Outputs[i] = text;
-        }
-        int32_t count = 0;
-        if (lib.DriverNum)
-            lib.DriverNum(&count);
-        count = std::clamp<int32_t>(count, 0, kMaxChannels);
-        std::vector<std::array<char, kNameBytes>> store(static_cast<size_t>(count));
-        std::vector<char*> pointers;
-        for (auto& s : store) {
-            s[0] = 0;
-            pointers.push_back(s.data());
-        }
-        if (lib.DriverNames && count > 0)
-            lib.DriverNames(pointers.data(), count);
-        names.Drivers.clear();
-        for (auto& s : store) {
-            s[kNameBytes - 1] = 0;
-            names.Drivers.emplace_back(s.data());
-        }
+    ReadNames(lib);
+    if (!initialized) {
+        std::lock_guard lock(Names().Lock);
+        if (!Abandoned)
+            EnableChannels(false);
     }
 
     // The per-call arrays, allocated once before the first callback.
@@ -360,13 +373,17 @@ void TASIOThread::RunLibraryOnce()
     }
     if (lib.TestApi) {
         try {
-            lib.TestApi(DriverName.c_str(), StopPoll, OutputCallback, InputCallback);
+            lib.TestApi(DriverName.c_str(), Callbacks.StopPoll, Callbacks.Output, Callbacks.Input);
         } catch (...) {
             // A failing driver ends streaming; the player stays silent.
         }
         // The driver's under-run count for this run (the library's "GetTestInt").
-        if (lib.GetTestInt)
-            gUnderruns.fetch_add(lib.GetTestInt(), std::memory_order_relaxed);
+        if (lib.GetTestInt) {
+            const int32_t underruns = lib.GetTestInt();
+            std::lock_guard lock(Names().Lock);
+            if (!Abandoned)
+                gUnderruns.fetch_add(underruns, std::memory_order_relaxed);
+        }
     }
     if (PanelRequest.load(std::memory_order_acquire) && lib.ControlPanel)
         lib.ControlPanel();
@@ -377,6 +394,50 @@ void TASIOThread::RunLibraryOnce()
     if (lib.Destroy)
         lib.Destroy();
     handle.Close();
+}
+
+// The channel and driver names into the process-wide tables; a host left behind keeps
+// its names to itself.
+void TASIOThread::ReadNames(const TLibrary& lib)
+{
+    std::array<std::string, kMaxChannels> inputs, outputs;
+    char text[kNameBytes];
+    for (int i = 0; i < kMaxChannels; ++i) {
+        text[0] = 0;
+        if (lib.InputName)
+            lib.InputName(i, text);
+        text[kNameBytes - 1] = 0;
+        inputs[i] = text;
+        text[0] = 0;
+        if (lib.OutputName)
+            lib.OutputName(i, text);
+        text[kNameBytes - 1] = 0;
+        outputs[i] = text;
+    }
+    int32_t count = 0;
+    if (lib.DriverNum)
+        lib.DriverNum(&count);
+    count = std::clamp<int32_t>(count, 0, kMaxChannels);
+    std::vector<std::array<char, kNameBytes>> store(static_cast<size_t>(count));
+    std::vector<char*> pointers;
+    for (auto& s : store) {
+        s[0] = 0;
+        pointers.push_back(s.data());
+    }
+    if (lib.DriverNames && count > 0)
+        lib.DriverNames(pointers.data(), count);
+
+    TNameTables& names = Names();
+    std::lock_guard lock(names.Lock);
+    if (Abandoned)
+        return;
+    names.Inputs = std::move(inputs);
+    names.Outputs = std::move(outputs);
+    names.Drivers.clear();
+    for (auto& s : store) {
+        s[kNameBytes - 1] = 0;
+        names.Drivers.emplace_back(s.data());
+    }
 }
 
 int32_t TASIOThread::OnOutput(int32_t channels, int32_t frames, void** buffers, const int32_t* types)
@@ -463,6 +524,78 @@ bool HostFinished(TASIOThread& host)
     return false;
 }
 
+// Which callback slots are given out (a slot stays taken while its host, or one left
+// behind, may still call it), and the current host's.
+std::array<bool, kHostSlots> gSlotTaken{};
+size_t gCurrentSlot = 0;
+
+// Hosts left behind, with their slots and the library files they run. Until one has
+// finished, a new host runs a private copy of that file: the copy has globals of its
+// own, which the one left behind, should it return, cannot reach.
+struct TLeftBehind {
+    TASIOThread* Host;
+    size_t Slot;
+    std::string Path;
+};
+std::vector<TLeftBehind> gLeftBehind;
+std::map<std::string, std::string> gPrivateCopies; // library file -> its private copy
+
+void ForgetFinishedHosts()
+{
+    std::erase_if(gLeftBehind, [](const TLeftBehind& l) {
+        if (!l.Host->Finished.load(std::memory_order_acquire))
+            return false;
+        gSlotTaken[l.Slot] = false;
+        delete l.Host;
+        return true;
+    });
+}
+
+bool LeftBehindRuns(const std::string& path)
+{
+    return std::any_of(gLeftBehind.begin(), gLeftBehind.end(), [&](const TLeftBehind& l) { return l.Path == path; });
+}
+
+// A copy of the library in memory, loaded under a name of its own; its descriptor stays
+// open for the life of the process. "" when it cannot be made.
+std::string PrivateCopy(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    const std::vector<char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (!in || bytes.empty())
+        return {};
+    const int fd = memfd_create("asiohost.so", MFD_CLOEXEC);
+    if (fd < 0)
+        return {};
+    for (size_t done = 0; done < bytes.size();) {
+        const ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
+        if (n <= 0) {
+            close(fd);
+            return {};
+        }
+        done += static_cast<size_t>(n);
+    }
+    return "/proc/self/fd/" + std::to_string(fd);
+}
+
+// The library file for a new host: "" (the usual search) unless a host left behind still
+// runs the file that search finds.
+std::string LibraryForNewHost()
+{
+    std::string found;
+    for (const std::string& candidate : ModuleCandidates("asiohost.so"))
+        if (access(candidate.c_str(), R_OK) == 0) {
+            found = candidate;
+            break;
+        }
+    if (found.empty() || !LeftBehindRuns(found))
+        return {};
+    std::string& copy = gPrivateCopies[found];
+    if (copy.empty() || LeftBehindRuns(copy))
+        copy = PrivateCopy(found);
+    return copy;
+}
+
 void StopHostLocked()
 {
     TASIOThread* host = gHost.load(std::memory_order_acquire);
@@ -471,10 +604,15 @@ void StopHostLocked()
     host->Terminate();
     const bool finished = HostFinished(*host);
     gHost.store(nullptr, std::memory_order_release);
-    if (finished)
+    gSlots[gCurrentSlot].store(nullptr, std::memory_order_release);
+    if (finished) {
+        gSlotTaken[gCurrentSlot] = false;
         delete host;
-    else
-        LeaveBehind(host); // with its thread: the callbacks find no host and stop asking
+        return;
+    }
+    // With its thread: its callbacks find no host, so its stop poll says stop.
+    host->MarkAbandoned();
+    gLeftBehind.push_back({LeaveBehind(host), gCurrentSlot, host->LoadedPath()});
 }
 
 } // namespace
@@ -493,7 +631,18 @@ bool asioStart(const char* driverName, TASIORenderProc render)
 {
     std::lock_guard lock(gHostLock);
     StopHostLocked();
-    auto* host = new TASIOThread(driverName ? driverName : "", render);
+    ForgetFinishedHosts();
+    const auto free = std::find(gSlotTaken.begin(), gSlotTaken.end(), false);
+    if (free == gSlotTaken.end()) {
+        std::fprintf(stderr, "marlixaudio: too many audio host libraries left behind; not starting another\n");
+        return false;
+    }
+    const auto slot = static_cast<size_t>(free - gSlotTaken.begin());
+    auto* host = new TASIOThread(driverName ? driverName : "", render, kSlotCallbacks[slot], LibraryForNewHost());
+    host->Serial = ++gLastSerial;
+    gSlotTaken[slot] = true;
+    gCurrentSlot = slot;
+    gSlots[slot].store(host, std::memory_order_release);
     gHost.store(host, std::memory_order_release);
     host->Start();
     for (int step = 0; step < 300; ++step) {
@@ -510,6 +659,21 @@ void asioStop()
 {
     std::lock_guard lock(gHostLock);
     StopHostLocked();
+    ForgetFinishedHosts();
+}
+
+uint64_t asioRunningHost()
+{
+    TASIOThread* host = gHost.load(std::memory_order_acquire);
+    return host ? host->Serial : 0;
+}
+
+void asioStopHost(uint64_t serial)
+{
+    std::lock_guard lock(gHostLock);
+    TASIOThread* host = gHost.load(std::memory_order_acquire);
+    if (host && host->Serial == serial)
+        StopHostLocked();
 }
 
 bool asioDeviceLost()

@@ -58,7 +58,15 @@ public:
     // The per-call arrays hold this many frames; longer driver periods render in slices.
     static constexpr int kMaxFrames = 16384;
 
-    TASIOThread(std::string driverName, TASIORenderProc render);
+    // The callbacks the library is given for this host.
+    struct TCallbacks {
+        TASIOStopPoll StopPoll = nullptr;
+        TASIOBufferCallback Output = nullptr;
+        TASIOBufferCallback Input = nullptr;
+    };
+
+    // `modulePath` is the library file to load; empty: "asiohost.so" where modules are found.
+    TASIOThread(std::string driverName, TASIORenderProc render, TCallbacks callbacks, std::string modulePath);
     ~TASIOThread(); // terminates and joins
     TASIOThread(const TASIOThread&) = delete;
     TASIOThread& operator=(const TASIOThread&) = delete;
@@ -80,6 +88,7 @@ public:
 
     const std::string DriverName;
     const TASIORenderProc RenderProc;
+    uint64_t Serial = 0; // set before Start
     std::atomic<bool> Started{false};
     std::atomic<bool> Finished{false};
     // The library loaded and its driver initialised (last attempt).
@@ -89,13 +98,24 @@ public:
     // quit, the ALSA card failed or was unplugged).
     std::atomic<bool> DeviceLost{false};
 
+    // The host was given up on (its library did not stop in time). Should the library ever
+    // return, the thread touches nothing outside this host any more.
+    void MarkAbandoned();
+    // The library file this host loaded ("" before it did).
+    std::string LoadedPath();
+
 private:
     struct TLibrary;
     void Execute();
     void RunLibraryOnce();
+    void ReadNames(const TLibrary& lib);
     void WakeLibrary();
     void MarkDeviceLoss();
 
+    const TCallbacks Callbacks;
+    const std::string ModulePath;
+    std::string Loaded; // under LibLock
+    bool Abandoned = false; // under the name tables' lock, with the process-wide writes it stops
     std::thread Thread;
     std::atomic<bool> Terminated{false};
     std::atomic<TLibrary*> Lib{nullptr};
@@ -116,8 +136,14 @@ private:
 // Buffer under-runs the drivers reported since the process started.
 int64_t ASIOUnderruns();
 // Stops the host; a library that has not returned after the stop timeout (5 s) is
-// reported on stderr and left running rather than waited for.
+// reported on stderr and left running rather than waited for. Hosts after it run their
+// own copy of the library, so one left behind never shares its state with them.
 void asioStop();
+// The running host, as a number no other host gets (0: none).
+uint64_t asioRunningHost();
+// Stops the running host only when it is `host` (a host started since by someone else
+// is left alone).
+void asioStopHost(uint64_t host);
 void ASIOSetStopTimeout(std::chrono::milliseconds timeout);
 // True when the running host's stream ended by itself: the device was lost.
 bool asioDeviceLost();

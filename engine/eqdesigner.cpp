@@ -20,10 +20,17 @@ TEQDesigner::TEQDesigner(TFIRFilter& filter, const TSnapshot<TEQCurves>& curves,
 
 TEQDesigner::~TEQDesigner()
 {
+    Quit();
+}
+
+void TEQDesigner::Quit()
+{
     Stop.store(true, std::memory_order_release);
     Wanted.fetch_add(1, std::memory_order_acq_rel);
     Wanted.notify_one();
-    Thread.join();
+    std::lock_guard lock(Joining);
+    if (Thread.joinable())
+        Thread.join();
 }
 
 void TEQDesigner::Request()

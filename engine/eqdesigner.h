@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <mutex>
 #include <thread>
 #include <vector>
 
@@ -26,6 +27,8 @@ public:
 
     // Asks for a design from the newest curves; never waits (the filter thread calls it).
     void Request();
+    // Ends the designer's thread: it reads the curves no more (a pipeline left behind).
+    void Quit();
     // The curves' version the last request was made for (the filter thread's own).
     uint64_t RequestedVersion = 0;
     // Designs finished and handed to the FIR.
@@ -42,6 +45,7 @@ private:
     std::vector<TFlexBuf> Blocks;
     std::atomic<uint64_t> Wanted{0};
     std::atomic<bool> Stop{false};
+    std::mutex Joining;
     std::thread Thread;
 };
 

@@ -5,6 +5,7 @@
 #include "dsp/firdesign.h"
 #include "dsp/firfilter.h"
 #include "dsp/matrixfilter.h"
+#include "base/boundedwait.h"
 #include "base/threadpriority.h"
 #include "engine/eqdesigner.h"
 #include "engine/eqstage.h"
@@ -36,9 +37,13 @@ TFilterThread::TFilterThread(int channels, int capacity, TMChFIFO& source, const
     OutFIFO->State.store(2);
 }
 
+// An owner that gave up on the thread has left this object behind; otherwise the
+// thread is waited for here.
 TFilterThread::~TFilterThread()
 {
-    Terminate();
+    Stop.store(true, std::memory_order_release);
+    if (Thread.joinable())
+        Thread.join();
 }
 
 int TFilterThread::Nearest(double x) const
@@ -51,6 +56,7 @@ void TFilterThread::Resume()
     if (Thread.joinable())
         return;
     Stop.store(false);
+    Ended.store(false);
     Thread = std::thread([this] {
         RaiseNormalPriority();
         Setup();
@@ -59,6 +65,7 @@ void TFilterThread::Resume()
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
         }
         Teardown();
+        Ended.store(true, std::memory_order_release);
     });
 }
 
@@ -68,11 +75,26 @@ void TFilterThread::Halt()
     OutFIFO->Reset();
 }
 
-void TFilterThread::Terminate()
+void TFilterThread::Abandon()
+{
+    LeftBehind.store(true, std::memory_order_release);
+    // The designer runs on a thread of its own and is not stuck: it stops reading the
+    // curves now, before the next chain's designer starts to.
+    if (TEQDesigner* designer = EQDesigner)
+        designer->Quit();
+}
+
+bool TFilterThread::Terminate()
 {
     Stop.store(true, std::memory_order_release);
-    if (Thread.joinable())
-        Thread.join();
+    if (!Thread.joinable())
+        return true;
+    if (!WaitUntilDone([this] { return Ended.load(std::memory_order_acquire); }, StopTimeout)) {
+        ReportAbandoned("the filter thread", StopTimeout);
+        return false;
+    }
+    Thread.join();
+    return true;
 }
 
 void TFilterThread::Setup()
@@ -117,7 +139,7 @@ void TFilterThread::Teardown()
             (*place)->Clear();
     ViewStages();
     MatrixFilter.reset();
-    if (Live) {
+    if (Live && !LeftBehind.load(std::memory_order_acquire)) {
         Live->Convolver.Release();
         Live->Matrix.Release();
     }
@@ -139,13 +161,19 @@ void TFilterThread::StageUpkeep()
     ViewStages();
 }
 
+// Written only when they change: a test may read them between steps while the stages
+// stay the same.
 void TFilterThread::ViewStages()
 {
+    const auto set = [](auto*& view, auto* now) {
+        if (view != now)
+            view = now;
+    };
     auto* eq = EQPlace ? static_cast<TEQStage*>(EQPlace->Stage()) : nullptr;
-    EQFilter = eq ? &eq->FIR() : nullptr;
-    EQDesigner = eq ? &eq->Designer() : nullptr;
-    ConvFilter = ConvPlace ? static_cast<TConvFilter*>(ConvPlace->Stage()) : nullptr;
-    EFXFilter = EFXPlace ? static_cast<TEFXFilter*>(EFXPlace->Stage()) : nullptr;
+    set(EQFilter, eq ? &eq->FIR() : nullptr);
+    set(EQDesigner, eq ? &eq->Designer() : nullptr);
+    set(ConvFilter, ConvPlace ? static_cast<TConvFilter*>(ConvPlace->Stage()) : nullptr);
+    set(EFXFilter, EFXPlace ? static_cast<TEFXFilter*>(EFXPlace->Stage()) : nullptr);
 }
 
 namespace {
@@ -299,13 +327,17 @@ std::unique_ptr<TConvFilter> TFilterThread::TakeConvolverBuild()
     if (!ConvolverBuild.valid())
         return nullptr;
     std::unique_ptr<TConvFilter> built;
+    const auto release = [this] {
+        if (!LeftBehind.load(std::memory_order_acquire))
+            Live->Convolver.Release();
+    };
     try {
         built = ConvolverBuild.get();
     } catch (...) {
-        Live->Convolver.Release();
+        release();
         throw;
     }
-    Live->Convolver.Release();
+    release();
     return built;
 }
 
@@ -332,6 +364,25 @@ void TFilterThread::MatrixUpkeep(int capacity)
     }
 }
 
+// The up-sampler delays by its FIR's lag and half its taps (at the internal rate); the
+// output FIFO holds internal-rate samples whatever rate the device reads them at.
+void TFilterThread::PublishHeld()
+{
+    const double internal = static_cast<double>(InRate) * UpFactor;
+    double frames = 0;
+    for (const auto* place : {&EFXPlace, &ConvPlace, &EQPlace})
+        if (*place)
+            frames += (*place)->Held();
+    if (MatrixFilter)
+        frames += MatrixFilter->OutFIFO->FIFOs[0]->Stored();
+    double samples = OutFIFO->FIFOs[0]->Stored();
+    if (Upsampling && UpFilter) {
+        frames += UpFilter->OutFIFO->FIFOs[0]->Stored();
+        samples += 2.0 * UpFilter->BlockSize + (UpTaps - 1) / 2.0;
+    }
+    HeldSeconds.store(frames / InRate + samples / internal, std::memory_order_release);
+}
+
 int TFilterThread::Wanted() const
 {
     return EFXPlace->Wanted() + ConvPlace->Wanted() + EQPlace->Wanted();
@@ -347,8 +398,14 @@ TMChFIFO& TFilterThread::RunStages(TMChFIFO& source, int& n)
             n = out.Available();
         }
     };
+    // A stage may have held this thread past its owner's patience: then nothing more.
+    const auto abandoned = [this] { return LeftBehind.load(std::memory_order_acquire); };
     pass(EFXPlace->Run(*current, n));
+    if (abandoned())
+        return *current;
     pass(ConvPlace->Run(*current, n));
+    if (abandoned())
+        return *current;
     if (MatrixFilter) {
         MatrixFilter->Process(*current, *MatrixFilter->OutFIFO, n);
         pass(*MatrixFilter->OutFIFO);
@@ -390,12 +447,13 @@ void TFilterThread::Step()
         if (n > 0) {
             Streaming = true;
             TMChFIFO& staged = RunStages(*source, n);
+            if (LeftBehind.load(std::memory_order_acquire))
+                return;
             ViewStages();
-            OutFIFO->Step = static_cast<double>(internal) / OutRate;
-            OutFIFO->InterpType = Config.ReSampler.RFType;
-            OutFIFO->HalfWidth = Config.ReSampler.nRFFilterTaps / 2;
-            if (internal != OutRate)
-                OutFIFO->Interpolate = true;
+            // One set, published whole: the device thread reads every channel of a block with one.
+            const bool interpolate = internal != OutRate || OutFIFO->Reader().Interpolate;
+            OutFIFO->SetReader({static_cast<double>(internal) / OutRate, interpolate, Config.ReSampler.RFType,
+                                Config.ReSampler.nRFFilterTaps / 2});
             // The up-sampler's own FIFO serves as its staging input.
             TMChFIFO& destination = Upsampling ? *UpFilter->OutFIFO : *OutFIFO;
             RaiseRate(staged, destination, n);
@@ -403,6 +461,7 @@ void TFilterThread::Step()
                 UpFilter->Process(destination, *OutFIFO, deficit);
         }
     }
+    PublishHeld();
     Busy.store(false, std::memory_order_release);
 }
 

@@ -3,6 +3,7 @@
 #include "settings/livesettings.h"
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <future>
 #include <memory>
@@ -58,8 +59,15 @@ public:
     void Resume();
     void Run() { RunState.store(TRunState::Running, std::memory_order_release); }
     void Halt();
-    // Stops the loop, waits for the thread and frees the stages.
-    void Terminate();
+    // The owner gives up on a thread stuck in a stage and leaves this object behind: should
+    // the thread ever return, it touches nothing shared any more (the hand-over, which the
+    // next chain reads), finishes no step and frees only its own stages.
+    void Abandon();
+    // Stops the loop and waits for the thread (which frees the stages) up to StopTimeout.
+    // False when it did not end in time, e.g. inside a plug-in that never returns: it is
+    // reported and keeps running on this object, which the caller must then leave behind.
+    [[nodiscard]] bool Terminate();
+    std::chrono::milliseconds StopTimeout{5000};
 
     // The thread body's parts, callable directly (the offline renderer clocks them).
     void Setup();
@@ -92,6 +100,10 @@ public:
     double BufferSec = 0.5;
     std::atomic<TRunState> RunState{TRunState::Stopped};
     std::atomic<bool> Busy{false};
+    // Seconds of decoded sound inside the chain that the device has not yet been given:
+    // in the stages (their delays and FIFOs), the up-sampler and the output FIFO.
+    // Published at every step.
+    std::atomic<double> HeldSeconds{0.0};
 
 private:
     void StageUpkeep();
@@ -106,6 +118,7 @@ private:
     void MatrixUpkeep(int capacity);
     void ViewStages();
     int Wanted() const;
+    void PublishHeld();
     TMChFIFO& RunStages(TMChFIFO& source, int& n);
     void RaiseRate(TMChFIFO& source, TMChFIFO& destination, int n);
     int Nearest(double x) const;
@@ -116,6 +129,8 @@ private:
     TChainSwitches Switches;
     std::thread Thread;
     std::atomic<bool> Stop{false};
+    std::atomic<bool> LeftBehind{false};
+    std::atomic<bool> Ended{false}; // the thread has left its body
     TLiveSettings OwnLive;
     // The places of the effect, convolver and equaliser stages (made at Setup).
     std::unique_ptr<TStagePosition> EFXPlace, ConvPlace, EQPlace;

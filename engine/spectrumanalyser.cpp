@@ -56,7 +56,7 @@ bool TSpectrumAnalyser::BeginTap(int frames)
     // Announce the tap before looking at the FIFO, so Teardown either sees us or we see it gone.
     InTap.store(true);
     Tapping = TapFifo.load();
-    if (Tapping && Tapping->FIFOs[0]->Free() >= frames)
+    if (Tapping && Tapping->Free() >= frames)
         return true;
     InTap.store(false);
     return false;
@@ -134,7 +134,7 @@ void TSpectrumAnalyser::Teardown()
 bool TSpectrumAnalyser::PassDue() const
 {
     const TMChFIFO* fifo = TapFifo.load();
-    if (fifo && fifo->FIFOs[0]->Available() >= N)
+    if (fifo && fifo->Available() >= N)
         return true;
     return !Silent.load() && NowMs() - LastPassAt.load() >= kDecayStepMs;
 }
@@ -147,12 +147,14 @@ void TSpectrumAnalyser::Pass(int64_t nowMs)
     LastTime = nowMs;
     HasLastTime = true;
     LastPassAt = nowMs;
-    if (!Active() || TapFIFO->FIFOs[0]->Available() < N) {
+    // Whole frames only: the driver thread may be between the channels of a tap, and a
+    // channel read or skipped without its samples would stay behind the others.
+    if (!Active() || TapFIFO->Available() < N) {
         Silent = AllUnseen(Levels) && AllUnseen(PeakLevels);
         return;
     }
     // Only the newest block matters: the display never lags by more than one block.
-    while (TapFIFO->FIFOs[0]->Available() >= 2 * N)
+    while (TapFIFO->Available() >= 2 * N)
         for (int c = 0; c < TapFIFO->Channels; ++c)
             TapFIFO->FIFOs[c]->Skip(N);
     for (int c = 0; c < Channels(); c += 2)

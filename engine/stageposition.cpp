@@ -58,6 +58,16 @@ void TStagePosition::Replace(std::unique_ptr<TFilterStage> next, int leadIn, int
     Phase = TPhase::FadeOut;
 }
 
+double TStagePosition::Held() const
+{
+    double held = Mix.FIFOs[0]->Stored() + Feed.FIFOs[0]->Stored();
+    if (Hold)
+        held += Hold->FIFOs[0]->Stored();
+    if (Current)
+        held += Drain + Current->OutFIFO->FIFOs[0]->Stored();
+    return held;
+}
+
 TMChFIFO& TStagePosition::Run(TMChFIFO& in, int n)
 {
     if (Phase == TPhase::Through && Mix.Available() == 0 && (!Hold || Hold->Available() == 0)) {

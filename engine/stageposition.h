@@ -34,6 +34,9 @@ public:
     TFilterStage* Stage() const { return Current.get(); }
     // Input frames the position wants beyond the chain's own need: a lead-in to drop.
     int Wanted() const { return Phase == TPhase::Prime ? LeadLeft : 0; }
+    // Input frames of content the position holds that have not come out yet: what its
+    // stage holds in itself and in its output, and what waits in the fades' FIFOs.
+    double Held() const;
     // Takes up to `n` frames of `in`; returns the FIFO holding the position's output.
     TMChFIFO& Run(TMChFIFO& in, int n);
     // Frees the stages (teardown).

@@ -64,6 +64,11 @@ TWaveOutput::TWaveOutput(std::vector<std::string> deviceNames) : DeviceNames(std
     SetFormat(44100, 16);
 }
 
+TWaveOutput::TWaveOutput(TCallerRenders) : TWaveOutput(std::vector<std::string>{})
+{
+    RenderedByCaller = true;
+}
+
 TWaveOutput::~TWaveOutput() { CloseOutput(); }
 
 int TWaveOutput::BufferFactor(int rate)
@@ -122,6 +127,9 @@ bool TWaveOutput::OpenOutput(int channels)
     Pairs = (channels + 1) / 2;
     const size_t bytes = size_t(Format.BlockAlign) * size_t(BufLen);
     bool opened = true;
+    FailedDevice.clear();
+    Failure = TWaveOpenFailure::None;
+    FailureDetail.clear();
     for (int p = 0; p < Pairs; ++p) {
         TPair& pair = PairData[size_t(p)];
         pair.Buffers.assign(size_t(BufCount), std::vector<uint8_t>(bytes));
@@ -132,8 +140,18 @@ bool TWaveOutput::OpenOutput(int channels)
         }
         pair.FreeCount.store(BufCount);
         const std::string pcm = TAlsaWaveOut::PcmName(DeviceNames, PairDevice[size_t(p)]);
-        if (TAlsaWaveOut::Open(&pair.Handle, pcm, Format, &DoneProc, this) != WaveOk)
+        TWaveOpenFailure why = TWaveOpenFailure::None;
+        std::string detail;
+        if (RenderedByCaller) {
+            pair.Handle = nullptr;
+        } else if (TAlsaWaveOut::Open(&pair.Handle, pcm, Format, &DoneProc, this, &why, &detail) != WaveOk) {
             opened = false;
+            FailedDevice = pcm.empty() ? "#" + std::to_string(PairDevice[size_t(p)]) : pcm;
+            Failure = why;
+            FailureDetail = detail;
+        } else {
+            pair.Handle->StopTimeout = CloseTimeout;
+        }
     }
     FillIndex = WriteIndex = Pending = 0;
     ChannelBufs.assign(size_t(channels), std::vector<int32_t>(size_t(BufLen), 0));
@@ -263,6 +281,7 @@ void TWaveOutput::ClosePair(TPair& pair)
             ReportAbandoned("a wave output device", CloseTimeout);
             LeaveBehind(pair.Headers.release());
             LeaveBehind(new std::vector<std::vector<uint8_t>>(std::move(pair.Buffers)));
+            TAlsaWaveOut::Abandon(pair.Handle);
         } else if (TAlsaWaveOut::Close(pair.Handle) == WaveStillPlaying) {
             pair.Handle->Reset();
             TAlsaWaveOut::Close(pair.Handle);
@@ -272,6 +291,26 @@ void TWaveOutput::ClosePair(TPair& pair)
     pair.Headers.reset();
     pair.Buffers.clear();
     pair.FreeCount.store(0);
+}
+
+bool TWaveOutput::DeviceLost() const
+{
+    if (OutState.load() < TOutState::Open)
+        return false;
+    for (int p = 0; p < Pairs; ++p)
+        if (const TAlsaWaveOut* handle = PairData[size_t(p)].Handle; handle && handle->Lost())
+            return true;
+    return false;
+}
+
+double TWaveOutput::QueuedSeconds() const
+{
+    if (OutState.load() < TOutState::Open || Pairs == 0 || Format.SamplesPerSec == 0)
+        return 0;
+    const TPair& pair = PairData[0];
+    const int busy = std::max(0, BufCount - pair.FreeCount.load());
+    const double alsa = pair.Handle ? static_cast<double>(pair.Handle->AlsaDelay()) : 0.0;
+    return (static_cast<double>(busy) * BufLen + alsa) / Format.SamplesPerSec;
 }
 
 bool TWaveOutput::StartForChain(int device, int bufferNum, int bufferSize, int outRate)

@@ -38,6 +38,10 @@ public:
     TWaveOutput();
     // Devices named by the caller (device i opens the ALSA PCM deviceNames[i]).
     explicit TWaveOutput(std::vector<std::string> deviceNames);
+    // No device at all: the output opens without one, renders its pre-fill and nothing
+    // more, and the caller renders the rest (tests that clock the chain themselves).
+    enum TCallerRenders { CallerRenders };
+    explicit TWaveOutput(TCallerRenders);
     ~TWaveOutput();
     TWaveOutput(const TWaveOutput&) = delete;
     TWaveOutput& operator=(const TWaveOutput&) = delete;
@@ -54,8 +58,14 @@ public:
     // 65535 stands for -1, the default device. Only while closed.
     void SetPairDevice(int pair, int device);
     // Opens a device per pair, allocates the buffers and starts the timer. True when
-    // every device opened; a device that did not open stays silent.
+    // every device opened; a device that did not open stays silent, and FailedDevice,
+    // Failure and FailureDetail say which one and why.
     [[nodiscard]] bool OpenOutput(int channels);
+    // A device of the open output went away while playing.
+    bool DeviceLost() const;
+    // Seconds of sound rendered for the device that it has not played yet: its queued
+    // buffers and what ALSA holds.
+    double QueuedSeconds() const;
     void FillOne();
     void Flush();
     void CloseOutput();
@@ -74,6 +84,11 @@ public:
     std::chrono::milliseconds CloseTimeout{2000};
     int DeviceCount = 0;
     std::vector<std::string> DeviceNames;
+    bool RenderedByCaller = false;
+    // The PCM of the last device that failed to open, and why (main thread).
+    std::string FailedDevice;
+    TWaveOpenFailure Failure = TWaveOpenFailure::None;
+    std::string FailureDetail;
     std::array<int, MaxPairs> PairDevice{};
     int BufCount = 4;
     int BufLen = 2048;

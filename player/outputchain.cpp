@@ -1,5 +1,6 @@
 #include "player/outputchain.h"
 
+#include "base/boundedwait.h"
 #include "base/mainthread.h"
 #include "dsp/pluginhost.h"
 #include "engine/decoder.h"
@@ -95,7 +96,12 @@ void TOutputChain::Stop()
         return;
     Chain->Halt();
     Stage.Stop();
-    Chain->Terminate();
+    if (!Chain->Terminate()) {
+        // Still inside a stage (a plug-in that does not return): it keeps what it uses.
+        Chain->Abandon();
+        LeaveBehind(Chain.release());
+        return;
+    }
     if (!Chain->Idle.load())
         Chain->Teardown();
     Chain.reset();

@@ -35,16 +35,48 @@ void TPlaybackControl::Tick()
     EndOfPlayback();
     TakeCommand();
     Advance();
+    State.HeardMs.store(HeardPositionMs(), std::memory_order_release);
 }
 
 // A lost device renders nothing more, so the list would never end: stop as for "Stop".
+// A pro-audio host that someone else's start has replaced is lost to the player too.
 void TPlaybackControl::NoticeDeviceLoss()
 {
-    if (!State.OutputRunning || Config.Output.nDriverType != 1 || Lost || !asioDeviceLost())
+    if (!State.OutputRunning || Lost)
+        return;
+    if (RunningDriver == 1 && asioRunningHost() == RunningHost && !asioDeviceLost())
+        return;
+    if (RunningDriver == 0 && !Output.DeviceLost())
+        return;
+    if (RunningDriver != 0 && RunningDriver != 1)
         return;
     Lost = true;
     RestartPending = false;
+    Fail(TDeviceProblem::Lost, RunningDevice, "");
     State.Command.Post("Stop");
+}
+
+void TPlaybackControl::Fail(TDeviceProblem problem, std::string device, std::string detail)
+{
+    Failure.Problem = problem;
+    Failure.Device = std::move(device);
+    Failure.Detail = std::move(detail);
+    ++Failure.Serial;
+}
+
+// The device did not start: the player stops as for "Stop", the track closed, so
+// nothing pretends to play.
+void TPlaybackControl::GiveUpStart()
+{
+    if (State.OutputRunning) {
+        StopOutput(true);
+    } else {
+        Decoder.StopSource();
+        Decoder.CloseSource();
+        Decoder.FIFO.Reset();
+    }
+    State.Paused = false;
+    RestartPending = false;
 }
 
 // The list has played out: the decoder is at its end and the device keeps finding
@@ -61,13 +93,14 @@ void TPlaybackControl::EndOfPlayback()
 
 int TPlaybackControl::QueuedBlocks() const
 {
-    return Config.Output.nDriverType == 1 ? 2 : Config.MME.nBufferNum;
+    const int driver = State.OutputRunning ? RunningDriver : Config.Output.nDriverType;
+    return driver == 1 ? 2 : Config.MME.nBufferNum;
 }
 
 void TPlaybackControl::TakeCommand()
 {
     const std::string command = State.Command.Peek();
-    if (command.empty() || Decoder.Busy)
+    if (command.empty() || Decoder.Busy || Holds > 0)
         return;
     State.Command.Take();
     const bool automatic = AutoAdvance;
@@ -123,12 +156,13 @@ void TPlaybackControl::StopIfNothingOpen()
 // Drained: the device has asked for more blocks than it queues since the chain ran dry.
 void TPlaybackControl::RestartWhenDrained()
 {
-    if (!RestartPending || !State.OutputRunning || Chain.Stage.EmptyReads.load() <= QueuedBlocks())
+    if (!RestartPending || !State.OutputRunning || Holds > 0 || Chain.Stage.EmptyReads.load() <= QueuedBlocks())
         return;
     RestartPending = false;
     StopOutput(false);
     StartOutput();
-    Decoder.PlaySource();
+    if (State.OutputRunning)
+        Decoder.PlaySource();
 }
 
 void TPlaybackControl::PlayCommand(const std::string& command)
@@ -146,13 +180,16 @@ void TPlaybackControl::PlayCommand(const std::string& command)
         if (Decoder.IsOpen) {
             if (!State.OutputRunning)
                 StartOutput();
-            if (static_cast<int>(Decoder.Format.nSamplesPerSec) == Chain.InRate()) {
+            if (!State.OutputRunning) {
+                // The device did not start; the failure says why.
+            } else if (static_cast<int>(Decoder.Format.nSamplesPerSec) == Chain.InRate()) {
                 Chain.Stage.EmptyReads = 0;
             } else {
                 StopOutput(false);
                 StartOutput();
             }
-            Decoder.PlaySource();
+            if (State.OutputRunning)
+                Decoder.PlaySource();
         } else {
             Playlist.MarkFailed(answer);
             State.Command.Post("Play");
@@ -195,6 +232,17 @@ void TPlaybackControl::Advance()
     State.EndOfList = true;
 }
 
+double TPlaybackControl::HeardPositionMs()
+{
+    const double position = Decoder.GetPositionMs();
+    if (!State.OutputRunning || !Chain.Running() || Chain.InRate() <= 0)
+        return position;
+    double held = Decoder.FIFO.FIFOs[0]->Stored() / Chain.InRate() + Chain.Filter().HeldSeconds.load();
+    if (RunningDriver == 0)
+        held += Output.QueuedSeconds();
+    return std::max(0.0, position - 1000 * held);
+}
+
 void TPlaybackControl::OpenTrack(const std::string& file)
 {
     Decoder.OpenSource(file);
@@ -215,9 +263,19 @@ void TPlaybackControl::StartOutput()
         return;
     SetRenderStage(&Chain.Stage);
     Output.SetRender(&RenderOutput);
+    RunningDriver = 0;
+    RunningDevice = TAlsaWaveOut::PcmName(Output.DeviceNames, Config.MME.Device0);
     Opened = Output.StartForChain(Config.MME.Device0, Config.MME.nBufferNum, Config.MME.nBufferSize,
                                          Chain.Plan().OutRate);
     State.OutputRunning = true;
+    if (!Opened) {
+        const TDeviceProblem problem = Output.Failure == TWaveOpenFailure::NoDevice ? TDeviceProblem::NotFound
+                                       : Output.Failure == TWaveOpenFailure::Busy   ? TDeviceProblem::Busy
+                                       : Output.Failure == TWaveOpenFailure::Format ? TDeviceProblem::FormatRefused
+                                                                                    : TDeviceProblem::Other;
+        Fail(problem, Output.FailedDevice, Output.FailureDetail);
+        GiveUpStart();
+    }
 }
 
 // The pro-audio path: the driver starts first (silent until the chain exists), so its
@@ -235,6 +293,7 @@ void TPlaybackControl::StartASIO()
     SetRenderStage(nullptr);
     TASIOPlayback::Prepare(channels, Config.ASIO.ChAssign0, pair);
     const std::string driver = Config.ASIO.DriverName;
+    RunningDevice = driver;
     Opened = asioStart(driver.c_str(), &TASIOPlayback::Render);
     const int wanted = ChooseOutputRate(Config.ReSampler, Config.Output,
                                         static_cast<int>(Decoder.Format.nSamplesPerSec))
@@ -250,11 +309,20 @@ void TPlaybackControl::StartASIO()
             deviceRate = static_cast<int>(std::lround(rate));
         }
     }
+    RunningHost = asioRunningHost();
+    if (!Opened) {
+        asioStopHost(RunningHost);
+        RunningHost = 0;
+        Fail(TDeviceProblem::DidNotStart, driver, "");
+        GiveUpStart();
+        return;
+    }
     if (!Chain.Start(true, channels, deviceRate)) {
-        asioStop();
+        asioStopHost(RunningHost);
         return;
     }
     SetRenderStage(&Chain.Stage);
+    RunningDriver = 1;
     State.OutputRunning = true;
 }
 
@@ -264,10 +332,7 @@ void TPlaybackControl::StopOutput(bool closeDecoder)
         return;
     // Device, then chain, then decoder: each FIFO is reset only once neither its
     // writer nor its reader runs, so no stale block plays at the next start.
-    if (Config.Output.nDriverType == 1)
-        asioStop();
-    else
-        Output.CloseOutput();
+    StopDevice();
     SetRenderStage(nullptr);
     Chain.Stop();
     if (closeDecoder) {
@@ -276,6 +341,16 @@ void TPlaybackControl::StopOutput(bool closeDecoder)
         Decoder.FIFO.Reset();
     }
     State.OutputRunning = false;
+}
+
+void TPlaybackControl::StopDevice()
+{
+    if (RunningDriver == 1)
+        asioStopHost(RunningHost);
+    else if (RunningDriver == 0)
+        Output.CloseOutput();
+    RunningDriver = -1;
+    RunningHost = 0;
 }
 
 } // namespace marlix

@@ -67,6 +67,9 @@ public:
     std::atomic<int> EditRequest{0}; // 0, or 1 effects, 2 convolver, 3 matrix, 4 equaliser
     std::atomic<bool> MeasureRequest{false}; // the DSP window asks for the measurement
     std::atomic<int> DSPChangeCount{0};
+    // The position of what is heard now, in ms of the open track (the control loop sets
+    // it every tick): what the transport clock, the seek bar and MPRIS show.
+    std::atomic<double> HeardMs{0.0};
     // Set by the browser's favourites menu: the main window opens a new favourite search.
     std::atomic<bool> NewFavoriteRequest{false};
 };

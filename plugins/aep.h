@@ -8,9 +8,10 @@
 // of the library is one effect instance. Build plug-ins with hidden visibility for
 // everything but these exports, so that copies never share a symbol.
 //
-// Threads: Show, Hide, GetData, SetData and the loading calls come from the player's
-// main thread; Clear, PostWave and PostWaveData come from the audio pipeline's thread,
-// which must not block, allocate or wait on the main thread.
+// Threads: Show, Hide, Start, GetData, SetData and the loading calls come from the
+// player's main thread; Clear, PostWave and PostWaveData come from the audio pipeline's
+// thread, which must not block, allocate or wait on the main thread. The player never
+// calls GetData or SetData while a block is being processed.
 
 #include <stdint.h>
 
@@ -41,9 +42,10 @@ typedef void (*TAEPGetData)(void** data, int32_t* size);
 // Non-zero when the plug-in is a synthesiser.
 typedef int32_t (*TAEPGetIsSSynth)(void);
 
-// Show: open the editor window. Hide: close it. Clear: reset the effect's internal state
-// (delay lines, filter memories) before the next block. Destroy: the last call before the
-// library is released.
+// Show: open the editor window. Hide: close it. Start: called once when the plug-in is
+// loaded into an effect slot, before its first block. Clear: reset the effect's internal
+// state (delay lines, filter memories) before the next block. Destroy: the last call
+// before the library is released. Stop is looked up and kept, never called.
 typedef void (*TAEPAction)(void);
 
 // Processes one block in place: `channels` pointers to `count` 32-bit float samples each.

@@ -2,8 +2,9 @@
 # Builds a Release tree and runs the benchmarks (Google Benchmark), then times the
 # same FIR and convolution work with sox, ffmpeg and BruteFIR where installed and
 # prints our figures beside theirs; then the desktop player's footprint (CPU while idle and
-# playing, memory, start-up); last, the browser on a 20 000-file music folder,
-# whose cached root pop-up must open within 100 ms. Extra arguments go to the benchmark program,
+# playing, memory, start-up), the browser on a 20 000-file music folder, whose cached root
+# pop-up must open within 100 ms, and last the library server under load. Extra arguments
+# go to the benchmark program,
 # e.g. scripts/bench.sh --benchmark_filter=FIR
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -47,3 +48,7 @@ if not medians or over:
     print("browser pop-up: over the limit" if over else "browser pop-up: no result", file=sys.stderr)
     sys.exit(1)
 PY
+
+# The library server: searches per second and p99 latency for 50 clients while 200 slow
+# clients hold connections, on SQLite and on a private PostgreSQL.
+build-release/bench/marlix_library_bench --seconds 10

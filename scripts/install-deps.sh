@@ -13,10 +13,12 @@ PACKAGES=(
   libavformat-dev libavcodec-dev libavutil-dev libswresample-dev ffmpeg sox
   libfftw3-dev
   libcurl4-openssl-dev libcpp-httplib-dev libsqlite3-dev
+  libmicrohttpd-dev libpq-dev postgresql
   qt6-webengine-dev
   ladspa-sdk
   xvfb xauth x11-utils fonts-noto-cjk
   dbus-daemon dbus-bin
+  pipewire pipewire-bin wireplumber pipewire-alsa pipewire-jack libpipewire-0.3-dev
   python3
 )
 

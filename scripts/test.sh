@@ -22,10 +22,10 @@ echo "== thread sanitizer build (threaded tests)"
 cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMARLIX_TSAN=ON -DMARLIX_BENCH=OFF -DMARLIX_WERROR=ON >/dev/null
 # The offline renders run the command-line program, whose feed and render threads overlap.
 cmake --build build-tsan -j "$jobs" --target test_base test_dsp test_engine test_player itest_online \
-  e2e_app marlixaudio-cli
+  itest_engine e2e_app marlixaudio-cli test_server itest_server marlixaudio-library
 tsan_status=0
 (cd build-tsan && TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
-   ctest -R 'HandOver|FIFOThreads|MainThread\.|AdditionLoader\.|FilterThreadTest\.|FIRFilterTest\.|ConvFilter\.|ReportPoster\.|HelperThread\.|OutputStageTest\.|Cli\.(Render|Convolver|ShortConvolver|UpSampling|Equaliser|Matrix)' \
+   ctest -R 'HandOver|FIFOThreads|MainThread\.|AdditionLoader\.|FilterThreadTest\.|FIRFilterTest\.|ConvFilter\.|ReportPoster\.|HelperThread\.|OutputStageTest\.|PluginHostTest\.MainThreadCalls|ASIOHost\.|WaveOutputDevice\.CloseGivesUp|PlaybackControlTest\.(CommandsWait|StopStops)|Cli\.(Render|Convolver|ShortConvolver|UpSampling|Equaliser|Matrix)|Inet\.(DownloadThread|RemovingTheRunning|SearchNews)|Sqlite/Catalogue\.Concurrent|Http\.(SlowClients|ConnectionsPerAddress)' \
    -j "$jobs" --output-on-failure --timeout 600) || tsan_status=$?
 
 echo "== release build (all tests)"

@@ -2,11 +2,13 @@
 
 #include "online/playcount.h"
 
-#include <httplib.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <climits>
 #include <filesystem>
-#include <fstream>
 
 namespace marlix {
 
@@ -68,15 +70,65 @@ std::string SafeHost(const std::string& host)
     return ok ? host : "";
 }
 
-} // namespace
-
-TLibraryServer::TLibraryServer(TCatalogue& catalogue, std::string newsPage)
-    : Catalogue(catalogue), News(std::move(newsPage)), Http(std::make_unique<httplib::Server>())
+THttpResponse Error(int status)
 {
-    Routes();
+    THttpResponse r;
+    r.Status = status;
+    r.Body = "error\r\n";
+    return r;
 }
 
-TLibraryServer::~TLibraryServer() = default;
+// The 16 hexadecimal digits that follow `prefix` in `path`, or "" when they do not; `rest`
+// gets what follows them.
+std::string IdAfter(const std::string& path, const std::string& prefix, std::string& rest)
+{
+    if (!path.starts_with(prefix) || path.size() < prefix.size() + 16)
+        return "";
+    const std::string id = path.substr(prefix.size(), 16);
+    if (!std::all_of(id.begin(), id.end(), [](unsigned char c) { return std::isxdigit(c); }))
+        return "";
+    rest = path.substr(prefix.size() + 16);
+    return id;
+}
+
+// "." and a word of letters, digits or "_".
+bool IsDotWord(const std::string& text)
+{
+    return text.size() >= 2 && text[0] == '.' &&
+           std::all_of(text.begin() + 1, text.end(), [](unsigned char c) { return std::isalnum(c) || c == '_'; });
+}
+
+// Where the open file really is, every symbolic link resolved.
+std::string RealPath(int fd, const std::string& fallback)
+{
+    char path[PATH_MAX];
+    const auto n = readlink(("/proc/self/fd/" + std::to_string(fd)).c_str(), path, sizeof path);
+    if (n > 0 && static_cast<size_t>(n) < sizeof path)
+        return std::string(path, static_cast<size_t>(n));
+    std::error_code ec;
+    const auto real = std::filesystem::canonical(fallback, ec);
+    return ec ? "" : real.string();
+}
+
+// A file is served only from inside the folder it was imported from. Tracks catalogued
+// before the folder was kept are held to the folder their path names.
+bool IsInside(const std::string& real, const TTrackFile& t)
+{
+    std::string root = t.Root.empty() ? std::filesystem::path(t.Location).parent_path().string() : t.Root;
+    if (root.empty())
+        return false;
+    if (!root.ends_with('/'))
+        root += '/';
+    return real.starts_with(root);
+}
+
+} // namespace
+
+TLibraryServer::TLibraryServer(TCatalogue& catalogue, std::string newsPage, THttpLimits limits)
+    : Catalogue(catalogue), News(std::move(newsPage)),
+      Http(limits, [this](const THttpRequest& request) { return Answer(request); })
+{
+}
 
 std::string TLibraryServer::EscapeValue(const std::string& value)
 {
@@ -137,106 +189,118 @@ bool TLibraryServer::CountReport(const std::string& body)
     for (const std::string& id : Catalogue.IdsStartingWith(code.substr(0, 8)))
         for (int day = today - 1; day <= today + 1; ++day) // the player's date may differ by a day
             if (TPlayCountReport::CheckCode(id, nonce, day) == code)
-                return Catalogue.CountPlay(id, today / 7);
+                return Catalogue.CountReportedPlay(id, today / 7, nonce, day);
     return false;
 }
 
-void TLibraryServer::Routes()
+THttpResponse TLibraryServer::Answer(const THttpRequest& req)
 {
-    httplib::Server& s = *Http;
-    s.set_payload_max_length(64 * 1024);
-    s.set_error_handler([](const httplib::Request&, httplib::Response& res) {
-        if (res.body.empty())
-            res.set_content("error\r\n", "text/plain");
-    });
-    s.set_exception_handler([](const httplib::Request&, httplib::Response& res, std::exception_ptr) {
-        res.status = 500;
-        res.set_content("error\r\n", "text/plain");
-    });
-    s.Get(kSearchPath, [this](const httplib::Request& req, httplib::Response& res) {
-        const auto q = req.target.find('?');
-        const auto answer = SearchAnswer(q == std::string::npos ? "" : req.target.substr(q + 1),
-                                         req.get_header_value("Host"));
-        if (!answer) {
-            res.status = 400;
-            res.set_content("error\r\n", "text/plain");
-            return;
-        }
-        res.set_content(*answer, "text/plain; charset=utf-8");
-    });
-    s.Post(kCountPath, [this](const httplib::Request& req, httplib::Response& res) {
-        const bool counted = CountReport(req.body);
-        res.status = counted ? 200 : 400;
-        res.set_content(counted ? "OK\r\n" : "NG\r\n", "text/plain");
-    });
-    s.Get(R"(/tonkara/files/([0-9A-Fa-f]{16})\.(\w+))", [this](const httplib::Request& req, httplib::Response& res) {
-        const auto t = Catalogue.Track(req.matches[1]);
-        std::error_code ec;
-        if (!t || IsUrl(t->Location) || !std::filesystem::is_regular_file(t->Location, ec)) {
-            res.status = 404;
-            return;
-        }
-        const auto size = std::filesystem::file_size(t->Location, ec);
-        auto file = std::make_shared<std::ifstream>(t->Location, std::ios::binary);
-        res.set_content_provider(static_cast<size_t>(size), MimeOf(Extension(t->Location)),
-                                 [file](size_t offset, size_t length, httplib::DataSink& sink) {
-                                     char buffer[16384];
-                                     file->seekg(static_cast<std::streamoff>(offset));
-                                     const auto n = std::min(length, sizeof buffer);
-                                     file->read(buffer, static_cast<std::streamsize>(n));
-                                     const auto got = file->gcount();
-                                     return got > 0 && sink.write(buffer, static_cast<size_t>(got));
-                                 });
-    });
-    s.Get(R"(/tonkara/track/([0-9A-Fa-f]{16})\.html)", [this](const httplib::Request& req, httplib::Response& res) {
-        const auto t = Catalogue.Track(req.matches[1]);
-        if (!t) {
-            res.status = 404;
-            return;
-        }
-        const std::string base = BaseUrl(req.get_header_value("Host"));
-        const std::string mp3 = IsUrl(t->Location) ? t->Location : base + "files/" + t->Id + "." + Extension(t->Location);
-        std::string page = "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\"><title>" + Html(t->Title) +
-                           "</title></head><body>\n<h1>" + Html(t->Title) + "</h1>\n<p>" + Html(t->Artist) + " / " +
-                           Html(t->Genre) + " / " + Html(t->Date) + "</p>\n<p>" + Html(t->Page) + "</p>\n" +
-                           "<p>再生回数: " + std::to_string(t->Plays) + "</p>\n<p><a id=\"play\" href=\"" + Html(mp3) +
-                           "\">" + Html(t->Title) + "</a></p>\n</body></html>\n";
-        res.set_content(page, "text/html; charset=utf-8");
-    });
-    s.Get("/tonkara/genres.txt", [this](const httplib::Request&, httplib::Response& res) {
+    const bool get = req.Method == "GET" || req.Method == "HEAD";
+    std::string rest;
+    if (get && req.Path == kSearchPath) {
+        const auto answer = SearchAnswer(req.Query, req.Header("Host"));
+        if (!answer)
+            return Error(400);
+        return {200, "text/plain; charset=utf-8", *answer, {}};
+    }
+    if (req.Method == "POST" && req.Path == kCountPath) {
+        const bool counted = CountReport(req.Body);
+        return {counted ? 200 : 400, "text/plain", counted ? "OK\r\n" : "NG\r\n", {}};
+    }
+    if (!get)
+        return Error(404);
+    if (const auto id = IdAfter(req.Path, "/tonkara/files/", rest); !id.empty() && IsDotWord(rest))
+        return File(id, req.Header("Range"));
+    if (const auto id = IdAfter(req.Path, "/tonkara/track/", rest); !id.empty() && rest == ".html")
+        return TrackPage(id, req.Header("Host"));
+    if (req.Path == "/tonkara/genres.txt") {
         std::string text;
         for (const auto& g : Catalogue.Genres())
             text += g + "\r\n";
-        res.set_content(text, "text/plain; charset=utf-8");
-    });
-    s.Get("/tonkara/info.html", [this](const httplib::Request&, httplib::Response& res) {
-        res.set_content(News, "text/html; charset=utf-8");
-    });
-    s.Get(R"(/tonkara/(index\.html)?)", [this](const httplib::Request& req, httplib::Response& res) {
-        const std::string base = BaseUrl(req.get_header_value("Host"));
-        std::string page = "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\"><title>Tonkara</title></head><body>\n"
-                           "<h1>Tonkara</h1>\n<ul>\n";
-        for (const auto& t : Catalogue.Newest(50))
-            page += "<li><a href=\"" + base + "track/" + t.Id + ".html\">" + Html(t.Artist) + " - " + Html(t.Title) +
-                    "</a></li>\n";
-        res.set_content(page + "</ul>\n</body></html>\n", "text/html; charset=utf-8");
-    });
+        return {200, "text/plain; charset=utf-8", text, {}};
+    }
+    if (req.Path == "/tonkara/info.html")
+        return {200, "text/html; charset=utf-8", News, {}};
+    if (req.Path == "/tonkara/" || req.Path == "/tonkara/index.html")
+        return Index(req.Header("Host"));
+    return Error(404);
+}
+
+THttpResponse TLibraryServer::File(const std::string& id, const std::string& range)
+{
+    const auto t = Catalogue.File(id);
+    if (!t || IsUrl(t->Location))
+        return Error(404);
+    // Opened first and checked where it really is, so a link swapped in meanwhile cannot
+    // lead elsewhere.
+    const int fd = open(t->Location.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    struct stat st {};
+    if (fd < 0 || fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || !IsInside(RealPath(fd, t->Location), *t)) {
+        if (fd >= 0)
+            close(fd);
+        return Error(404);
+    }
+    const auto size = static_cast<uint64_t>(st.st_size);
+    const auto part = TByteRange::Parse(range, size);
+    THttpResponse r{200, MimeOf(Extension(t->Location)), "", {{"Accept-Ranges", "bytes"}}};
+    if (part.Kind == TByteRange::TKind::Unsatisfiable) {
+        close(fd);
+        r = Error(416);
+        r.Headers.emplace_back("Content-Range", "bytes */" + std::to_string(size));
+        return r;
+    }
+    if (part.Kind == TByteRange::TKind::Part) {
+        r.Status = 206;
+        r.Headers.emplace_back("Content-Range", "bytes " + std::to_string(part.Offset) + "-" +
+                                                    std::to_string(part.Offset + part.Length - 1) + "/" +
+                                                    std::to_string(size));
+    }
+    r.File = fd;
+    r.FileOffset = part.Offset;
+    r.FileLength = part.Length;
+    return r;
+}
+
+THttpResponse TLibraryServer::TrackPage(const std::string& id, const std::string& host)
+{
+    const auto t = Catalogue.Track(id);
+    if (!t)
+        return Error(404);
+    const std::string base = BaseUrl(host);
+    const std::string mp3 = IsUrl(t->Location) ? t->Location : base + "files/" + t->Id + "." + Extension(t->Location);
+    std::string page = "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\"><title>" + Html(t->Title) +
+                       "</title></head><body>\n<h1>" + Html(t->Title) + "</h1>\n<p>" + Html(t->Artist) + " / " +
+                       Html(t->Genre) + " / " + Html(t->Date) + "</p>\n<p>" + Html(t->Page) + "</p>\n" +
+                       "<p>再生回数: " + std::to_string(t->Plays) + "</p>\n<p><a id=\"play\" href=\"" + Html(mp3) +
+                       "\">" + Html(t->Title) + "</a></p>\n</body></html>\n";
+    return {200, "text/html; charset=utf-8", page, {}};
+}
+
+THttpResponse TLibraryServer::Index(const std::string& host)
+{
+    const std::string base = BaseUrl(host);
+    std::string page = "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\"><title>Tonkara</title></head><body>\n"
+                       "<h1>Tonkara</h1>\n<ul>\n";
+    for (const auto& t : Catalogue.Newest(50))
+        page += "<li><a href=\"" + base + "track/" + t.Id + ".html\">" + Html(t.Artist) + " - " + Html(t.Title) +
+                "</a></li>\n";
+    return {200, "text/html; charset=utf-8", page + "</ul>\n</body></html>\n", {}};
 }
 
 int TLibraryServer::Bind(const std::string& address, int port)
 {
-    Port = port == 0 ? Http->bind_to_any_port(address) : (Http->bind_to_port(address, port) ? port : -1);
+    Port = Http.Bind(address, port);
     return Port;
 }
 
 bool TLibraryServer::Listen()
 {
-    return Http->listen_after_bind();
+    return Http.Listen();
 }
 
 void TLibraryServer::Stop()
 {
-    Http->stop();
+    Http.Stop();
 }
 
 } // namespace marlix

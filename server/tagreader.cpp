@@ -59,16 +59,30 @@ std::optional<TCatalogueTrack> ReadTrackTags(const std::string& file)
 
 std::vector<TCatalogueTrack> ReadFolderTags(const std::string& folder, std::vector<std::string>& skipped)
 {
-    std::vector<fs::path> files;
     std::error_code ec;
+    const fs::path root = fs::canonical(folder, ec);
+    if (ec)
+        return {};
+    std::vector<fs::path> files; // named through `folder` as given, so their ids stay as they were
+    // Links are not followed into folders, and an entry that cannot be examined (a link
+    // that loops or leads nowhere) is passed over, not allowed to end the walk.
     for (auto it = fs::recursive_directory_iterator(folder, fs::directory_options::skip_permission_denied, ec);
-         !ec && it != fs::recursive_directory_iterator(); it.increment(ec))
-        if (it->is_regular_file() && IsAudioName(it->path()))
+         !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
+        std::error_code entry;
+        if (!IsAudioName(it->path()))
+            continue;
+        if (it->is_regular_file(entry))
             files.push_back(it->path());
+        else if (entry)
+            skipped.push_back(it->path().string());
+    }
     std::sort(files.begin(), files.end());
     std::vector<TCatalogueTrack> tracks;
+    const std::string inside = root.string() + (root.string().ends_with('/') ? "" : "/");
     for (const auto& p : files) {
-        if (auto t = ReadTrackTags(p.string()))
+        std::error_code real;
+        auto t = fs::canonical(p, real).string().starts_with(inside) ? ReadTrackTags(p.string()) : std::nullopt;
+        if (t)
             tracks.push_back(std::move(*t));
         else
             skipped.push_back(p.string());

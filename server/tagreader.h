@@ -11,8 +11,9 @@ namespace marlix {
 // name without extension), artist, genre and date. nullopt when FFmpeg cannot open it.
 std::optional<TCatalogueTrack> ReadTrackTags(const std::string& file);
 
-// Every audio file under `folder` (sorted), read into tracks. Files FFmpeg cannot open
-// are listed in `skipped`.
+// Every audio file under `folder` (sorted), read into tracks. Files FFmpeg cannot open,
+// links that lead out of the folder and entries that cannot be examined are listed in
+// `skipped`.
 std::vector<TCatalogueTrack> ReadFolderTags(const std::string& folder, std::vector<std::string>& skipped);
 
 } // namespace marlix

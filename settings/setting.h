@@ -41,7 +41,9 @@ public:
     void Save(TIniFile& ini, const std::string& section) const;
     void Load(const TIniFile& ini, const std::string& section);
 
-    int Device0 = 0;
+    // -1 is the system's default output (ALSA's "default": PipeWire or PulseAudio on a
+    // desktop), which a fresh program folder plays on; 0 … the PCMs of ALSA's list.
+    int Device0 = -1;
     int nBufferSize = 2048;
     int nBufferNum = 4;
 };

@@ -92,8 +92,6 @@ void TEffectPage::ChoosePlugin(int slot, int item)
     if (!host->LoadPlugin(slot, host->Catalogue()[static_cast<size_t>(item)].Path, true))
         return;
     TPluginSlot& loaded = host->Slot(slot);
-    if (loaded.Entry.Start)
-        loaded.Entry.Start();
     s.Name = loaded.Name;
     s.Present = true;
     s.On = true;

@@ -186,6 +186,7 @@ void TEqualizerPage::CurveChanged()
 
 void TEqualizerPage::Redraw()
 {
+    DrawnCurves = Context.Chain.Live.EQ.Version();
     PB_EQPaint->SetImage(Graph.Paint(Context.Settings.EQ, Channel(), Co_Channel->currentText()));
     Graph.Repaint = false;
 }
@@ -239,6 +240,8 @@ void TEqualizerPage::Bu_PlotClick()
 
 void TEqualizerPage::Refresh(bool outputRunning)
 {
+    if (Context.Chain.Live.EQ.Version() != DrawnCurves)
+        Redraw();
     SetEnabledSwitch(Bu_Plot, Channel() >= 0);
     Preset->SetAllowed(true);
     PresetAll->SetAllowed(true);

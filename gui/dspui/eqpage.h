@@ -3,6 +3,7 @@
 #include "gui/dspui/eqgraph.h"
 
 #include <QWidget>
+#include <cstdint>
 #include <functional>
 
 class QComboBox;
@@ -25,7 +26,8 @@ public:
     // −1 for "Master", else the channel whose curve is edited.
     int Channel() const;
     TEQ& Curve();
-    // The timer's mirroring: buttons' enabling and preset rows.
+    // The timer's mirroring: buttons' enabling, preset rows, and the graph again when
+    // the curves were published from elsewhere (a remote command).
     void Refresh(bool outputRunning);
     void RefreshPresets();
     // "Master" selected, nothing selected in the graph.
@@ -59,6 +61,7 @@ private:
     TPresetBar* PresetAll = nullptr;
     TPresetBar* PresetRevise = nullptr;
     QWidget* Pa_Revise = nullptr;
+    uint64_t DrawnCurves = 0; // the published curves' version the graph shows
 };
 
 } // namespace marlix

@@ -121,6 +121,7 @@ TMatrixPage::TMatrixPage(const TDSPContext& context, const TKnobSprites& sprites
 
 void TMatrixPage::Redraw()
 {
+    DrawnMatrix = Context.Chain.Live.Matrix.Version();
     PB_Matrix->SetImage(TMatrixPainter::Paint(PB_Matrix->size(), Context.Settings.Matrix, Context.Settings, Sprites));
 }
 
@@ -170,6 +171,11 @@ void TMatrixPage::MouseMove(QPoint p)
 }
 
 void TMatrixPage::RefreshPresets() { Preset->Refresh(); }
-void TMatrixPage::Refresh() { Preset->SetAllowed(true); }
+void TMatrixPage::Refresh()
+{
+    Preset->SetAllowed(true);
+    if (Context.Chain.Live.Matrix.Version() != DrawnMatrix)
+        Redraw();
+}
 
 } // namespace marlix

@@ -4,6 +4,7 @@
 #include <QImage>
 #include <QPoint>
 #include <QWidget>
+#include <cstdint>
 
 class QLabel;
 class QToolButton;
@@ -33,6 +34,8 @@ public:
 
     void Redraw();
     void RefreshPresets();
+    // The timer's mirroring: the preset row, and the page again when the matrix was
+    // published from elsewhere (a remote command).
     void Refresh();
 
     TPaintBox* PB_Matrix;
@@ -48,6 +51,7 @@ private:
     const TKnobSprites& Sprites;
     TPresetBar* Preset;
     int GrabIn = -1, GrabOut = -1;
+    uint64_t DrawnMatrix = 0; // the published matrix's version the page shows
 };
 
 } // namespace marlix

@@ -17,10 +17,13 @@ TSetupMMEPage::TSetupMMEPage()
 {
     setObjectName("TS_MME");
     auto* form = new QVBoxLayout(this);
-    QStringList devices;
-    for (const std::string& name : TAlsaWaveOut::DeviceNames())
-        devices << QString::fromStdString(name);
-    Co_MMEDevice0 = Combo(this, "Co_MMEDevice0", devices);
+    // The system's default output first (stored as -1), then ALSA's list (stored as its
+    // index): the stored numbers keep their meaning.
+    Co_MMEDevice0 = Combo(this, "Co_MMEDevice0", {});
+    Co_MMEDevice0->addItem(QStringLiteral("既定の出力 (default)"), -1);
+    const auto& names = TAlsaWaveOut::DeviceNames();
+    for (size_t i = 0; i < names.size(); ++i)
+        Co_MMEDevice0->addItem(QString::fromStdString(names[i]), static_cast<int>(i));
     Co_MMEDevice0->setMinimumWidth(260);
     auto* assign = new QGroupBox("出力デバイスのアサイン", this);
     (new QVBoxLayout(assign))->addWidget(Row(assign, {Label(assign, "左右のスピーカ(L,R)"), Co_MMEDevice0}));
@@ -34,14 +37,16 @@ TSetupMMEPage::TSetupMMEPage()
 
 void TSetupMMEPage::Load(const TSettings& s)
 {
-    Co_MMEDevice0->setCurrentIndex(s.MME.Device0 < Co_MMEDevice0->count() ? s.MME.Device0 : -1);
+    Co_MMEDevice0->setCurrentIndex(Co_MMEDevice0->findData(s.MME.Device0));
     Co_BufferSize->setCurrentText(QString::number(s.MME.nBufferSize));
     Ed_BufferNum->setValue(s.MME.nBufferNum);
 }
 
 void TSetupMMEPage::Save(TSettings& s) const
 {
-    s.MME.Device0 = Co_MMEDevice0->currentIndex();
+    // Nothing chosen (a device no longer listed) keeps what was stored.
+    if (Co_MMEDevice0->currentIndex() >= 0)
+        s.MME.Device0 = Co_MMEDevice0->currentData().toInt();
     s.MME.nBufferSize = std::clamp(NumberOr(Co_BufferSize->currentText(), s.MME.nBufferSize), 1024, 8192);
     s.MME.nBufferNum = Ed_BufferNum->value();
 }

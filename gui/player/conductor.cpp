@@ -436,7 +436,9 @@ void TFo_Conductor::Ti_CheckTimer()
     double length = 0;
     QString text = QStringLiteral("00:00:00 / 00:00:00");
     if (Decoder.IsOpen) {
-        p = std::round(Decoder.GetPositionMs());
+        // While the output runs, what is heard: the decoder is ahead by what the chain holds.
+        const double read = Decoder.GetPositionMs();
+        p = std::round(State.OutputRunning ? std::min(State.HeardMs.load(std::memory_order_acquire), read) : read);
         length = std::round(Decoder.GetLengthMs());
         text = TimeText(int64_t(p)) + QStringLiteral(" / ") + TimeText(int64_t(length));
     }

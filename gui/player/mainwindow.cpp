@@ -22,10 +22,12 @@
 #include "player/pending.h"
 #include "player/playersession.h"
 #include "player/playerstate.h"
+#include "player/remotecontrol.h"
 #include "settings/inifile.h"
 #include "settings/settings.h"
 
 #include <QAbstractButton>
+#include <QApplication>
 #include <QCloseEvent>
 #include <QDesktopServices>
 #include <QFileDialog>
@@ -167,6 +169,13 @@ TFo_Main::TFo_Main(const TMainCores& cores, QWidget* parent)
     MprisService->OnRaise = [this] { BringToFront(); };
     MprisService->OnQuit = [this] { close(); };
     MprisService->Register(QDBusConnection::sessionBus()); // without a session bus the desktop controls are simply absent
+
+    Remote = std::make_unique<TRemoteControl>(Cores.Session, Cores.Settings, Cores.State, Cores.Pending);
+    Remote->Busy = [this] {
+        if (ShutDown)
+            return std::string("the player is closing");
+        return std::string(QApplication::activeModalWidget() ? "a dialog of the player is open" : "");
+    };
 }
 
 TFo_Main::~TFo_Main()
@@ -475,6 +484,7 @@ void TFo_Main::Ti_CheckTimer()
         return;
     }
     Cores.Session.Tick();
+    ShowDeviceFailure();
     ShowLoadProgress();
     LibraryTick();
     TakeEditRequest();
@@ -490,6 +500,8 @@ void TFo_Main::RequestClose()
 {
     gCloseRequested = true;
 }
+
+TRemoteReply TFo_Main::RemoteCommand(const std::vector<std::string>& words) { return Remote->Execute(words); }
 
 void TFo_Main::TakeEditRequest()
 {
@@ -511,6 +523,47 @@ void TFo_Main::AddDropped(const QStringList& names)
     ShowLoadProgress();
 }
 
+namespace {
+
+// One line on why playback stopped: the device and the reason.
+QString DeviceFailureText(const TDeviceFailure& f)
+{
+    const QString device = QString::fromStdString(f.Device);
+    QString text;
+    switch (f.Problem) {
+    case TDeviceProblem::NotFound: text = QStringLiteral("出力デバイス「%1」が見つかりません").arg(device); break;
+    case TDeviceProblem::Busy: text = QStringLiteral("出力デバイス「%1」は使用中です").arg(device); break;
+    case TDeviceProblem::FormatRefused:
+        text = QStringLiteral("出力デバイス「%1」がこの形式を受け付けません").arg(device);
+        break;
+    case TDeviceProblem::DidNotStart: text = QStringLiteral("ドライバ「%1」を開始できません").arg(device); break;
+    case TDeviceProblem::Lost: text = QStringLiteral("出力デバイス「%1」が失われました").arg(device); break;
+    default: text = QStringLiteral("出力デバイス「%1」を開けません").arg(device); break;
+    }
+    if (!f.Detail.empty())
+        text += QStringLiteral(" (%1)").arg(QString::fromStdString(f.Detail));
+    return text + QStringLiteral("。再生を停止しました");
+}
+
+} // namespace
+
+// A device that did not start, or went away, is named on the status line until the
+// output starts again.
+void TFo_Main::ShowDeviceFailure()
+{
+    const TDeviceFailure& failure = Cores.Session.Control.LastFailure();
+    const QString ready = QStringLiteral("レディ");
+    if (failure.Serial != ShownFailure) {
+        ShownFailure = failure.Serial;
+        IdleText = DeviceFailureText(failure);
+        StatusPanel->setText(IdleText);
+    } else if (Cores.State.OutputRunning && IdleText != ready) {
+        if (StatusPanel->text() == IdleText)
+            StatusPanel->setText(ready);
+        IdleText = ready;
+    }
+}
+
 // While the loader works: a bar (running for folders, the share read of a playlist file)
 // and the count of files found; the ready text once it is done.
 void TFo_Main::ShowLoadProgress()
@@ -520,7 +573,7 @@ void TFo_Main::ShowLoadProgress()
         if (!PB_Load->isHidden()) {
             PB_Load->hide();
             Bu_LoadCancel->hide();
-            StatusPanel->setText(QStringLiteral("レディ"));
+            StatusPanel->setText(IdleText);
         }
         return;
     }
@@ -559,7 +612,7 @@ bool TFo_Main::event(QEvent* e)
 {
     if (e->type() == QEvent::StatusTip) {
         const QString tip = static_cast<QStatusTipEvent*>(e)->tip();
-        StatusPanel->setText(tip.isEmpty() ? QStringLiteral("レディ") : tip);
+        StatusPanel->setText(tip.isEmpty() ? IdleText : tip);
         return true;
     }
     return QMainWindow::event(e);
@@ -618,6 +671,7 @@ void TFo_Main::MeasureCommand(bool corrected)
         return;
     }
     HidePluginEditors();
+    const TTransportHold hold(Cores.Session.Control); // the wizard owns the device
     Cores.Session.Control.StopOutput(true);
     TFo_Measure wizard(Cores.Settings, Cores.Folder, corrected, this);
     wizard.exec();
@@ -628,6 +682,7 @@ void TFo_Main::MeasureCommand(bool corrected)
 void TFo_Main::SetupCommand(const QString& page)
 {
     HidePluginEditors();
+    const TTransportHold hold(Cores.Session.Control); // the dialog owns the device
     Cores.Session.Control.StopOutput(true);
     // The browser's folder list is saved, and rebuilt from what was saved once the dialog
     // closes: the user's folders stay and the folders the dialog set show at once (even
@@ -654,14 +709,15 @@ void TFo_Main::closeEvent(QCloseEvent* e)
     e->accept();
 }
 
-void TFo_Main::Shutdown()
+void TFo_Main::Shutdown(bool displayLost)
 {
     if (ShutDown)
         return;
     ShutDown = true;
     Ti_Check->stop();
-    const TSaveReport report = Cores.Session.Shutdown([this](TIniFile& ini) {
-        hide();
+    const TSaveReport report = Cores.Session.Shutdown([this, displayLost](TIniFile& ini) {
+        if (!displayLost)
+            hide();
         SavePlacements(ini);
         if (Windows.SaveBrowserRoots)
             Windows.SaveBrowserRoots(ini);
@@ -678,7 +734,7 @@ void TFo_Main::Shutdown()
         text += "\n" + QString::fromStdString(file);
     }
     // Offscreen nobody could answer a message box; stderr has said it.
-    if (QGuiApplication::platformName() != "offscreen")
+    if (!displayLost && QGuiApplication::platformName() != "offscreen")
         QMessageBox::warning(nullptr, "Marlix Audio", text);
 }
 

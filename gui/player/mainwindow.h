@@ -1,5 +1,6 @@
 #pragma once
 #include "gui/player/childwindows.h"
+#include "player/remoteprotocol.h"
 
 #include <QAction>
 #include <QImage>
@@ -28,6 +29,7 @@ class TPendingAdditions;
 class TPlayerSession;
 class TPlayerState;
 class TPluginHost;
+class TRemoteControl;
 class TSettings;
 
 // The cores the main window works on; the program creates them before the window.
@@ -64,6 +66,12 @@ public:
     void Ti_CheckTimer();
     // Asks the next tick to close the window (async-signal-safe: SIGTERM, SIGINT).
     static void RequestClose();
+    // A command of "marlixaudio-cli remote", carried out as the windows' edits are;
+    // refused while one of the player's dialogs is open or the player closes.
+    TRemoteReply RemoteCommand(const std::vector<std::string>& words);
+    // Saves and stops everything as a close does, without touching the display (it is
+    // gone: the windows' state is saved as last known, and nothing is shown).
+    void CloseWithoutDisplay() { Shutdown(true); }
 
     QMdiArea* MdiArea() const { return Mdi; }
     QMdiSubWindow* SubWindowOf(const QWidget* child) const;
@@ -89,6 +97,7 @@ private:
     void UpdateShortCuts();
     void TakeEditRequest();
     void ShowLoadProgress();
+    void ShowDeviceFailure();
     void HidePluginEditors();
     void OpenDesktopTool(bool soundSettings);
     void OpenHelp(const char* page);
@@ -97,7 +106,7 @@ private:
     // Opens the setup dialog, with the page of this object name in front when given.
     void SetupCommand(const QString& page = {});
     void ArrangeMinimised();
-    void Shutdown();
+    void Shutdown(bool displayLost = false);
     void LibraryTick();
     void SearchCommand();
     void NewFavouriteCommand();
@@ -112,6 +121,10 @@ private:
     TChildWindows Windows;
     QMdiArea* Mdi = nullptr;
     QLabel* StatusPanel = nullptr;
+    // What the status line shows when no hint is up: "レディ", or why the output device
+    // failed, until the next start.
+    QString IdleText = QStringLiteral("レディ");
+    uint64_t ShownFailure = 0;
     QProgressBar* PB_Load = nullptr;
     QToolButton* Bu_LoadCancel = nullptr;
     QTimer* Ti_Check = nullptr;
@@ -124,6 +137,7 @@ private:
     QPointer<TFo_Download> DownloadWindow;
     int FollowedOpenCount = 0;
     std::unique_ptr<TNewsCheck> News;
+    std::unique_ptr<TRemoteControl> Remote;
 };
 
 // The built-in wallpaper tile.

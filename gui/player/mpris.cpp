@@ -82,7 +82,7 @@ void TMprisService::Seek(qlonglong offsetUs)
 {
     if (!Decoder.IsOpen || Decoder.Busy)
         return;
-    const double target = Decoder.GetPositionMs() + static_cast<double>(offsetUs) / 1000.0;
+    const double target = State.HeardMs.load(std::memory_order_acquire) + static_cast<double>(offsetUs) / 1000.0;
     const double length = Decoder.GetLengthMs();
     if (target >= length) {
         Next(); // past the end: the next track, as MPRIS asks
@@ -192,7 +192,7 @@ qlonglong TMprisService::Position() const
 {
     if (!Decoder.IsOpen || Decoder.Busy)
         return 0;
-    return static_cast<qlonglong>(std::llround(Decoder.GetPositionMs() * 1000.0));
+    return static_cast<qlonglong>(std::llround(State.HeardMs.load(std::memory_order_acquire) * 1000.0));
 }
 
 void TMprisService::Update()

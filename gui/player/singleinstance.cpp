@@ -1,22 +1,27 @@
 #include "gui/player/singleinstance.h"
 
-#include <QCryptographicHash>
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QThread>
+#include <QTimer>
 
+#include <cstdio>
 #include <fcntl.h>
 #include <fstream>
 #include <filesystem>
+#include <memory>
 #include <sys/file.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 namespace marlix {
 namespace {
 
 constexpr int kAnswerMs = 900;
+// A connection that has not finished its request by then is closed.
+constexpr int kRequestMs = 10000;
 
 bool WriteWhole(const std::string& path, const std::vector<std::string>& lines)
 {
@@ -34,6 +39,16 @@ bool WriteWhole(const std::string& path, const std::vector<std::string>& lines)
     return !ec;
 }
 
+// Whether the process at the other end of a connection runs as this user.
+bool FromThisUser(qintptr socket)
+{
+    ucred peer{};
+    socklen_t size = sizeof peer;
+    return getsockopt(static_cast<int>(socket), SOL_SOCKET, SO_PEERCRED, &peer, &size) == 0 && peer.uid == geteuid();
+}
+
+QString SocketPath(const std::string& folder) { return QString::fromStdString(RemoteSocketPath(folder)); }
+
 } // namespace
 
 TSingleInstance::TSingleInstance(std::string programFolder, QObject* parent)
@@ -49,12 +64,6 @@ TSingleInstance::~TSingleInstance()
         close(LockFd); // releases the lock
 }
 
-QString TSingleInstance::ServerName(const std::string& programFolder)
-{
-    const QByteArray hash = QCryptographicHash::hash(QByteArray::fromStdString(programFolder), QCryptographicHash::Sha1);
-    return "MarlixAudio-" + QString::fromLatin1(hash.toHex().left(12));
-}
-
 bool TSingleInstance::Acquire()
 {
     const std::string lock = Folder + "MarlixAudio.lock";
@@ -67,9 +76,10 @@ bool TSingleInstance::Acquire()
         return false;
     }
     Server = new QLocalServer(this);
-    const QString name = ServerName(Folder);
-    QLocalServer::removeServer(name); // a socket left by a killed instance
-    Server->listen(name);
+    const QString path = SocketPath(Folder);
+    QLocalServer::removeServer(path); // a socket left by a killed instance
+    if (!Server->listen(path))
+        std::fprintf(stderr, "marlixaudio: no remote control: %s\n", qPrintable(Server->errorString()));
     connect(Server, &QLocalServer::newConnection, this, &TSingleInstance::OnConnection);
     return true;
 }
@@ -78,11 +88,41 @@ void TSingleInstance::OnConnection()
 {
     while (QLocalSocket* socket = Server->nextPendingConnection()) {
         connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
-        connect(socket, &QLocalSocket::readyRead, this, [this, socket] {
-            if (socket->readAll().contains("raise"))
-                emit RaiseRequested();
-        });
+        if (!FromThisUser(socket->socketDescriptor())) {
+            socket->abort();
+            socket->deleteLater();
+            continue;
+        }
+        auto data = std::make_shared<QByteArray>();
+        connect(socket, &QLocalSocket::readyRead, this, [this, socket, data] { OnData(socket, *data); });
+        QTimer::singleShot(kRequestMs, socket, [socket] { socket->abort(); });
     }
+}
+
+// One request per connection: a raise, or a remote command that is answered; the
+// connection closes after either, or after anything that is neither.
+void TSingleInstance::OnData(QLocalSocket* socket, QByteArray& data)
+{
+    data += socket->readAll();
+    std::vector<std::string> words;
+    switch (DecodeRemoteRequest(std::string_view(data.constData(), static_cast<size_t>(data.size())), words)) {
+    case TRemoteDecode::Incomplete:
+        return;
+    case TRemoteDecode::Raise:
+        emit RaiseRequested();
+        break;
+    case TRemoteDecode::Complete: {
+        const TRemoteReply reply =
+            OnRemote ? OnRemote(words) : TRemoteReply{TRemoteStatus::Refused, "the player takes no remote commands yet"};
+        socket->write(QByteArray::fromStdString(EncodeRemoteReply(reply)));
+        break;
+    }
+    case TRemoteDecode::Invalid:
+        break;
+    }
+    data.clear();
+    disconnect(socket, &QLocalSocket::readyRead, this, nullptr); // the last use of `data`
+    socket->disconnectFromServer(); // after what was written has gone out
 }
 
 bool TSingleInstance::HandOver(const std::vector<std::string>& args)
@@ -91,7 +131,7 @@ bool TSingleInstance::HandOver(const std::vector<std::string>& args)
     const QDeadlineTimer deadline(kAnswerMs);
     // The first instance may hold the lock a moment before it listens.
     while (true) {
-        socket.connectToServer(ServerName(Folder));
+        socket.connectToServer(SocketPath(Folder));
         if (socket.waitForConnected(static_cast<int>(std::max<qint64>(1, deadline.remainingTime()))))
             break;
         if (deadline.hasExpired())

@@ -1,15 +1,22 @@
 #pragma once
+#include "player/remoteprotocol.h"
+
 #include <QObject>
+#include <functional>
 #include <string>
 #include <vector>
 
+class QByteArray;
 class QLocalServer;
+class QLocalSocket;
 
 namespace marlix {
 
 // One running player per program folder: a lock file ("MarlixAudio.lock", held with
-// flock, so a killed holder leaves no lock behind) plus a local socket named after
-// "MarlixAudio" and the folder, on which a second start asks the first to come forward.
+// flock, so a killed holder leaves no lock behind) plus the folder's remote socket
+// (RemoteSocketPath), on which a second start asks the first to come forward and
+// "marlixaudio-cli remote" hands its commands over. Only the user's own processes are
+// answered.
 class TSingleInstance : public QObject {
     Q_OBJECT
 public:
@@ -23,8 +30,8 @@ public:
     // come forward. False when no first instance answered within a second.
     bool HandOver(const std::vector<std::string>& args);
 
-    // The local socket's name for a program folder.
-    static QString ServerName(const std::string& programFolder);
+    // Carries out a remote command on the main thread; without it every command is refused.
+    std::function<TRemoteReply(const std::vector<std::string>&)> OnRemote;
 
 signals:
     // Another start asked this instance to come forward.
@@ -32,6 +39,7 @@ signals:
 
 private:
     void OnConnection();
+    void OnData(QLocalSocket* socket, QByteArray& data);
 
     std::string Folder;
     int LockFd = -1;

@@ -1,5 +1,7 @@
 #include "platform/waveout/alsawaveout.h"
 
+#include "base/boundedwait.h"
+
 #include <alsa/asoundlib.h>
 
 #include <algorithm>
@@ -59,6 +61,24 @@ snd_pcm_format_t AlsaFormat(int bits)
     }
 }
 
+TWaveOpenFailure Classify(int error)
+{
+    switch (-error) {
+    case ENOENT:
+    case ENODEV:
+    case ENXIO: return TWaveOpenFailure::NoDevice;
+    case EBUSY:
+    case EAGAIN: return TWaveOpenFailure::Busy;
+    default: return TWaveOpenFailure::Other;
+    }
+}
+
+// A write error after which the device will take nothing more.
+bool Gone(long error)
+{
+    return error == -ENODEV || error == -EBADFD || error == -ENXIO || error == -ESHUTDOWN || error == -EIO;
+}
+
 // Real-time scheduling where the system permits it; ordinary scheduling otherwise.
 void RaisePriority()
 {
@@ -85,24 +105,40 @@ std::string TAlsaWaveOut::PcmName(const std::vector<std::string>& names, int dev
 }
 
 int TAlsaWaveOut::Open(TAlsaWaveOut** handle, const std::string& pcm, const TWaveFormat& format,
-                       TWaveDoneProc callback, void* instance)
+                       TWaveDoneProc callback, void* instance, TWaveOpenFailure* failure, std::string* detail)
 {
+    TWaveOpenFailure ignored;
+    std::string unused;
+    TWaveOpenFailure& why = failure ? *failure : ignored;
+    std::string& words = detail ? *detail : unused;
+    why = TWaveOpenFailure::None;
+    words.clear();
     if (!handle)
         return WaveBadParam;
     *handle = nullptr;
     const snd_pcm_format_t alsaFormat = AlsaFormat(format.BitsPerSample);
     if (format.Tag != 1 || format.Channels < 1 || format.SamplesPerSec == 0 ||
         alsaFormat == SND_PCM_FORMAT_UNKNOWN ||
-        format.BlockAlign != format.Channels * (format.BitsPerSample / 8))
+        format.BlockAlign != format.Channels * (format.BitsPerSample / 8)) {
+        why = TWaveOpenFailure::Format;
         return WaveBadFormat;
-    if (pcm.empty())
+    }
+    if (pcm.empty()) {
+        why = TWaveOpenFailure::NoDevice;
         return WaveBadDevice;
+    }
     snd_pcm_t* p = nullptr;
-    if (snd_pcm_open(&p, pcm.c_str(), SND_PCM_STREAM_PLAYBACK, SND_PCM_NONBLOCK) < 0)
+    if (const int r = snd_pcm_open(&p, pcm.c_str(), SND_PCM_STREAM_PLAYBACK, SND_PCM_NONBLOCK); r < 0) {
+        why = Classify(r);
+        words = snd_strerror(r);
         return WaveBadDevice;
-    if (snd_pcm_set_params(p, alsaFormat, SND_PCM_ACCESS_RW_INTERLEAVED, format.Channels,
-                           format.SamplesPerSec, 1, AlsaLatencyUs) < 0) {
+    }
+    if (const int r = snd_pcm_set_params(p, alsaFormat, SND_PCM_ACCESS_RW_INTERLEAVED, format.Channels,
+                                         format.SamplesPerSec, 1, AlsaLatencyUs);
+        r < 0) {
         snd_pcm_close(p);
+        why = TWaveOpenFailure::Format;
+        words = snd_strerror(r);
         return WaveBadFormat;
     }
     *handle = new TAlsaWaveOut(p, format.BlockAlign, format.SamplesPerSec, callback, instance);
@@ -115,8 +151,26 @@ int TAlsaWaveOut::Close(TAlsaWaveOut* handle)
         return WaveBadParam;
     if (handle->Queued.load(std::memory_order_acquire) > 0)
         return WaveStillPlaying;
+    handle->Stopping.store(true, std::memory_order_release);
+    handle->Work.release();
+    if (!WaitUntilDone([handle] { return handle->Ended.load(std::memory_order_acquire); }, handle->StopTimeout)) {
+        ReportAbandoned("an ALSA playback device", handle->StopTimeout);
+        Abandon(handle);
+        return WaveError;
+    }
     delete handle;
     return WaveOk;
+}
+
+void TAlsaWaveOut::Abandon(TAlsaWaveOut* handle)
+{
+    if (!handle)
+        return;
+    handle->Callback.store(nullptr, std::memory_order_release);
+    handle->Stopping.store(true, std::memory_order_release);
+    handle->Work.release();
+    handle->Driver.detach(); // nobody waits for it: it ends by itself, or never
+    LeaveBehind(handle);
 }
 
 TAlsaWaveOut::TAlsaWaveOut(_snd_pcm* pcm, int frameBytes, uint32_t rate, TWaveDoneProc callback, void* instance)
@@ -127,6 +181,7 @@ TAlsaWaveOut::TAlsaWaveOut(_snd_pcm* pcm, int frameBytes, uint32_t rate, TWaveDo
         RaisePriority();
         while (Step()) {
         }
+        Ended.store(true, std::memory_order_release);
     });
 }
 
@@ -180,8 +235,7 @@ int TAlsaWaveOut::Reset()
 {
     ResetWanted.store(true, std::memory_order_release);
     Work.release();
-    ResetDone.acquire();
-    return WaveOk;
+    return ResetDone.try_acquire_for(StopTimeout) ? WaveOk : WaveError;
 }
 
 std::string TAlsaWaveOut::LibraryVersion() { return snd_asoundlib_version(); }
@@ -221,7 +275,13 @@ void TAlsaWaveOut::Play(TWaveHeader* header)
 {
     const uint8_t* data = header->Data;
     snd_pcm_uframes_t left = header->Length / uint32_t(FrameBytes);
+    LastTaken = std::chrono::steady_clock::now();
+    int fruitless = 0; // errors in a row, nothing taken between them
     while (left > 0 && !Interrupted()) {
+        if (Lost() || Stalled()) {
+            GoneAway.store(true, std::memory_order_release);
+            return Pause(uint32_t(left));
+        }
         const snd_pcm_sframes_t n = snd_pcm_writei(Pcm, data, left);
         if (n == -EAGAIN) {
             if (!WaitWritable())
@@ -231,14 +291,30 @@ void TAlsaWaveOut::Play(TWaveHeader* header)
         if (n < 0) {
             if (n == -EPIPE)
                 gUnderruns.fetch_add(1, std::memory_order_relaxed);
-            if (snd_pcm_recover(Pcm, int(n), 1) < 0)
+            if (Gone(n) || snd_pcm_state(Pcm) == SND_PCM_STATE_DISCONNECTED || snd_pcm_recover(Pcm, int(n), 1) < 0) {
+                GoneAway.store(true, std::memory_order_release);
                 return Pause(uint32_t(left));
+            }
+            // A device that only ever "recovers" (a sound server gone) would spin this
+            // real-time thread: wait a little between the tries until it counts as stalled.
+            if (++fruitless > 1)
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
             continue;
         }
+        fruitless = 0;
+        LastTaken = std::chrono::steady_clock::now();
+        if (snd_pcm_sframes_t delay = 0; snd_pcm_delay(Pcm, &delay) == 0)
+            Delay.store(std::max<snd_pcm_sframes_t>(delay, 0), std::memory_order_release);
         data += size_t(n) * size_t(FrameBytes);
         left -= snd_pcm_uframes_t(n);
         KeepPace(uint32_t(n));
     }
+}
+
+// Samples have been waiting for the device longer than StallLimit.
+bool TAlsaWaveOut::Stalled() const
+{
+    return std::chrono::steady_clock::now() - LastTaken > StallLimit;
 }
 
 // Never runs more than ALSA's own buffer ahead of the wall clock. A sound card blocks
@@ -270,7 +346,14 @@ void TAlsaWaveOut::KeepPace(uint32_t frames)
 bool TAlsaWaveOut::WaitWritable()
 {
     const int r = snd_pcm_wait(Pcm, 20);
-    return r >= 0 || snd_pcm_recover(Pcm, r, 1) >= 0;
+    if (r >= 0)
+        return true;
+    if (Gone(r) || snd_pcm_state(Pcm) == SND_PCM_STATE_DISCONNECTED || snd_pcm_recover(Pcm, r, 1) < 0) {
+        GoneAway.store(true, std::memory_order_release);
+        return false;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    return true;
 }
 
 // A device that stopped working still paces its buffers at the playing rate, so the
@@ -288,8 +371,8 @@ void TAlsaWaveOut::Finish(TWaveHeader* header)
     const uint32_t flags = header->Flags.load();
     header->Flags.store((flags & ~uint32_t(WaveHdrInQueue)) | WaveHdrDone);
     Queued.fetch_sub(1, std::memory_order_acq_rel);
-    if (Callback)
-        Callback(this, WaveMsgDone, Instance, header);
+    if (TWaveDoneProc callback = Callback.load(std::memory_order_acquire))
+        callback(this, WaveMsgDone, Instance, header);
 }
 
 void TAlsaWaveOut::FinishQueued()

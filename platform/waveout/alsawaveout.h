@@ -23,6 +23,9 @@ enum : int {
     WaveUnprepared = 34,
 };
 
+// Why a device did not open.
+enum class TWaveOpenFailure { None, NoDevice, Busy, Format, Other };
+
 // Messages sent to the done callback.
 enum : unsigned { WaveMsgDone = 957 };
 
@@ -70,19 +73,37 @@ public:
     static std::string PcmName(const std::vector<std::string>& names, int device);
 
     // Opens the PCM `pcm` for the interleaved integer format `format` (8, 16, 24 or 32
-    // bits) and starts the driver thread. On success `*handle` is the device.
+    // bits) and starts the driver thread. On success `*handle` is the device; otherwise
+    // `failure` (when given) says why, with ALSA's own words in `detail`.
     static int Open(TAlsaWaveOut** handle, const std::string& pcm, const TWaveFormat& format,
-                    TWaveDoneProc callback, void* instance);
+                    TWaveDoneProc callback, void* instance, TWaveOpenFailure* failure = nullptr,
+                    std::string* detail = nullptr);
     // Stops the driver thread and closes the PCM; WaveStillPlaying while buffers are
-    // queued (Reset first).
+    // queued (Reset first). A driver thread that does not end by StopTimeout (stuck
+    // inside ALSA) is reported and left behind with the device (WaveError).
     static int Close(TAlsaWaveOut* handle);
+    // Gives up on a device: no callback from it any more; its thread ends when it can,
+    // and the device, with whatever it still holds, is left behind.
+    static void Abandon(TAlsaWaveOut* handle);
 
     int Prepare(TWaveHeader* header);
     int Unprepare(TWaveHeader* header);
     // Queues a prepared buffer; it plays after every buffer queued before it.
     int Write(TWaveHeader* header);
-    // Stops playing and returns every queued buffer as done; returns when that is over.
+    // Stops playing and returns every queued buffer as done; returns when that is over,
+    // or WaveError when the driver thread has not done it by StopTimeout.
     int Reset();
+
+    // How long Reset and Close wait for the driver thread.
+    std::chrono::milliseconds StopTimeout{2000};
+    // How long a device may take no samples at all before it counts as lost.
+    std::chrono::milliseconds StallLimit{2000};
+    // The device went away while playing: its writes fail for good (unplugged, its
+    // sound server gone) or it has taken nothing for StallLimit. Its buffers are then
+    // returned unplayed, at the playing pace.
+    bool Lost() const { return GoneAway.load(std::memory_order_acquire); }
+    // Frames written to ALSA that it has not played yet, as it last said.
+    int64_t AlsaDelay() const { return Delay.load(std::memory_order_acquire); }
 
     // One turn of the driver thread: waits for work, then plays one buffer or carries
     // out a reset. False once the device is closing.
@@ -95,6 +116,7 @@ public:
 private:
     TAlsaWaveOut(_snd_pcm* pcm, int frameBytes, uint32_t rate, TWaveDoneProc callback, void* instance);
     bool Interrupted() const;
+    bool Stalled() const;
     void Play(TWaveHeader* header);
     bool WaitWritable();
     void Pause(uint32_t frames);
@@ -106,7 +128,7 @@ private:
     _snd_pcm* Pcm;
     int FrameBytes;
     uint32_t Rate;
-    TWaveDoneProc Callback;
+    std::atomic<TWaveDoneProc> Callback;
     void* Instance;
 
     // Single-producer single-consumer ring of queued buffers.
@@ -119,7 +141,14 @@ private:
     std::binary_semaphore ResetDone{0};
     std::atomic<bool> ResetWanted{false};
     std::atomic<bool> Stopping{false};
+    std::atomic<bool> Ended{false}; // the driver thread has left its loop
     std::thread Driver;
+
+    std::atomic<bool> GoneAway{false};
+    std::atomic<int64_t> Delay{0};
+    // When the device last took samples, or was first offered the buffer it plays
+    // (driver thread only).
+    std::chrono::steady_clock::time_point LastTaken;
 
     // Wall-clock pacing of what has been written (driver thread only).
     bool PaceStarted = false;

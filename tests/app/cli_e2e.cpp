@@ -454,7 +454,7 @@ TEST_F(Cli, PlayEndsWithStatus3WhenTheJackServerGoesAway)
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - killed).count();
     EXPECT_EQ(FirstLine(test::ReadText(code)), "3") << test::ReadText(out);
     EXPECT_LT(seconds, 2.0) << test::ReadText(out);
-    EXPECT_NE(test::ReadText(out).find("the audio device was lost"), std::string::npos) << test::ReadText(out);
+    EXPECT_NE(test::ReadText(out).find("the audio device 'JACK' was lost"), std::string::npos) << test::ReadText(out);
 }
 
 } // namespace

@@ -111,5 +111,58 @@ TEST(DesktopPlayer, PlaysBitExactOnJackAndASecondStartHandsOverTheNextFile)
     EXPECT_NE(test::ReadText(home.File("current.m3u")).find(home.File("other/B.wav")), std::string::npos);
 }
 
+// The display goes away under a playing player, as when a remote session drops: the
+// player ends within seconds, having saved its settings and playlist as on SIGTERM.
+TEST(DesktopPlayer, ALostDisplayClosesItLikeSigterm)
+{
+    if (!test::HaveProgram("Xvfb"))
+        GTEST_SKIP() << "Xvfb is not installed";
+    test::TempDir home;
+    struct TKill {
+        std::string Pid;
+        ~TKill()
+        {
+            if (!Pid.empty())
+                RunCommand("kill -KILL " + Pid + " 2>/dev/null");
+        }
+    } xvfb, player;
+    xvfb.Pid = RunCommand("sh -c \"exec Xvfb -displayfd 3 -nolisten tcp 3>'" + home.File("display") + "' >'" +
+                          home.File("xvfb.log") + "' 2>&1\" & echo $!");
+    xvfb.Pid = xvfb.Pid.substr(0, xvfb.Pid.find('\n'));
+    std::string display;
+    for (int i = 0; i < 400 && display.empty(); ++i) {
+        usleep(25000);
+        display = test::ReadText(home.File("display"));
+        display = display.substr(0, display.find('\n'));
+    }
+    ASSERT_FALSE(display.empty()) << test::ReadText(home.File("xvfb.log"));
+
+    test::WriteText(home.File("asound.conf"), "pcm.sink { type null }\npcm.default {\n  type file\n  slave.pcm \"sink\"\n"
+                                              "  file \"" + home.File("played.raw") + "\"\n  format \"raw\"\n}\n");
+    test::WriteText(home.File("setting.ini"), "[Output]\nnDriverType=0\n[MME]\nDevice0=65535\n");
+    WriteWav(home.File("A.wav"), Noise(kRate * 30, 3), kRate);
+    const std::string vars = "DISPLAY=:" + display + " QT_QPA_PLATFORM=xcb DBUS_SESSION_BUS_ADDRESS= ALSA_CONFIG_PATH='" +
+                             home.File("asound.conf") + "' MARLIX_AUDIO_HOME='" + home.Path() +
+                             "' MARLIX_FFT_PLANNER=estimate ";
+    player.Pid = RunCommand("sh -c \"" + vars + "exec '" + kPlayer + "' '" + home.File("A.wav") + "'\" > '" +
+                            home.File("player.log") + "' 2>&1 & echo $!");
+    player.Pid = player.Pid.substr(0, player.Pid.find('\n'));
+    // Playing: the device has received a second of sound.
+    for (int i = 0; i < 800 && test::ReadText(home.File("played.raw")).size() < kRate * 4; ++i)
+        usleep(25000);
+    ASSERT_GE(test::ReadText(home.File("played.raw")).size(), static_cast<size_t>(kRate * 4))
+        << test::ReadText(home.File("player.log"));
+
+    RunCommand("kill -KILL " + xvfb.Pid);
+    for (int i = 0; i < 400 && Running(player.Pid); ++i)
+        usleep(25000);
+    EXPECT_FALSE(Running(player.Pid)) << "still running 10 s after the display went\n"
+                                      << test::ReadText(home.File("player.log"));
+    const std::string ini = test::ReadText(home.File("setting.ini"));
+    EXPECT_NE(ini.find("IniVersion=117"), std::string::npos) << ini;
+    EXPECT_NE(ini.find("[SpectrumWnd]"), std::string::npos) << ini;
+    EXPECT_NE(test::ReadText(home.File("current.m3u")).find(home.File("A.wav")), std::string::npos);
+}
+
 } // namespace
 } // namespace marlix

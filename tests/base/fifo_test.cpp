@@ -292,10 +292,7 @@ TEST(MChFIFO, PlayingAvailableOnlyWhilePlaying)
 TEST(MChFIFO, AvailableCopiesReaderParametersIntoChannels)
 {
     TMChFIFO f(2, 50);
-    f.Step = 0.5;
-    f.Interpolate = true;
-    f.InterpType = 0;
-    f.HalfWidth = 2;
+    f.SetReader({0.5, true, 0, 2});
     f.State = 2;
     f.PlayingAvailable();
     for (int i = 0; i < 2; ++i) {
@@ -305,6 +302,33 @@ TEST(MChFIFO, AvailableCopiesReaderParametersIntoChannels)
         EXPECT_EQ(f.FIFOs[i]->HalfWidth, 2);
         EXPECT_EQ(f.FIFOs[i]->State, 2);
     }
+}
+
+// The writer may publish a wider kernel, and count Free and Available as every step
+// does, while the reader is between the channels of one block: that block's channels
+// are still read with one set, so all of them consume alike; the next block takes the
+// new set. A channel read with the wider kernel would find too little, give zeros
+// without consuming and stay behind for good.
+TEST(MChFIFO, ReaderKeepsOneParameterSetForEveryChannelOfABlock)
+{
+    TMChFIFO f(2, 64);
+    f.State = 2;
+    f.SetReader({1.0, true, 1, 2});
+    const auto a = Ramp(40);
+    f.WriteInterleaved(a.data(), 20, 2);
+    const int32_t n = f.PlayingAvailable();
+    ASSERT_EQ(n, 18);
+    std::vector<double> left(static_cast<size_t>(n)), right(static_cast<size_t>(n));
+    f.FIFOs[0]->Read(left.data(), n);
+    f.SetReader({1.0, true, 1, 6});
+    EXPECT_EQ(f.Free(), 64 - 20 - 6);
+    EXPECT_EQ(f.Available(), 0);
+    f.FIFOs[1]->Read(right.data(), n);
+    EXPECT_EQ(f.FIFOs[1]->ReadPoint.load(), f.FIFOs[0]->ReadPoint.load());
+    EXPECT_NE(right, std::vector<double>(static_cast<size_t>(n), 0.0));
+    f.PlayingAvailable();
+    EXPECT_EQ(f.FIFOs[1]->HalfWidth.load(), 6);
+    EXPECT_EQ(f.Reader(), (TFIFOReader{1.0, true, 1, 6}));
 }
 
 TEST(MChFIFO, WriteInterleavedMapsChannels)
@@ -372,10 +396,7 @@ TEST(MChFIFO, TransferUsesSourceReaderAndWrapsDestination)
     TMChFIFO src(1, 64), dst(1, 6);
     const auto a = Ramp(10);
     src.WriteInterleaved(a.data(), 10, 1);
-    src.Interpolate = true;
-    src.InterpType = 0;
-    src.Step = 0.5;
-    src.HalfWidth = 0;
+    src.SetReader({0.5, true, 0, 0});
     const auto pad = Ramp(4, 100);
     dst.FIFOs[0]->Write(pad.data(), 4);
     ReadN(*dst.FIFOs[0], 4); // destination now wraps after two slots

@@ -1,11 +1,14 @@
 // The plug-in host and the effect stage against the recording test plug-in: what was
 // called, in which order, with which arguments, and what came back.
+#include "base/boundedwait.h"
 #include "dsp/efxfilter.h"
 #include "dsp/pluginhost.h"
 #include "settings/settingefx.h"
 #include "support/testutil.h"
 
 #include <gtest/gtest.h>
+#include <future>
+#include <thread>
 #include <dlfcn.h>
 #include <filesystem>
 #include <random>
@@ -113,7 +116,7 @@ TEST_F(PluginHostTest, LoadingCallsPathNameAndSynthQueriesInOrder)
     EXPECT_NE(s.Entry.PostWave, nullptr);
     EXPECT_NE(s.Entry.SetCBPostMIDIMessage, nullptr);
     EXPECT_EQ(Log(*host, 2), (std::vector<std::string>{"SetPlugPath " + home.File("plugin/"), "GetPlugName",
-                                                        "GetIsSSynth"}));
+                                                        "GetIsSSynth", "Start"}));
     EXPECT_FALSE(host->LoadPlugin(3, home.File("plugin/missing.aep"), true));
     EXPECT_FALSE(host->Slot(3).Loaded.load());
 }
@@ -254,6 +257,59 @@ TEST_F(PluginHostTest, StageRunsSwitchedOnSlotsInOrderOnEveryChannel)
     }
 }
 
+// A pipeline thread processes blocks all along while the main thread loads a plug-in
+// and then restores its state. The plug-in is started before its first block, and its
+// state is never set while it is inside a block.
+TEST_F(PluginHostTest, MainThreadCallsNeverOverlapTheStagesBlocks)
+{
+    auto host = MakeHost();
+    TSettingEFX slots;
+    TStageRun run(2, {});
+    TEFXFilter stage(2, false, 44100, 4096, *host, slots.Slots);
+    std::atomic<bool> stop{false};
+    std::atomic<int> blocks{0};
+    std::thread pipeline([&] {
+        const std::vector<double> block = Ramp(64);
+        std::vector<double> sink(4096);
+        while (!stop.load()) {
+            for (int c = 0; c < 2; ++c)
+                run.in.FIFOs[c]->Write(block.data(), 64);
+            stage.Process(run.in, *stage.OutFIFO, 64);
+            const int n = stage.OutFIFO->Available();
+            for (int c = 0; c < 2; ++c)
+                stage.OutFIFO->FIFOs[c]->Read(sink.data(), n);
+            ++blocks;
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+    });
+    const auto waitFor = [](const std::function<bool()>& done) {
+        return WaitUntilDone(done, std::chrono::seconds(20));
+    };
+    ASSERT_TRUE(host->LoadPlugin(0, home.File("plugin/recorder.aep"), true));
+    const auto hold = Export<void (*)(int32_t)>(*host, 0, "TestHoldPostWave");
+    const auto inside = Export<int32_t (*)()>(*host, 0, "TestInsidePostWave");
+    hold(1);
+    ASSERT_TRUE(waitFor([&] { return inside() != 0; }));
+    auto restore = std::async(std::launch::async, [&] { host->SetData(0, {1, 2, 3}); });
+    std::this_thread::sleep_for(std::chrono::milliseconds(100)); // room for a call that does not wait
+    hold(0);
+    restore.get();
+    const int restored = blocks.load();
+    ASSERT_TRUE(waitFor([&] { return blocks.load() >= restored + 2; }));
+    stop = true;
+    pipeline.join();
+
+    const auto log = Log(*host, 0);
+    const auto at = [&](const std::string& prefix) {
+        return std::find_if(log.begin(), log.end(), [&](const std::string& l) { return l.rfind(prefix, 0) == 0; }) -
+               log.begin();
+    };
+    ASSERT_LT(at("Start"), static_cast<std::ptrdiff_t>(log.size())) << "never started";
+    EXPECT_LT(at("Start"), at("PostWave"));
+    EXPECT_LT(at("PostWave done"), at("SetData 3"));
+    EXPECT_TRUE(reports.empty());
+}
+
 TEST_F(PluginHostTest, SwitchingASlotBackOnClearsItOnceBeforeItsNextBlock)
 {
     auto host = MakeHost();
@@ -272,12 +328,15 @@ TEST_F(PluginHostTest, SwitchingASlotBackOnClearsItOnceBeforeItsNextBlock)
     stage.Process(run.in, *stage.OutFIFO, 500);
     stage.Process(run.in, *stage.OutFIFO, 500);
     EXPECT_EQ(Log(*host, 0), (std::vector<std::string>{"Clear", "PostWave 44100 2 500", "PostWave 44100 2 500"}));
-    // The block while off passed unchanged.
-    std::vector<double> y(1500);
-    stage.OutFIFO->FIFOs[1]->Read(y.data(), 1500);
-    EXPECT_EQ(y[600], x[600]);
+    // Switched off, the slot's output glides to its input over 10 ms (441 frames), which
+    // then passes unchanged; switched on again, it glides back.
+    std::vector<double> y(2000);
+    stage.OutFIFO->FIFOs[1]->Read(y.data(), 2000);
     EXPECT_EQ(y[100], 3 * x[100]);
-    EXPECT_EQ(y[1100], 3 * x[1100]);
+    EXPECT_NEAR(y[720], 2 * x[720], 0.01 * std::abs(x[720])); // halfway
+    EXPECT_EQ(y[960], x[960]);
+    EXPECT_NEAR(y[1220], 2 * x[1220], 0.01 * std::abs(x[1220]));
+    EXPECT_EQ(y[1460], 3 * x[1460]);
 }
 
 TEST_F(PluginHostTest, InterleavedPluginsSeeChannelsZeroAndOneOnly)

@@ -27,6 +27,14 @@ public:
              << FilePcm(PcmName, OutputFile) << FilePcm("default", DefaultFile);
     }
 
+    // One more PCM of the same kind, writing to `file` (a named pipe makes a device that
+    // blocks once the pipe is full).
+    void AddFilePcm(const std::string& name, const std::string& file) const
+    {
+        std::ofstream conf(ConfigPath, std::ios::app);
+        conf << FilePcm(name, file);
+    }
+
     // Points this process's ALSA at the configuration and names the PCM as the extra
     // device of the wave output.
     void Export() const

@@ -1,9 +1,13 @@
 #include "engine/asiothread.h"
 
+#include "base/boundedwait.h"
 #include "support/testutil.h"
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <filesystem>
+#include <functional>
 #include <thread>
 
 #include <cstdlib>
@@ -240,6 +244,44 @@ TEST(ASIOHost, StopLeavesALibraryThatNeverReturnsBehind)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
+}
+
+std::atomic<int> gFirstCalls{0}, gNextCalls{0}, gStrayCalls{0};
+
+// A host left behind that returns later: neither its last callback nor its library's
+// release reaches the host started meanwhile, which streams on in a library of its own.
+TEST(ASIOHost, AHostLeftBehindNeverReachesTheNextOne)
+{
+    test::TempDir dir;
+    std::filesystem::copy_file(MARLIX_STUCK_HOST_DIR "asiohost.so", dir.File("asiohost.so"));
+    TLibDirOverride libDir(dir.Path());
+    ASSERT_TRUE(asioStart("stuck", [](int, int, int32_t* const*, int, int32_t* const*) { ++gFirstCalls; }));
+    ASIOSetStopTimeout(std::chrono::milliseconds(100));
+    testing::internal::CaptureStderr();
+    asioStop();
+    testing::internal::GetCapturedStderr();
+    ASIOSetStopTimeout(std::chrono::seconds(5));
+    const int firstCalls = gFirstCalls.load();
+    ASSERT_TRUE(asioStart("steady", [](int frames, int, int32_t* const*, int, int32_t* const*) {
+        ++(frames == 64 ? gNextCalls : gStrayCalls);
+    }));
+    const auto waitFor = [](const std::function<bool()>& done) {
+        return WaitUntilDone(done, std::chrono::seconds(20));
+    };
+    ASSERT_TRUE(waitFor([] { return gNextCalls.load() >= 10; }));
+
+    void* stuck = dlopen(dir.File("asiohost.so").c_str(), RTLD_NOW | RTLD_NOLOAD);
+    ASSERT_NE(stuck, nullptr);
+    const auto destroyed = reinterpret_cast<int32_t (*)()>(dlsym(stuck, "StuckHostDestroyCount"));
+    reinterpret_cast<void (*)()>(dlsym(stuck, "StuckHostRelease"))();
+    EXPECT_TRUE(waitFor([&] { return destroyed() >= 1; })) << "the host left behind never returned";
+    const int calls = gNextCalls.load();
+    EXPECT_TRUE(waitFor([&] { return gNextCalls.load() >= calls + 20; })) << "the running host stopped";
+    EXPECT_FALSE(asioDeviceLost());
+    EXPECT_EQ(gStrayCalls.load(), 0);
+    EXPECT_EQ(gFirstCalls.load(), firstCalls);
+    dlclose(stuck);
+    asioStop();
 }
 
 } // namespace

@@ -1,13 +1,18 @@
 #include "dsp/fft.h"
 #include "dsp/firdesign.h"
 #include "dsp/firfilter.h"
+#include "dsp/pluginhost.h"
 #include "engine/eqdesigner.h"
 #include "engine/filterthread.h"
+#include "settings/livesettings.h"
 #include "base/flexbuf.h"
 #include "settings/settings.h"
+#include "support/testutil.h"
 
 #include <gtest/gtest.h>
+#include <chrono>
 #include <cmath>
+#include <future>
 #include <random>
 #include <vector>
 
@@ -76,6 +81,65 @@ TEST_F(FilterThreadTest, WithEveryStageOffSamplesPassBitExact)
     const auto out = Collect(*f, 20000);
     EXPECT_EQ(out[0], l);
     EXPECT_EQ(out[1], r);
+}
+
+// A plug-in that does not return from a block: stopping the thread gives up by its
+// deadline and says so, leaving the thread to the plug-in. A new chain meanwhile plays
+// on past that slot, reading the hand-over the player's chains share; once the plug-in
+// returns, the thread left behind ends by itself and lets go of nothing the new chain holds.
+TEST_F(FilterThreadTest, StopGivesUpOnAPluginStuckInABlock)
+{
+    test::TempDir home;
+    TPluginHost host(home.Path());
+    ASSERT_TRUE(host.LoadPlugin(0, std::string(MARLIX_TEST_PLUGIN_DIR) + "recorder.aep", true));
+    const auto hold = reinterpret_cast<void (*)(int32_t)>(host.Slot(0).Module.Symbol("TestHoldPostWave"));
+    const auto inside = reinterpret_cast<int32_t (*)()>(host.Slot(0).Module.Symbol("TestInsidePostWave"));
+    ASSERT_TRUE(hold && inside);
+    const auto x = Noise(40000, 6);
+    source.FIFOs[0]->Write(x.data(), 40000);
+    source.FIFOs[1]->Write(x.data(), 40000);
+    source.State = 2;
+    efx = matrix = true;
+    TLiveSettings live;
+    live.PublishAll(settings);
+    TChainSwitches switches{&eq, &efx, &conv, &matrix, &paused, &eqChanged};
+    const auto chain = [&] {
+        auto f = std::make_unique<TFilterThread>(2, 8820, source, settings, switches);
+        f->BufferSec = 0.1;
+        f->Plugins = &host;
+        f->Live = &live;
+        return f;
+    };
+    auto stuck = chain();
+    stuck->StopTimeout = std::chrono::milliseconds(100);
+    hold(1);
+    stuck->Resume();
+    stuck->Run();
+    for (int i = 0; i < 20000 && !inside(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    ASSERT_TRUE(inside());
+
+    testing::internal::CaptureStderr();
+    auto stopping = std::async(std::launch::async, [&] { return stuck->Terminate(); });
+    const bool returned = stopping.wait_for(std::chrono::seconds(20)) == std::future_status::ready;
+    if (!returned)
+        hold(0); // let a stop that waits for good finish, so the test can end
+    const std::string errors = testing::internal::GetCapturedStderr();
+    ASSERT_TRUE(returned) << "the stop waited for the plug-in";
+    EXPECT_FALSE(stopping.get());
+    EXPECT_NE(errors.find("filter thread did not stop within 100 ms"), std::string::npos) << errors;
+    stuck->Abandon();
+
+    auto next = chain();
+    next->Setup();
+    next->Run();
+    EXPECT_EQ(Collect(*next, 4000)[0].size(), 4000u);
+    hold(0);
+    stuck.reset(); // the plug-in has returned: the thread ends and is joined
+    // A new routing keeps the version the new chain reads: the old thread released nothing.
+    live.PublishMatrix(settings.Matrix);
+    EXPECT_EQ(live.Matrix.RetiredCount(), 1u);
+    next->Teardown();
 }
 
 TEST_F(FilterThreadTest, NothingMovesWhileTheDecoderIsNotPlaying)
@@ -236,7 +300,7 @@ TEST_F(FilterThreadTest, RunsOnItsOwnThreadAndStopsCleanly)
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     EXPECT_EQ(f.OutFIFO->Available(), 4410); // one buffer ahead, no more
     f.Halt();
-    f.Terminate();
+    EXPECT_TRUE(f.Terminate());
     EXPECT_TRUE(f.Idle.load());
 }
 

@@ -258,6 +258,10 @@ TEST_F(HandOverTest, EditsWhilePlayingAreHandedOverSafely)
     WaitRendered(played + 4 * kBlock);
     Stop();
     EXPECT_GT(played, 0);
+    // Kernel edits never put the channels out of step: both were written and read alike.
+    const TMChFIFO& out = *filter->OutFIFO;
+    EXPECT_EQ(out.FIFOs[0]->WriteIndex.load(), out.FIFOs[1]->WriteIndex.load());
+    EXPECT_EQ(out.FIFOs[0]->ReadPoint.load(), out.FIFOs[1]->ReadPoint.load());
     // The writer keeps at most the version a reader still holds.
     EXPECT_LE(live.EQ.RetiredCount(), 1u);
     EXPECT_LE(live.Matrix.RetiredCount(), 1u);

@@ -90,6 +90,38 @@ TEST(SpectrumAnalyserTest, MatchesADirectTransformForEveryChannelPairing)
     }
 }
 
+// The main thread's pass may run while the driver thread is between the channels of a
+// tap. Fed the same blocks on both channels, the two must show the same spectrum after
+// every pass: one channel read a block behind would show another moment for good.
+TEST(SpectrumAnalyserTest, APassBetweenTheChannelsOfATapKeepsThemInStep)
+{
+    const auto block = [](double bin) {
+        return Signal([=](int i) { return 0.5 * std::sin(2 * std::numbers::pi * bin * i / kN); });
+    };
+    const auto expectSame = [](const TSpectrumAnalyser& a, const char* when) {
+        for (int k = 0; k <= kN / 2; ++k)
+            ASSERT_NEAR(a.Spectrum(0)[k], a.Spectrum(1)[k], 1e-6) << when << ", bin " << k;
+    };
+    TSpectrumAnalyser a;
+    a.Setup(2, kRate, kN);
+    TapBlock(a, {block(10), block(10)});
+    const auto b1 = block(40);
+    ASSERT_TRUE(a.BeginTap(kN));
+    a.Tap(0, b1.data(), kN);
+    a.Pass(1000);
+    a.Tap(1, b1.data(), kN);
+    a.EndTap();
+    expectSame(a, "pass during the tap");
+    a.Pass(1010);
+    expectSame(a, "the next pass");
+    for (int k = 0; k < 3; ++k) {
+        TapBlock(a, {block(90 + 30 * k), block(90 + 30 * k)});
+        a.Pass(1020 + 10 * k);
+        expectSame(a, "later blocks");
+    }
+    EXPECT_GE(a.Transforms(), 4u);
+}
+
 // A stage over a filter thread whose output FIFO the test fills, tapping into an analyser.
 class SpectrumTapTest : public ::testing::Test {
 protected:

@@ -8,8 +8,13 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <csignal>
+#include <fcntl.h>
+#include <future>
 #include <memory>
+#include <sys/stat.h>
 #include <thread>
+#include <unistd.h>
 
 using marlix::TAlsaWaveOut;
 using marlix::TOutState;
@@ -30,6 +35,8 @@ public:
     {
         Dir = std::make_unique<TempDir>();
         Device = std::make_unique<TAlsaFileDevice>(Dir->Path());
+        mkfifo(StuckPipe().c_str(), 0600);
+        Device->AddFilePcm("marlixstuck", StuckPipe());
         Device->Export();
     }
     void TearDown() override
@@ -37,6 +44,7 @@ public:
         Device.reset();
         Dir.reset();
     }
+    static std::string StuckPipe() { return Dir->File("stuck.pipe"); }
     static inline std::unique_ptr<TempDir> Dir;
     static inline std::unique_ptr<TAlsaFileDevice> Device;
 };
@@ -196,6 +204,48 @@ TEST_F(WaveOutputDevice, MissingDeviceFailsCleanlyAndStaysSilent)
     TWaveFormat format;
     EXPECT_EQ(TAlsaWaveOut::Open(&handle, "marlix_no_such_pcm", format, nullptr, nullptr), marlix::WaveBadDevice);
     EXPECT_EQ(handle, nullptr);
+}
+
+// A device whose driver thread hangs inside ALSA (a PCM writing to a pipe nobody reads):
+// closing gives up on it by its deadline, says so, and leaves it behind instead of
+// waiting for good.
+TEST_F(WaveOutputDevice, CloseGivesUpOnADeviceStuckInAlsa)
+{
+    const int reader = open(AlsaEnvironment::StuckPipe().c_str(), O_RDONLY | O_NONBLOCK);
+    ASSERT_GE(reader, 0);
+    TWaveOutput out(std::vector<std::string>{"marlixstuck"});
+    out.CloseTimeout = std::chrono::milliseconds(200);
+    out.SetRender(&CounterRender);
+    ASSERT_TRUE(out.StartForChain(0, 4, 2048, 44100));
+    // Once the pipe (64 KiB) is full the driver thread is stuck writing, and rendering
+    // stops as the queue stays full.
+    int64_t seen = -1;
+    EXPECT_TRUE(WaitFor([&] {
+        const int64_t now = renderedFrames.load();
+        const bool stalled = now >= 16384 && now == seen;
+        seen = now;
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        return stalled;
+    }));
+
+    testing::internal::CaptureStderr();
+    auto closing = std::async(std::launch::async, [&] { out.CloseOutput(); });
+    const bool returned = closing.wait_for(std::chrono::seconds(20)) == std::future_status::ready;
+    // Draining the pipe lets the driver thread go, whether it was left behind or waited
+    // for; one left behind may still write once the pipe is closed.
+    std::signal(SIGPIPE, SIG_IGN);
+    std::vector<char> sink(1 << 16);
+    for (int i = 0; i < 50 || closing.wait_for(std::chrono::milliseconds(0)) != std::future_status::ready; ++i) {
+        while (read(reader, sink.data(), sink.size()) > 0) {
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    closing.get();
+    const std::string errors = testing::internal::GetCapturedStderr();
+    close(reader);
+    ASSERT_TRUE(returned) << "closing waited for the device";
+    EXPECT_NE(errors.find("did not stop within 200 ms"), std::string::npos) << errors;
+    EXPECT_EQ(out.OutState.load(), TOutState::Closed);
 }
 
 // Done callback of the layer test: records the order in which buffers came back.

@@ -2,16 +2,12 @@
 // session plays through the shared output into an ALSA device that writes the samples
 // it receives to a file, the edits go through the same hand-over the windows use, and
 // the received samples must show no click and no gap longer than a fade.
-#include "base/mainthread.h"
 #include "dsp/pluginhost.h"
-#include "engine/alsafiledevice.h"
-#include "engine/waveoutput.h"
-#include "player/pending.h"
-#include "player/playerstate.h"
-#include "player/playersession.h"
 #include "settings/inifile.h"
 #include "settings/settings.h"
+#include "support/alsaenvironment.h"
 #include "support/clickcheck.h"
+#include "support/sessionrig.h"
 #include "support/testutil.h"
 
 #include <gtest/gtest.h>
@@ -25,26 +21,6 @@
 namespace marlix {
 namespace {
 
-// ALSA reads its configuration once per process: the file device is made first.
-class AlsaEnvironment : public testing::Environment {
-public:
-    void SetUp() override
-    {
-        Dir = std::make_unique<test::TempDir>();
-        Device = std::make_unique<test::TAlsaFileDevice>(Dir->Path());
-        Device->Export();
-    }
-    void TearDown() override
-    {
-        Device.reset();
-        Dir.reset();
-    }
-    static inline std::unique_ptr<test::TempDir> Dir;
-    static inline std::unique_ptr<test::TAlsaFileDevice> Device;
-};
-
-[[maybe_unused]] testing::Environment* const alsaEnvironment = testing::AddGlobalTestEnvironment(new AlsaEnvironment);
-
 constexpr int kRate = 44100;
 constexpr double kFrequency = 440;
 
@@ -53,6 +29,7 @@ struct TEditContext {
     TSettings& Settings;
     TPlayerState& State;
     TLiveSettings& Live;
+    TPluginHost* Plugins;
 };
 using TEdit = std::function<void(TEditContext&)>;
 
@@ -61,22 +38,6 @@ struct TScenario {
     TEdit Before; // on the settings before playback starts
     std::vector<TEdit> Edits; // one a second while the sine plays
 };
-
-TEQ1 Peak(double freq, double gain)
-{
-    TEQ1 p;
-    p.Freq = freq;
-    p.Width = 1;
-    p.Gain = gain;
-    return p;
-}
-
-TEQ1 Shelf(double freq, double gain)
-{
-    TEQ1 p = Peak(freq, gain);
-    p.Kind = 1; // high shelf
-    return p;
-}
 
 void SetCurve(TEditContext& c, std::vector<TEQ1> points)
 {
@@ -110,17 +71,17 @@ TEdit Set(std::atomic<bool> TPlayerState::*flag, bool on)
 std::vector<TScenario> Scenarios()
 {
     return {
-        {"EQ switched on and off", [](TEditContext& c) { SetCurve(c, {Peak(440, 6)}); },
+        {"EQ switched on and off", [](TEditContext& c) { SetCurve(c, {TEQ1{0, 440, 1, 0, 6}}); },
          {Set(&TPlayerState::EQ, true), Set(&TPlayerState::EQ, false)}},
         {"EQ curve edits and preset changes",
          [](TEditContext& c) {
              c.State.EQ = true;
-             SetCurve(c, {Peak(440, 6)});
+             SetCurve(c, {TEQ1{0, 440, 1, 0, 6}});
          },
          // A shelf far above the sine still moves the filter's middle taps: switched
          // between two samples, the sine would jump.
-         {[](TEditContext& c) { SetCurve(c, {Peak(440, 6), Shelf(2000, 9)}); },
-          [](TEditContext& c) { SetCurve(c, {Peak(440, -6)}); }}},
+         {[](TEditContext& c) { SetCurve(c, {TEQ1{0, 440, 1, 0, 6}, TEQ1{1, 2000, 1, 0, 9}}); },
+          [](TEditContext& c) { SetCurve(c, {TEQ1{0, 440, 1, 0, -6}}); }}},
         {"convolver switched on and off", Echoes,
          {Set(&TPlayerState::Convolver, true), Set(&TPlayerState::Convolver, false)}},
         {"convolver level and dry/wet",
@@ -153,6 +114,18 @@ std::vector<TScenario> Scenarios()
              c.Settings.EFX.Slots[0].Name = "Marlix|Crossfeed";
          },
          {Set(&TPlayerState::EFX, true), Set(&TPlayerState::EFX, false)}},
+        {"an effect slot switched off and on",
+         [](TEditContext& c) {
+             c.Settings.EFX.Slots[0].Present = true;
+             c.Settings.EFX.Slots[0].Name = "Marlix|Crossfeed";
+             c.State.EFX = true;
+         },
+         {[](TEditContext& c) { c.Settings.EFX.Slots[0].On = false; },
+          [](TEditContext& c) {
+              // As the effect page does: a slot switched back on starts from a clear state.
+              c.Settings.EFX.Slots[0].On = true;
+              c.Plugins->RequestClear(0);
+          }}},
         {"HSC switched on and off", {}, {Set(&TPlayerState::HSC, true), Set(&TPlayerState::HSC, false)}},
         {"master volume", {},
          {[](TEditContext& c) { c.State.MasterVolume = -120; }, [](TEditContext& c) { c.State.MasterVolume = -30; }}},
@@ -167,7 +140,7 @@ std::vector<TScenario> Scenarios()
 std::vector<int16_t> Play(const TScenario& scenario)
 {
     test::TempDir home;
-    const auto& device = *AlsaEnvironment::Device;
+    const auto& device = test::FileDevice();
     device.Clear();
     std::filesystem::create_directories(home.File("plugin"));
     std::filesystem::copy_file(std::string(MARLIX_TEST_BIN_DIR) + "plugin/crossfeed.aep",
@@ -176,50 +149,37 @@ std::vector<int16_t> Play(const TScenario& scenario)
     const double seconds = 2.0 + static_cast<double>(scenario.Edits.size());
     test::WriteSineWav(home.File("sine.wav"), seconds, kRate, kFrequency, 0.4);
 
-    TSettings settings(home.Path());
-    TPlayerState state;
-    TPendingAdditions pending;
-    TWaveOutput output;
     TPluginHost plugins(home.Path());
-    TPlayerSession session(home.Path(), settings, state, pending, output, &plugins, TMainThread::Instance());
+    test::TSessionRig rig(home.Path(), &plugins);
+    TEditContext context{rig.Settings, rig.State, rig.Session.Control.Chain.Live, &plugins};
     if (scenario.Before) {
         // Set up as a user would have left them: in the files the session loads.
         TIniFile ini(home.File("setting.ini"));
-        settings.Load(ini, home.Path());
-        state.Load(ini);
-        TEditContext before{settings, state, session.Control.Chain.Live};
-        scenario.Before(before);
-        EXPECT_TRUE(settings.SaveRecords(ini, home.Path()));
-        state.Save(ini);
+        rig.Settings.Load(ini, home.Path());
+        rig.State.Load(ini);
+        scenario.Before(context);
+        EXPECT_TRUE(rig.Settings.SaveRecords(ini, home.Path()));
+        rig.State.Save(ini);
         EXPECT_TRUE(ini.UpdateFile());
     }
-    session.Start({home.File("sine.wav")});
-    state.Command.Post("Play");
-    TEditContext context{settings, state, session.Control.Chain.Live};
+    rig.Session.Start({home.File("sine.wav")});
+    rig.State.Command.Post("Play");
 
+    // The edits come one a second once the output runs, until the track has ended.
     using Clock = std::chrono::steady_clock;
-    auto nextTick = Clock::now();
     Clock::time_point started{};
     size_t done = 0;
-    for (const auto deadline = Clock::now() + std::chrono::seconds(60); Clock::now() < deadline;) {
-        session.RunQueuedCalls();
-        const auto now = Clock::now();
-        if (now >= nextTick) {
-            nextTick = now + std::chrono::milliseconds(50);
-            session.Tick();
-            if (state.OutputRunning && started == Clock::time_point{})
-                started = now;
-            if (started != Clock::time_point{} && !state.OutputRunning && state.Command.Empty())
-                break;
-        }
-        if (started != Clock::time_point{} && done < scenario.Edits.size() &&
-            now - started >= std::chrono::milliseconds(1000 * static_cast<int>(done + 1))) {
-            scenario.Edits[done++](context);
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
+    rig.RunUntil([&] { return started != Clock::time_point{} && !rig.State.OutputRunning && rig.State.Command.Empty(); },
+                 std::chrono::seconds(60), [&] {
+                     const auto now = Clock::now();
+                     if (rig.State.OutputRunning && started == Clock::time_point{})
+                         started = now;
+                     if (started != Clock::time_point{} && done < scenario.Edits.size() &&
+                         now - started >= std::chrono::milliseconds(1000 * static_cast<int>(done + 1)))
+                         scenario.Edits[done++](context);
+                 });
     EXPECT_EQ(done, scenario.Edits.size()) << scenario.Name << ": playback ended before every edit";
-    (void)session.Shutdown();
+    (void)rig.Session.Shutdown();
     return test::ReadRaw16(device.DefaultFile);
 }
 

@@ -3,6 +3,7 @@
 #include "engine/decoder.h"
 #include "base/flexfilebuf.h"
 #include "base/mainthread.h"
+#include "engine/asiothread.h"
 #include "engine/filterthread.h"
 #include "engine/waveoutput.h"
 #include "player/pending.h"
@@ -15,6 +16,7 @@
 #include <gtest/gtest.h>
 #include <atomic>
 #include <chrono>
+#include <cstdlib>
 #include <thread>
 
 namespace marlix {
@@ -38,7 +40,7 @@ protected:
     TPendingAdditions pending;
     TPlaylist playlist{state, pending};
     TFo_Decoder decoder;
-    TWaveOutput output{std::vector<std::string>{}}; // no device: the loop renders itself
+    TWaveOutput output{TWaveOutput::CallerRenders}; // no device: the loop renders itself
     std::unique_ptr<TPlaybackControl> control;
     std::vector<std::string> opened;
     int lastOpen = -1;
@@ -255,6 +257,58 @@ TEST_F(PlaybackControlTest, StopClosesTheDecoderOnlyAfterTheChainHasStopped)
     EXPECT_EQ(chainAtClose.load(), 0);
     EXPECT_FALSE(decoder.IsOpen);
     EXPECT_EQ(decoder.FIFO.Available(), 0);
+}
+
+// Media keys while the setup or measurement dialog owns the device: the command waits
+// until the dialog has closed, then plays.
+TEST_F(PlaybackControlTest, CommandsWaitWhileADialogHoldsTheDevice)
+{
+    playlist.Add(Track("a.wav", 44100));
+    {
+        const TTransportHold hold(*control);
+        state.Command.Post("Play");
+        for (int i = 0; i < 5; ++i)
+            control->Tick();
+        EXPECT_FALSE(state.OutputRunning);
+        EXPECT_EQ(state.Command.Peek(), "Play");
+    }
+    RunUntil([&] { return state.OutputRunning.load(); });
+    EXPECT_TRUE(state.OutputRunning);
+}
+
+// The device stopped is the one that was started, whatever happened since: a dialog
+// changed the driver setting, or started a pro-audio host of its own. The player also
+// notices that its host was replaced, and stops.
+TEST_F(PlaybackControlTest, StopStopsTheDeviceThatWasStarted)
+{
+    const auto a = Track("a.wav", 441000);
+    control->OpenTrack(a);
+    control->StartOutput();
+    ASSERT_EQ(output.OutState.load(), TOutState::Playing);
+    Settings().Output.nDriverType = 1;
+    control->StopOutput(true);
+    EXPECT_EQ(output.OutState.load(), TOutState::Closed);
+
+    const char* libDir = std::getenv("MARLIX_AUDIO_LIBDIR");
+    const std::string oldLibDir = libDir ? libDir : "";
+    setenv("MARLIX_AUDIO_LIBDIR", MARLIX_STUCK_HOST_DIR, 1); // its driver "steady" streams
+    Settings().ASIO.DriverName = "steady";
+    control->OpenTrack(a);
+    control->StartOutput();
+    ASSERT_TRUE(state.OutputRunning.load() && control->DeviceOpened());
+    Settings().Output.nDriverType = 0;
+    ASSERT_TRUE(asioStart("steady", nullptr)); // the dialog's
+    const uint64_t dialogs = asioRunningHost();
+    for (int i = 0; i < 200 && state.OutputRunning; ++i) {
+        TMainThread::Instance().Pump();
+        control->Tick();
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    EXPECT_FALSE(state.OutputRunning);
+    EXPECT_TRUE(control->DeviceLost());
+    EXPECT_EQ(asioRunningHost(), dialogs);
+    asioStop();
+    setenv("MARLIX_AUDIO_LIBDIR", oldLibDir.c_str(), 1);
 }
 
 } // namespace

@@ -29,7 +29,7 @@ TEST(PlayerSession, SavesWhatItLoadedAndReportsWhatItCouldNotWrite)
         ResetSettings(home);
         TPlayerState state;
         TPendingAdditions pending;
-        TWaveOutput output{std::vector<std::string>{}};
+        TWaveOutput output{TWaveOutput::CallerRenders};
         TPlayerSession session(home, Settings(), state, pending, output, nullptr, TMainThread::Instance());
         session.Start({folder.File("a.wav")});
         session.UseDriverForThisRun(1);
@@ -70,7 +70,7 @@ TEST(PlayerSession, SavesTheDriverChosenDuringTheRunButNotARunsOverride)
         ResetSettings(folder.Path());
         TPlayerState state;
         TPendingAdditions pending;
-        TWaveOutput output{std::vector<std::string>{}};
+        TWaveOutput output{TWaveOutput::CallerRenders};
         TPlayerSession session(folder.Path(), Settings(), state, pending, output, nullptr, TMainThread::Instance());
         session.Start({});
         if (c.Override >= 0) {
@@ -101,7 +101,7 @@ TEST(PlayerSession, NamesGivenAtStartJoinOrReplaceTheSavedPlaylist)
         ResetSettings(folder.Path());
         TPlayerState state;
         TPendingAdditions pending;
-        TWaveOutput output{std::vector<std::string>{}};
+        TWaveOutput output{TWaveOutput::CallerRenders};
         TPlayerSession session(folder.Path(), Settings(), state, pending, output, nullptr, TMainThread::Instance());
         session.Start({"/m/d.wav"});
         session.Tick();

@@ -158,7 +158,8 @@ TEST(RecorderTest, PluginsExposeNothingButTheirExports)
     if (!HaveProgram("nm"))
         GTEST_SKIP() << "nm is not installed";
     std::vector<std::string> allowed = {AEP_EXPORT_NAMES};
-    for (const char* extra : {"TestCallLog", "TestClearLog", "TestSetGetDataMode", "TestSetStateSize"})
+    for (const char* extra : {"TestCallLog", "TestClearLog", "TestSetGetDataMode", "TestSetStateSize", "TestHoldPostWave",
+                              "TestInsidePostWave"})
         allowed.push_back(extra);
     for (const std::string& file : {TestPluginFile("recorder.aep"), ProgramFile("plugin/crossfeed.aep"),
                                     ProgramFile("vstrack.aep")}) {

@@ -73,7 +73,7 @@ void ChangeEverything(TSettings& s)
     s.Output.fLevel = {-12.5, 3.25};
     s.Output.bInvPhase = {true, true};
     s.Output.fDelay = {0.1, 29.875};
-    s.MME = {-1, 4096, 6};
+    s.MME = {2, 4096, 6};
     s.ASIO.DriverName = "JACK";
     s.ASIO.ChAssign0 = 2;
     s.ASIO.Device0 = 3;

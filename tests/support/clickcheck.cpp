@@ -89,15 +89,14 @@ TClickReport CheckSine(const std::vector<int16_t>& samples, int channels, int ra
     return r;
 }
 
-void WriteSineWav(const std::string& path, double seconds, int rate, double frequency, double amplitude)
+void WriteStereo16Wav(const std::string& path, int rate, const std::vector<int16_t>& samples)
 {
-    const auto frames = static_cast<uint32_t>(seconds * rate);
-    const int fade = rate / 100;
-    std::vector<uint8_t> bytes(44 + frames * 4);
+    const auto bytesOfData = static_cast<uint32_t>(samples.size() * 2);
+    std::vector<uint8_t> bytes(44 + bytesOfData);
     auto put32 = [&](size_t at, uint32_t v) { std::memcpy(bytes.data() + at, &v, 4); };
     auto put16 = [&](size_t at, uint16_t v) { std::memcpy(bytes.data() + at, &v, 2); };
     std::memcpy(bytes.data(), "RIFF", 4);
-    put32(4, 36 + frames * 4);
+    put32(4, 36 + bytesOfData);
     std::memcpy(bytes.data() + 8, "WAVEfmt ", 8);
     put32(16, 16);
     put16(20, 1);
@@ -107,15 +106,23 @@ void WriteSineWav(const std::string& path, double seconds, int rate, double freq
     put16(32, 4);
     put16(34, 16);
     std::memcpy(bytes.data() + 36, "data", 4);
-    put32(40, frames * 4);
-    for (uint32_t i = 0; i < frames; ++i) {
+    put32(40, bytesOfData);
+    std::memcpy(bytes.data() + 44, samples.data(), bytesOfData);
+    WriteAll(path, bytes);
+}
+
+void WriteSineWav(const std::string& path, double seconds, int rate, double frequency, double amplitude)
+{
+    const auto frames = static_cast<size_t>(seconds * rate);
+    const int fade = rate / 100;
+    std::vector<int16_t> samples(2 * frames);
+    for (size_t i = 0; i < frames; ++i) {
         const double edge = std::min({1.0, (i + 0.5) / fade, (frames - i - 0.5) / fade});
         const double g = 0.5 - 0.5 * std::cos(M_PI * edge);
-        const auto v = static_cast<int16_t>(std::lround(32767 * amplitude * g * std::sin(2 * M_PI * frequency * i / rate)));
-        put16(44 + 4 * static_cast<size_t>(i), static_cast<uint16_t>(v));
-        put16(46 + 4 * static_cast<size_t>(i), static_cast<uint16_t>(v));
+        samples[2 * i] = samples[2 * i + 1] =
+            static_cast<int16_t>(std::lround(32767 * amplitude * g * std::sin(2 * M_PI * frequency * i / rate)));
     }
-    WriteAll(path, bytes);
+    WriteStereo16Wav(path, rate, samples);
 }
 
 std::vector<int16_t> ReadRaw16(const std::string& path)

@@ -26,6 +26,9 @@ struct TClickReport {
 // `samples` interleaved 16-bit, `channels` per frame; every channel is checked.
 TClickReport CheckSine(const std::vector<int16_t>& samples, int channels, int rate, double frequency);
 
+// Writes a 16-bit stereo WAV of the interleaved samples.
+void WriteStereo16Wav(const std::string& path, int rate, const std::vector<int16_t>& samples);
+
 // Writes a 16-bit stereo WAV of a sine of `amplitude` (full scale 1), with 10 ms fades at
 // both ends so the file itself never clicks.
 void WriteSineWav(const std::string& path, double seconds, int rate, double frequency, double amplitude);

@@ -1,4 +1,6 @@
+#include "base/mainthread.h"
 #include "engine/decoder.h"
+#include "engine/waveoutput.h"
 #include "gui/dspui/convolverpage.h"
 #include "gui/dspui/effectpage.h"
 #include "gui/dspui/equalizer.h"
@@ -12,7 +14,10 @@
 #include "gui/paintbox.h"
 #include "gui/player/windowtest.h"
 #include "player/outputchain.h"
+#include "player/pending.h"
+#include "player/playersession.h"
 #include "player/playerstate.h"
+#include "player/remotecontrol.h"
 #include "settings/settingeq.h"
 #include "settings/settings.h"
 #include "support/testutil.h"
@@ -346,6 +351,66 @@ TEST_F(DSPWindowTest, PresetThatFailsToLoadIsReportedAndChangesNothing)
     emit eqBox->activated(0);
     EXPECT_EQ(settings.EQ.Curve(1), settings.EQ.Curve(-1));
     EXPECT_EQ(Published(1), settings.EQ.Curve(1));
+}
+
+// Red pixels (the lit "ON") in a matrix switch.
+int LitPixels(const QImage& image, QPoint corner)
+{
+    int lit = 0;
+    for (int y = corner.y(); y < corner.y() + 16; ++y)
+        for (int x = corner.x(); x < corner.x() + 20; ++x) {
+            const QRgb p = image.pixel(x, y);
+            lit += qRed(p) > 180 && qGreen(p) < 100 && qBlue(p) < 100;
+        }
+    return lit;
+}
+
+// A remote command changes the records without the window: the window's next tick shows
+// the presets it saved itself, loaded by the command, and the stage the command set.
+TEST(DSPWindowRemote, NextTickShowsWhatARemoteCommandLoaded)
+{
+    test::TempDir folder;
+    TSettings settings{folder.Path()};
+    TPlayerState state;
+    TPendingAdditions pending;
+    TWaveOutput output{TWaveOutput::CallerRenders};
+    TPlayerSession session(folder.Path(), settings, state, pending, output, nullptr, TMainThread::Instance());
+    TRemoteControl remote(session, settings, state, pending);
+    TLiveSettings& live = session.Control.Chain.Live;
+    TFo_Equalizer window(TEqualizerCores{settings, state, session.Control.Chain, session.Decoder, nullptr, folder.Path()});
+    window.resize(640, 420);
+    window.show();
+    QApplication::processEvents();
+    auto save = [&](const char* box, const char* name) {
+        window.findChild<QComboBox*>(box)->setEditText(name);
+        window.Ti_CheckTimer();
+        window.findChild<QToolButton*>(QString(box) + "Save")->click();
+    };
+    settings.EQ.Curve(-1).Add({0, 1000, 3, -0.5, 12});
+    save("Co_Preset", "peak");
+    settings.Matrix.bONOFF[0][1] = true;
+    save("Co_MatrixPreset", "cross");
+    const TEQ1 peak = settings.EQ.Curve(-1)[0];
+    settings.EQ.Curve(-1).Clear();
+    settings.Matrix.Reset();
+    live.PublishEQ(settings.EQ);
+    live.PublishMatrix(settings.Matrix);
+    window.SelectPage(TFo_Equalizer::pgMatrix);
+    window.Ti_CheckTimer();
+
+    const QPoint marker = window.Equalizer->Graph.MarkerCentre(peak);
+    const QPoint onSwitch = TMatrixPainter::OnSwitch(0, 1);
+    const QImage& graph = window.Equalizer->PB_EQPaint->Image();
+    const QImage& matrix = window.Matrix->PB_Matrix->Image();
+    EXPECT_NE(test::Rgb(graph, marker.x(), marker.y()), 0x4040FFu);
+    EXPECT_EQ(LitPixels(matrix, onSwitch), 0);
+    ASSERT_EQ(remote.Execute({"preset", "eq", "peak", "master"}).Status, TRemoteStatus::Ok);
+    ASSERT_EQ(remote.Execute({"preset", "matrix", "cross"}).Status, TRemoteStatus::Ok);
+    ASSERT_EQ(remote.Execute({"stage", "EQ", "on"}).Status, TRemoteStatus::Ok);
+    window.Ti_CheckTimer();
+    EXPECT_EQ(test::Rgb(window.Equalizer->PB_EQPaint->Image(), marker.x(), marker.y()), 0x4040FFu);
+    EXPECT_GT(LitPixels(window.Matrix->PB_Matrix->Image(), onSwitch), 0);
+    EXPECT_TRUE(window.Flow->Bu_EQ->isChecked());
 }
 
 } // namespace

@@ -759,5 +759,38 @@ TEST_F(MainWindow, MprisPlayPauseAndNextReachTheMailboxAndTheLoopCarriesThemOut)
     QDBusConnection::disconnectFromBus("mpris-test");
 }
 
+// A device that does not open: the player stops, the status line names the device and
+// why (and keeps saying so when a hint has come and gone), the clock stays at zero; a
+// device that opens clears it.
+TEST_F(MainWindow, ADeviceThatDoesNotOpenStopsThePlayerAndTheStatusLineSaysWhy)
+{
+    test::WriteText(Folder.File("setting.ini"), "[MME]\nDevice0=50\n[Status]\nAVC=0\n");
+    WriteWav(Folder.File("a.wav"), Noise(44100 * 20, 1), 44100);
+    test::WriteText(Folder.File("current.m3u"), Folder.File("a.wav") + "\n");
+    Open();
+    TPlayerState& state = PlayerState();
+    auto* panel = Main->findChild<QLabel*>("StatusPanel");
+    ASSERT_NE(panel, nullptr);
+    state.Command.Post("Play");
+    QTRY_VERIFY_WITH_TIMEOUT(Session->Control.LastFailure().Serial > 0, 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(panel->text(), QStringLiteral("出力デバイス「#50」が見つかりません。再生を停止しました"), 2000);
+    EXPECT_FALSE(state.OutputRunning);
+    EXPECT_FALSE(Session->Decoder.IsOpen);
+    auto* clock = Main->findChild<QLabel*>("La_Position");
+    ASSERT_NE(clock, nullptr);
+    QTest::qWait(300);
+    EXPECT_EQ(clock->text(), QStringLiteral("00:00:00 / 00:00:00"));
+    QStatusTipEvent hint(QStringLiteral("再生|再生します"));
+    QApplication::sendEvent(Main.get(), &hint);
+    QStatusTipEvent gone{QString()};
+    QApplication::sendEvent(Main.get(), &gone);
+    EXPECT_TRUE(panel->text().startsWith(QStringLiteral("出力デバイス「#50」"))) << panel->text().toStdString();
+
+    Settings().MME.Device0 = -1; // the file device
+    state.Command.Post("Play");
+    QTRY_VERIFY_WITH_TIMEOUT(state.OutputRunning, 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(panel->text(), QStringLiteral("レディ"), 2000);
+}
+
 } // namespace
 } // namespace marlix
