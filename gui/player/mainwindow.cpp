@@ -748,7 +748,7 @@ void TFo_Main::LibraryTick()
     online.SetDownloadFolder(Cores.Settings.Function.DownloadPath);
     auto* pane = dynamic_cast<TFo_Tonkara*>(Windows.Tonkara);
     const int openCount = Cores.Session.Decoder.OpenCount.load();
-    if (pane && SubWindowOf(pane)->isVisible() && !SubWindowOf(pane)->isMinimized() && openCount != FollowedOpenCount) {
+    if (pane && openCount != FollowedOpenCount && SubWindowOf(pane)->isVisible() && !SubWindowOf(pane)->isMinimized()) {
         FollowedOpenCount = openCount;
         const std::string home = online.Control.HomeOf(Cores.Session.Decoder.FileName);
         if (!home.empty())
