@@ -27,8 +27,9 @@ bool HasWavExtension(const std::string& name)
 
 // ---- TFeedThread ----
 
-TFeedThread::TFeedThread(std::chrono::milliseconds period, std::function<bool()> wanted, std::function<void()> step)
-    : Period(period), Wanted(std::move(wanted)), Step(std::move(step))
+TFeedThread::TFeedThread(std::chrono::milliseconds period, std::function<bool()> wanted, std::function<void()> step,
+                         std::chrono::milliseconds idlePeriod)
+    : Period(period), IdlePeriod(std::max(period, idlePeriod)), Wanted(std::move(wanted)), Step(std::move(step))
 {
     TMainThread::Instance(); // the creating thread is the main thread unless set otherwise
     Thread = std::thread([this] { Execute(); });
@@ -49,6 +50,15 @@ void TFeedThread::Terminate()
     Wake.notify_all();
 }
 
+void TFeedThread::Nudge()
+{
+    {
+        std::lock_guard lock(Lock);
+        Nudged = true;
+    }
+    Wake.notify_all();
+}
+
 void TFeedThread::Join()
 {
     if (Thread.joinable())
@@ -60,9 +70,19 @@ void TFeedThread::Execute()
     Idle = false;
     Started = true;
     std::unique_lock lock(Lock);
-    while (!Wake.wait_for(lock, Period, [&] { return Terminated; })) {
-        if (PauseCount.load() > 0 || !Wanted())
+    auto wait = Period;
+    for (;;) {
+        Wake.wait_for(lock, wait, [&] { return Terminated || Nudged; });
+        if (Terminated)
+            break;
+        Nudged = false;
+        wait = Period;
+        if (PauseCount.load() > 0)
             continue;
+        if (!Wanted()) {
+            wait = IdlePeriod;
+            continue;
+        }
         lock.unlock();
         InCall = true;
         TMainThread::Instance().Synchronize(Step);
@@ -75,7 +95,7 @@ void TFeedThread::Execute()
 TWavBufThread::TWavBufThread(TFo_Decoder& owner)
     : TFeedThread(
           10ms, [&owner] { return owner.IsOpen.load() && owner.SourceKind.load() == TSourceKind::Wav; },
-          [&owner] { owner.WavFeedStep(); })
+          [&owner] { owner.WavFeedStep(); }, 1000ms)
 {
 }
 
@@ -176,6 +196,7 @@ void TFo_Decoder::ResumeFeeds()
 {
     --WavThread.PauseCount;
     --LibThread.PauseCount;
+    WavThread.Nudge(); // a source just opened is fed without waiting out the idle period
 }
 
 bool TFo_Decoder::Paused() const { return WavThread.PauseCount > 0 || LibThread.PauseCount > 0; }

@@ -33,13 +33,18 @@ private:
 // thread, so a call that was queued before a pause began does nothing.
 class TFeedThread {
 public:
-    TFeedThread(std::chrono::milliseconds period, std::function<bool()> wanted, std::function<void()> step);
+    // While `wanted` answers false the thread looks again only every `idlePeriod` (at
+    // least `period`), or at once when nudged.
+    TFeedThread(std::chrono::milliseconds period, std::function<bool()> wanted, std::function<void()> step,
+                std::chrono::milliseconds idlePeriod = {});
     virtual ~TFeedThread();
     TFeedThread(const TFeedThread&) = delete;
     TFeedThread& operator=(const TFeedThread&) = delete;
 
     void Terminate();
     void Join();
+    // Wakes the thread to ask `wanted` again now (a source was opened).
+    void Nudge();
 
     std::atomic<bool> Started{false};
     std::atomic<bool> Idle{true};
@@ -49,12 +54,13 @@ public:
 private:
     void Execute();
 
-    std::chrono::milliseconds Period;
+    std::chrono::milliseconds Period, IdlePeriod;
     std::function<bool()> Wanted;
     std::function<void()> Step;
     std::mutex Lock;
     std::condition_variable Wake;
     bool Terminated = false;
+    bool Nudged = false;
     std::thread Thread;
 };
 

@@ -21,6 +21,15 @@ double Magnitude(const Complex& z)
     return std::hypot(re, im);
 }
 
+// Below -192 dB (the widest display range) a level can no longer be seen.
+constexpr double kUnseen = 0x1p-32;
+
+bool AllUnseen(const std::vector<std::vector<double>>& channels)
+{
+    return std::all_of(channels.begin(), channels.end(),
+                       [](const auto& c) { return std::all_of(c.begin(), c.end(), [](double v) { return v < kUnseen; }); });
+}
+
 int64_t NowMs()
 {
     using namespace std::chrono;
@@ -73,6 +82,8 @@ void TSpectrumAnalyser::Update(bool shown)
         Teardown();
     } else if (channels > 0 && (!Active() || channels != Channels())) {
         Setup(channels, rate);
+    } else if (Active() && channels == 0 && Silent.load()) {
+        Teardown(); // the output stopped and the display has fallen silent: nothing is left to do
     } else if (Active() && rate > 0) {
         SampleRate = rate;
     }
@@ -99,8 +110,9 @@ void TSpectrumAnalyser::Setup(int channels, int rate, int n)
     Hold.assign(channels, std::vector<int32_t>(N / 2 + 1, 0));
     TapFIFO = std::make_unique<TMChFIFO>(channels, 2 * N + 8192);
     TapFifo.store(TapFIFO.get());
+    Silent = true;
     if (Dispatcher)
-        Thread = std::make_unique<TSpectrumThread>(*Dispatcher, [this] { Pass(NowMs()); });
+        Thread = std::make_unique<TSpectrumThread>(*Dispatcher, [this] { Pass(NowMs()); }, [this] { return PassDue(); });
 }
 
 void TSpectrumAnalyser::Teardown()
@@ -119,6 +131,14 @@ void TSpectrumAnalyser::Teardown()
     NewData = false;
 }
 
+bool TSpectrumAnalyser::PassDue() const
+{
+    const TMChFIFO* fifo = TapFifo.load();
+    if (fifo && fifo->Available() >= N)
+        return true;
+    return !Silent.load() && NowMs() - LastPassAt.load() >= kDecayStepMs;
+}
+
 void TSpectrumAnalyser::Pass(int64_t nowMs)
 {
     const int64_t dt = nowMs - LastTime;
@@ -126,10 +146,13 @@ void TSpectrumAnalyser::Pass(int64_t nowMs)
         Decay(dt);
     LastTime = nowMs;
     HasLastTime = true;
+    LastPassAt = nowMs;
     // Whole frames only: the driver thread may be between the channels of a tap, and a
     // channel read or skipped without its samples would stay behind the others.
-    if (!Active() || TapFIFO->Available() < N)
+    if (!Active() || TapFIFO->Available() < N) {
+        Silent = AllUnseen(Levels) && AllUnseen(PeakLevels);
         return;
+    }
     // Only the newest block matters: the display never lags by more than one block.
     while (TapFIFO->Available() >= 2 * N)
         for (int c = 0; c < TapFIFO->Channels; ++c)
@@ -138,6 +161,7 @@ void TSpectrumAnalyser::Pass(int64_t nowMs)
         TransformPair(c);
     HoldPeaks();
     NewData = true;
+    Silent = false;
 }
 
 void TSpectrumAnalyser::Decay(int64_t dt)

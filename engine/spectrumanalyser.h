@@ -17,7 +17,8 @@ class TSpectrumThread;
 // The running spectrum of every output channel, with a falling display and a 5 s peak
 // hold. The output stage taps its final samples into the analyser's FIFO on the
 // driver's thread (without allocating, locking or waiting); everything else runs on the
-// main thread. Set up only while its window shows, so a hidden analyser costs nothing.
+// main thread. Set up only while its window shows, so a hidden analyser costs nothing;
+// once the output has stopped and the display has fallen out of sight it is torn down too.
 class TSpectrumAnalyser {
 public:
     static constexpr int kDefaultSize = 512;
@@ -39,7 +40,7 @@ public:
     void EndTap();
 
     // Main thread: sets up for the output's channels when shown, takes over a changed
-    // rate, tears down when hidden.
+    // rate, tears down when hidden or when the output has stopped and nothing shows.
     void Update(bool shown);
     void Setup(int channels, int rate, int n = kDefaultSize);
     void Teardown();
@@ -60,6 +61,10 @@ private:
     void Decay(int64_t dt);
     void TransformPair(int first);
     void HoldPeaks();
+    // Pacing thread: a pass is worth the main thread's time when a block waits, or when
+    // the display still falls and the last pass is kDecayStepMs old.
+    bool PassDue() const;
+    static constexpr int64_t kDecayStepMs = 20;
 
     TMainThread* Dispatcher;
     std::atomic<int> OutChannels{0};
@@ -79,6 +84,8 @@ private:
     int SampleRate = 44100;
     double Scale = 2.0 / kDefaultSize;
     int64_t LastTime = 0;
+    std::atomic<int64_t> LastPassAt{0};
+    std::atomic<bool> Silent{true}; // every level and peak has fallen out of sight
     bool HasLastTime = false;
     bool NewData = false;
     uint64_t TransformCount = 0;

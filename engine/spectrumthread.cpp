@@ -8,8 +8,8 @@
 
 namespace marlix {
 
-TSpectrumThread::TSpectrumThread(TMainThread& dispatcher, std::function<void()> pass)
-    : Dispatcher(dispatcher), Pass(std::move(pass)), Thread([this] { Run(); })
+TSpectrumThread::TSpectrumThread(TMainThread& dispatcher, std::function<void()> pass, std::function<bool()> due)
+    : Dispatcher(dispatcher), Pass(std::move(pass)), Due(std::move(due)), Thread([this] { Run(); })
 {
 }
 
@@ -23,9 +23,11 @@ void TSpectrumThread::Run()
     sched_param param{};
     pthread_setschedparam(pthread_self(), SCHED_IDLE, &param);
     while (!Terminated.load(std::memory_order_acquire)) {
-        if (!Dispatcher.Synchronize(Pass))
+        const bool due = !Due || Due();
+        if (due && !Dispatcher.Synchronize(Pass))
             break;
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        // With nothing due the next look comes later: a block takes about 10 ms to arrive.
+        std::this_thread::sleep_for(std::chrono::milliseconds(due ? 2 : 10));
     }
     Ended.store(true, std::memory_order_release);
 }

@@ -22,9 +22,13 @@ void SetLitSwitch(QAbstractButton* b, bool on)
         b->setDown(on);
     }
     const QColor text = on ? QColor(255, 0, 0) : QColor(0, 0, 0);
-    if (b->palette().color(QPalette::ButtonText) != text) {
-        // Active and inactive only: a disabled switch keeps the style's grey text.
-        QPalette p = b->palette();
+    // Active and inactive only: a disabled switch keeps the style's grey text (and is
+    // compared by those two groups, so a disabled switch is not given its palette anew
+    // on every tick).
+    const QPalette& now = b->palette();
+    if (now.color(QPalette::Active, QPalette::ButtonText) != text ||
+        now.color(QPalette::Inactive, QPalette::ButtonText) != text) {
+        QPalette p = now;
         p.setColor(QPalette::Active, QPalette::ButtonText, text);
         p.setColor(QPalette::Inactive, QPalette::ButtonText, text);
         b->setPalette(p);

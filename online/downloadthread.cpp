@@ -55,8 +55,9 @@ void TDownloadThread::Start()
     Worker = std::thread([this] {
         while (!Terminated.load()) {
             Step();
-            for (int i = 0; i < 10 && !Terminated.load(); ++i)
-                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            // One wake-up per turn, not a poll of the terminate flag: Terminate wakes it.
+            std::unique_lock lock(Mutex);
+            Wake.wait_for(lock, std::chrono::milliseconds(100), [this] { return Terminated.load(); });
         }
     });
 }
@@ -68,6 +69,7 @@ void TDownloadThread::Terminate()
         Terminated = true;
         Cancel = true;
     }
+    Wake.notify_all();
     if (Worker.joinable())
         Worker.join();
 }

@@ -2,6 +2,7 @@
 #include "platform/inet/inet.h"
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
@@ -57,6 +58,7 @@ private:
     std::function<std::string()> Folder;
     TInetLimits Limits;
     mutable std::mutex Mutex;
+    std::condition_variable Wake; // with Mutex: ends the worker's wait at Terminate
     std::string Current;
     std::string Saved;
     std::atomic<bool> Terminated{false};

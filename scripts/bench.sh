@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # Builds a Release tree and runs the benchmarks (Google Benchmark), then times the
 # same FIR and convolution work with sox, ffmpeg and BruteFIR where installed and
-# prints our figures beside theirs; then the browser on a 20 000-file music folder,
-# whose cached root pop-up must open within 100 ms; last, the library server under load. Extra arguments go to the benchmark program,
+# prints our figures beside theirs; then the desktop player's footprint (CPU while idle and
+# playing, memory, start-up), the browser on a 20 000-file music folder, whose cached root
+# pop-up must open within 100 ms, and last the library server under load. Extra arguments
+# go to the benchmark program,
 # e.g. scripts/bench.sh --benchmark_filter=FIR
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -26,6 +28,9 @@ build-release/bench/marlix_bench --benchmark_out="$out/bench.json" --benchmark_o
 python3 bench/compare.py "$out/bench.json" "$out"
 python3 bench/render_bench.py "$PWD/build-release/bin/marlixaudio-cli" "$out"
 python3 bench/startup_bench.py "$PWD/build-release/bin"
+# The desktop player's footprint on a private Xvfb screen and JACK server: start-up to the
+# window, idle and playing CPU of its process tree, resident memory.
+python3 bench/footprint_bench.py "$PWD/build-release/bin"
 
 # The browser on 20 000 files in 2 000 folders: once listed, the music folder's pop-up
 # must open within 100 ms.

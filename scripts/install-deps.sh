@@ -16,7 +16,7 @@ PACKAGES=(
   libmicrohttpd-dev libpq-dev postgresql
   qt6-webengine-dev
   ladspa-sdk
-  xvfb xauth fonts-noto-cjk
+  xvfb xauth x11-utils fonts-noto-cjk
   dbus-daemon dbus-bin
   pipewire pipewire-bin wireplumber pipewire-alsa pipewire-jack libpipewire-0.3-dev
   python3

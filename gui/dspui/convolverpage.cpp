@@ -199,7 +199,7 @@ void TConvolverPage::Refresh(bool outputRunning)
     Updating = true;
     for (size_t k = 0; k < 2; ++k) {
         const TConvolverEntry& e = Context.Settings.Convolver.Conv[k];
-        const TRow& r = Rows[k];
+        TRow& r = Rows[k];
         const bool has = e.HasIR;
         SetEnabledSwitch(r.IR, !outputRunning);
         for (QWidget* w : {static_cast<QWidget*>(r.On), static_cast<QWidget*>(r.Cut), static_cast<QWidget*>(r.No),
@@ -223,9 +223,13 @@ void TConvolverPage::Refresh(bool outputRunning)
         if (r.Lv->value() != level)
             r.Lv->setValue(level);
         const QString response = has ? QString::fromStdString(e.IRName) : QStringLiteral("No IR");
-        const QString ir = r.IR->fontMetrics().elidedText(response, Qt::ElideRight, r.IR->width() - 8);
-        if (r.IR->text() != ir)
-            r.IR->setText(ir);
+        if (response != r.Elided || r.IR->width() != r.ElidedWidth) {
+            r.Elided = response;
+            r.ElidedWidth = r.IR->width();
+            const QString ir = r.IR->fontMetrics().elidedText(response, Qt::ElideRight, r.IR->width() - 8);
+            if (r.IR->text() != ir)
+                r.IR->setText(ir);
+        }
     }
     if (Bu_DryWet->text() != DryWetCaption(Context.Settings.Convolver.DryWet))
         Bu_DryWet->setText(DryWetCaption(Context.Settings.Convolver.DryWet));

@@ -42,6 +42,9 @@ public:
         QSpinBox* Lv;
         QToolButton* On;
         QToolButton* Plot;
+        // The response name the IR button was last shortened from, and for which width.
+        QString Elided;
+        int ElidedWidth = -1;
     };
     std::array<TRow, 2> Rows{};
     QToolButton* Bu_DryWet;

@@ -9,9 +9,9 @@
 #include "gui/speedbutton.h"
 #include "player/dsppresets.h"
 #include "player/playerstate.h"
+#include "gui/windowtimer.h"
 
 #include <QTabWidget>
-#include <QTimer>
 #include <QToolButton>
 #include <QVBoxLayout>
 
@@ -19,7 +19,7 @@ namespace marlix {
 
 TFo_Equalizer::TFo_Equalizer(const TEqualizerCores& c, QWidget* parent)
     : QWidget(parent), PageControl(new QTabWidget(this)), Presets(std::make_unique<TDSPPresets>(c.Folder)),
-      Context{c.Settings, c.State, c.Chain, c.Decoder, c.Plugins, *Presets, c.Folder}, Ti_Check(new QTimer(this))
+      Context{c.Settings, c.State, c.Chain, c.Decoder, c.Plugins, *Presets, c.Folder}, Ti_Check(new TWindowTimer(this, [this] { Ti_CheckTimer(); }))
 {
     setObjectName("Fo_Equalizer");
     setWindowTitle("DSP");
@@ -62,12 +62,11 @@ TFo_Equalizer::TFo_Equalizer(const TEqualizerCores& c, QWidget* parent)
     });
 
     Ti_Check->setObjectName("Ti_Check");
-    Ti_Check->setInterval(50);
-    connect(Ti_Check, &QTimer::timeout, this, &TFo_Equalizer::Ti_CheckTimer);
+    connect(PageControl, &QTabWidget::currentChanged, this, [this] { Ti_CheckTimer(); });
     Ti_CheckTimer();
 }
 
-TFo_Equalizer::~TFo_Equalizer() { Ti_Check->stop(); }
+TFo_Equalizer::~TFo_Equalizer() = default;
 
 void TFo_Equalizer::BindStage(QToolButton* button, std::atomic<bool>& stage)
 {
@@ -95,19 +94,26 @@ void TFo_Equalizer::showEvent(QShowEvent* e)
     Matrix->RefreshPresets();
     Equalizer->RefreshPresets();
     PageControl->setCurrentIndex(pgEqualizer);
-    Ti_Check->start();
 }
 
 void TFo_Equalizer::Ti_CheckTimer()
 {
+    // Only the page in front is on screen; another page catches up when it comes forward.
     const bool running = Context.State.OutputRunning;
+    QWidget* shown = PageControl->currentWidget();
     for (auto [button, stage] : Stages)
-        SetLitSwitch(button, stage->load());
-    Equalizer->Refresh(running);
-    Matrix->Refresh();
-    Effect->Refresh(running);
-    Convolver->Refresh(running);
-    Master->Redraw();
+        if (shown->isAncestorOf(button))
+            SetLitSwitch(button, stage->load());
+    if (shown == Equalizer)
+        Equalizer->Refresh(running);
+    else if (shown == Matrix)
+        Matrix->Refresh();
+    else if (shown == Effect)
+        Effect->Refresh(running);
+    else if (shown == Convolver)
+        Convolver->Refresh(running);
+    else if (shown == Master)
+        Master->Redraw();
 }
 
 } // namespace marlix

@@ -8,11 +8,11 @@
 #include <memory>
 
 class QTabWidget;
-class QTimer;
 class QToolButton;
 
 namespace marlix {
 
+class TWindowTimer;
 class TConvolverPage;
 class TEffectPage;
 class TEqualizerPage;
@@ -45,6 +45,7 @@ public:
     // Page 1-4 as the transport's edit requests number them (effect, convolver, matrix,
     // equaliser), 5 the master page, 0 the signal flow.
     void SelectPage(int page);
+    // Mirrors the values into the page in front (and runs again when another comes forward).
     void Ti_CheckTimer();
     QSize sizeHint() const override { return {640, 400}; }
 
@@ -68,7 +69,7 @@ private:
     std::unique_ptr<TDSPPresets> Presets;
     TDSPContext Context;
     TKnobSprites Sprites;
-    QTimer* Ti_Check;
+    TWindowTimer* Ti_Check;
     std::vector<std::pair<QToolButton*, std::atomic<bool>*>> Stages;
 };
 

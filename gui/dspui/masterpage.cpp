@@ -58,13 +58,22 @@ TMasterPage::TMasterPage(const TDSPContext& context, const TKnobSprites& sprites
     PB_Master->OnMouseUp = [this](QMouseEvent*) { GrabLevel = GrabDelay = -1; };
 }
 
+// Painted again only when the size or a value it shows changed.
 void TMasterPage::Redraw()
 {
-    QImage img = Paint(PB_Master->size(), Context.Settings, Sprites);
-    if (img != Drawn) {
-        Drawn = img;
-        PB_Master->SetImage(img);
+    const TSettingOutput& o = Context.Settings.Output;
+    TShown now{PB_Master->size(), {}, {}, {}, {}};
+    for (size_t ch = 0; ch < 2; ++ch) {
+        now.Level[ch] = o.fLevel[ch];
+        now.Delay[ch] = o.fDelay[ch];
+        now.Inverted[ch] = o.bInvPhase[ch];
+        now.Name[ch] = o.szChName[ch];
     }
+    if (HaveDrawn && now == Drawn)
+        return;
+    Drawn = now;
+    HaveDrawn = true;
+    PB_Master->SetImage(Paint(PB_Master->size(), Context.Settings, Sprites));
 }
 
 void TMasterPage::MouseDown(QPoint p)

@@ -4,6 +4,8 @@
 #include <QImage>
 #include <QPoint>
 #include <QWidget>
+#include <array>
+#include <string>
 
 namespace marlix {
 
@@ -30,10 +32,20 @@ private:
     void MouseDown(QPoint p);
     void MouseMove(QPoint p);
 
+    // What the painted image shows.
+    struct TShown {
+        QSize Size;
+        std::array<double, 2> Level, Delay;
+        std::array<bool, 2> Inverted;
+        std::array<std::string, 2> Name;
+        bool operator==(const TShown&) const = default;
+    };
+
     TDSPContext Context;
     const TKnobSprites& Sprites;
     int GrabLevel = -1, GrabDelay = -1;
-    QImage Drawn;
+    TShown Drawn;
+    bool HaveDrawn = false;
 };
 
 } // namespace marlix

@@ -4,6 +4,7 @@
 #include "gui/graph.h"
 #include "gui/paintbox.h"
 #include "gui/speedbutton.h"
+#include "gui/windowtimer.h"
 #include "settings/settings.h"
 
 #include <QComboBox>
@@ -12,7 +13,6 @@
 #include <QLabel>
 #include <QPainter>
 #include <QRadioButton>
-#include <QTimer>
 #include <QVBoxLayout>
 #include <cmath>
 
@@ -29,6 +29,24 @@ int RangeIndex(int db)
         if (kRanges[i] == db)
             return i;
     return 2; // any other value shows as 96
+}
+
+// Where the curves pass, in quarter pixels of a plot area `area` pixels high: a level
+// below the range sits at its bottom like silence, so the fall below it changes nothing.
+std::vector<int> CurveRows(const TSpectrumPicture& p, int area)
+{
+    std::vector<int> rows;
+    auto add = [&](std::span<const double> values) {
+        for (const double v : values) {
+            const double db = v > 0 ? 6 * std::log2(v) : -p.RangeDb;
+            rows.push_back(int(std::lround(std::clamp(1 + db / p.RangeDb, 0.0, 1.0) * area * 4)));
+        }
+    };
+    for (size_t c = 0; c < p.Spectra.size() && c < p.Peaks.size(); ++c) {
+        add(p.Spectra[c]);
+        add(p.Peaks[c]);
+    }
+    return rows;
 }
 
 int Place(int span, int count, int index)
@@ -63,21 +81,32 @@ TSpectrumLayout LayoutSpectrum(int channels, int width, int height, bool vertica
     return l;
 }
 
-QImage PaintSpectrum(const TSpectrumPicture& p, const TSpectrumLayout& layout)
+std::vector<QImage> PaintSpectrumFrames(const TSpectrumPicture& p, const TSpectrumLayout& layout)
 {
-    QImage img(std::max(1, p.Width), std::max(1, p.Height), QImage::Format_ARGB32);
-    img.fill(GraphMarginColor());
-    QPainter painter(&img);
-    const double bottom = -p.RangeDb;
+    std::vector<QImage> frames;
     for (size_t i = 0; i < layout.Graphs.size(); ++i) {
-        const QRect g = layout.Graphs[i];
-        QImage graph(g.size().expandedTo(QSize(kLeft + 2, kTop + 2)), QImage::Format_ARGB32);
+        QImage graph(layout.Graphs[i].size().expandedTo(QSize(kLeft + 2, kTop + 2)), QImage::Format_ARGB32_Premultiplied);
         const QRect area(kLeft, kTop, graph.width() - kLeft, graph.height() - kTop);
         const QString title = i < size_t(p.Titles.size()) ? p.Titles[int(i)] : QString();
         if (p.Log)
-            DrawLogFreqGraph(graph, area, p.Rate, title, 0, bottom, p.Bins);
+            DrawLogFreqGraph(graph, area, p.Rate, title, 0, -p.RangeDb, p.Bins);
         else
-            DrawLinFreqGraph(graph, area, p.Rate, title, 0, bottom, p.Bins);
+            DrawLinFreqGraph(graph, area, p.Rate, title, 0, -p.RangeDb, p.Bins);
+        frames.push_back(std::move(graph));
+    }
+    return frames;
+}
+
+QImage PaintSpectrum(const TSpectrumPicture& p, const TSpectrumLayout& layout, const std::vector<QImage>& frames)
+{
+    QImage img(std::max(1, p.Width), std::max(1, p.Height), QImage::Format_ARGB32_Premultiplied);
+    img.fill(GraphMarginColor());
+    QPainter painter(&img);
+    const double bottom = -p.RangeDb;
+    for (size_t i = 0; i < layout.Graphs.size() && i < frames.size(); ++i) {
+        const QRect g = layout.Graphs[i];
+        QImage graph = frames[i];
+        const QRect area(kLeft, kTop, graph.width() - kLeft, graph.height() - kTop);
         if (i < p.Spectra.size() && i < p.Peaks.size()) {
             const QColor blue(0x10, 0x30, 0xFF), red(0xFF, 0x30, 0x10);
             if (p.Log) {
@@ -96,6 +125,11 @@ QImage PaintSpectrum(const TSpectrumPicture& p, const TSpectrumLayout& layout)
             painter.drawLine(g.x() - 1, g.y(), g.x() - 1, g.bottom());
     }
     return img;
+}
+
+QImage PaintSpectrum(const TSpectrumPicture& p, const TSpectrumLayout& layout)
+{
+    return PaintSpectrum(p, layout, PaintSpectrumFrames(p, layout));
 }
 
 TFo_Spectrum::TFo_Spectrum(TSpectrumAnalyser& analyser, TSettings& settings, QWidget* parent)
@@ -145,11 +179,10 @@ TFo_Spectrum::TFo_Spectrum(TSpectrumAnalyser& analyser, TSettings& settings, QWi
     connect(RB_Lin, &QRadioButton::clicked, this, [this] { AxisClick(); });
     connect(RB_Log, &QRadioButton::clicked, this, [this] { AxisClick(); });
 
-    Ti_Redraw = new QTimer(this);
+    // The analyser runs only while the window is on screen.
+    Ti_Redraw = new TWindowTimer(this, [this] { Ti_RedrawTimer(); });
     Ti_Redraw->setObjectName("Ti_Redraw");
-    Ti_Redraw->setInterval(50);
-    connect(Ti_Redraw, &QTimer::timeout, this, [this] { Ti_RedrawTimer(); });
-    Ti_Redraw->start();
+    Ti_Redraw->OnHidden = [&analyser] { analyser.Teardown(); };
     resize(400, 320);
 }
 
@@ -161,10 +194,7 @@ TFo_Spectrum::~TFo_Spectrum()
 
 bool TFo_Spectrum::Showing() const
 {
-    for (const QWidget* w = this; w; w = w->parentWidget())
-        if (w->isMinimized())
-            return false;
-    return isVisible();
+    return OnScreen(this);
 }
 
 void TFo_Spectrum::MirrorSettings()
@@ -183,8 +213,8 @@ void TFo_Spectrum::Ti_RedrawTimer()
         return;
     if (!Co_DB->hasFocus() && Co_DB->currentIndex() != RangeIndex(Config.View.nSpectrumDB))
         MirrorSettings();
-    if (Analyser.TakeNewData() || Analyser.Active())
-        Redraw();
+    Analyser.TakeNewData();
+    Redraw(false);
 }
 
 void TFo_Spectrum::Co_DBChange()
@@ -213,7 +243,7 @@ bool TFo_Spectrum::eventFilter(QObject* watched, QEvent* event)
     return QWidget::eventFilter(watched, event);
 }
 
-void TFo_Spectrum::Redraw()
+TSpectrumPicture TFo_Spectrum::Picture() const
 {
     TSpectrumPicture p;
     p.Width = PB_Spectrum->width();
@@ -232,10 +262,29 @@ void TFo_Spectrum::Redraw()
             p.Peaks.push_back(Analyser.Peak(c));
         }
     }
-    const TSpectrumLayout layout = LayoutSpectrum(channels, p.Width, p.Height, p.Vertical);
+    return p;
+}
+
+// The graphs' frames are drawn again only when what they show changed (size, settings,
+// rate, titles); the curves only when one of them would move on screen.
+void TFo_Spectrum::Redraw(bool always)
+{
+    const TSpectrumPicture p = Picture();
+    const TSpectrumLayout layout = LayoutSpectrum(int(p.Titles.size()), p.Width, p.Height, p.Vertical);
     if (layout.Switch)
         Config.Operation.bSpectrumVertical = !p.Vertical;
-    PB_Spectrum->SetImage(PaintSpectrum(p, layout));
+    const int area = layout.Graphs.empty() ? 0 : layout.Graphs[0].height() - kTop;
+    std::vector<int> rows = CurveRows(p, area);
+    const TFrameInputs inputs{p.Width, p.Height, p.Vertical, p.Log, p.RangeDb, p.Rate, p.Bins, p.Titles};
+    const bool framesChanged = !(inputs == FrameKey) || Frames.size() != layout.Graphs.size();
+    if (!always && !framesChanged && rows == DrawnRows)
+        return;
+    if (framesChanged) {
+        Frames = PaintSpectrumFrames(p, layout);
+        FrameKey = inputs;
+    }
+    DrawnRows = std::move(rows);
+    PB_Spectrum->SetImage(PaintSpectrum(p, layout, Frames));
 }
 
 } // namespace marlix

@@ -8,13 +8,13 @@
 
 class QComboBox;
 class QRadioButton;
-class QTimer;
 
 namespace marlix {
 
 class TPaintBox;
 class TSettings;
 class TSpectrumAnalyser;
+class TWindowTimer;
 
 // Where the graphs of K channels go in a W × H paint box. `Switch` asks for the other
 // layout (graphs too narrow: stacked; too low: two rows) and then nothing is drawn.
@@ -38,10 +38,17 @@ struct TSpectrumPicture {
     std::vector<std::span<const double>> Peaks;
 };
 QImage PaintSpectrum(const TSpectrumPicture& p, const TSpectrumLayout& layout);
+// The graphs' frames (margins, grid, labels, titles), one per graph of the layout, and the
+// picture drawn on copies of them. The pictures are opaque and premultiplied (the same
+// bytes as ARGB32 for opaque pixels), so the 20 Hz repaint copies them to the screen
+// without a conversion.
+std::vector<QImage> PaintSpectrumFrames(const TSpectrumPicture& p, const TSpectrumLayout& layout);
+QImage PaintSpectrum(const TSpectrumPicture& p, const TSpectrumLayout& layout, const std::vector<QImage>& frames);
 
 // The spectrum analyser window "スペクトル": one graph per output channel with the
 // falling spectrum in blue and the held peaks in red. Its timer sets the analyser up
-// while the window shows and tears it down when hidden or minimised.
+// while the window shows and repaints when a curve moves; hiding or minimising the
+// window stops the timer and tears the analyser down.
 class TFo_Spectrum : public QWidget {
 public:
     TFo_Spectrum(TSpectrumAnalyser& analyser, TSettings& settings, QWidget* parent = nullptr);
@@ -57,8 +64,21 @@ protected:
 private:
     void Co_DBChange();
     void AxisClick();
-    void Redraw();
+    TSpectrumPicture Picture() const;
+    // Paints when the picture changed, or always.
+    void Redraw(bool always = true);
     void MirrorSettings();
+
+    // What the graphs' frames are drawn from.
+    struct TFrameInputs {
+        int Width = 0, Height = 0;
+        bool Vertical = false, Log = false;
+        int RangeDb = 0;
+        double Rate = 0;
+        int Bins = 0;
+        QStringList Titles;
+        bool operator==(const TFrameInputs&) const = default;
+    };
 
     TSpectrumAnalyser& Analyser;
     TSettings& Config;
@@ -66,8 +86,11 @@ private:
     QComboBox* Co_DB;
     QRadioButton* RB_Lin;
     QRadioButton* RB_Log;
-    QTimer* Ti_Redraw;
+    TWindowTimer* Ti_Redraw;
     bool Updating = false;
+    TFrameInputs FrameKey;
+    std::vector<QImage> Frames;
+    std::vector<int> DrawnRows;
 };
 
 } // namespace marlix

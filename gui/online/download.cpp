@@ -6,6 +6,7 @@
 #include "gui/scrollframe.h"
 #include "online/downloadthread.h"
 #include "settings/settings.h"
+#include "gui/windowtimer.h"
 
 #include <QApplication>
 #include <QHBoxLayout>
@@ -14,7 +15,6 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPalette>
-#include <QTimer>
 
 namespace marlix {
 
@@ -79,7 +79,7 @@ TFo_Download::TFo_Download(TDownloadlist& list, TDownloadThread& thread, TSettin
       PB_List(new TPaintBox(this)),
       Fr_Scroll(new TFr_Scroll(&settings.Operation, this)),
       PM_Menu(new QMenu(this)),
-      Ti_Check(new QTimer(this))
+      Ti_Check(new TWindowTimer(this, [this] { Ti_CheckTimer(); }))
 {
     setObjectName("Fo_Download");
     setWindowTitle(QStringLiteral("ダウンロードキュー"));
@@ -104,8 +104,6 @@ TFo_Download::TFo_Download(TDownloadlist& list, TDownloadThread& thread, TSettin
             [this](const QPoint& at) { PM_Menu->exec(PB_List->mapToGlobal(at)); });
     BuildMenu();
     Ti_Check->setObjectName("Ti_Check");
-    Ti_Check->setInterval(50);
-    connect(Ti_Check, &QTimer::timeout, this, [this] { Ti_CheckTimer(); });
     resize(160, 240);
 }
 
@@ -118,7 +116,10 @@ void TFo_Download::BuildMenu()
         connect(a, &QAction::triggered, this, slot);
     };
     item("PM_Delete", QStringLiteral("削除(&D)"), [this] { RemoveSelectedClick(); });
-    item("PM_Clear", QStringLiteral("クリア(&C)"), [this] { List.Clear(); });
+    item("PM_Clear", QStringLiteral("クリア(&C)"), [this] {
+        List.Clear();
+        Ti_CheckTimer(); // a transfer of a cleared request stops at once
+    });
     PM_Menu->addSeparator();
     item("PM_SelectAll", QStringLiteral("全て選択(&A)"), [this] { List.SelectAll(true); Repaint(); });
     item("PM_SelectNone", QStringLiteral("全選択解除(&N)"), [this] { List.SelectAll(false); Repaint(); });
@@ -129,8 +130,6 @@ void TFo_Download::showEvent(QShowEvent* e)
 {
     QWidget::showEvent(e);
     resize(160, height());
-    Ti_Check->start();
-    Ti_CheckTimer();
 }
 
 void TFo_Download::RemoveSelectedClick()

@@ -7,10 +7,10 @@
 
 class QMenu;
 class QMouseEvent;
-class QTimer;
 
 namespace marlix {
 
+class TWindowTimer;
 class TDownloadThread;
 class TFr_Scroll;
 class TPaintBox;
@@ -59,7 +59,7 @@ private:
     TPaintBox* PB_List;
     TFr_Scroll* Fr_Scroll;
     QMenu* PM_Menu;
-    QTimer* Ti_Check;
+    TWindowTimer* Ti_Check;
     int RowPixels = 21;
     int SeenChange = -1;
     int SeenProgress = -1;

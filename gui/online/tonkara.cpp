@@ -2,6 +2,7 @@
 
 #include "gui/online/search.h"
 #include "gui/online/webview.h"
+#include "gui/windowtimer.h"
 #include "online/librarysearch.h"
 #include "online/onlinelibrary.h"
 #include "online/playall.h"
@@ -22,7 +23,8 @@
 namespace marlix {
 
 TFo_Tonkara::TFo_Tonkara(TOnlineLibrary& library, TPendingAdditions& pending, QWidget* parent)
-    : QWidget(parent), Library(library), Pending(pending), WB_Browser(new TWebView(this)), Ti_Check(new QTimer(this))
+    : QWidget(parent), Library(library), Pending(pending), WB_Browser(new TWebView(this)),
+      Ti_Check(new TWindowTimer(this, [this] { Ti_CheckTimer(); }))
 {
     setObjectName("Fo_Tonkara");
     setWindowTitle(QStringLiteral("Tonkara"));
@@ -86,14 +88,11 @@ TFo_Tonkara::TFo_Tonkara(TOnlineLibrary& library, TPendingAdditions& pending, QW
     connect(WB_Browser, &TWebView::StatusText, WB_Browser, &QWidget::setToolTip);
     connect(WB_Browser, &TWebView::BusyChanged, this, [this] { Ti_CheckTimer(); });
     Ti_Check->setObjectName("Ti_Check");
-    Ti_Check->setInterval(50);
-    connect(Ti_Check, &QTimer::timeout, this, [this] { Ti_CheckTimer(); });
     resize(600, 400);
 }
 
 TFo_Tonkara::~TFo_Tonkara()
 {
-    Ti_Check->stop();
     std::error_code ec;
     std::filesystem::remove(Library.Function.SearchResultPath, ec);
 }
@@ -107,17 +106,28 @@ QToolButton* TFo_Tonkara::Button(const char* name, const QString& caption)
     return b;
 }
 
+// A pane shown only on its way to being minimised (a layout, a saved state) is not
+// really shown: whether it is on screen is asked once the showing is over.
 void TFo_Tonkara::showEvent(QShowEvent* e)
 {
     QWidget::showEvent(e);
-    if (Started)
+    if (!Started)
+        QTimer::singleShot(0, this, [this] { OpenStartPage(); });
+}
+
+// The first time the pane is on screen it opens the start page, unless it has been sent
+// to a page already.
+void TFo_Tonkara::OpenStartPage()
+{
+    if (Started || !OnScreen(this))
         return;
     Started = true;
+    if (WB_Browser->Started())
+        return;
     const std::string top = Library.Function.TopPagePath;
     std::error_code ec;
     const QUrl page = QUrl::fromLocalFile(QString::fromStdString(top));
     Navigate(std::filesystem::exists(top, ec) ? page.toString().toStdString() : Library.Endpoints.BaseUrl);
-    Ti_Check->start();
 }
 
 void TFo_Tonkara::Navigate(const std::string& url)

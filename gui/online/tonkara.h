@@ -5,7 +5,6 @@
 class QComboBox;
 class QLineEdit;
 class QRadioButton;
-class QTimer;
 class QToolButton;
 
 namespace marlix {
@@ -13,9 +12,11 @@ namespace marlix {
 class TOnlineLibrary;
 class TPendingAdditions;
 class TWebView;
+class TWindowTimer;
 
-// The library pane "Tonkara": the library's pages in an embedded browser; links to audio
-// files become playlist entries; a quick search and "play all" feed the playlist too.
+// The library pane "Tonkara": the library's pages in an embedded browser, which starts
+// when the pane is first on screen; links to audio files become playlist entries; a quick
+// search and "play all" feed the playlist too.
 class TFo_Tonkara : public QWidget {
 public:
     TFo_Tonkara(TOnlineLibrary& library, TPendingAdditions& pending, QWidget* parent = nullptr);
@@ -38,6 +39,7 @@ protected:
 
 private:
     QToolButton* Button(const char* name, const QString& caption);
+    void OpenStartPage();
     void DocumentComplete(bool ok);
 
     TOnlineLibrary& Library;
@@ -49,7 +51,7 @@ private:
     QComboBox* Ed_Genre;
     QRadioButton* Ra_Random;
     QRadioButton* Ra_New;
-    QTimer* Ti_Check;
+    TWindowTimer* Ti_Check;
     bool Requested = false;
     bool Started = false;
 };

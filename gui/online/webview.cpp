@@ -56,11 +56,25 @@ TWebView::TWebView(QWidget* parent) : QWidget(parent)
 {
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
+#if !MARLIX_WEBENGINE
+    auto* note = new QLabel(QStringLiteral("ページは標準のブラウザで開きます。"), this);
+    note->setObjectName("La_External");
+    note->setAlignment(Qt::AlignCenter);
+    layout->addWidget(note);
+#endif
+}
+
+// The browser engine (its processes, its OpenGL compositing of the whole main window)
+// starts with the first page: a pane that never shows a page costs nothing.
+void TWebView::StartView()
+{
 #if MARLIX_WEBENGINE
+    if (View)
+        return;
     View = new QWebEngineView(this);
     View->setObjectName("WB_Browser");
     View->setPage(new TVetoPage(this));
-    layout->addWidget(View);
+    layout()->addWidget(View);
     connect(View, &QWebEngineView::urlChanged, this, [this](const QUrl& url) {
         Current = url;
         emit LocationChanged(url);
@@ -74,12 +88,12 @@ TWebView::TWebView(QWidget* parent) : QWidget(parent)
             emit DocumentComplete(ok);
     });
     connect(View->page(), &QWebEnginePage::linkHovered, this, &TWebView::StatusText);
-#else
-    auto* note = new QLabel(QStringLiteral("ページは標準のブラウザで開きます。"), this);
-    note->setObjectName("La_External");
-    note->setAlignment(Qt::AlignCenter);
-    layout->addWidget(note);
 #endif
+}
+
+bool TWebView::Started() const
+{
+    return View != nullptr;
 }
 
 void TWebView::SetBusy(bool busy)
@@ -97,6 +111,7 @@ void TWebView::Navigate(const QUrl& url)
         return;
     }
 #if MARLIX_WEBENGINE
+    StartView();
     View->load(url);
 #else
     Current = url;
@@ -109,28 +124,32 @@ void TWebView::Navigate(const QUrl& url)
 void TWebView::Back()
 {
 #if MARLIX_WEBENGINE
-    View->back();
+    if (View)
+        View->back();
 #endif
 }
 
 void TWebView::Forward()
 {
 #if MARLIX_WEBENGINE
-    View->forward();
+    if (View)
+        View->forward();
 #endif
 }
 
 void TWebView::Stop()
 {
 #if MARLIX_WEBENGINE
-    View->stop();
+    if (View)
+        View->stop();
 #endif
 }
 
 void TWebView::Reload()
 {
 #if MARLIX_WEBENGINE
-    View->reload();
+    if (View)
+        View->reload();
 #endif
 }
 
@@ -142,7 +161,7 @@ QUrl TWebView::Location() const
 bool TWebView::CanGoBack() const
 {
 #if MARLIX_WEBENGINE
-    return View->history()->canGoBack();
+    return View && View->history()->canGoBack();
 #else
     return false;
 #endif
@@ -151,7 +170,7 @@ bool TWebView::CanGoBack() const
 bool TWebView::CanGoForward() const
 {
 #if MARLIX_WEBENGINE
-    return View->history()->canGoForward();
+    return View && View->history()->canGoForward();
 #else
     return false;
 #endif
@@ -160,7 +179,8 @@ bool TWebView::CanGoForward() const
 void TWebView::RunScript(const QString& script)
 {
 #if MARLIX_WEBENGINE
-    View->page()->runJavaScript(script);
+    if (View)
+        View->page()->runJavaScript(script);
 #else
     Q_UNUSED(script);
 #endif

@@ -15,8 +15,8 @@ bool HaveWebEngine();
 
 // The embedded browser of the library pane and the news window: navigate, back, forward,
 // stop, reload, busy state, location, and a veto on navigations to audio files, which
-// are reported instead. Built without QtWebEngine it shows a note and hands every
-// navigation to the desktop browser.
+// are reported instead. The browser engine starts with the first navigation. Built
+// without QtWebEngine it shows a note and hands every navigation to the desktop browser.
 class TWebView : public QWidget {
     Q_OBJECT
 public:
@@ -33,6 +33,8 @@ public:
     bool CanGoForward() const;
     // Runs script in the page (tests click links with it); nothing without QtWebEngine.
     void RunScript(const QString& script);
+    // True once the browser engine runs (after the first navigation).
+    bool Started() const;
 
 signals:
     // A navigation to an audio file was cancelled; the URL goes to the playlist.
@@ -44,6 +46,7 @@ signals:
     void StatusText(const QString& text);
 
 private:
+    void StartView();
     void SetBusy(bool busy);
     QWebEngineView* View = nullptr;
     QUrl Current;

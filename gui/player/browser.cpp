@@ -5,6 +5,7 @@
 #include "player/playerstate.h"
 #include "settings/inifile.h"
 #include "settings/settings.h"
+#include "gui/windowtimer.h"
 
 #include <QActionGroup>
 #include <QCheckBox>
@@ -15,7 +16,6 @@
 #include <QLabel>
 #include <QMenu>
 #include <QScreen>
-#include <QTimer>
 #include <QToolButton>
 #include <QWheelEvent>
 #include <filesystem>
@@ -39,7 +39,7 @@ TFo_Browser::TFo_Browser(TSettings& settings, TPlayerState& state, TPendingAddit
     , Shared{settings, state, pending, Worker, RootList}
     , Pa_Top(new QWidget(this))
     , Fr_Browser(new TFr_Browser(Shared, true, this))
-    , Ti_Check(new QTimer(this))
+    , Ti_Check(new TWindowTimer(this, [this] { Ti_CheckTimer(); }))
 {
     setObjectName("Fo_Browser");
     setWindowTitle(QStringLiteral("ブラウザ"));
@@ -59,9 +59,6 @@ TFo_Browser::TFo_Browser(TSettings& settings, TPlayerState& state, TPendingAddit
     resize(sizeHint());
 
     Ti_Check->setObjectName("Ti_Check");
-    Ti_Check->setInterval(50);
-    connect(Ti_Check, &QTimer::timeout, this, [this] { Ti_CheckTimer(); });
-    Ti_Check->start();
     Ti_CheckTimer();
 }
 

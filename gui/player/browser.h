@@ -9,11 +9,11 @@
 class QAction;
 class QCheckBox;
 class QMenu;
-class QTimer;
 class QToolButton;
 
 namespace marlix {
 
+class TWindowTimer;
 class TFo_Browser2;
 class TIniFile;
 
@@ -69,7 +69,7 @@ private:
     QMenu* PM_Root;
     QAction* PM_Delete;
     TFr_Browser* Fr_Browser;
-    QTimer* Ti_Check;
+    TWindowTimer* Ti_Check;
     TFo_Browser2* PopupForm = nullptr;
 };
 

@@ -9,13 +9,13 @@
 #include "player/playerstate.h"
 #include "player/playlist.h"
 #include "player/transportcommands.h"
+#include "gui/windowtimer.h"
 
 #include <QFontMetrics>
 #include <QGroupBox>
 #include <QLabel>
 #include <QMouseEvent>
 #include <QPainter>
-#include <QTimer>
 #include <QWheelEvent>
 #include <QToolButton>
 #include <algorithm>
@@ -134,7 +134,7 @@ TFo_Conductor::TFo_Conductor(TPlayerState& state, TFo_Decoder& decoder, TPlaylis
     , State(state)
     , Decoder(decoder)
     , Playlist(playlist)
-    , Ti_Check(new QTimer(this))
+    , Ti_Check(new TWindowTimer(this, [this] { Ti_CheckTimer(); }))
 {
     setObjectName("Fo_Conductor");
     setWindowTitle(QStringLiteral("コンダクタ"));
@@ -150,9 +150,6 @@ TFo_Conductor::TFo_Conductor(TPlayerState& state, TFo_Decoder& decoder, TPlaylis
     setFixedSize(kClientSize);
 
     Ti_Check->setObjectName("Ti_Check");
-    Ti_Check->setInterval(50);
-    connect(Ti_Check, &QTimer::timeout, this, [this] { Ti_CheckTimer(); });
-    Ti_Check->start();
     Ti_CheckTimer();
 }
 
@@ -161,6 +158,9 @@ QToolButton* TFo_Conductor::MakeButton(const char* name, const QString& hint, bo
 {
     auto* b = new QToolButton(parent);
     b->setObjectName(name);
+    // A click may leave a switch showing other than its value (play waits for the loop):
+    // the next tick mirrors every switch again.
+    connect(b, &QToolButton::clicked, this, [this] { MirroredValues = -1; });
     b->setCheckable(toggle);
     b->setAutoRaise(false);
     b->setGeometry(geometry);
@@ -410,15 +410,23 @@ void TFo_Conductor::EditClick(QToolButton* button) { State.EditRequest = button-
 
 void TFo_Conductor::MirrorButtons()
 {
-    const std::pair<const char*, bool> values[] = {
-        {"Bu_Play", State.OutputRunning},  {"Bu_Pause", State.Paused},  {"Bu_EFX", State.EFX},
-        {"Bu_C", State.Convolver},         {"Bu_Matrix", State.Matrix}, {"Bu_EQ", State.EQ},
-        {"Bu_HSC", State.HSC},             {"Bu_Play1", State.Play1},   {"Bu_Repeat", State.Repeat},
-        {"Bu_Repeat1", State.Repeat1},     {"Bu_Random", State.Random}, {"Bu_BGM", State.BGM},
-        {"Bu_Auto", State.AVC},
-    };
-    for (const auto& [name, on] : values)
-        SetLitSwitch(findChild<QToolButton*>(name), on);
+    static constexpr const char* kNames[] = {"Bu_Play", "Bu_Pause",  "Bu_EFX",     "Bu_C",      "Bu_Matrix",
+                                             "Bu_EQ",   "Bu_HSC",    "Bu_Play1",   "Bu_Repeat", "Bu_Repeat1",
+                                             "Bu_Random", "Bu_BGM", "Bu_Auto"};
+    const bool values[] = {State.OutputRunning, State.Paused, State.EFX,     State.Convolver, State.Matrix,
+                           State.EQ,            State.HSC,    State.Play1,   State.Repeat,    State.Repeat1,
+                           State.Random,        State.BGM,    State.AVC};
+    int bits = 0;
+    for (size_t i = 0; i < std::size(values); ++i)
+        bits |= int(values[i]) << i;
+    if (bits == MirroredValues)
+        return;
+    MirroredValues = bits;
+    if (Mirrored.empty())
+        for (const char* name : kNames)
+            Mirrored.push_back(findChild<QToolButton*>(name));
+    for (size_t i = 0; i < Mirrored.size(); ++i)
+        SetLitSwitch(Mirrored[i], values[i]);
 }
 
 void TFo_Conductor::Ti_CheckTimer()
@@ -445,9 +453,12 @@ void TFo_Conductor::Ti_CheckTimer()
         DialDrawn = State.MasterVolume;
         RepaintDial();
     }
-    const QString volume = VolumeText(State.MasterVolume);
-    if (La_MasterVolume->text() != volume)
-        La_MasterVolume->setText(volume);
+    if (State.MasterVolume != VolumeShown) {
+        VolumeShown = State.MasterVolume;
+        const QString volume = VolumeText(VolumeShown);
+        if (La_MasterVolume->text() != volume)
+            La_MasterVolume->setText(volume);
+    }
 }
 
 void TFo_Conductor::SeekAt(double x)

@@ -4,15 +4,16 @@
 #include <QImage>
 #include <QString>
 #include <QWidget>
+#include <vector>
 #include <cstdint>
 #include <memory>
 
 class QLabel;
-class QTimer;
 class QToolButton;
 
 namespace marlix {
 
+class TWindowTimer;
 class TFo_Decoder;
 class TPaintBox;
 class TPlayerState;
@@ -76,6 +77,8 @@ private:
     void BuildStages();
     void BuildMaster();
     void MirrorButtons();
+    std::vector<QToolButton*> Mirrored; // the switches MirrorButtons sets, found once
+    int MirroredValues = -1;            // their values as bits when last mirrored
     void SeekAt(double x);
     void DialAt(double x, double y);
     void RepaintSeek();
@@ -84,7 +87,7 @@ private:
     TPlayerState& State;
     TFo_Decoder& Decoder;
     TPlaylist& Playlist;
-    QTimer* Ti_Check;
+    TWindowTimer* Ti_Check;
     QLabel* La_Position = nullptr;
     QLabel* La_MasterVolume = nullptr;
     TPaintBox* PB_Seek = nullptr;
@@ -92,6 +95,7 @@ private:
     std::unique_ptr<TVolumeDial> Dial;
     int SeekDrawn = 0;
     int DialDrawn = 1; // never a volume, so the first tick draws
+    int VolumeShown = 1;
     bool SeekDragging = false;
     bool DialDragging = false;
 };

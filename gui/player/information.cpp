@@ -10,9 +10,9 @@
 #include "player/outputchain.h"
 #include "player/playerstate.h"
 #include "settings/settings.h"
+#include "gui/windowtimer.h"
 
 #include <QPainter>
-#include <QTimer>
 #include <QWheelEvent>
 #include <algorithm>
 
@@ -59,7 +59,7 @@ TFo_Information::TFo_Information(TPlayerState& state, TFo_Decoder& decoder, TOut
     , Config(settings)
     , PB_Info(new TPaintBox(this))
     , Fr_Scroll(new TFr_Scroll(&settings.Operation, this))
-    , Ti_Check(new QTimer(this))
+    , Ti_Check(new TWindowTimer(this, [this] { Ti_CheckTimer(); }))
 {
     setObjectName("Fo_Information");
     setWindowTitle(QStringLiteral("情報"));
@@ -70,9 +70,6 @@ TFo_Information::TFo_Information(TPlayerState& state, TFo_Decoder& decoder, TOut
     Fr_Scroll->hide();
     resize(300, 360);
     Ti_Check->setObjectName("Ti_Check");
-    Ti_Check->setInterval(50);
-    connect(Ti_Check, &QTimer::timeout, this, [this] { Ti_CheckTimer(); });
-    Ti_Check->start();
     Ti_CheckTimer();
 }
 

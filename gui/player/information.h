@@ -4,10 +4,10 @@
 #include <QWidget>
 #include <string>
 
-class QTimer;
 
 namespace marlix {
 
+class TWindowTimer;
 class TFo_Decoder;
 class TFr_Scroll;
 class TOutputChain;
@@ -59,7 +59,7 @@ private:
     TSettings& Config;
     TPaintBox* PB_Info;
     TFr_Scroll* Fr_Scroll;
-    QTimer* Ti_Check;
+    TWindowTimer* Ti_Check;
     QStringList Text;
     TStamps Seen;
     int RowPixels = 21;

@@ -10,6 +10,7 @@
 #include "gui/online/search.h"
 #include "gui/online/tonkara.h"
 #include "gui/player/about.h"
+#include "gui/player/conductor.h"
 #include "gui/placement.h"
 #include "gui/player/constants.h"
 #include "gui/player/layout.h"
@@ -319,7 +320,14 @@ void TFo_Main::CreateShortCutItems()
             const bool up = i == TSettingOperation::scVolUp;
             connect(a, &QAction::triggered, this, [this, up] { up ? Cores.State.VolumeUp() : Cores.State.VolumeDown(); });
         } else if (auto* button = Windows.Conductor->findChild<QAbstractButton*>(items[i].Button)) {
-            connect(a, &QAction::triggered, button, &QAbstractButton::click);
+            // A minimised transport window's timer rests: its switches are brought up to
+            // date before one is clicked.
+            auto* conductor = dynamic_cast<TFo_Conductor*>(Windows.Conductor);
+            connect(a, &QAction::triggered, button, [conductor, button] {
+                if (conductor)
+                    conductor->Ti_CheckTimer();
+                button->click();
+            });
         }
         addAction(a);
         ShortCutItems[i] = a;
@@ -740,7 +748,7 @@ void TFo_Main::LibraryTick()
     online.SetDownloadFolder(Cores.Settings.Function.DownloadPath);
     auto* pane = dynamic_cast<TFo_Tonkara*>(Windows.Tonkara);
     const int openCount = Cores.Session.Decoder.OpenCount.load();
-    if (pane && SubWindowOf(pane)->isVisible() && !SubWindowOf(pane)->isMinimized() && openCount != FollowedOpenCount) {
+    if (pane && openCount != FollowedOpenCount && SubWindowOf(pane)->isVisible() && !SubWindowOf(pane)->isMinimized()) {
         FollowedOpenCount = openCount;
         const std::string home = online.Control.HomeOf(Cores.Session.Decoder.FileName);
         if (!home.empty())

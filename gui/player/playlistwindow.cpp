@@ -9,6 +9,7 @@
 #include "gui/speedbutton.h"
 #include "player/playerstate.h"
 #include "settings/settings.h"
+#include "gui/windowtimer.h"
 
 #include <QFileDialog>
 #include <QKeyEvent>
@@ -16,7 +17,6 @@
 #include <QMessageBox>
 #include <QMouseEvent>
 #include <QPainter>
-#include <QTimer>
 #include <QWheelEvent>
 #include <algorithm>
 
@@ -83,7 +83,7 @@ TFo_Playlist::TFo_Playlist(TPlayerState& state, TPlaylist& playlist, TSettings& 
     , PB_List(new TPaintBox(this))
     , Fr_Scroll(new TFr_Scroll(&settings.Operation, this))
     , PM_Menu(new QMenu(this))
-    , Ti_Check(new QTimer(this))
+    , Ti_Check(new TWindowTimer(this, [this] { Ti_CheckTimer(); }))
 {
     setObjectName("Fo_Playlist");
     setWindowTitle(QStringLiteral("プレイリスト"));
@@ -107,9 +107,6 @@ TFo_Playlist::TFo_Playlist(TPlayerState& state, TPlaylist& playlist, TSettings& 
     resize(320, 400);
 
     Ti_Check->setObjectName("Ti_Check");
-    Ti_Check->setInterval(50);
-    connect(Ti_Check, &QTimer::timeout, this, [this] { Ti_CheckTimer(); });
-    Ti_Check->start();
 }
 
 QAction* TFo_Playlist::MenuItem(const char* name, const QString& caption, const QString& hint,

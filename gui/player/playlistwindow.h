@@ -9,10 +9,10 @@
 class QAction;
 class QMenu;
 class QMouseEvent;
-class QTimer;
 
 namespace marlix {
 
+class TWindowTimer;
 class TFr_Scroll;
 class TPaintBox;
 class TPlayerState;
@@ -85,7 +85,7 @@ private:
     TPaintBox* PB_List;
     TFr_Scroll* Fr_Scroll;
     QMenu* PM_Menu;
-    QTimer* Ti_Check;
+    TWindowTimer* Ti_Check;
     TPlaylistView Drawn;
     int RowPixels = 21;
     bool DragSelecting = false;

@@ -182,6 +182,21 @@ TEST_F(SpectrumTapTest, SineReadsZeroDbHoldsItsPeakFiveSecondsAndFalls24DbPerSec
     const double held = analyser.Peak(0)[32];
     analyser.Pass(9000);
     EXPECT_EQ(analyser.Peak(0)[32], held);
+
+    // Once the output has stopped, the analyser stays until its display has fallen out of
+    // sight (below -192 dB), then goes.
+    stage->Stop();
+    analyser.Update(true);
+    EXPECT_TRUE(analyser.Active()) << "the peak still shows";
+    int64_t t = 9000;
+    while (Db(analyser.Peak(0)[32]) > -190)
+        analyser.Pass(t += 50);
+    analyser.Update(true);
+    EXPECT_TRUE(analyser.Active());
+    for (int i = 0; i < 20; ++i)
+        analyser.Pass(t += 50);
+    analyser.Update(true);
+    EXPECT_FALSE(analyser.Active());
 }
 
 TEST_F(SpectrumTapTest, HiddenAnalyserNeitherCopiesNorTransforms)
@@ -230,6 +245,13 @@ TEST(SpectrumAnalyserTest, PacingThreadRunsPassesAndStopsWhileItWaits)
     main.SetMainThread(std::this_thread::get_id());
     TSpectrumAnalyser a(&main);
     a.Setup(2, kRate, kN);
+    // Nothing to show and nothing falling: the main thread is left alone.
+    int passes = 0;
+    for (int i = 0; i < 100; ++i) {
+        passes += main.Pump();
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    EXPECT_EQ(passes, 0);
     TapBlock(a, {Signal([](int i) { return std::sin(i * 0.3); }), Signal([](int) { return 0.0; })});
     for (int i = 0; i < 5000 && a.Transforms() == 0; ++i) {
         main.Pump();

@@ -282,7 +282,13 @@ TEST_F(DSPWindowTest, StageSwitchesAndEnablingWhileTheOutputRuns)
     };
     for (TCase c : {TCase{true}, TCase{false}}) {
         state.OutputRunning = c.running;
+        // Each page is mirrored as it comes forward; one in the back is left alone.
+        window->SelectPage(TFo_Equalizer::pgEffect);
+        const bool convolverBefore = window->Convolver->Bu_CReset->isEnabled();
         window->Ti_CheckTimer();
+        EXPECT_EQ(window->Convolver->Bu_CReset->isEnabled(), convolverBefore) << "a page in the back";
+        window->SelectPage(TFo_Equalizer::pgConvolver);
+        window->SelectPage(TFo_Equalizer::pgEqualizer);
         const auto& conv = window->Convolver->Rows;
         SCOPED_TRACE(c.running);
         EXPECT_EQ(window->Effect->Bu_Plug[0]->isEnabled(), !c.running);
@@ -360,7 +366,8 @@ int LitPixels(const QImage& image, QPoint corner)
 }
 
 // A remote command changes the records without the window: the window's next tick shows
-// the presets it saved itself, loaded by the command, and the stage the command set.
+// the presets it saved itself, loaded by the command, and the stage the command set, on
+// the page in front and on each page as it comes forward.
 TEST(DSPWindowRemote, NextTickShowsWhatARemoteCommandLoaded)
 {
     test::TempDir folder;
@@ -401,9 +408,11 @@ TEST(DSPWindowRemote, NextTickShowsWhatARemoteCommandLoaded)
     ASSERT_EQ(remote.Execute({"preset", "eq", "peak", "master"}).Status, TRemoteStatus::Ok);
     ASSERT_EQ(remote.Execute({"preset", "matrix", "cross"}).Status, TRemoteStatus::Ok);
     ASSERT_EQ(remote.Execute({"stage", "EQ", "on"}).Status, TRemoteStatus::Ok);
-    window.Ti_CheckTimer();
-    EXPECT_EQ(test::Rgb(window.Equalizer->PB_EQPaint->Image(), marker.x(), marker.y()), 0x4040FFu);
+    window.Ti_CheckTimer(); // the page in front; the others as they come forward
     EXPECT_GT(LitPixels(window.Matrix->PB_Matrix->Image(), onSwitch), 0);
+    window.SelectPage(TFo_Equalizer::pgEqualizer);
+    EXPECT_EQ(test::Rgb(window.Equalizer->PB_EQPaint->Image(), marker.x(), marker.y()), 0x4040FFu);
+    window.SelectPage(TFo_Equalizer::pgFlow);
     EXPECT_TRUE(window.Flow->Bu_EQ->isChecked());
 }
 

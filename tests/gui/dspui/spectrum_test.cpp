@@ -112,6 +112,11 @@ TEST_F(SpectrumWindowTest, ShowsTheRunningSignalAndItsPeakAndStopsWhenMinimised)
         EXPECT_NEAR(blue.front(), area / 2, 3);
     }
     EXPECT_EQ(test::Rgb(img, 10, layout.Graphs[1].y() - 1), 0x000000u) << "separator above the second graph";
+    window.Ti_RedrawTimer();
+    EXPECT_EQ(box->Image().cacheKey(), img.cacheKey()) << "no curve moved: no repaint";
+    analyser.Pass(1050);
+    window.Ti_RedrawTimer();
+    EXPECT_NE(box->Image().cacheKey(), img.cacheKey()) << "the spectrum fell";
 
     const uint64_t transforms = analyser.Transforms();
     window.showMinimized();

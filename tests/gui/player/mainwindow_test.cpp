@@ -5,6 +5,7 @@
 #include "base/mainthread.h"
 #include "engine/alsafiledevice.h"
 #include "engine/waveoutput.h"
+#include "gui/online/webview.h"
 #include "gui/player/browser.h"
 #include "gui/player/layout.h"
 #include "gui/player/mpris.h"
@@ -593,6 +594,54 @@ TEST_F(MainWindow, ShortcutsFollowTheSettingsAndEditRequestsOpenTheDSPPage)
     auto* pages = w.Equalizer->findChild<QTabWidget*>("PageControl");
     ASSERT_NE(pages, nullptr);
     EXPECT_EQ(pages->tabText(pages->currentIndex()), "マトリクス");
+}
+
+// Only windows on screen tick: a minimised window's timer rests until it shows again,
+// and minimising the main window rests them all. The library pane's browser engine starts
+// only when the pane is first on screen, not with a first run's minimised pane.
+TEST_F(MainWindow, MinimisedWindowsRestAndTheBrowserStartsWithItsPane)
+{
+    Settings().Operation.bCheckNew = false;
+    TOnlineLibrary online(Folder.Path(), Settings().Function, TLibraryEndpoints::For("127.0.0.1:9"));
+    Session = std::make_unique<TPlayerSession>(Folder.Path(), Settings(), PlayerState(), PendingAdditions(),
+                                               WaveOutput(), nullptr, TMainThread::Instance());
+    Session->Start({});
+    Main = std::make_unique<TFo_Main>(TMainCores{*Session, Settings(), PlayerState(), PendingAdditions(), nullptr,
+                                                 TMainThread::Instance(), Folder.Path(), &online});
+    Main->resize(1200, 860);
+    Main->show();
+    QTest::qWait(200); // the pane's deferred start would have run
+    const TChildWindows& w = Main->Children();
+    const std::pair<QWidget*, const char*> windows[] = {{w.Conductor, "Ti_Check"}, {w.Information, "Ti_Check"},
+                                                        {w.Browser, "Ti_Check"},   {w.Playlist, "Ti_Check"},
+                                                        {w.Equalizer, "Ti_Check"}, {w.Spectrum, "Ti_Redraw"}};
+    auto ticking = [](QWidget* window, const char* name) {
+        return window->findChild<QTimer*>(name, Qt::FindDirectChildrenOnly)->isActive();
+    };
+    for (auto [window, timer] : windows)
+        EXPECT_TRUE(ticking(window, timer)) << window->objectName().toStdString();
+    Sub(w.Conductor)->showMinimized();
+    QApplication::processEvents();
+    EXPECT_FALSE(ticking(w.Conductor, "Ti_Check"));
+    EXPECT_TRUE(ticking(w.Playlist, "Ti_Check"));
+    ShowChildNormal(Sub(w.Conductor));
+    EXPECT_TRUE(ticking(w.Conductor, "Ti_Check"));
+    Main->showMinimized();
+    QApplication::processEvents();
+    for (auto [window, timer] : windows)
+        EXPECT_FALSE(ticking(window, timer)) << window->objectName().toStdString() << " with the main window minimised";
+    Main->showNormal();
+    QApplication::processEvents();
+    EXPECT_TRUE(ticking(w.Spectrum, "Ti_Redraw"));
+
+    EXPECT_TRUE(Sub(w.Tonkara)->isMinimized());
+    if (HaveWebEngine()) {
+        EXPECT_EQ(w.Tonkara->findChild<QWidget*>("WB_Browser"), nullptr) << "a minimised pane starts no browser";
+        Main->findChild<QAction*>("MW_Tonkara")->trigger();
+        EXPECT_TRUE(QTest::qWaitFor([&] { return w.Tonkara->findChild<QWidget*>("WB_Browser") != nullptr; }, 5000));
+    }
+    Main->close(); // before the library it works on goes
+    Main.reset();
 }
 
 // The news page is fetched away from the windows: the window is up and its loop turns
