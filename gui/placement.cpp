@@ -2,6 +2,7 @@
 
 #include "settings/inifile.h"
 
+#include <QEvent>
 #include <QWidget>
 
 namespace marlix {
@@ -48,6 +49,39 @@ void SaveWindowPlacement(TIniFile& ini, std::string_view section, QWidget* w)
     ini.WriteInteger(section, "State", state);
     if (state != 0 && StateOf(w) != state)
         ApplyState(w, state);
+}
+
+void SaveWindowPlacement(TIniFile& ini, std::string_view section, const QWidget* w, const QRect& normal)
+{
+    ini.WriteInteger(section, "Left", normal.x());
+    ini.WriteInteger(section, "Top", normal.y());
+    ini.WriteInteger(section, "Width", normal.width());
+    ini.WriteInteger(section, "Height", normal.height());
+    ini.WriteInteger(section, "State", StateOf(w));
+}
+
+void TNormalGeometry::Watch(QWidget* w)
+{
+    if (StateOf(w) == 0)
+        Normal[w] = w->geometry();
+    w->installEventFilter(this);
+}
+
+QRect TNormalGeometry::Of(const QWidget* w) const
+{
+    const auto found = Normal.find(w);
+    return found != Normal.end() ? found->second : w->geometry();
+}
+
+bool TNormalGeometry::eventFilter(QObject* watched, QEvent* e)
+{
+    const auto type = e->type();
+    if (type == QEvent::Move || type == QEvent::Resize || type == QEvent::WindowStateChange) {
+        const auto* w = static_cast<const QWidget*>(watched);
+        if (StateOf(w) == 0)
+            Normal[w] = w->geometry();
+    }
+    return false;
 }
 
 void LoadWindowPlacement(const TIniFile& ini, std::string_view section, QWidget* w,

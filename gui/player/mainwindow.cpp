@@ -209,6 +209,7 @@ void TFo_Main::CreateChildren()
                                 Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
         Mdi->addSubWindow(sub);
         sub->resize(w->sizeHint() + QSize(8, 30));
+        NormalPlaces.Watch(sub);
     }
 }
 
@@ -404,8 +405,18 @@ void TFo_Main::LoadPlacements(const TIniFile& ini)
         maximised->showMaximized();
 }
 
-void TFo_Main::SavePlacements(TIniFile& ini)
+void TFo_Main::SavePlacements(TIniFile& ini, bool displayLost)
 {
+    // Without a display a child cannot be set back to normal (that talks to the window
+    // system, which would end the program mid-save): the rectangles are those last seen.
+    if (displayLost) {
+        const auto children = Windows.InSaveOrder();
+        for (size_t i = 0; i < children.size(); ++i) {
+            const QMdiSubWindow* sub = SubWindowOf(children[i]);
+            SaveWindowPlacement(ini, kWindowSections[i], sub, NormalPlaces.Of(sub));
+        }
+        return;
+    }
     // The states are taken first: setting one child to normal changes the others while
     // a child is maximised.
     const auto children = Windows.InSaveOrder();
@@ -718,7 +729,7 @@ void TFo_Main::Shutdown(bool displayLost)
     const TSaveReport report = Cores.Session.Shutdown([this, displayLost](TIniFile& ini) {
         if (!displayLost)
             hide();
-        SavePlacements(ini);
+        SavePlacements(ini, displayLost);
         if (Windows.SaveBrowserRoots)
             Windows.SaveBrowserRoots(ini);
     });

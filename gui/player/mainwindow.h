@@ -1,5 +1,6 @@
 #pragma once
 #include "gui/player/childwindows.h"
+#include "gui/placement.h"
 #include "player/remoteprotocol.h"
 
 #include <QAction>
@@ -92,7 +93,7 @@ private:
     void CreateShortCutItems();
     void FirstShow();
     void LoadPlacements(const TIniFile& ini);
-    void SavePlacements(TIniFile& ini);
+    void SavePlacements(TIniFile& ini, bool displayLost);
     void LoadWallpaper();
     void UpdateShortCuts();
     void TakeEditRequest();
@@ -119,6 +120,7 @@ private:
 
     TMainCores Cores;
     TChildWindows Windows;
+    TNormalGeometry NormalPlaces;
     QMdiArea* Mdi = nullptr;
     QLabel* StatusPanel = nullptr;
     // What the status line shows when no hint is up: "レディ", or why the output device

@@ -159,7 +159,7 @@ TEST(DesktopPlayer, ALostDisplayClosesItLikeSigterm)
     EXPECT_FALSE(Running(player.Pid)) << "still running 10 s after the display went\n"
                                       << test::ReadText(home.File("player.log"));
     const std::string ini = test::ReadText(home.File("setting.ini"));
-    EXPECT_NE(ini.find("IniVersion=117"), std::string::npos) << ini;
+    EXPECT_NE(ini.find("IniVersion=117"), std::string::npos) << ini << test::ReadText(home.File("player.log"));
     EXPECT_NE(ini.find("[SpectrumWnd]"), std::string::npos) << ini;
     EXPECT_NE(test::ReadText(home.File("current.m3u")).find(home.File("A.wav")), std::string::npos);
 }

@@ -2,6 +2,8 @@
 #include "settings/inifile.h"
 
 #include <QApplication>
+#include <QMdiArea>
+#include <QMdiSubWindow>
 #include <QWidget>
 #include <gtest/gtest.h>
 
@@ -47,6 +49,40 @@ TEST(Placement, RoundTrips)
         back.setWindowState(Qt::WindowNoState);
         QApplication::processEvents();
         EXPECT_EQ(back.geometry(), normal) << c.what;
+    }
+}
+
+// An MDI child's normal rectangle is known while it is minimised or maximised, and saving
+// it that way leaves the child exactly as it was (nothing is asked of the display).
+TEST(Placement, NormalRectangleOfAChildIsFollowedThroughItsStates)
+{
+    QMdiArea area;
+    area.resize(900, 700);
+    area.show();
+    auto* sub = area.addSubWindow(new QWidget);
+    sub->show();
+    TNormalGeometry normal;
+    normal.Watch(sub);
+    const QRect place(30, 40, 300, 200);
+    sub->setGeometry(place);
+    const struct {
+        const char* what;
+        Qt::WindowState state;
+        int saved;
+    } cases[] = {{"minimised", Qt::WindowMinimized, 1}, {"maximised", Qt::WindowMaximized, 2}, {"normal", Qt::WindowNoState, 0}};
+    for (const auto& c : cases) {
+        sub->setWindowState(c.state);
+        QApplication::processEvents();
+        if (c.state != Qt::WindowNoState) {
+            ASSERT_NE(sub->geometry(), place) << c.what;
+        }
+        EXPECT_EQ(normal.Of(sub), place) << c.what;
+        TIniFile ini("");
+        SaveWindowPlacement(ini, "SpectrumWnd", sub, normal.Of(sub));
+        EXPECT_EQ(ini.ReadInteger("SpectrumWnd", "Left", -1), 30) << c.what;
+        EXPECT_EQ(ini.ReadInteger("SpectrumWnd", "Height", -1), 200) << c.what;
+        EXPECT_EQ(ini.ReadInteger("SpectrumWnd", "State", -1), c.saved) << c.what;
+        EXPECT_EQ(sub->windowState() & (Qt::WindowMinimized | Qt::WindowMaximized), c.state) << c.what;
     }
 }
 
