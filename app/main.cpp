@@ -224,7 +224,7 @@ int main(int argc, char** argv)
         main.close();
         return status;
     }
-    QObject::connect(&instance, &TSingleInstance::RaiseRequested, &main, &TFo_Main::BringToFront);
+    QObject::connect(&instance, &TSingleInstance::RaiseRequested, &main, &TFo_Main::SecondStart);
     instance.OnRemote = [&main](const std::vector<std::string>& words) { return main.RemoteCommand(words); };
     // A desktop logout saves like a close.
     QObject::connect(&app, &QGuiApplication::commitDataRequest, &main, [&main] { main.close(); });

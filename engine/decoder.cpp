@@ -106,7 +106,7 @@ TMP3BufThread::TMP3BufThread(TFo_Decoder& owner)
               return owner.IsOpen.load() && owner.SourceKind.load() == TSourceKind::Library &&
                      owner.FIFO.State.load() > 0;
           },
-          [&owner] { owner.LibraryEndStep(); })
+          [&owner] { owner.LibraryEndStep(); }, 1000ms)
 {
 }
 
@@ -196,7 +196,9 @@ void TFo_Decoder::ResumeFeeds()
 {
     --WavThread.PauseCount;
     --LibThread.PauseCount;
-    WavThread.Nudge(); // a source just opened is fed without waiting out the idle period
+    // A source just opened is fed and watched without waiting out the idle period.
+    WavThread.Nudge();
+    LibThread.Nudge();
 }
 
 bool TFo_Decoder::Paused() const { return WavThread.PauseCount > 0 || LibThread.PauseCount > 0; }
@@ -287,6 +289,7 @@ void TFo_Decoder::PlaySource()
 {
     FIFO.State = 2;
     Callback.Active = false;
+    LibThread.Nudge(); // a library source is watched from its start, not after the idle period
 }
 
 void TFo_Decoder::PauseSource() { FIFO.State = 1; }

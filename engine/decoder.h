@@ -70,7 +70,8 @@ public:
     explicit TWavBufThread(TFo_Decoder& owner);
 };
 
-// Watches a library source for its end every 100 ms.
+// Watches a library source for its end every 100 ms while it plays or pauses; otherwise
+// it looks once a second, or when nudged.
 class TMP3BufThread : public TFeedThread {
 public:
     explicit TMP3BufThread(TFo_Decoder& owner);

@@ -3,6 +3,7 @@
 #include <QAbstractButton>
 #include <QToolButton>
 #include <QPalette>
+#include <QVariant>
 
 namespace marlix {
 
@@ -21,10 +22,14 @@ void SetLitSwitch(QAbstractButton* b, bool on)
     } else if (b->isDown() != on) {
         b->setDown(on);
     }
+    // The colour last given is remembered on the button: reading the palette resolves
+    // the window's activation, too dear for every tick of every switch.
+    const QVariant given = b->property("litColour");
+    if (given.isValid() && given.toBool() == on)
+        return;
+    b->setProperty("litColour", on);
     const QColor text = on ? QColor(255, 0, 0) : QColor(0, 0, 0);
-    // Active and inactive only: a disabled switch keeps the style's grey text (and is
-    // compared by those two groups, so a disabled switch is not given its palette anew
-    // on every tick).
+    // Active and inactive only: a disabled switch keeps the style's grey text.
     const QPalette& now = b->palette();
     if (now.color(QPalette::Active, QPalette::ButtonText) != text ||
         now.color(QPalette::Inactive, QPalette::ButtonText) != text) {

@@ -1,5 +1,5 @@
 #pragma once
-#include <QTimer>
+#include <QObject>
 #include <functional>
 
 class QWidget;
@@ -10,12 +10,18 @@ namespace marlix {
 // window) is minimised.
 bool OnScreen(const QWidget* w);
 
-// A window's 50 ms timer that runs only while its window is on screen: hiding or
+// A window's 50 ms tick that runs only while its window is on screen: hiding or
 // minimising the window, or the main window around it, stops it; showing it again starts
 // it with one tick at once, so the window catches up with what changed meanwhile.
-class TWindowTimer : public QTimer {
+// All windows' ticks share one timer of the main thread: one wake-up a tick between them.
+class TWindowTimer : public QObject {
 public:
-    TWindowTimer(QWidget* window, std::function<void()> tick, int intervalMs = 50);
+    TWindowTimer(QWidget* window, std::function<void()> tick);
+    ~TWindowTimer() override;
+
+    bool isActive() const { return Active; }
+    void start();
+    void stop();
 
     // Runs when the window has left the screen and the timer has stopped.
     std::function<void()> OnHidden;
@@ -24,7 +30,9 @@ protected:
     bool eventFilter(QObject* watched, QEvent* e) override;
 
 private:
+    friend class THeartbeat;
     std::function<void()> Tick;
+    bool Active = false;
 };
 
 } // namespace marlix

@@ -52,6 +52,8 @@ void TDownloadlist::Add(std::string request)
         Entries.push_back(std::move(item));
     }
     ++ChangeCount;
+    if (OnAdd)
+        OnAdd();
 }
 
 size_t TDownloadlist::Count() const

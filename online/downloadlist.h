@@ -2,6 +2,7 @@
 #include <atomic>
 #include <cstdint>
 #include <mutex>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -32,6 +33,10 @@ struct TDownloadRequest {
 // The download queue. Every access takes the lock; items are handed out as copies.
 class TDownloadlist {
 public:
+    // Called after each Add, outside the lock: wakes the worker that saves the queue.
+    // Set once, before the list is shared.
+    std::function<void()> OnAdd;
+
     void Add(std::string request);
     size_t Count() const;
     std::optional<TDownloadItem> Item(size_t index) const;

@@ -40,11 +40,22 @@ TResumePoint ResumePoint(const fs::path& part)
 TDownloadThread::TDownloadThread(TDownloadlist& list, std::function<std::string()> folder, TInetLimits limits)
     : MaxBytes(limits.DownloadCap), List(list), Folder(std::move(folder)), Limits(limits)
 {
+    List.OnAdd = [this] { Nudge(); };
 }
 
 TDownloadThread::~TDownloadThread()
 {
     Terminate();
+    List.OnAdd = nullptr;
+}
+
+void TDownloadThread::Nudge()
+{
+    {
+        std::lock_guard lock(Mutex);
+        Nudged = true;
+    }
+    Wake.notify_all();
 }
 
 void TDownloadThread::Start()
@@ -54,10 +65,13 @@ void TDownloadThread::Start()
     Terminated = false;
     Worker = std::thread([this] {
         while (!Terminated.load()) {
-            Step();
-            // One wake-up per turn, not a poll of the terminate flag: Terminate wakes it.
+            const bool worked = Step();
+            // An empty queue is looked at again when a request is queued (Nudge), or after
+            // a second at the latest; Terminate ends any wait.
             std::unique_lock lock(Mutex);
-            Wake.wait_for(lock, std::chrono::milliseconds(100), [this] { return Terminated.load(); });
+            Wake.wait_for(lock, std::chrono::milliseconds(worked ? 100 : 1000),
+                          [this] { return Terminated.load() || Nudged; });
+            Nudged = false;
         }
     });
 }
@@ -136,7 +150,10 @@ TDownloadThread::TOutcome TDownloadThread::Save(const TDownloadRequest& request)
 // left, then publishes it under the target's name.
 TDownloadThread::TOutcome TDownloadThread::Download(const std::string& url, const fs::path& target)
 {
-    const fs::path part = target.parent_path() / ("." + target.filename().string() + ".part");
+    std::string partName = target.filename().string();
+    partName.insert(0, 1, '.');
+    partName += ".part";
+    const fs::path part = target.parent_path() / partName;
     const TResumePoint resume = ResumePoint(part);
     TInetLimits limits = Limits;
     limits.DownloadCap = MaxBytes.load();

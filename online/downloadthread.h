@@ -32,9 +32,11 @@ public:
     void Start();
     // Stops a running transfer and joins the thread.
     void Terminate();
-    // One turn of the loop without its 100 ms sleep: takes the first pending request and
+    // One turn of the loop without its wait: takes the first pending request and
     // downloads it. False when nothing was pending.
     bool Step();
+    // Ends the worker's wait for work now (a request was queued).
+    void Nudge();
 
     std::string CurrentRequest() const;
     // Cancels the running transfer when it is still `request`: a window that found that
@@ -58,7 +60,8 @@ private:
     std::function<std::string()> Folder;
     TInetLimits Limits;
     mutable std::mutex Mutex;
-    std::condition_variable Wake; // with Mutex: ends the worker's wait at Terminate
+    std::condition_variable Wake; // with Mutex: ends the worker's wait at Terminate or Nudge
+    bool Nudged = false;          // under Mutex
     std::string Current;
     std::string Saved;
     std::atomic<bool> Terminated{false};

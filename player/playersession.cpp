@@ -69,7 +69,6 @@ void TPlayerSession::Tick()
     Playlist.TakePending();
     Playlist.FollowDecoder(Decoder.IsOpen || Decoder.Busy ? Decoder.FileName : std::string());
     Control.Tick();
-    TakeHandOver();
 }
 
 // A second start leaves its names in "reserved.txt", one a line; folders among them are

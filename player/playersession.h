@@ -48,9 +48,12 @@ public:
     // again during the run.
     void UseDriverForThisRun(int driverType);
     // One turn of the control loop: pending additions into the playlist, the
-    // playlist's cursor after the decoder, the playback control's tick, then the names
-    // a second start left in "reserved.txt", given to the loader.
+    // playlist's cursor after the decoder and the playback control's tick.
     void Tick();
+    // Gives the loader the names a second start left in "reserved.txt". The second
+    // start writes the file before it asks this player forward, so that request is
+    // when to look.
+    void TakeHandOver();
     // Runs the calls worker threads queued for the main thread (the decoder's feed
     // steps among them) and returns how many ran. The CLI calls it every turn of its
     // loop; the desktop program calls it from the Qt event loop, woken by the
@@ -73,8 +76,6 @@ public:
     TPlaybackControl Control;
 
 private:
-    void TakeHandOver();
-
     std::string Folder;
     TSettings& Config;
     TPlayerState& State;

@@ -71,7 +71,7 @@ TFo_Equalizer::~TFo_Equalizer() = default;
 void TFo_Equalizer::BindStage(QToolButton* button, std::atomic<bool>& stage)
 {
     button->setCheckable(true);
-    Stages.emplace_back(button, &stage);
+    Stages.push_back({button, &stage});
     connect(button, &QToolButton::clicked, this, [this, button, &stage] {
         stage = button->isChecked();
         ++Context.State.DSPChangeCount;
@@ -101,9 +101,17 @@ void TFo_Equalizer::Ti_CheckTimer()
     // Only the page in front is on screen; another page catches up when it comes forward.
     const bool running = Context.State.OutputRunning;
     QWidget* shown = PageControl->currentWidget();
-    for (auto [button, stage] : Stages)
-        if (shown->isAncestorOf(button))
-            SetLitSwitch(button, stage->load());
+    for (TStageSwitch& s : Stages) {
+        if (!s.Page)
+            for (int i = 0; i < PageControl->count() && !s.Page; ++i)
+                if (PageControl->widget(i)->isAncestorOf(s.Button))
+                    s.Page = PageControl->widget(i);
+        const bool on = s.Stage->load();
+        if (s.Page == shown && (on != s.Shown || s.Button->isChecked() != on)) {
+            SetLitSwitch(s.Button, on);
+            s.Shown = on;
+        }
+    }
     if (shown == Equalizer)
         Equalizer->Refresh(running);
     else if (shown == Matrix)

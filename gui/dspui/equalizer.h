@@ -70,7 +70,14 @@ private:
     TDSPContext Context;
     TKnobSprites Sprites;
     TWindowTimer* Ti_Check;
-    std::vector<std::pair<QToolButton*, std::atomic<bool>*>> Stages;
+    // A stage switch, the page it lies on (found at the first tick) and what it shows.
+    struct TStageSwitch {
+        QToolButton* Button;
+        std::atomic<bool>* Stage;
+        QWidget* Page = nullptr;
+        int Shown = -1;
+    };
+    std::vector<TStageSwitch> Stages;
 };
 
 } // namespace marlix

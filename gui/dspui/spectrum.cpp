@@ -214,6 +214,13 @@ void TFo_Spectrum::Ti_RedrawTimer()
     if (!Co_DB->hasFocus() && Co_DB->currentIndex() != RangeIndex(Config.View.nSpectrumDB))
         MirrorSettings();
     Analyser.TakeNewData();
+    // A torn-down analyser shows nothing new: only a setting changed elsewhere (the
+    // setup dialog, the remote control) asks for a picture then.
+    const std::array<int, 4> idle{Analyser.Active(), Config.View.bSpectrumLog, Config.View.nSpectrumDB,
+                                  Config.Operation.bSpectrumVertical};
+    if (!Analyser.Active() && idle == IdleDrawn)
+        return;
+    IdleDrawn = idle;
     Redraw(false);
 }
 

@@ -3,6 +3,7 @@
 #include <QRect>
 #include <QStringList>
 #include <QWidget>
+#include <array>
 #include <span>
 #include <vector>
 
@@ -91,6 +92,8 @@ private:
     TFrameInputs FrameKey;
     std::vector<QImage> Frames;
     std::vector<int> DrawnRows;
+    // The analyser's state and the view settings at the last tick's drawing.
+    std::array<int, 4> IdleDrawn{-1, -1, -1, -1};
 };
 
 } // namespace marlix

@@ -143,12 +143,15 @@ void TFo_Browser::Ti_CheckTimer()
     }
     if (Ch_Reserve->isChecked() != Shared.State.Reserve)
         Ch_Reserve->setChecked(Shared.State.Reserve);
-    const QString sort = QString::fromUtf8(kSortCaptions[std::clamp(Shared.State.SortMode, 0, 3)]);
-    if (Bu_Sort->text() != sort)
-        Bu_Sort->setText(sort);
-    const QString order = Shared.State.SortInv ? QStringLiteral("降順") : QStringLiteral("昇順");
-    if (Bu_Order->text() != order)
-        Bu_Order->setText(order);
+    const int sortMode = std::clamp(Shared.State.SortMode, 0, 3);
+    if (sortMode != ShownSortMode) {
+        ShownSortMode = sortMode;
+        Bu_Sort->setText(QString::fromUtf8(kSortCaptions[sortMode]));
+    }
+    if (int(Shared.State.SortInv) != ShownSortInv) {
+        ShownSortInv = Shared.State.SortInv;
+        Bu_Order->setText(ShownSortInv ? QStringLiteral("降順") : QStringLiteral("昇順"));
+    }
     PM_Delete->setEnabled(RootList.IsUserFolder(Fr_Browser->HoverIndex));
     Fr_Browser->Tick();
     for (TFo_Browser2* p = PopupForm; p; p = p->Child())

@@ -71,6 +71,8 @@ private:
     TFr_Browser* Fr_Browser;
     TWindowTimer* Ti_Check;
     TFo_Browser2* PopupForm = nullptr;
+    // What the sort buttons show (-1: nothing yet).
+    int ShownSortMode = -1, ShownSortInv = -1;
 };
 
 } // namespace marlix

@@ -479,6 +479,12 @@ void TFo_Main::ArrangeMinimised()
     }
 }
 
+void TFo_Main::SecondStart()
+{
+    Cores.Session.TakeHandOver();
+    BringToFront();
+}
+
 void TFo_Main::BringToFront()
 {
     if (isMinimized())

@@ -57,8 +57,10 @@ public:
     void ApplyLayout(int layout);
     // Restores a minimised child and brings it to the front.
     void ShowChild(QWidget* child);
-    // Raises and activates the main window (a second start asked for it).
+    // Raises and activates the main window.
     void BringToFront();
+    // A second start asked for the player: takes the names it left, then comes forward.
+    void SecondStart();
     // The dropped names in order: folders expanded to their files with a browsed
     // extension, existing files themselves; the rest is ignored. The loader walks the
     // folders; the status bar shows its progress.

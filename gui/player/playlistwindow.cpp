@@ -169,10 +169,16 @@ void TFo_Playlist::Ti_CheckTimer()
         Repaint();
     const bool any = Playlist.Count() > 0;
     const bool selected = Playlist.CountSelected() > 0;
-    for (const char* name : {"PM_Delete", "PM_Download"})
-        PM_Menu->findChild<QAction*>(name)->setEnabled(selected);
-    for (const char* name : {"PM_Save", "PM_Clear", "PM_SelectAll", "PM_SelectNone", "PM_SelectInvert"})
-        PM_Menu->findChild<QAction*>(name)->setEnabled(any);
+    if (SelectionItems.empty()) {
+        for (const char* name : {"PM_Delete", "PM_Download"})
+            SelectionItems.push_back(PM_Menu->findChild<QAction*>(name));
+        for (const char* name : {"PM_Save", "PM_Clear", "PM_SelectAll", "PM_SelectNone", "PM_SelectInvert"})
+            ListItems.push_back(PM_Menu->findChild<QAction*>(name));
+    }
+    for (QAction* a : SelectionItems)
+        a->setEnabled(selected);
+    for (QAction* a : ListItems)
+        a->setEnabled(any);
 }
 
 // The scroll frame shows exactly when the rows do not all fit; a change only toggles it,

@@ -85,6 +85,8 @@ private:
     TPaintBox* PB_List;
     TFr_Scroll* Fr_Scroll;
     QMenu* PM_Menu;
+    // The menu items that follow the selection and the list, found at the first tick.
+    std::vector<QAction*> SelectionItems, ListItems;
     TWindowTimer* Ti_Check;
     TPlaylistView Drawn;
     int RowPixels = 21;
