@@ -48,6 +48,8 @@ public:
     void Pass(int64_t nowMs);
 
     bool Active() const { return TapFIFO != nullptr; }
+    // The output reports no channels: nothing more will arrive.
+    bool OutputStopped() const { return OutChannels.load(std::memory_order_relaxed) == 0; }
     int Channels() const { return static_cast<int>(Levels.size()); }
     int Rate() const { return SampleRate; }
     int Size() const { return N; }
@@ -64,7 +66,8 @@ private:
     // Pacing thread: a pass is worth the main thread's time when a block waits, or when
     // the display still falls and the last pass is kDecayStepMs old.
     bool PassDue() const;
-    static constexpr int64_t kDecayStepMs = 20;
+    // The window draws every 50 ms: a decay-only pass more often would never be seen.
+    static constexpr int64_t kDecayStepMs = 50;
 
     TMainThread* Dispatcher;
     std::atomic<int> OutChannels{0};

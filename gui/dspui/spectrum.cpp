@@ -14,6 +14,7 @@
 #include <QPainter>
 #include <QRadioButton>
 #include <QVBoxLayout>
+#include <algorithm>
 #include <cmath>
 
 namespace marlix {
@@ -208,10 +209,11 @@ void TFo_Spectrum::MirrorSettings()
 
 void TFo_Spectrum::Ti_RedrawTimer()
 {
-    Analyser.Update(Showing());
-    if (!Showing())
+    const bool showing = Showing();
+    Analyser.Update(showing);
+    if (!showing)
         return;
-    if (!Co_DB->hasFocus() && Co_DB->currentIndex() != RangeIndex(Config.View.nSpectrumDB))
+    if (Co_DB->currentIndex() != RangeIndex(Config.View.nSpectrumDB) && !Co_DB->hasFocus())
         MirrorSettings();
     Analyser.TakeNewData();
     // A torn-down analyser shows nothing new: only a setting changed elsewhere (the
@@ -222,6 +224,14 @@ void TFo_Spectrum::Ti_RedrawTimer()
         return;
     IdleDrawn = idle;
     Redraw(false);
+    // Once the output has stopped and every curve lies below the range shown, the rest of
+    // the fall cannot be seen: the analyser is torn down rather than decayed unseen.
+    if (Analyser.Active() && Analyser.OutputStopped() &&
+        std::all_of(DrawnRows.begin(), DrawnRows.end(), [](int row) { return row == 0; })) {
+        Analyser.Teardown();
+        IdleDrawn[0] = 0;
+        Redraw(false);
+    }
 }
 
 void TFo_Spectrum::Co_DBChange()

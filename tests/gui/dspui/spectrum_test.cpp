@@ -126,6 +126,34 @@ TEST_F(SpectrumWindowTest, ShowsTheRunningSignalAndItsPeakAndStopsWhenMinimised)
     EXPECT_EQ(analyser.Transforms(), transforms);
 }
 
+// After the output stops, the display falls (12 dB/s after a 5 s hold); once every curve
+// is below the 48 dB range shown, far above the -192 dB where levels vanish, there is
+// nothing left to see and the analyser is torn down, leaving the graphs empty.
+TEST_F(SpectrumWindowTest, AStoppedOutputEndsTheAnalyserOnceNothingShowsInTheRange)
+{
+    window.Ti_RedrawTimer();
+    TapSine();
+    analyser.Pass(0);
+    analyser.Hook(0, 48000);
+    int t = 0;
+    auto fallUntil = [&](int end) {
+        for (t += 50; t <= end; t += 50)
+            analyser.Pass(t);
+        t = end;
+        window.Ti_RedrawTimer();
+    };
+    fallUntil(8000); // the peak is 36 dB down
+    ASSERT_TRUE(analyser.Active()) << "the held peak still shows";
+    const auto layout = LayoutSpectrum(2, box->width(), box->height(), true);
+    EXPECT_FALSE(RowsWith(box->Image(), layout.Graphs[0], 0xFF3010).empty());
+    fallUntil(10500); // 66 dB down
+    EXPECT_FALSE(analyser.Active());
+    for (const QRect& g : layout.Graphs) {
+        EXPECT_TRUE(RowsWith(box->Image(), g, 0xFF3010).empty());
+        EXPECT_TRUE(RowsWith(box->Image(), g, 0x1030FF).empty());
+    }
+}
+
 TEST_F(SpectrumWindowTest, ControlsWriteTheSettingsAndNarrowGraphsStack)
 {
     auto* db = window.findChild<QComboBox*>("Co_DB");
