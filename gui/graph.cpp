@@ -54,10 +54,8 @@ QPointF CurvePoint(const QRect& rect, double x, double db, double top, double bo
     return {x, y};
 }
 
-void DrawCurve(QImage& bitmap, const QRect& rect, const QColor& colour, const std::vector<QPointF>& pts)
+void DrawCurve(QPainter& p, const QColor& colour, const std::vector<QPointF>& pts)
 {
-    QPainter p(&bitmap);
-    p.setClipRect(rect);
     p.setPen(colour);
     p.drawPolyline(pts.data(), int(pts.size()));
 }
@@ -237,6 +235,22 @@ void DrawLinFreqGraph(QImage& bitmap, const QRect& rect, double rate, const QStr
 void DrawLogCurve(QImage& bitmap, const QRect& rect, double rate, const QColor& colour,
                   std::span<const double> spectrum, double top, double bottom, int n)
 {
+    QPainter p(&bitmap);
+    p.setClipRect(rect);
+    DrawLogCurve(p, rect, rate, colour, spectrum, top, bottom, n);
+}
+
+void DrawLinCurve(QImage& bitmap, const QRect& rect, double rate, const QColor& colour,
+                  std::span<const double> spectrum, double top, double bottom)
+{
+    QPainter p(&bitmap);
+    p.setClipRect(rect);
+    DrawLinCurve(p, rect, rate, colour, spectrum, top, bottom);
+}
+
+void DrawLogCurve(QPainter& painter, const QRect& rect, double rate, const QColor& colour,
+                  std::span<const double> spectrum, double top, double bottom, int n)
+{
     n = std::min<int>(n, int(spectrum.size()));
     const double spacing = BinSpacing(n, rate);
     std::vector<QPointF> pts;
@@ -245,10 +259,10 @@ void DrawLogCurve(QImage& bitmap, const QRect& rect, double rate, const QColor& 
         const double x = rect.left() + FreqToLogPos(n, rate, i * spacing) * rect.width();
         pts.push_back(CurvePoint(rect, x, v > 0 ? 6 * std::log2(v) : 0, top, bottom, !(v > 0)));
     }
-    DrawCurve(bitmap, rect, colour, pts);
+    DrawCurve(painter, colour, pts);
 }
 
-void DrawLinCurve(QImage& bitmap, const QRect& rect, double rate, const QColor& colour,
+void DrawLinCurve(QPainter& painter, const QRect& rect, double rate, const QColor& colour,
                   std::span<const double> spectrum, double top, double bottom)
 {
     const int n = int(spectrum.size());
@@ -259,7 +273,7 @@ void DrawLinCurve(QImage& bitmap, const QRect& rect, double rate, const QColor& 
         const double x = rect.left() + i * spacing / (rate / 2) * rect.width();
         pts.push_back(CurvePoint(rect, x, v > 0 ? 6 * std::log2(v) : 0, top, bottom, !(v > 0)));
     }
-    DrawCurve(bitmap, rect, colour, pts);
+    DrawCurve(painter, colour, pts);
 }
 
 } // namespace marlix

@@ -7,6 +7,8 @@
 #include <span>
 #include <vector>
 
+class QPainter;
+
 namespace marlix {
 
 // The shared graph routines: frequency-response frames and curves drawn into a bitmap.
@@ -52,6 +54,12 @@ void DrawLinFreqGraph(QImage& bitmap, const QRect& rect, double rate, const QStr
 void DrawLogCurve(QImage& bitmap, const QRect& rect, double rate, const QColor& colour,
                   std::span<const double> spectrum, double top, double bottom, int n);
 void DrawLinCurve(QImage& bitmap, const QRect& rect, double rate, const QColor& colour,
+                  std::span<const double> spectrum, double top, double bottom);
+// The same curves through a painter whose clip the caller has set (several curves and
+// graphs drawn with one painter, straight into the picture).
+void DrawLogCurve(QPainter& painter, const QRect& rect, double rate, const QColor& colour,
+                  std::span<const double> spectrum, double top, double bottom, int n);
+void DrawLinCurve(QPainter& painter, const QRect& rect, double rate, const QColor& colour,
                   std::span<const double> spectrum, double top, double bottom);
 
 // Colours shared by every graph.

@@ -106,19 +106,25 @@ QImage PaintSpectrum(const TSpectrumPicture& p, const TSpectrumLayout& layout, c
     const double bottom = -p.RangeDb;
     for (size_t i = 0; i < layout.Graphs.size() && i < frames.size(); ++i) {
         const QRect g = layout.Graphs[i];
-        QImage graph = frames[i];
+        const QImage& graph = frames[i];
+        painter.drawImage(g.topLeft(), graph, QRect(QPoint(0, 0), g.size()));
+        // The curves go straight onto the picture, in the graph's own coordinates and
+        // clipped to its plot area within the part of the frame that is shown.
         const QRect area(kLeft, kTop, graph.width() - kLeft, graph.height() - kTop);
         if (i < p.Spectra.size() && i < p.Peaks.size()) {
             const QColor blue(0x10, 0x30, 0xFF), red(0xFF, 0x30, 0x10);
+            painter.save();
+            painter.translate(g.topLeft());
+            painter.setClipRect(area & QRect(QPoint(0, 0), g.size()));
             if (p.Log) {
-                DrawLogCurve(graph, area, p.Rate, blue, p.Spectra[i], 0, bottom, p.Bins);
-                DrawLogCurve(graph, area, p.Rate, red, p.Peaks[i], 0, bottom, p.Bins);
+                DrawLogCurve(painter, area, p.Rate, blue, p.Spectra[i], 0, bottom, p.Bins);
+                DrawLogCurve(painter, area, p.Rate, red, p.Peaks[i], 0, bottom, p.Bins);
             } else {
-                DrawLinCurve(graph, area, p.Rate, blue, p.Spectra[i], 0, bottom);
-                DrawLinCurve(graph, area, p.Rate, red, p.Peaks[i], 0, bottom);
+                DrawLinCurve(painter, area, p.Rate, blue, p.Spectra[i], 0, bottom);
+                DrawLinCurve(painter, area, p.Rate, red, p.Peaks[i], 0, bottom);
             }
+            painter.restore();
         }
-        painter.drawImage(g.topLeft(), graph, QRect(QPoint(0, 0), g.size()));
         painter.setPen(Qt::black);
         if (g.y() > 0)
             painter.drawLine(g.x(), g.y() - 1, g.right(), g.y() - 1);

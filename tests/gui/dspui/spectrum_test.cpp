@@ -1,10 +1,12 @@
 #include "engine/spectrumanalyser.h"
 #include "gui/dspui/spectrum.h"
+#include "gui/graph.h"
 #include "gui/paintbox.h"
 #include "settings/settings.h"
 #include "../player/windowtest.h"
 
 #include <QComboBox>
+#include <QPainter>
 #include <QTest>
 #include <cmath>
 #include <gtest/gtest.h>
@@ -58,6 +60,49 @@ TEST(SpectrumLayout, GraphsStackOrFormRowsAndAskForTheOtherLayoutWhenCramped)
         for (size_t i = 0; i < c.graphs.size(); ++i)
             EXPECT_EQ(l.Graphs[i], c.graphs[i]) << "graph " << i;
     }
+}
+
+// The picture draws every curve straight onto itself; it must equal the plain way of
+// drawing each graph's curves on a copy of its frame and pasting the shown part, for both
+// axes and for graphs smaller than their frames.
+TEST(SpectrumPicture, DirectCurvesMatchCurvesDrawnOnEachFrame)
+{
+    std::vector<double> spectrum(257), peak(257);
+    for (size_t k = 0; k < spectrum.size(); ++k) {
+        spectrum[k] = std::pow(10.0, -double(k % 37) / 10) * (k % 5 ? 1 : 0);
+        peak[k] = std::min(1.5, spectrum[k] * 2 + 1e-3);
+    }
+    for (const bool log : {true, false})
+        for (const auto& [channels, size] : {std::pair{2, QSize(520, 330)}, {2, QSize(140, 300)}, {1, QSize(300, 200)}}) {
+            TSpectrumPicture p;
+            p.Width = size.width();
+            p.Height = size.height();
+            p.Log = log;
+            p.Rate = 48000;
+            p.Titles = {"L", "R"};
+            p.Spectra = {spectrum, peak};
+            p.Peaks = {peak, spectrum};
+            p.Spectra.resize(size_t(channels));
+            p.Peaks.resize(size_t(channels));
+            const TSpectrumLayout layout = LayoutSpectrum(channels, p.Width, p.Height, true);
+            ASSERT_FALSE(layout.Graphs.empty());
+            const std::vector<QImage> frames = PaintSpectrumFrames(p, layout);
+            QImage expected = PaintSpectrum(p, layout, std::vector<QImage>(frames.size()));
+            for (size_t i = 0; i < frames.size(); ++i) {
+                QImage graph = frames[i].copy();
+                const QRect area(48, 29, graph.width() - 48, graph.height() - 29);
+                auto draw = log ? [](QImage& g, const QRect& a, const TSpectrumPicture& q, QColor c,
+                                     std::span<const double> v) { DrawLogCurve(g, a, q.Rate, c, v, 0, -q.RangeDb, q.Bins); }
+                                : [](QImage& g, const QRect& a, const TSpectrumPicture& q, QColor c,
+                                     std::span<const double> v) { DrawLinCurve(g, a, q.Rate, c, v, 0, -q.RangeDb); };
+                draw(graph, area, p, QColor(0x10, 0x30, 0xFF), p.Spectra[i]);
+                draw(graph, area, p, QColor(0xFF, 0x30, 0x10), p.Peaks[i]);
+                QPainter paste(&expected);
+                paste.drawImage(layout.Graphs[i].topLeft(), graph, QRect(QPoint(0, 0), layout.Graphs[i].size()));
+            }
+            EXPECT_EQ(PaintSpectrum(p, layout, frames), expected) << (log ? "log " : "linear ") << size.width() << "x"
+                                                                  << size.height();
+        }
 }
 
 class SpectrumWindowTest : public ::testing::Test {
