@@ -28,8 +28,9 @@ bool HasWavExtension(const std::string& name)
 // ---- TFeedThread ----
 
 TFeedThread::TFeedThread(std::chrono::milliseconds period, std::function<bool()> wanted, std::function<void()> step,
-                         std::chrono::milliseconds idlePeriod)
-    : Period(period), IdlePeriod(std::max(period, idlePeriod)), Wanted(std::move(wanted)), Step(std::move(step))
+                         std::chrono::milliseconds idlePeriod, std::function<bool()> due)
+    : Period(period), IdlePeriod(std::max(period, idlePeriod)), Wanted(std::move(wanted)), Step(std::move(step)),
+      Due(std::move(due))
 {
     TMainThread::Instance(); // the creating thread is the main thread unless set otherwise
     Thread = std::thread([this] { Execute(); });
@@ -83,6 +84,8 @@ void TFeedThread::Execute()
             wait = IdlePeriod;
             continue;
         }
+        if (Due && !Due())
+            continue;
         lock.unlock();
         InCall = true;
         TMainThread::Instance().Synchronize(Step);
@@ -95,7 +98,10 @@ void TFeedThread::Execute()
 TWavBufThread::TWavBufThread(TFo_Decoder& owner)
     : TFeedThread(
           10ms, [&owner] { return owner.IsOpen.load() && owner.SourceKind.load() == TSourceKind::Wav; },
-          [&owner] { owner.WavFeedStep(); }, 1000ms)
+          [&owner] { owner.WavFeedStep(); }, 1000ms,
+          // The step tops the FIFO up to its target a quarter second at a time: above the
+          // target it has nothing to do.
+          [&owner] { return owner.FIFO.Available() < owner.FeedTargetFrames.load(); })
 {
 }
 
@@ -194,6 +200,7 @@ void TFo_Decoder::PauseFeeds()
 
 void TFo_Decoder::ResumeFeeds()
 {
+    FeedTargetFrames = TargetFrames();
     --WavThread.PauseCount;
     --LibThread.PauseCount;
     // A source just opened is fed and watched without waiting out the idle period.

@@ -34,9 +34,10 @@ private:
 class TFeedThread {
 public:
     // While `wanted` answers false the thread looks again only every `idlePeriod` (at
-    // least `period`), or at once when nudged.
+    // least `period`), or at once when nudged. A `due` that answers false skips one
+    // period's step without troubling the main thread (the step would do nothing).
     TFeedThread(std::chrono::milliseconds period, std::function<bool()> wanted, std::function<void()> step,
-                std::chrono::milliseconds idlePeriod = {});
+                std::chrono::milliseconds idlePeriod = {}, std::function<bool()> due = {});
     virtual ~TFeedThread();
     TFeedThread(const TFeedThread&) = delete;
     TFeedThread& operator=(const TFeedThread&) = delete;
@@ -57,6 +58,7 @@ private:
     std::chrono::milliseconds Period, IdlePeriod;
     std::function<bool()> Wanted;
     std::function<void()> Step;
+    std::function<bool()> Due;
     std::mutex Lock;
     std::condition_variable Wake;
     bool Terminated = false;
@@ -64,7 +66,7 @@ private:
     std::thread Thread;
 };
 
-// Feeds a WAV source every 10 ms.
+// Feeds a WAV source every 10 ms, whenever the FIFO holds less than its target.
 class TWavBufThread : public TFeedThread {
 public:
     explicit TWavBufThread(TFo_Decoder& owner);
@@ -118,6 +120,8 @@ public:
     TDecoderCallBack Callback{*this};
     std::atomic<double> LibPosMs{0.0};
     std::atomic<double> BufferSec{0.5};
+    // TargetFrames of the open source, for the WAV feed thread to read.
+    std::atomic<double> FeedTargetFrames{0.0};
     std::atomic<bool> Finished{true};
     std::atomic<bool> TailActive{false};
     std::atomic<bool> EndHandled{false};

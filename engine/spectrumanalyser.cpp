@@ -133,10 +133,10 @@ void TSpectrumAnalyser::Teardown()
 
 bool TSpectrumAnalyser::PassDue() const
 {
+    if (NowMs() - LastPassAt.load() < kPassStepMs)
+        return false;
     const TMChFIFO* fifo = TapFifo.load();
-    if (fifo && fifo->Available() >= N)
-        return true;
-    return !Silent.load() && NowMs() - LastPassAt.load() >= kDecayStepMs;
+    return (fifo && fifo->Available() >= N) || !Silent.load();
 }
 
 void TSpectrumAnalyser::Pass(int64_t nowMs)
@@ -153,12 +153,11 @@ void TSpectrumAnalyser::Pass(int64_t nowMs)
         Silent = AllUnseen(Levels) && AllUnseen(PeakLevels);
         return;
     }
-    // Only the newest block matters: the display never lags by more than one block.
-    while (TapFIFO->Available() >= 2 * N)
-        for (int c = 0; c < TapFIFO->Channels; ++c)
-            TapFIFO->FIFOs[c]->Skip(N);
-    for (int c = 0; c < Channels(); c += 2)
-        TransformPair(c);
+    // Every whole block waiting is transformed and the levels keep the loudest, so a
+    // pass per drawing loses no peak between them.
+    while (TapFIFO->Available() >= N)
+        for (int c = 0; c < Channels(); c += 2)
+            TransformPair(c);
     HoldPeaks();
     NewData = true;
     Silent = false;

@@ -63,11 +63,11 @@ private:
     void Decay(int64_t dt);
     void TransformPair(int first);
     void HoldPeaks();
-    // Pacing thread: a pass is worth the main thread's time when a block waits, or when
-    // the display still falls and the last pass is kDecayStepMs old.
+    // Pacing thread: a pass is worth the main thread's time when the last one is
+    // kPassStepMs old and a block waits or the display still falls.
     bool PassDue() const;
-    // The window draws every 50 ms: a decay-only pass more often would never be seen.
-    static constexpr int64_t kDecayStepMs = 50;
+    // The window draws every 50 ms: passes more often would never be seen.
+    static constexpr int64_t kPassStepMs = 50;
 
     TMainThread* Dispatcher;
     std::atomic<int> OutChannels{0};

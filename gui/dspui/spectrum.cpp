@@ -86,7 +86,7 @@ std::vector<QImage> PaintSpectrumFrames(const TSpectrumPicture& p, const TSpectr
 {
     std::vector<QImage> frames;
     for (size_t i = 0; i < layout.Graphs.size(); ++i) {
-        QImage graph(layout.Graphs[i].size().expandedTo(QSize(kLeft + 2, kTop + 2)), QImage::Format_ARGB32_Premultiplied);
+        QImage graph(layout.Graphs[i].size().expandedTo(QSize(kLeft + 2, kTop + 2)), QImage::Format_RGB32);
         const QRect area(kLeft, kTop, graph.width() - kLeft, graph.height() - kTop);
         const QString title = i < size_t(p.Titles.size()) ? p.Titles[int(i)] : QString();
         if (p.Log)
@@ -100,7 +100,7 @@ std::vector<QImage> PaintSpectrumFrames(const TSpectrumPicture& p, const TSpectr
 
 QImage PaintSpectrum(const TSpectrumPicture& p, const TSpectrumLayout& layout, const std::vector<QImage>& frames)
 {
-    QImage img(std::max(1, p.Width), std::max(1, p.Height), QImage::Format_ARGB32_Premultiplied);
+    QImage img(std::max(1, p.Width), std::max(1, p.Height), QImage::Format_RGB32);
     img.fill(GraphMarginColor());
     QPainter painter(&img);
     const double bottom = -p.RangeDb;

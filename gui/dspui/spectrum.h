@@ -40,9 +40,8 @@ struct TSpectrumPicture {
 };
 QImage PaintSpectrum(const TSpectrumPicture& p, const TSpectrumLayout& layout);
 // The graphs' frames (margins, grid, labels, titles), one per graph of the layout, and the
-// picture drawn on copies of them. The pictures are opaque and premultiplied (the same
-// bytes as ARGB32 for opaque pixels), so the 20 Hz repaint copies them to the screen
-// without a conversion.
+// picture drawn with them. The pictures have no alpha channel, so the 20 Hz repaint
+// copies them to the window's (opaque) backing store without blending.
 std::vector<QImage> PaintSpectrumFrames(const TSpectrumPicture& p, const TSpectrumLayout& layout);
 QImage PaintSpectrum(const TSpectrumPicture& p, const TSpectrumLayout& layout, const std::vector<QImage>& frames);
 
