@@ -38,8 +38,15 @@ public:
 
     void Leave(TWindowTimer* t)
     {
-        std::erase(Beating, t);
-        if (Beating.empty())
+        const auto found = std::find(Beating.begin(), Beating.end(), t);
+        if (found == Beating.end())
+            return;
+        // During a beat the place is only emptied: the beat walks the list by index.
+        if (InBeat)
+            *found = nullptr;
+        else
+            Beating.erase(found);
+        if (std::all_of(Beating.begin(), Beating.end(), [](const TWindowTimer* b) { return !b; }))
             Timer.stop();
     }
 
@@ -54,14 +61,17 @@ private:
     // when their turn comes are ticked.
     void Beat()
     {
-        Turn = Beating;
-        for (TWindowTimer* t : Turn)
-            if (std::find(Beating.begin(), Beating.end(), t) != Beating.end())
+        InBeat = true;
+        for (size_t i = 0; i < Beating.size(); ++i)
+            if (TWindowTimer* t = Beating[i])
                 t->Tick();
+        InBeat = false;
+        std::erase(Beating, nullptr);
     }
 
     QTimer Timer;
-    std::vector<TWindowTimer*> Beating, Turn;
+    std::vector<TWindowTimer*> Beating;
+    bool InBeat = false;
 };
 
 TWindowTimer::TWindowTimer(QWidget* window, std::function<void()> tick) : QObject(window), Tick(std::move(tick))

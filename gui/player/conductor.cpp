@@ -434,16 +434,21 @@ void TFo_Conductor::Ti_CheckTimer()
     MirrorButtons();
     double p = 0;
     double length = 0;
-    QString text = QStringLiteral("00:00:00 / 00:00:00");
     if (Decoder.IsOpen) {
         // While the output runs, what is heard: the decoder is ahead by what the chain holds.
         const double read = Decoder.GetPositionMs();
         p = std::round(State.OutputRunning ? std::min(State.HeardMs.load(std::memory_order_acquire), read) : read);
         length = std::round(Decoder.GetLengthMs());
-        text = TimeText(int64_t(p)) + QStringLiteral(" / ") + TimeText(int64_t(length));
     }
-    if (La_Position->text() != text)
-        La_Position->setText(text);
+    // The text changes once a second at most: it is made only then.
+    const std::pair<int64_t, int64_t> seconds{int64_t(p) / 1000, int64_t(length) / 1000};
+    if (seconds != TimeShown) {
+        TimeShown = seconds;
+        const QString text = Decoder.IsOpen ? TimeText(int64_t(p)) + QStringLiteral(" / ") + TimeText(int64_t(length))
+                                            : QStringLiteral("00:00:00 / 00:00:00");
+        if (La_Position->text() != text)
+            La_Position->setText(text);
+    }
     const int x = SeekPixel(p, length, PB_Seek->width());
     if (x != SeekDrawn) {
         SeekDrawn = x;

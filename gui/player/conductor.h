@@ -7,6 +7,7 @@
 #include <vector>
 #include <cstdint>
 #include <memory>
+#include <utility>
 
 class QLabel;
 class QToolButton;
@@ -94,6 +95,7 @@ private:
     TPaintBox* PB_Master = nullptr;
     std::unique_ptr<TVolumeDial> Dial;
     int SeekDrawn = 0;
+    std::pair<int64_t, int64_t> TimeShown{-1, -1}; // the position and length shown, in whole seconds
     int DialDrawn = 1; // never a volume, so the first tick draws
     int VolumeShown = 1;
     bool SeekDragging = false;

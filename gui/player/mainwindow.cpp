@@ -215,6 +215,9 @@ void TFo_Main::CreateChildren()
 
 QMdiSubWindow* TFo_Main::SubWindowOf(const QWidget* child) const
 {
+    // A child window lives in its frame; the list (a copy each call) is the fallback.
+    if (auto* frame = qobject_cast<QMdiSubWindow*>(child->parentWidget()); frame && frame->widget() == child)
+        return frame;
     for (QMdiSubWindow* sub : Mdi->subWindowList())
         if (sub->widget() == child)
             return sub;
