@@ -305,11 +305,20 @@ __attribute__((visibility("default"))) void testapi(const char*, TStopPoll stop,
     }
     Connect(d.Outputs, true);
     Connect(d.Inputs, false);
+    // A server that ends while the client activates may never call back to say so: a
+    // client it has not run once within a second of activation counts as cut off.
+    const uint64_t activatedAt = d.Position.load(std::memory_order_relaxed);
+    const auto activated = std::chrono::steady_clock::now();
     for (;;) {
         // Read before the poll, so that a wake-up between the poll and the wait still counts.
         const uint64_t seen = gWakeup.Seen();
         if (stop() || d.ServerGone.load(std::memory_order_acquire))
             break;
+        if (d.Position.load(std::memory_order_relaxed) == activatedAt &&
+            std::chrono::steady_clock::now() - activated >= std::chrono::seconds(1)) {
+            d.ServerGone.store(true, std::memory_order_release);
+            break;
+        }
         gWakeup.WaitPast(seen);
     }
     d.Streaming.store(false, std::memory_order_release);
