@@ -90,11 +90,11 @@ TByteRange TByteRange::Parse(const std::string& header, uint64_t size)
     TByteRange whole{TKind::Whole, 0, size};
     if (!header.starts_with("bytes=") || header.find(',') != std::string::npos)
         return whole;
-    const std::string spec = header.substr(6);
-    const auto dash = spec.find('-');
+    const std::string bounds = header.substr(6);
+    const auto dash = bounds.find('-');
     if (dash == std::string::npos)
         return whole;
-    const auto first = Decimal(spec.substr(0, dash)), last = Decimal(spec.substr(dash + 1));
+    const auto first = Decimal(bounds.substr(0, dash)), last = Decimal(bounds.substr(dash + 1));
     if (dash == 0) { // the last n bytes
         if (!last)
             return whole;
@@ -103,7 +103,7 @@ TByteRange TByteRange::Parse(const std::string& header, uint64_t size)
         const uint64_t n = std::min(*last, size);
         return {TKind::Part, size - n, n};
     }
-    if (!first || (dash + 1 < spec.size() && (!last || *last < *first)))
+    if (!first || (dash + 1 < bounds.size() && (!last || *last < *first)))
         return whole;
     if (*first >= size)
         return {TKind::Unsatisfiable, 0, 0};
