@@ -26,6 +26,15 @@ void ApplyState(QWidget* w, int state)
     w->setWindowState(s);
 }
 
+void WritePlacement(TIniFile& ini, std::string_view section, const QRect& normal, int state)
+{
+    ini.WriteInteger(section, "Left", normal.x());
+    ini.WriteInteger(section, "Top", normal.y());
+    ini.WriteInteger(section, "Width", normal.width());
+    ini.WriteInteger(section, "Height", normal.height());
+    ini.WriteInteger(section, "State", state);
+}
+
 } // namespace
 
 void SaveWindowPlacement(TIniFile& ini, std::string_view section, QWidget* w)
@@ -42,22 +51,14 @@ void SaveWindowPlacement(TIniFile& ini, std::string_view section, QWidget* w)
             r = w->geometry();
         }
     }
-    ini.WriteInteger(section, "Left", r.x());
-    ini.WriteInteger(section, "Top", r.y());
-    ini.WriteInteger(section, "Width", r.width());
-    ini.WriteInteger(section, "Height", r.height());
-    ini.WriteInteger(section, "State", state);
+    WritePlacement(ini, section, r, state);
     if (state != 0 && StateOf(w) != state)
         ApplyState(w, state);
 }
 
 void SaveWindowPlacement(TIniFile& ini, std::string_view section, const QWidget* w, const QRect& normal)
 {
-    ini.WriteInteger(section, "Left", normal.x());
-    ini.WriteInteger(section, "Top", normal.y());
-    ini.WriteInteger(section, "Width", normal.width());
-    ini.WriteInteger(section, "Height", normal.height());
-    ini.WriteInteger(section, "State", StateOf(w));
+    WritePlacement(ini, section, normal, StateOf(w));
 }
 
 void TNormalGeometry::Watch(QWidget* w)
